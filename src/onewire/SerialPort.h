@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+
+// The primitives of the serial line under the 1-Wire link. Implementations: PosixSerialPort
+// (a real port through termios) and VirtualBus (a modelled bus). None of them raises an error;
+// each returns false when the line could not do what was asked.
+class SerialPort
+{
+public:
+    virtual ~SerialPort() = default;
+
+    // Opens the port exclusively for reading and writing; false when it is missing or held by
+    // another program (lastError() says why).
+    virtual bool OpenCOM(const QString &name) = 0;
+    virtual void CloseCOM() = 0;
+    virtual bool isOpen() const = 0;
+    // Drops what is queued for output and what arrived and was not read.
+    virtual bool PurgeCOM() = 0;
+    // Speed and framing; dtr/rtsOn true asserts the line. parity 0 = none, stopBits 0 = one.
+    virtual bool SetModCOM(int baud, int dataBits, int parity, int stopBits, bool dtrOn, bool rtsOn) = 0;
+    // Sends one character at once.
+    virtual bool TxByteCOM(std::uint8_t byte) = 0;
+    // Sends several characters in one write (the eight slots of a byte).
+    virtual bool TxDataCOM(const std::uint8_t *data, int count) = 0;
+    // Reads up to count characters, returning when they arrived or the read time-outs expired;
+    // read is what arrived.
+    virtual bool RxDataCOM(std::uint8_t *buffer, int count, int &read) = 0;
+    // Read interval 1000 ms, read total 1000 ms, write total 1000 ms. Always true.
+    virtual bool SetComPortTimeouts() = 0;
+    // The system's reason for the last failure of OpenCOM, in the user's words; may be empty.
+    virtual QString lastError() const = 0;
+};

@@ -1,0 +1,32 @@
+#pragma once
+
+#include "app/base/DialogBoxes.h"
+
+#include <QQueue>
+#include <QStringList>
+
+// Records every box the program shows and gives the answers a test queued in advance.
+// With no answer queued, a question is answered "no" and a file box is cancelled.
+class FakeDialogBoxes final : public DialogBoxes
+{
+public:
+    void message(const QString &text) override { messages << text; }
+    bool confirm(const QString &text) override
+    {
+        questions << text;
+        return confirmAnswers.isEmpty() ? false : confirmAnswers.dequeue();
+    }
+    void error(const QString &text) override { errors << text; }
+    QString openFile(const QString &title, const QString &, const QString &) override
+    {
+        fileTitles << title;
+        return fileAnswers.isEmpty() ? QString() : fileAnswers.dequeue();
+    }
+
+    QStringList messages;
+    QStringList questions;
+    QStringList errors;
+    QStringList fileTitles;
+    QQueue<bool> confirmAnswers;
+    QQueue<QString> fileAnswers;
+};
