@@ -1,0 +1,103 @@
+#include "monitor/SensorDiscovery.h"
+
+#include "app/base/DialogBoxes.h"
+#include "app/base/Log.h"
+#include "onewire/SerialPort.h"
+
+#include <QRandomGenerator>
+
+namespace {
+
+// Closes the port however the search ends, so that an error shown by the handler's guard
+// does not leave the port held and observation unable to start.
+class PortCloser
+{
+public:
+    explicit PortCloser(SerialPort &port) : m_port(port) {}
+    ~PortCloser() { m_port.CloseCOM(); }
+    PortCloser(const PortCloser &) = delete;
+    PortCloser &operator=(const PortCloser &) = delete;
+
+private:
+    SerialPort &m_port;
+};
+
+} // namespace
+
+SensorDiscovery::SensorDiscovery(Log &log, DialogBoxes &boxes, SerialPort &port,
+                                 const TDSItems &items, Hooks hooks)
+    : m_log(log)
+    , m_boxes(boxes)
+    , m_port(port)
+    , m_items(items)
+    , m_hooks(std::move(hooks))
+{
+}
+
+bool SensorDiscovery::isKnown(const QString &code) const
+{
+    // By index: an AddItem during the search may have moved the array.
+    for (std::size_t i = 0; i < m_items.size(); ++i) {
+        const TDSItem &item = m_items[i];
+        if (m_hooks.inUse && m_hooks.inUse(item) && item.SN.toUpper() == code)
+            return true;
+    }
+    return false;
+}
+
+TColor SensorDiscovery::pickChartColor() const
+{
+    const int n = static_cast<int>(StandardColors.size());
+    int index = m_hooks.randomColorIndex ? m_hooks.randomColorIndex()
+                                         : static_cast<int>(QRandomGenerator::global()->bounded(n));
+    index = ((index % n) + n) % n;
+    return StandardColors[static_cast<std::size_t>(index)];
+}
+
+SensorDiscovery::Result SensorDiscovery::N5Click(const QString &portName)
+{
+    Result result;
+    if (m_hooks.observationOn && m_hooks.observationOn() && m_hooks.switchObservationOff)
+        m_hooks.switchObservationOff();
+
+    if (!m_port.OpenCOM(portName)) {
+        m_boxes.message(QStringLiteral("Порт занят!"));
+        return result;
+    }
+    result.portOpened = true;
+    PortCloser closer(m_port);
+    m_port.SetComPortTimeouts();
+
+    if (m_hooks.clearState)
+        m_hooks.clearState();
+
+    if (m_hooks.findNext) {
+        for (;;) {
+            const QString code = m_hooks.findNext();
+            if (code.isEmpty())
+                break;
+            ++result.found;
+            if (isKnown(code))
+                continue;
+            ++result.added;
+            const TColor chart = pickChartColor();
+            const TSign sign = CreateClearSign();
+            const int pos = newSensorPosition(result.added);
+            if (m_hooks.addItem)
+                m_hooks.addItem(pos, pos, QStringLiteral("Новый DS"), code, true, 0.0, false,
+                                DefaultTrayBackground, DefaultTrayText, chart, sign);
+            m_log.AddLog(QStringLiteral("Добавлен датчик: ") + code);
+        }
+    }
+
+    m_boxes.message(QStringLiteral("Найдено датчиков: %1, из них новых: %2")
+                        .arg(result.found)
+                        .arg(result.added));
+    return result;
+}
+
+void SensorDiscovery::N4Click()
+{
+    if (m_hooks.editNewSensor)
+        m_hooks.editNewSensor();
+}

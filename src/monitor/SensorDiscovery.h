@@ -1,0 +1,69 @@
+#pragma once
+
+#include "sensors/TDSItem.h"
+
+#include <QString>
+
+#include <functional>
+
+class Log;
+class DialogBoxes;
+class SerialPort;
+
+// The search command: enumerates the bus and adds a sensor with default settings for every
+// code no slot in use holds. The main window owns everything it touches; the hooks reach it.
+class SensorDiscovery
+{
+public:
+    using AddItemFn = std::function<void(int X, int Y, const QString &Name, const QString &SN,
+                                         bool Enable, double Correct, bool Tray, TColor CBFon,
+                                         TColor CBText, TColor CBChart, const TSign &Sign)>;
+
+    struct Hooks
+    {
+        // Observation switch (N3's check mark) and switching it off: clear the mark, N3Click.
+        std::function<bool()> observationOn;
+        std::function<void()> switchObservationOff;
+        // The search state and the next code of the enumeration (empty when it ends).
+        std::function<void()> clearState;
+        std::function<QString()> findNext;
+        // Whether a slot is in use (its picture exists and is visible).
+        std::function<bool(const TDSItem &)> inUse;
+        AddItemFn addItem;
+        // A chart colour index 0 to 15; unset means a uniform random one.
+        std::function<int()> randomColorIndex;
+        // Opens the sensor editor for a new sensor and waits until it closes (N4Click).
+        std::function<void()> editNewSensor;
+    };
+
+    struct Result
+    {
+        bool portOpened = false;
+        int found = 0;
+        int added = 0;
+    };
+
+    // items is the main window's slot array; it is re-read after every AddItem.
+    SensorDiscovery(Log &log, DialogBoxes &boxes, SerialPort &port, const TDSItems &items,
+                    Hooks hooks);
+
+    // The whole search on the port named portName ("COM" + COMPort). Observation is off after.
+    Result N5Click(const QString &portName);
+    // The sensor editor for a new sensor, when the main window has given one.
+    void N4Click();
+
+    // Whether a slot in use holds code (serial compared in upper case).
+    bool isKnown(const QString &code) const;
+
+    // Left and top of the k-th new sensor of one search (k from 1).
+    static int newSensorPosition(int k) { return 300 + 30 * k; }
+
+private:
+    TColor pickChartColor() const;
+
+    Log &m_log;
+    DialogBoxes &m_boxes;
+    SerialPort &m_port;
+    const TDSItems &m_items;
+    Hooks m_hooks;
+};
