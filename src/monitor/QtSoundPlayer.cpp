@@ -40,6 +40,10 @@ QSoundEffect *QtSoundPlayer::effect(QSoundEffect *&slot)
             m_lateFailure(created == m_warning ? QStringLiteral("warn") : m_fileSound);
         });
     }
+    // Follow the desktop's choice of output (headphones plugged in since the last alarm).
+    const QAudioDevice device = QMediaDevices::defaultAudioOutput();
+    if (slot->audioDevice() != device)
+        slot->setAudioDevice(device);
     return slot;
 }
 
