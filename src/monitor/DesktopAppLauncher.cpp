@@ -39,5 +39,11 @@ bool DesktopAppLauncher::start(const QString &path)
     const Command command = commandFor(path);
     if (command.program.isEmpty())
         return false;
-    return QProcess::startDetached(command.program, command.arguments);
+    if (QProcess::startDetached(command.program, command.arguments))
+        return true;
+    // Files on Windows-formatted disks all carry the execute bit; one that is no program
+    // still opens with its default application.
+    if (command.arguments.isEmpty() && QFileInfo(command.program).isFile())
+        return QProcess::startDetached(m_opener, {command.program});
+    return false;
 }

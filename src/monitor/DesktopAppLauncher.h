@@ -6,7 +6,8 @@
 #include <QStringList>
 
 // The desktop's default action: an executable file is started as a program, anything else
-// (a document, a folder, a URL) goes to the freedesktop opener. Both run detached.
+// (a document, a folder, a URL) goes to the freedesktop opener, and so does an executable
+// file the system cannot run. Both run detached.
 class DesktopAppLauncher final : public AppLauncher
 {
 public:
