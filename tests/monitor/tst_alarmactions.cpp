@@ -50,7 +50,6 @@ private slots:
     void twoControlsFireInOrder();
     void disabledControlNeverFires();
     void emptyApplicationPathIsFailedStart();
-    void failedStartIsLogged();
 };
 
 void TestAlarmActions::thresholds_data()
@@ -265,19 +264,6 @@ void TestAlarmActions::emptyApplicationPathIsFailedStart()
     QCOMPARE(launcher.started, QStringList{QString()});
     QCOMPARE(log.messages, (QStringList{QStringLiteral("Контроль датчика Чердак"),
                                         QStringLiteral("Ошибка запуска приложения ")}));
-}
-
-void TestAlarmActions::failedStartIsLogged()
-{
-    RecordingLog log;
-    FakeSoundPlayer player;
-    FakeAppLauncher launcher;
-    launcher.result = false;
-    AlarmActions actions(log, player, launcher);
-
-    actions.ExecApp(QStringLiteral("/opt/гараж/ворота"));
-
-    QCOMPARE(log.messages, QStringList{QStringLiteral("Ошибка запуска приложения /opt/гараж/ворота")});
 }
 
 QTEST_GUILESS_MAIN(TestAlarmActions)
