@@ -74,9 +74,9 @@ bool QtSoundPlayer::playFile(const QString &path)
     stopAll();
     QSoundEffect *e = effect(m_file);
     m_fileSound = path;
-    const QUrl url = QUrl::fromLocalFile(path);
-    if (e->source() != url)
-        e->setSource(url);
+    // Loaded afresh every time: the user may have replaced a file that failed before.
+    e->setSource(QUrl());
+    e->setSource(QUrl::fromLocalFile(path));
     e->play();
     return e->status() != QSoundEffect::Error;
 }
