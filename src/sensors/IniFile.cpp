@@ -219,7 +219,10 @@ IniFile IniFile::fromFile(const QString &path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return IniFile();
-    return fromBytes(file.readAll());
+    // Far beyond any real configuration; a larger file (a mistake) is read in part, not
+    // allowed to take the memory of the machine.
+    constexpr qint64 MaxBytes = 64 * 1024 * 1024;
+    return fromBytes(file.read(MaxBytes));
 }
 
 IniFile IniFile::fromBytes(const QByteArray &bytes)

@@ -25,7 +25,7 @@ public:
 
     IniFile() = default;
 
-    // The file's contents; a missing or unreadable file gives an empty IniFile.
+    // The file's contents (its first 64 MiB); a missing or unreadable file gives an empty IniFile.
     static IniFile fromFile(const QString &path);
     // Parses bytes of any content (binary garbage gives whatever lines parse).
     static IniFile fromBytes(const QByteArray &bytes);
