@@ -1,0 +1,108 @@
+#pragma once
+
+#include "sensors/TDSItem.h"
+
+#include <QString>
+
+#include <functional>
+#include <vector>
+
+class IniFile;
+
+// One stored sensor: the arguments of AddItem, in AddItem's order.
+struct SensorConfig
+{
+    int X = 1;                         // "ItemLeft" k: left of the picture
+    int Y = 1;                         // "ItemTop" k: top of the picture
+    QString Name = QStringLiteral("-"); // "ItemName" k: caption of NameLabel
+    QString SN;                        // "ItemSN" k, uncut (AddItem cuts SN to 16, the hint shows it all)
+    bool Enable = false;               // "ItemEnable" k
+    double Correct = 0;                // "ItemCorrect" k
+    bool Tray = false;                 // "ItemTray" k
+    TColor CBFon = DefaultTrayBackground;  // "ItemCBFon" k
+    TColor CBText = DefaultTrayText;       // "ItemCBText" k
+    TColor CBChart = 0;                // "ItemCBChart" k (a random standard colour when missing)
+    TSign Sign = CreateClearSign();    // "Item" k "Sig" n ...
+
+    bool operator==(const SensorConfig &) const = default;
+};
+
+// The whole of "Kalvex.ini" as plain values, under the names of its keys.
+//
+// What TForm1 must do with it, in this order (LoadIni):
+//  1. GneralPanel: set the check mark of N10, then call VisibleUpPanel (menu items File1, N8,
+//     N9, N12 visible exactly when it is set).
+//  2. bkFileName := bkFileName (the picture itself is loaded later by the creation handler).
+//  3. Timer1 interval := TimeOut (milliseconds; always >= 1 here).
+//  4. COMPort, AutoNab, StartMin, WinStartRun := theirs.
+//  5. CharMaxCount := CharMaxCount (before any AddItem: every line is pre-filled with it).
+//     CharMinMaxAuto, CharMinY, CharMaxY := theirs (CharMinY already adjusted, see 8).
+//  6. Height of Sns := SnsHeight, of SHour := SHourHeight (never 0 here), of Memo1 := LogHeight,
+//     width of Panel3 := P3Width.
+//  7. Splitter1 2 pixels above Chart1, Splitter2 above Memo1, Splitter4 above SHour; then call
+//     Splitter3Moved.
+//  8. If !CharMinMaxAuto: left axis of Chart1: maximum 999, then minimum CharMinY, then
+//     maximum CharMaxY. (Automatic bounds are left to the monitoring cycle.)
+//  9. Web server port := HTTPPort; clear its bindings and add one on "0.0.0.0" and HTTPPort.
+//     A port outside 1..65535 is kept as read: starting the server then fails and is reported.
+// 10. HTTPActive: set the check mark of HTTP_Active (StartHTTP runs later, in FormCreate).
+// 11. For each entry of Items, in order: AddItem(X, Y, Name, SN, Enable, Correct, Tray, CBFon,
+//     CBText, CBChart, Sign). The array is empty at start-up, so item k lands in slot k.
+//
+// SaveIni: fill a KalvexConfig from the window's state (N10 check mark, bkFileName, COMPort,
+// CharMaxCount, Timer1 interval, HTTP_Active check mark, the server's port, CharMinMaxAuto,
+// CharMinY, CharMaxY, heights of Sns, SHour, Memo1, width of Panel3, AutoNab, StartMin,
+// WinStartRun) and Items from the slots in use only, in slot order (picture position, name
+// label caption, the record's fields); then writeConfig().
+struct KalvexConfig
+{
+    bool GneralPanel = false;
+    QString bkFileName = QStringLiteral("bk.jpg");
+    int COMPort = 1;
+    int CharMaxCount = 10;
+    int TimeOut = 10000;
+    bool HTTPActive = false;
+    int HTTPPort = 80;
+    bool CharMinMaxAuto = true;
+    double CharMinY = -10;
+    double CharMaxY = 10;
+    int SnsHeight = 200;
+    int SHourHeight = 200;
+    int LogHeight = 150;
+    int P3Width = 400;
+    bool AutoNab = false;
+    bool StartMin = false;
+    bool WinStartRun = false;
+    std::vector<SensorConfig> Items;
+
+    bool operator==(const KalvexConfig &) const = default;
+};
+
+// Bounds beyond which a hand-edited file would make the program unusable (millions of
+// sensors or chart points exhaust memory at start-up); the dialogs never produce them.
+inline constexpr int MaxItemCount = 1000;
+inline constexpr int MaxCharMaxCount = 1000000;
+
+// Returns an index 0 .. bound - 1; used for the random chart colour of a sensor without one.
+using RandomIndex = std::function<int(int bound)>;
+
+// The configuration an IniFile holds, with every default and adjustment of loading:
+// missing or unreadable keys give their defaults; SnsHeight/SHourHeight <= 0 give 200;
+// LogHeight/P3Width below 0 give 0; TimeOut <= 0 gives 10000 (a timer of 0 would spin);
+// CharMaxCount is held to 0 .. MaxCharMaxCount; with fixed bounds, CharMinY > CharMaxY gives
+// CharMinY = CharMaxY - 10; "ItemCount" <= 0 gives no sensor, larger than the stored sensors
+// gives default sensors for the missing ones, and is held to MaxItemCount. `random` picks
+// the default chart colour once per sensor (StandardColors[random(16)]); empty = the global
+// generator.
+KalvexConfig readConfig(const IniFile &ini, const RandomIndex &random = {});
+
+// readConfig() of the file at path (a missing file gives every default and no sensor).
+KalvexConfig loadConfig(const QString &path, const RandomIndex &random = {});
+
+// The IniFile SaveIni writes: "General" with its 17 keys, then "Items" with every sensor's
+// keys (numbered from 0 in the order of config.Items) and "ItemCount" last.
+IniFile configIni(const KalvexConfig &config);
+
+// Writes configIni(config) to path atomically. False on any failure, leaving the previous
+// file as it was.
+bool writeConfig(const QString &path, const KalvexConfig &config);

@@ -1,0 +1,352 @@
+#include "IniTestSupport.h"
+
+#include "app/base/Formats.h"
+#include "sensors/IniFile.h"
+#include "sensors/KalvexConfig.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+// A random source that always picks the same index, and counts how often it was asked.
+struct FixedRandom
+{
+    int index = 5;
+    int calls = 0;
+    RandomIndex source()
+    {
+        return [this](int bound) {
+            ++calls;
+            return bound == 16 ? index : -1;
+        };
+    }
+};
+
+KalvexConfig fromText(const QByteArray &text, FixedRandom *random = nullptr)
+{
+    FixedRandom local;
+    return readConfig(IniFile::fromBytes(text), (random ? random : &local)->source());
+}
+
+SensorConfig defaultSensor(TColor chart)
+{
+    SensorConfig s;
+    s.CBChart = chart;
+    return s;
+}
+
+// A configuration with something other than the default in every field.
+KalvexConfig rich()
+{
+    KalvexConfig c;
+    c.GneralPanel = true;
+    c.bkFileName = QStringLiteral("/home/дом/план этажа.jpg");
+    c.COMPort = 4;
+    c.CharMaxCount = 250;
+    c.TimeOut = 3000;
+    c.HTTPActive = true;
+    c.HTTPPort = 8080;
+    c.CharMinMaxAuto = false;
+    c.CharMinY = -20.5;
+    c.CharMaxY = 35.25;
+    c.SnsHeight = 123;
+    c.SHourHeight = 77;
+    c.LogHeight = 0;
+    c.P3Width = 512;
+    c.AutoNab = true;
+    c.StartMin = true;
+    c.WinStartRun = true;
+    SensorConfig a;
+    a.X = 100;
+    a.Y = -3;
+    a.Name = QStringLiteral("Кухня");
+    a.SN = QStringLiteral("28FF0123456789AB");
+    a.Enable = true;
+    a.Correct = -0.7;
+    a.Tray = true;
+    a.CBFon = 255;
+    a.CBText = static_cast<TColor>(-2147483633); // a system colour
+    a.CBChart = 8421376;
+    a.Sign[0] = {true, false, 18.5, QStringLiteral("/snd/холод.wav"), true, QStringLiteral("/bin/true"), true};
+    a.Sign[3].Value = 1e-7;
+    SensorConfig b;
+    b.Name = QStringLiteral("Улица ✓"); // outside Windows-1251: the file becomes UTF-8
+    b.SN = QStringLiteral("10ABCDEF01234567TOO-LONG");
+    b.Sign[1].mp3path = QString();
+    c.Items = {a, b};
+    return c;
+}
+
+} // namespace
+
+class TestKalvexConfig : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { Formats::setCurrent(Formats::russian()); }
+
+    void noFileGivesEveryDefault()
+    {
+        QTemporaryDir dir;
+        const KalvexConfig c = loadConfig(dir.filePath("Kalvex.ini"));
+        QCOMPARE(c, KalvexConfig());
+        QCOMPARE(c.GneralPanel, false); // menu bar hidden
+        QCOMPARE(c.bkFileName, QStringLiteral("bk.jpg"));
+        QCOMPARE(c.TimeOut, 10000);
+        QCOMPARE(c.COMPort, 1);
+        QCOMPARE(c.CharMaxCount, 10);
+        QCOMPARE(c.HTTPActive, false);
+        QCOMPARE(c.HTTPPort, 80);
+        QCOMPARE(c.CharMinMaxAuto, true);
+        QCOMPARE(c.CharMinY, -10.0);
+        QCOMPARE(c.CharMaxY, 10.0);
+        QCOMPARE(c.SnsHeight, 200);
+        QCOMPARE(c.SHourHeight, 200);
+        QCOMPARE(c.LogHeight, 150);
+        QCOMPARE(c.P3Width, 400);
+        QVERIFY(!c.AutoNab && !c.StartMin && !c.WinStartRun);
+        QVERIFY(c.Items.empty());
+    }
+
+    void itemCount_data()
+    {
+        QTest::addColumn<QByteArray>("count");
+        QTest::addColumn<int>("items");
+        QTest::newRow("missing") << QByteArray() << 0;
+        QTest::newRow("zero") << QByteArray("ItemCount=0\n") << 0;
+        QTest::newRow("negative") << QByteArray("ItemCount=-5\n") << 0;
+        QTest::newRow("garbage") << QByteArray("ItemCount=two\n") << 0;
+        QTest::newRow("as stored") << QByteArray("ItemCount=1\n") << 1;
+        QTest::newRow("more than stored") << QByteArray("ITEMCOUNT=3\n") << 3;
+        QTest::newRow("absurd") << QByteArray("ItemCount=2000000000\n") << MaxItemCount;
+    }
+    void itemCount()
+    {
+        QFETCH(QByteArray, count);
+        QFETCH(int, items);
+        FixedRandom random;
+        const KalvexConfig c = fromText("[Items]\nItemName0=Кухня\nItemSN0=28AA\nItemCBChart0=255\n" + count, &random);
+        QCOMPARE(int(c.Items.size()), items);
+        QCOMPARE(random.calls, items); // one colour pick per sensor, stored colour or not
+        if (items > 0) {
+            QCOMPARE(c.Items[0].Name, QStringLiteral("Кухня"));
+            QCOMPARE(c.Items[0].CBChart, TColor(255));
+        }
+        // Sensors beyond the stored ones are default sensors with a random standard colour.
+        for (int k = 1; k < items; ++k)
+            QCOMPARE(c.Items[size_t(k)], defaultSensor(StandardColors[5]));
+    }
+
+    void defaultSensorIsCleared()
+    {
+        const SensorConfig s = fromText("[Items]\nItemCount=1\n").Items.at(0);
+        QCOMPARE(s.Name, QStringLiteral("-"));
+        QVERIFY(s.SN.isEmpty());
+        QVERIFY(!s.Enable && !s.Tray);
+        QCOMPARE(s.X, 1);
+        QCOMPARE(s.Y, 1);
+        QCOMPARE(s.CBFon, TColor(16711680));
+        QCOMPARE(s.CBText, TColor(16777215));
+        QCOMPARE(s.CBChart, StandardColors[5]);
+        QCOMPARE(s.Sign, CreateClearSign());
+    }
+
+    void chartBounds_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<double>("minY");
+        QTest::addColumn<double>("maxY");
+        QTest::newRow("fixed, crossed") << QByteArray("CharMinMaxAuto=0\nCharMinY=30\nCharMaxY=20\n") << 10.0 << 20.0;
+        QTest::newRow("fixed, equal") << QByteArray("CharMinMaxAuto=0\nCharMinY=20\nCharMaxY=20\n") << 20.0 << 20.0;
+        QTest::newRow("fixed, in order") << QByteArray("CharMinMaxAuto=0\nCharMinY=-2,5\nCharMaxY=20\n") << -2.5 << 20.0;
+        QTest::newRow("automatic, crossed kept") << QByteArray("CharMinMaxAuto=1\nCharMinY=30\nCharMaxY=20\n") << 30.0 << 20.0;
+        QTest::newRow("fixed, point separator") << QByteArray("CharMinMaxAuto=0\nCharMinY=1.5\nCharMaxY=2.5\n") << -10.0 << 10.0;
+    }
+    void chartBounds()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(double, minY);
+        QFETCH(double, maxY);
+        const KalvexConfig c = fromText("[General]\n" + text);
+        QCOMPARE(c.CharMinY, minY);
+        QCOMPARE(c.CharMaxY, maxY);
+    }
+
+    void crossedBoundsSaveAdjusted()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("Kalvex.ini");
+        writeAll(path, "[General]\nCharMinMaxAuto=0\nCharMinY=30\nCharMaxY=20\n");
+        QVERIFY(writeConfig(path, loadConfig(path)));
+        const IniFile saved = IniFile::fromFile(path);
+        QCOMPARE(saved.readString("General", "CharMinY", {}), QStringLiteral("10"));
+        QCOMPARE(saved.readString("General", "CharMaxY", {}), QStringLiteral("20"));
+    }
+
+    void sizes_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QList<int>>("sizes"); // Sns, SHour, log, Panel3
+        QTest::newRow("grids 0") << QByteArray("SnsHeight=0\nSHourHeight=0\n") << QList<int>{200, 200, 150, 400};
+        QTest::newRow("grid negative") << QByteArray("SnsHeight=-4\n") << QList<int>{200, 200, 150, 400};
+        QTest::newRow("log and column 0 stay") << QByteArray("LogHeight=0\nP3Width=0\n") << QList<int>{200, 200, 0, 0};
+        QTest::newRow("log negative") << QByteArray("LogHeight=-9\n") << QList<int>{200, 200, 0, 400};
+        QTest::newRow("given") << QByteArray("SnsHeight=10\nSHourHeight=20\nLogHeight=30\nP3Width=40\n")
+                               << QList<int>{10, 20, 30, 40};
+    }
+    void sizes()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(QList<int>, sizes);
+        const KalvexConfig c = fromText("[General]\n" + text);
+        QCOMPARE((QList<int>{c.SnsHeight, c.SHourHeight, c.LogHeight, c.P3Width}), sizes);
+    }
+
+    void unusableNumbers_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<int>("timeOut");
+        QTest::addColumn<int>("charMaxCount");
+        QTest::newRow("zero interval") << QByteArray("TimeOut=0\n") << 10000 << 10;
+        QTest::newRow("negative interval") << QByteArray("TimeOut=-1000\n") << 10000 << 10;
+        QTest::newRow("short interval kept") << QByteArray("TimeOut=500\n") << 500 << 10;
+        QTest::newRow("negative points") << QByteArray("CharMaxCount=-3\n") << 10000 << 0;
+        QTest::newRow("absurd points") << QByteArray("CharMaxCount=2000000000\n") << 10000 << MaxCharMaxCount;
+    }
+    void unusableNumbers()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(int, timeOut);
+        QFETCH(int, charMaxCount);
+        const KalvexConfig c = fromText("[General]\n" + text);
+        QCOMPARE(c.TimeOut, timeOut);
+        QCOMPARE(c.CharMaxCount, charMaxCount);
+    }
+
+    // The exact file SaveIni writes: key order, renumbering, float and boolean forms.
+    void savedLayout()
+    {
+        KalvexConfig c;
+        SensorConfig s; // stands for the slot in use that was slot 2
+        s.Name = QStringLiteral("Кухня");
+        s.SN = QStringLiteral("28FF0123456789AB");
+        s.Correct = 0.1 + 0.2;
+        s.CBChart = 32768;
+        s.Sign[2].bm = false;
+        s.Sign[2].Value = -2.5;
+        c.Items = {SensorConfig{}, s};
+        c.Items[0].CBChart = 0;
+        QByteArray expected = "[General]\nGneralPanel=0\nbkFileName=bk.jpg\nCOMPort=1\nCharMaxCount=10\n"
+                              "TimeOut=10000\nHTTPActive=0\nHTTPPort=80\nCharMinMaxAuto=1\nCharMinY=-10\n"
+                              "CharMaxY=10\nSnsHeight=200\nSHourHeight=200\nLogHeight=150\nP3Width=400\n"
+                              "AutoNab=0\nStartMin=0\nWinStartRun=0\n[Items]\n";
+        auto item = [](int k, const QByteArray &name, const QByteArray &sn, const QByteArray &correct,
+                       const QByteArray &chart) {
+            const QByteArray n = QByteArray::number(k);
+            QByteArray t = "ItemTop" + n + "=1\nItemLeft" + n + "=1\nItemName" + n + "=" + name + "\nItemSN" + n
+                + "=" + sn + "\nItemEnable" + n + "=0\nItemCorrect" + n + "=" + correct + "\nItemTray" + n
+                + "=0\nItemCBFon" + n + "=16711680\nItemCBText" + n + "=16777215\nItemCBChart" + n + "=" + chart
+                + "\n";
+            for (int g = 1; g <= 4; ++g) {
+                const QByteArray p = "Item" + n + "Sig" + QByteArray::number(g);
+                const bool third = k == 1 && g == 3;
+                t += p + "Enable=0\n" + p + "bm=" + (third ? "0" : "1") + "\n" + p + "Value="
+                    + (third ? "-2,5" : "0") + "\n" + p + "mp3path=warn\n" + p + "mp3Enable=0\n" + p
+                    + "AppPath=\n" + p + "AppEnable=0\n";
+            }
+            return t;
+        };
+        expected += item(0, "-", "", "0", "0");
+        expected += item(1, "\xCA\xF3\xF5\xED\xFF", "28FF0123456789AB", "0,3", "32768");
+        expected += "ItemCount=2\n";
+        QCOMPARE(configIni(c).toBytes(), expected);
+    }
+
+    void noSensorsWriteOnlyItemCount()
+    {
+        const IniFile ini = configIni(KalvexConfig());
+        QCOMPARE(ini.sections(), QStringList({"General", "Items"}));
+        QCOMPARE(ini.keys("General").size(), 17);
+        QCOMPARE(ini.keys("Items"), QStringList({"ItemCount"}));
+        QVERIFY(ini.toBytes().endsWith("[Items]\nItemCount=0\n"));
+    }
+
+    void roundTripKeepsEveryValue()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("Kalvex.ini");
+        const KalvexConfig c = rich();
+        QVERIFY(writeConfig(path, c));
+        QVERIFY(readAll(path).startsWith("\xEF\xBB\xBF"));
+        const QByteArray first = readAll(path);
+        FixedRandom random;
+        const KalvexConfig back = loadConfig(path, random.source());
+        QCOMPARE(back, c);
+        QVERIFY(writeConfig(path, back));
+        QCOMPARE(readAll(path), first); // saved twice: byte for byte the same
+        QCOMPARE(otherFiles(dir.path(), "Kalvex.ini"), QStringList());
+    }
+
+    void handEditedFile()
+    {
+        const QByteArray text =
+            "\r\n[GENERAL]\r\n"
+            "gneralpanel = 1\r\n"
+            "BKFILENAME=  план дома.jpg  \r\n"
+            "\r\n"
+            "ComPort=0x1F\r\n"
+            "TimeOut=ten\r\n"
+            "HTTPPORT=8O80\r\n"
+            "CharMaxCount=12,5\r\n"
+            "[items]\r\n"
+            "itemcount=1\r\n"
+            "ITEMNAME0=Спальня 2\r\n"
+            "itemCBFon0=0x0000FF\r\n"
+            "ItemCorrect0=-0,25\r\n"
+            "item0sig2VALUE=abc\r\n"
+            "Item0Sig2Enable=7\r\n";
+        for (const bool bom : {false, true}) {
+            const KalvexConfig c = fromText((bom ? QByteArray("\xEF\xBB\xBF") : QByteArray()) + text);
+            QVERIFY(c.GneralPanel);
+            QCOMPARE(c.bkFileName, QStringLiteral("план дома.jpg"));
+            QCOMPARE(c.COMPort, 31);
+            QCOMPARE(c.TimeOut, 10000);
+            QCOMPARE(c.HTTPPort, 80);
+            QCOMPARE(c.CharMaxCount, 10);
+            QCOMPARE(c.Items.size(), size_t(1));
+            QCOMPARE(c.Items[0].Name, QStringLiteral("Спальня 2"));
+            QCOMPARE(c.Items[0].CBFon, TColor(255));
+            QCOMPARE(c.Items[0].Correct, -0.25);
+            QCOMPARE(c.Items[0].Sign[1].Value, 0.0);
+            QVERIFY(c.Items[0].Sign[1].Enable);
+        }
+    }
+
+    void failedSaveKeepsOldFile()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("Kalvex.ini");
+        QVERIFY(writeConfig(path, rich()));
+        const QByteArray old = readAll(path);
+        KalvexConfig other = rich();
+        other.COMPort = 9;
+        {
+            FileSizeLimit limit(512);
+            QVERIFY(!writeConfig(path, other));
+        }
+        {
+            ImmutableDir lock(dir.path());
+            if (lock.ok())
+                QVERIFY(!writeConfig(path, other));
+        }
+        QCOMPARE(readAll(path), old);
+        QCOMPARE(otherFiles(dir.path(), "Kalvex.ini"), QStringList());
+        QVERIFY(writeConfig(path, other)); // and the next attempt succeeds
+        QCOMPARE(loadConfig(path).COMPort, 9);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestKalvexConfig)
+#include "tst_kalvexconfig.moc"
