@@ -245,7 +245,8 @@ void LiveChart::refreshAxes()
     const int labelWidth = metrics.horizontalAdvance(QStringLiteral("00:00:00")) + 12;
     const int axisWidth = std::max(m_plot->axisRect()->width(), 1);
     const qint64 count = m_labels.size();
-    const qint64 step = std::max<qint64>(1, (count * labelWidth + axisWidth - 1) / axisWidth);
+    // Consecutive x hold a multiple of any step up to their count: at least one label shows.
+    const qint64 step = std::clamp<qint64>((count * labelWidth + axisWidth - 1) / axisWidth, 1, count);
     QMap<double, QString> ticks;
     for (auto it = m_labels.cbegin(); it != m_labels.cend(); ++it) {
         if (it.key() % step == 0)
