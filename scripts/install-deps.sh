@@ -11,7 +11,7 @@ packages=(
   libmicrohttpd-dev
   libsqlite3-dev sqlite3
   libjpeg62-turbo libqt6svg6
-  fonts-dejavu-core
+  fonts-dejavu-core fonts-dejavu-extra
   xdg-utils
   xvfb xauth
   curl
