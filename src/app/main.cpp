@@ -66,9 +66,12 @@ int main(int argc, char *argv[])
     }
     const bool demo = parser.isSet(demoOption);
 
+    // The session starts the program as it runs now: on the same files and the same bus.
     QStringList command{QCoreApplication::applicationFilePath()};
     if (parser.isSet(dirOption))
         command << QStringLiteral("--dir") << QDir::cleanPath(programDir.dir);
+    if (demo)
+        command << QStringLiteral("--demo");
 
     SystemClock clock;
     QtDialogBoxes boxes;

@@ -5,8 +5,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <unistd.h>
-
 class TestAutoStart : public QObject
 {
     Q_OBJECT
@@ -143,18 +141,6 @@ private slots:
         QVERIFY2(error.contains(m_dir->path()), qPrintable(error));
     }
 
-    void readOnlyFolder()
-    {
-        if (::geteuid() == 0)
-            QSKIP("root writes into read-only folders");
-        const QString folder = m_dir->filePath(QStringLiteral("autostart"));
-        QVERIFY(QDir().mkpath(folder));
-        QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
-        QString error;
-        QVERIFY(!AutoStartEntry(entryPath(), {"/opt/k"}).apply(true, error));
-        QVERIFY(error.contains(QStringLiteral("Kalvex.desktop")));
-        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    }
 };
 
 QTEST_GUILESS_MAIN(TestAutoStart)

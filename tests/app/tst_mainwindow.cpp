@@ -380,57 +380,6 @@ private slots:
         QCOMPARE(action->isCheckable(), checkable);
     }
 
-    void menuBar()
-    {
-        auto form = makeForm();
-        QStringList top;
-        for (QAction *a : form->menuBar()->actions())
-            top << a->text();
-        QCOMPARE(top, (QStringList{QStringLiteral("Файл"), QStringLiteral("Запуск/Остановка"),
-                                   QStringLiteral("История"), QStringLiteral("Справка")}));
-        QCOMPARE(form->File1->actions(),
-                 (QList<QAction *>{form->N2, form->N6->menuAction(), form->N11, form->N1}));
-        QVERIFY(form->N11->isSeparator());
-        QCOMPARE(form->N6->title(), QStringLiteral("Датчики"));
-        QCOMPARE(form->N6->actions(), (QList<QAction *>{form->N5, form->N4}));
-        QCOMPARE(form->N8->actions(), (QList<QAction *>{form->N3, form->HTTP_Active}));
-        QCOMPARE(form->imgPopup->actions(),
-                 (QList<QAction *>{form->NImgOn, form->NImgOff, form->N18, form->N17, form->N16}));
-        QVERIFY(form->N17->isSeparator());
-    }
-
-    void toolBar_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<int>("x");
-        QTest::addColumn<QString>("hint");
-        QTest::addColumn<bool>("toggle");
-        const auto row = [](const char *name, int x, const char *hint, bool toggle) {
-            QTest::newRow(name) << QString::fromLatin1(name) << x << QString::fromUtf8(hint) << toggle;
-        };
-        row("BScan", 5, "Вкл/Выкл опрос датчиков", true);
-        row("bHTTP", 43, "Вкл/Выкл Web Server", true);
-        row("BHistory", 92, "История", false);
-        row("BSetting", 129, "Настройки", false);
-        row("BAdd", 178, "Добавить датчик", false);
-        row("BSearch", 215, "Поиск датчиков", false);
-        row("BAbout", 264, "О программе", false);
-        row("BExit", 313, "Выход", false);
-    }
-    void toolBar()
-    {
-        QFETCH(QString, name);
-        QFETCH(int, x);
-        QFETCH(QString, hint);
-        QFETCH(bool, toggle);
-        auto form = makeForm();
-        auto *button = form->Panel1->findChild<QToolButton *>(name);
-        QVERIFY(button);
-        QCOMPARE(button->geometry(), QRect(x, 3, 34, 34));
-        QCOMPARE(button->toolTip(), hint);
-        QCOMPARE(button->isCheckable(), toggle);
-    }
-
     void hiddenMenuBarKeepsShortcuts()
     {
         auto form = makeForm();

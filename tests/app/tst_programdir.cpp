@@ -85,13 +85,6 @@ private slots:
         QVERIFY2(result.error.contains(temp.filePath(QStringLiteral("file/sub"))), qPrintable(result.error));
     }
 
-    void realWritability()
-    {
-        QTemporaryDir temp;
-        QVERIFY(temp.isValid());
-        QVERIFY(ProgramDirectory::isWritable(temp.path()));
-        QVERIFY(!ProgramDirectory::isWritable(temp.filePath(QStringLiteral("missing"))));
-    }
 };
 
 QTEST_GUILESS_MAIN(TestProgramDir)

@@ -22,7 +22,7 @@ struct TForm1Context
     DialogBoxes &boxes;
     // ProgramDir, with the log line that explains an unexpected choice.
     ProgramDirectory programDir;
-    // The program's full path and the arguments that select its files (--dir DIR): what the
+    // The program's full path and the arguments it runs with (--dir DIR, --demo): what the
     // session autostart entry starts.
     QStringList programCommand;
     // The session autostart entry file (AutoStartEntry::defaultPath() outside tests).
