@@ -1,7 +1,110 @@
+#include "app/base/Clock.h"
+#include "app/ui/AppTitle.h"
+#include "app/ui/AutoStartEntry.h"
+#include "app/ui/Glyphs.h"
+#include "app/ui/ProgramDirectory.h"
+#include "app/ui/QtDialogBoxes.h"
+#include "app/ui/TForm1.h"
+#include "app/ui/TerminationSignals.h"
+#include "onewire/SerialPort.h"
+
 #include <QApplication>
+#include <QCommandLineParser>
+#include <QDir>
+#include <QFileInfo>
+#include <QTimer>
+
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+// The port under the 1-Wire link: PosixSerialPort, or the built-in VirtualBus with --demo,
+// come here with the serial link.
+std::unique_ptr<SerialPort> makeSerialPort(bool demo)
+{
+    Q_UNUSED(demo);
+    return nullptr;
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
+    // First of all, so that a stop request is never lost: it waits for the event loop.
+    if (!TerminationSignals::installHandlers())
+        std::fputs("kalvex: SIGTERM and SIGINT cannot be caught; they will end the program without its shutdown\n", stderr);
+
     QApplication app(argc, argv);
-    return 0;
+    QCoreApplication::setApplicationName(QStringLiteral("Kalvex"));
+    QCoreApplication::setApplicationVersion(apptitle::versionText());
+    QGuiApplication::setWindowIcon(glyphs::applicationIcon());
+    // The program ends when its main window closes, not when the last visible window does
+    // (the main window may be hidden in the tray while a dialog closes).
+    QGuiApplication::setQuitOnLastWindowClosed(false);
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(apptitle::title());
+    parser.addHelpOption();
+    const QCommandLineOption dirOption(QStringLiteral("dir"),
+                                       QStringLiteral("Folder of Kalvex.ini, Kalvex.st and the background picture."),
+                                       QStringLiteral("DIR"));
+    const QCommandLineOption demoOption(QStringLiteral("demo"),
+                                        QStringLiteral("Use the built-in virtual bus instead of the serial port."));
+    QCommandLineOption screenshotOption(QStringLiteral("screenshot"),
+                                        QStringLiteral("Save a picture of the main window after start-up, then end."),
+                                        QStringLiteral("FILE"));
+    screenshotOption.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOptions({dirOption, demoOption, screenshotOption});
+    parser.process(app);
+
+    const ProgramDirectory programDir = ProgramDirectory::resolve(
+        QCoreApplication::applicationDirPath(), parser.value(dirOption));
+    if (!programDir.error.isEmpty()) {
+        std::fprintf(stderr, "kalvex: %s\n", qUtf8Printable(programDir.error));
+        return 2;
+    }
+    const bool demo = parser.isSet(demoOption);
+
+    // The session starts the program as it runs now: on the same files and the same bus.
+    QStringList command{QCoreApplication::applicationFilePath()};
+    if (parser.isSet(dirOption))
+        command << QStringLiteral("--dir") << QDir::cleanPath(programDir.dir);
+    if (demo)
+        command << QStringLiteral("--demo");
+
+    SystemClock clock;
+    QtDialogBoxes boxes;
+    TForm1 form(TForm1Context{
+        .clock = clock,
+        .boxes = boxes,
+        .programDir = programDir,
+        .programCommand = command,
+        .autostartFile = AutoStartEntry::defaultPath(),
+        .makeSerialPort = [demo] { return makeSerialPort(demo); },
+        .demo = demo,
+    });
+    // The sensor editor, the settings dialog, the history window, the about box, the loading
+    // window and the chart help are created here, in that order, once each.
+
+    QObject::connect(&form, &TForm1::closed, &app, &QCoreApplication::quit);
+    TerminationSignals stopRequests;
+    QObject::connect(&stopRequests, &TerminationSignals::received, &form, &QWidget::close);
+
+    form.show();
+
+    int result = 0;
+    if (parser.isSet(screenshotOption)) {
+        const QString file = parser.value(screenshotOption);
+        // Late enough for Timer2 and the first paint.
+        QTimer::singleShot(300, &form, [&form, &result, file] {
+            if (!form.grab().save(file)) {
+                std::fprintf(stderr, "kalvex: cannot write %s\n", qUtf8Printable(file));
+                result = 1;
+            }
+            form.close();
+        });
+    }
+    const int loop = app.exec();
+    return result != 0 ? result : loop;
 }

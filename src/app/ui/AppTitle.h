@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QString>
+
+// The application's title, "Kalvex v1.0", and the main window's caption, "Kalvex v1.2 DS18x20":
+// they carry different version numbers on purpose. The title heads the program's message boxes;
+// it is not set as the display name, which window systems would append to the caption.
+namespace apptitle {
+
+inline QString title() { return QStringLiteral("Kalvex v1.0"); }
+inline QString versionText() { return QStringLiteral("1.2"); }
+inline QString mainCaption() { return QStringLiteral("Kalvex v") + versionText() + QStringLiteral(" DS18x20"); }
+
+} // namespace apptitle

@@ -1,0 +1,57 @@
+#include "app/ui/ProgramDirectory.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <unistd.h>
+
+namespace {
+
+QString withSlash(const QString &folder)
+{
+    const QString clean = QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
+    return clean.endsWith(QLatin1Char('/')) ? clean : clean + QLatin1Char('/');
+}
+
+} // namespace
+
+bool ProgramDirectory::isWritable(const QString &folder)
+{
+    // access() answers for this process's user, root included, unlike the permission bits.
+    return ::access(QFile::encodeName(folder).constData(), W_OK | X_OK) == 0;
+}
+
+ProgramDirectory ProgramDirectory::resolve(const QString &programFileDir, const QString &dirOption,
+                                           const QProcessEnvironment &env,
+                                           const std::function<bool(const QString &)> &writable)
+{
+    ProgramDirectory result;
+    if (!dirOption.isEmpty()) {
+        const QString dir = withSlash(dirOption);
+        if (!QDir().mkpath(dir)) {
+            result.error = QStringLiteral("Папка %1 не найдена и не может быть создана.")
+                               .arg(QDir::toNativeSeparators(dir));
+            return result;
+        }
+        result.dir = dir;
+        return result;
+    }
+    const QString own = withSlash(programFileDir);
+    if (writable(own)) {
+        result.dir = own;
+        return result;
+    }
+    QString data = env.value(QStringLiteral("XDG_DATA_HOME"));
+    if (data.isEmpty() || QDir::isRelativePath(data))
+        data = env.value(QStringLiteral("HOME"), QDir::homePath()) + QStringLiteral("/.local/share");
+    result.dir = withSlash(data + QStringLiteral("/kalvex"));
+    if (QDir().mkpath(result.dir)) {
+        result.logLine = QStringLiteral("Папка программы %1 закрыта для записи, файлы программы хранятся в %2")
+                             .arg(QDir::toNativeSeparators(own), QDir::toNativeSeparators(result.dir));
+    } else {
+        result.logLine = QStringLiteral("Папка программы %1 закрыта для записи, а папку %2 создать не удалось.")
+                             .arg(QDir::toNativeSeparators(own), QDir::toNativeSeparators(result.dir));
+    }
+    return result;
+}

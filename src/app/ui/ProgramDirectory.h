@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QProcessEnvironment>
+#include <QString>
+
+#include <functional>
+
+// Where the program keeps its files (configuration, store, background picture): ProgramDir.
+struct ProgramDirectory
+{
+    // The folder, absolute, with a trailing '/'.
+    QString dir;
+    // A line for the log when the folder is not the one the user would expect; empty otherwise.
+    QString logLine;
+    // Set when the folder named on the command line cannot be used; dir is then empty.
+    QString error;
+
+    // True when the user may create files in the folder.
+    static bool isWritable(const QString &folder);
+
+    // dirOption: the folder given with --dir (empty when none); it is created when missing.
+    // Without it the program file's folder is used, or $XDG_DATA_HOME/kalvex/ (created;
+    // ~/.local/share/kalvex/ when XDG_DATA_HOME is unset or relative) when that folder is
+    // not writable.
+    static ProgramDirectory resolve(const QString &programFileDir, const QString &dirOption,
+                                    const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment(),
+                                    const std::function<bool(const QString &)> &writable = &ProgramDirectory::isWritable);
+};

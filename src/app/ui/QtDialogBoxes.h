@@ -1,0 +1,16 @@
+#pragma once
+
+#include "app/base/DialogBoxes.h"
+
+// The program's modal boxes on screen, parented to the active window and titled with the
+// application's title.
+class QtDialogBoxes final : public DialogBoxes
+{
+public:
+    void message(const QString &text) override;
+    // Buttons "Да" and "Нет"; closing the box counts as "Нет".
+    bool confirm(const QString &text) override;
+    void error(const QString &text) override;
+    // filter in Qt's form, for example "*.jpg, *.bmp (*.jpg *.bmp)".
+    QString openFile(const QString &title, const QString &directory, const QString &filter) override;
+};

@@ -1,0 +1,322 @@
+#include "app/ui/TForm1.h"
+
+#include "app/base/Clock.h"
+#include "app/base/DateTime.h"
+#include "app/base/DialogBoxes.h"
+#include "app/base/ErrorGuard.h"
+#include "app/ui/AppTitle.h"
+#include "app/ui/AutoStartEntry.h"
+#include "app/ui/GridHeaders.h"
+#include "onewire/SerialPort.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QLabel>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSplitter>
+#include <QTimer>
+#include <QToolButton>
+
+#include <exception>
+#include <utility>
+
+TForm1::TForm1(TForm1Context context, QWidget *parent)
+    : QMainWindow(parent)
+    , m_clock(context.clock)
+    , m_boxes(context.boxes)
+    , m_programDir(std::move(context.programDir))
+    , m_programCommand(std::move(context.programCommand))
+    , m_autostartFile(std::move(context.autostartFile))
+    , m_demo(context.demo)
+{
+    setupUi(this);
+    if (context.makeSerialPort)
+        m_port = context.makeSerialPort();
+    connectCommands();
+    markCommandsToCome();
+    FormCreate();
+    Timer2->start();
+}
+
+TForm1::~TForm1()
+{
+    FormDestroy();
+}
+
+void TForm1::connectCommands()
+{
+    connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
+    connect(Timer2, &QTimer::timeout, this, &TForm1::Timer2Timer);
+    // The menu item has toggled its check mark when triggered arrives.
+    connect(N3, &QAction::triggered, this, &TForm1::N3Click);
+    connect(BScan, &QToolButton::clicked, this, &TForm1::BScanClick);
+    connect(N1, &QAction::triggered, this, &TForm1::N1Click);
+    connect(BExit, &QToolButton::clicked, this, &TForm1::N1Click);
+    connect(N15, &QAction::triggered, this, &TForm1::N15Click);
+    connect(N10, &QAction::triggered, this, &TForm1::N10Click);
+    connect(Splitter3, &QSplitter::splitterMoved, this, &TForm1::Splitter3Moved);
+    connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
+
+    connect(N2, &QAction::triggered, this, &TForm1::N2Click);
+    connect(BSetting, &QToolButton::clicked, this, &TForm1::N2Click);
+    connect(N4, &QAction::triggered, this, &TForm1::N4Click);
+    connect(BAdd, &QToolButton::clicked, this, &TForm1::N4Click);
+    connect(N13, &QAction::triggered, this, &TForm1::N4Click);
+    connect(N5, &QAction::triggered, this, &TForm1::N5Click);
+    connect(BSearch, &QToolButton::clicked, this, &TForm1::N5Click);
+    connect(N14, &QAction::triggered, this, &TForm1::N5Click);
+    connect(N7, &QAction::triggered, this, &TForm1::N7Click);
+    connect(BAbout, &QToolButton::clicked, this, &TForm1::N7Click);
+    connect(N9, &QAction::triggered, this, &TForm1::N9Click);
+    connect(BHistory, &QToolButton::clicked, this, &TForm1::N9Click);
+    connect(HTTP_Active, &QAction::triggered, this, &TForm1::HTTP_ActiveClick);
+    connect(bHTTP, &QToolButton::clicked, this, &TForm1::bHTTPClick);
+    // SnsDblClick, Chart1DblClick and the handlers of imgPopup are connected by the grid, the
+    // chart and the sensor records when their widgets are plugged in.
+}
+
+// Commands whose subsystem is not in the program yet stay disabled rather than do nothing;
+// each line goes when its handler is filled.
+void TForm1::markCommandsToCome()
+{
+    for (QAction *action : {N2, N4, N13, N5, N14, N7, N9, HTTP_Active})
+        action->setEnabled(false);
+    for (QToolButton *button : {BSetting, BAdd, BSearch, BAbout, BHistory, bHTTP})
+        button->setEnabled(false);
+}
+
+void TForm1::FormCreate()
+{
+    setWindowTitle(apptitle::mainCaption());
+    // Step 2, the minimise handler: changeEvent() hands every minimising to MyMinimize.
+    ProgramDir = m_programDir.dir;
+    if (!m_programDir.logLine.isEmpty())
+        AddLog(m_programDir.logLine);
+    // An error ends the sequence at its step; the window goes on as far as it was set up.
+    guarded(m_boxes, [this] {
+        LoadIni();
+        if (StartMin)
+            setWindowState(windowState() | Qt::WindowMinimized);
+        LoadBackground();
+        StartHTTP(false);
+        ConnectDB();
+        // PointCounter := CharMaxCount comes here with the monitoring cycle.
+        gridheaders::writeSns(Sns);
+        gridheaders::writeSHour(SHour);
+        Load24Hour();
+        // ViewSHour for every enabled slot, in slot order, comes here with the hourly table.
+    });
+}
+
+void TForm1::FormDestroy()
+{
+    if (m_destroyed)
+        return;
+    m_destroyed = true;
+    // No box may stop a shutdown (a SIGTERM has nobody to answer it): failures go to stderr.
+    const auto step = [](const char *name, auto &&run) {
+        try {
+            run();
+        } catch (const std::exception &e) {
+            qWarning("Kalvex: %s failed at shutdown: %s", name, e.what());
+        }
+    };
+    step("TrayAllDelete", [this] { TrayAllDelete(); });
+    step("SetAutoStart", [this] { SetAutoStart(); });
+    step("SaveIni", [this] {
+        for (int call = 1; !SaveIni() && call < 4; ++call) {
+        }
+    });
+}
+
+void TForm1::closeEvent(QCloseEvent *event)
+{
+    event->accept();
+    emit closed();
+}
+
+void TForm1::changeEvent(QEvent *event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && (windowState() & Qt::WindowMinimized))
+        MyMinimize();
+}
+
+void TForm1::AddLog(const QString &message)
+{
+    Memo1->appendPlainText(datetime::text(m_clock.now()) + QStringLiteral(" : ") + message);
+}
+
+void TForm1::addRawLine(const QString &line)
+{
+    Memo1->appendPlainText(line);
+}
+
+void TForm1::N15Click()
+{
+    Memo1->clear();
+}
+
+void TForm1::Timer2Timer()
+{
+    Timer2->stop();
+    // The window is shown and painted before the port is touched.
+    QCoreApplication::processEvents();
+    if (AutoNab) {
+        BScan->setChecked(true);
+        N3->setChecked(true);
+        N3Click();
+    }
+}
+
+void TForm1::BScanClick()
+{
+    N3->setChecked(BScan->isChecked());
+    N3Click();
+}
+
+void TForm1::N3Click()
+{
+    SetScanButton();
+    if (N3->isChecked()) {
+        if (m_port && m_port->OpenCOM(QStringLiteral("COM") + QString::number(COMPort))) {
+            m_port->SetComPortTimeouts();
+            AddLog(QStringLiteral("Отслеживание датчиков включено."));
+            Nabl();
+        } else {
+            AddLog(QStringLiteral("Порт: COM") + QString::number(COMPort) + QStringLiteral(" занят."));
+            const QString reason = m_port ? m_port->lastError() : QString();
+            if (!reason.isEmpty())
+                AddLog(reason);
+            N3->setChecked(false);
+            SetScanButton();
+        }
+    } else {
+        if (m_port)
+            m_port->CloseCOM();
+        AddLog(QStringLiteral("Отслеживание датчиков выключено."));
+        SetScanButton();
+    }
+}
+
+void TForm1::SetScanButton()
+{
+    const bool on = N3->isChecked();
+    // Like a component's Enabled flag: setting it again leaves a running interval alone.
+    if (on && !Timer1->isActive())
+        Timer1->start();
+    else if (!on)
+        Timer1->stop();
+    BScan->setChecked(on);
+    BScan->setIcon(QIcon((on ? ImgStop : ImgStart)->pixmap()));
+}
+
+void TForm1::Timer1Timer()
+{
+    Nabl();
+}
+
+void TForm1::N1Click()
+{
+    close();
+}
+
+void TForm1::N10Click()
+{
+    VisibleUpPanel();
+}
+
+void TForm1::VisibleUpPanel()
+{
+    // The menu bar holds exactly the four top items, so hiding it hides them all; the
+    // commands' shortcuts stay, being held by the window as well.
+    menuBar()->setVisible(N10->isChecked());
+}
+
+void TForm1::SetAutoStart()
+{
+    QString error;
+    if (!AutoStartEntry(m_autostartFile, m_programCommand).apply(WinStartRun, error)) {
+        AddLog(error);
+        qWarning("Kalvex: %s", qUtf8Printable(error));
+    }
+}
+
+void TForm1::Button1Click()
+{
+    if (!m_port || !m_port->OpenCOM(QStringLiteral("COM") + QString::number(COMPort)))
+        return;
+    m_port->SetComPortTimeouts();
+    // The single-device ROM read comes here with the ROM search:
+    // addRawLine("s/n : " + GetSNForOne());
+    m_port->CloseCOM();
+}
+
+// Hides the window to the tray (tray indicators).
+void TForm1::MyMinimize() {}
+
+// Reads Kalvex.ini: the settings and the sensors (configuration file).
+void TForm1::LoadIni() {}
+
+// Writes Kalvex.ini; true when the whole file was written (configuration file). Until the
+// configuration file exists there is nothing to write.
+bool TForm1::SaveIni()
+{
+    return true;
+}
+
+// Loads the sensor panel's background picture bkFileName (sensor panel).
+void TForm1::LoadBackground() {}
+
+// Starts the web server when HTTP_Active is checked; reportOff logs the off state (web server).
+void TForm1::StartHTTP(bool reportOff)
+{
+    Q_UNUSED(reportOff);
+}
+
+// Opens or creates Kalvex.st (reading store).
+void TForm1::ConnectDB() {}
+
+// Fills the day's hourly values from the store (hourly table).
+void TForm1::Load24Hour() {}
+
+// One monitoring cycle over every sensor (monitoring cycle).
+void TForm1::Nabl() {}
+
+// Removes every sensor's tray icon (tray indicators).
+void TForm1::TrayAllDelete() {}
+
+// Column 2 of the Sns view := width of Panel3 - columns 0 and 1 (comes with the grid view).
+void TForm1::Splitter3Moved() {}
+
+// Fills the settings dialog (LoadSettings) and shows it modally (settings dialog).
+void TForm1::N2Click() {}
+
+// The sensor editor for a new sensor (sensor discovery, sensor editor).
+void TForm1::N4Click() {}
+
+// The sensor search (sensor discovery).
+void TForm1::N5Click() {}
+
+// Shows the about box modally (about window).
+void TForm1::N7Click() {}
+
+// Shows the history window, not modally (history window).
+void TForm1::N9Click() {}
+
+// Web server switch from the menu (web server).
+void TForm1::HTTP_ActiveClick() {}
+
+// Web server switch from the tool bar (web server).
+void TForm1::bHTTPClick() {}
+
+// The sensor editor for the sensor of the current row (sensor records, sensor editor).
+void TForm1::SnsDblClick() {}
+
+void TForm1::Chart1DblClick()
+{
+    N9Click();
+}

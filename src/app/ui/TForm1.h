@@ -1,0 +1,141 @@
+#pragma once
+
+#include "app/base/Log.h"
+#include "app/base/StringGrid.h"
+#include "app/ui/ProgramDirectory.h"
+#include "app/ui/TForm1Ui.h"
+
+#include <QMainWindow>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+
+class Clock;
+class DialogBoxes;
+class SerialPort;
+
+// What the main window gets from the program entry (or from a test).
+struct TForm1Context
+{
+    Clock &clock;
+    DialogBoxes &boxes;
+    // ProgramDir, with the log line that explains an unexpected choice.
+    ProgramDirectory programDir;
+    // The program's full path and the arguments it runs with (--dir DIR, --demo): what the
+    // session autostart entry starts.
+    QStringList programCommand;
+    // The session autostart entry file (AutoStartEntry::defaultPath() outside tests).
+    QString autostartFile;
+    // Makes the serial port under the 1-Wire link once, when the window is created; may yield
+    // nothing, and then every open fails.
+    std::function<std::unique_ptr<SerialPort>()> makeSerialPort;
+    // --demo: the port is the built-in virtual bus.
+    bool demo = false;
+};
+
+// The main window: owns the settings and the serial port, runs the start-up and shutdown
+// sequences, the observation switch and the log. Subsystems keep their routines in their own
+// classes; the handlers here call them.
+class TForm1 final : public QMainWindow, public TForm1Ui, public Log
+{
+    Q_OBJECT
+
+public:
+    // Runs FormCreate. Timer2 starts the automatic observation once the event loop runs.
+    explicit TForm1(TForm1Context context, QWidget *parent = nullptr);
+    // Runs FormDestroy.
+    ~TForm1() override;
+
+    // Settings under their configuration key names (defaults of a missing configuration).
+    QString ProgramDir;
+    QString bkFileName = QStringLiteral("bk.jpg");
+    int COMPort = 1;
+    int CharMaxCount = 10;
+    bool CharMinMaxAuto = true;
+    double CharMinY = -10;
+    double CharMaxY = 10;
+    bool AutoNab = false;
+    bool StartMin = false;
+    bool WinStartRun = false;
+
+    // Contents of the current-readings grid and of the hourly grid (shown in SnsView and
+    // SHourView).
+    StringGrid Sns{3, 2};
+    StringGrid SHour{26, 2};
+
+    // Log: date-time text, " : ", message.
+    void AddLog(const QString &message) override;
+    void addRawLine(const QString &line) override;
+
+    // Observation switch: applies the check mark of N3 (set it first when calling from code).
+    void N3Click();
+    // Copies the pressed state of BScan to N3, then N3Click.
+    void BScanClick();
+    // Timer1 and BScan follow the check mark of N3.
+    void SetScanButton();
+    // Closes the window, which ends the program.
+    void N1Click();
+    // Empties the log box.
+    void N15Click();
+    // Menu bar on or off after the check mark of N10.
+    void N10Click();
+    void VisibleUpPanel();
+    // Keeps the serial number column of Sns filling the left column.
+    void Splitter3Moved();
+    // Writes the session autostart entry when WinStartRun is set, deletes it otherwise; a
+    // failure is logged.
+    void SetAutoStart();
+
+    // The port under the 1-Wire link; null when the program has none.
+    SerialPort *serialPort() const { return m_port.get(); }
+    Clock &clock() const { return m_clock; }
+    DialogBoxes &boxes() const { return m_boxes; }
+    bool demo() const { return m_demo; }
+
+signals:
+    // The window was closed: the program is to end.
+    void closed();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    void changeEvent(QEvent *event) override;
+
+private:
+    void connectCommands();
+    void markCommandsToCome();
+    void FormCreate();
+    void FormDestroy();
+    void Timer1Timer();
+    void Timer2Timer();
+    void Button1Click();
+
+    // Seams: each is filled by the subsystem named in its comment.
+    void MyMinimize();
+    void LoadIni();
+    bool SaveIni();
+    void LoadBackground();
+    void StartHTTP(bool reportOff);
+    void ConnectDB();
+    void Load24Hour();
+    void Nabl();
+    void TrayAllDelete();
+    void N2Click();
+    void N4Click();
+    void N5Click();
+    void N7Click();
+    void N9Click();
+    void HTTP_ActiveClick();
+    void bHTTPClick();
+    void SnsDblClick();
+    void Chart1DblClick();
+
+    Clock &m_clock;
+    DialogBoxes &m_boxes;
+    ProgramDirectory m_programDir;
+    QStringList m_programCommand;
+    QString m_autostartFile;
+    std::unique_ptr<SerialPort> m_port;
+    bool m_demo;
+    bool m_destroyed = false;
+};

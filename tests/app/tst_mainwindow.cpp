@@ -1,0 +1,437 @@
+#include "app/base/Formats.h"
+#include "app/ui/TForm1.h"
+#include "support/FakeClock.h"
+#include "support/FakeDialogBoxes.h"
+#include "support/FakeSerialPort.h"
+
+#include <QAction>
+#include <QFile>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QSignalSpy>
+#include <QSplitter>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextBlock>
+#include <QTimer>
+#include <QToolButton>
+
+#include <memory>
+
+namespace {
+
+const QString stamp = QStringLiteral("08.12.2026 14:05:09 : ");
+
+QStringList logLines(const TForm1 &form)
+{
+    QStringList lines;
+    for (QTextBlock b = form.Memo1->document()->begin(); b.isValid(); b = b.next())
+        lines << b.text();
+    if (lines == QStringList{QString()})
+        lines.clear();
+    return lines;
+}
+
+QImage iconImage(const QToolButton *button)
+{
+    return button->icon().pixmap(32, 32).toImage().convertToFormat(QImage::Format_ARGB32);
+}
+
+QImage labelImage(const QLabel *label)
+{
+    return label->pixmap().toImage().convertToFormat(QImage::Format_ARGB32);
+}
+
+} // namespace
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+private:
+    FakeClock m_clock;
+    FakeDialogBoxes m_boxes;
+    std::unique_ptr<QTemporaryDir> m_dir;
+    FakeSerialPort *m_port = nullptr;
+
+    QString autostartFile() const { return m_dir->filePath(QStringLiteral("config/autostart/Kalvex.desktop")); }
+
+    std::unique_ptr<TForm1> makeForm(const QString &programDirNote = QString())
+    {
+        m_port = nullptr;
+        return std::make_unique<TForm1>(TForm1Context{
+            .clock = m_clock,
+            .boxes = m_boxes,
+            .programDir = ProgramDirectory{m_dir->path() + QLatin1Char('/'), programDirNote, QString()},
+            .programCommand = {QStringLiteral("/opt/kalvex/kalvex")},
+            .autostartFile = autostartFile(),
+            .makeSerialPort =
+                [this] {
+                    auto port = std::make_unique<FakeSerialPort>();
+                    m_port = port.get();
+                    return port;
+                },
+            .demo = false,
+        });
+    }
+
+    void verifyObservation(const TForm1 &form, bool on)
+    {
+        QCOMPARE(form.N3->isChecked(), on);
+        QCOMPARE(form.BScan->isChecked(), on);
+        QCOMPARE(form.Timer1->isActive(), on);
+        QCOMPARE(iconImage(form.BScan), labelImage(on ? form.ImgStop : form.ImgStart));
+    }
+
+private slots:
+    void initTestCase() { Formats::setCurrent(Formats::russian()); }
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_dir->isValid());
+        m_boxes = FakeDialogBoxes();
+        m_clock.setNow(QDateTime(QDate(2026, 12, 8), QTime(14, 5, 9)));
+    }
+
+    void startUp()
+    {
+        auto form = makeForm(QStringLiteral("Папка программы закрыта для записи"));
+        QCOMPARE(form->windowTitle(), QStringLiteral("Kalvex v1.2 DS18x20"));
+        QCOMPARE(form->ProgramDir, m_dir->path() + QLatin1Char('/'));
+        QCOMPARE(logLines(*form), QStringList{stamp + QStringLiteral("Папка программы закрыта для записи")});
+        QCOMPARE(form->Sns.snapshot().value(0),
+                 (QStringList{QStringLiteral(" Имя"), QStringLiteral(" t°"), QStringLiteral(" Серийный номер")}));
+        const QStringList hours = form->SHour.snapshot().value(0);
+        QCOMPARE(hours.size(), 26);
+        QCOMPARE(hours.first(), QStringLiteral(" Имя"));
+        QCOMPARE(hours.at(1), QStringLiteral(" 0 ч."));
+        QCOMPARE(hours.at(11), QStringLiteral(" 10 ч."));
+        QCOMPARE(hours.at(24), QStringLiteral(" 23 ч."));
+        QCOMPARE(hours.at(25), QStringLiteral(" Серийный номер"));
+        // Observation stays off and the port closed until Timer2 or the user switches it on.
+        QVERIFY(m_port->opened.isEmpty());
+        verifyObservation(*form, false);
+        QCOMPARE(form->Timer1->interval(), 10000);
+        QCOMPARE(form->Timer1->timerType(), Qt::PreciseTimer);
+        QVERIFY(m_boxes.errors.isEmpty());
+    }
+
+    void switchOn_data()
+    {
+        QTest::addColumn<int>("comPort");
+        QTest::addColumn<bool>("opens");
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<QStringList>("lines");
+        QTest::newRow("port free") << 1 << true << QString()
+                                   << QStringList{stamp + QStringLiteral("Отслеживание датчиков включено.")};
+        QTest::newRow("port busy, with the system's reason")
+            << 3 << false << QStringLiteral("Устройство или ресурс занято")
+            << QStringList{stamp + QStringLiteral("Порт: COM3 занят."), stamp + QStringLiteral("Устройство или ресурс занято")};
+        QTest::newRow("port missing, no reason") << 12 << false << QString()
+                                                 << QStringList{stamp + QStringLiteral("Порт: COM12 занят.")};
+    }
+    void switchOn()
+    {
+        QFETCH(int, comPort);
+        QFETCH(bool, opens);
+        QFETCH(QString, reason);
+        QFETCH(QStringList, lines);
+        auto form = makeForm();
+        form->COMPort = comPort;
+        m_port->openSucceeds = opens;
+        m_port->openError = reason;
+
+        form->N3->trigger();
+
+        QCOMPARE(logLines(*form), lines);
+        QCOMPARE(m_port->opened, QStringList{QStringLiteral("COM%1").arg(comPort)});
+        QCOMPARE(m_port->timeoutCalls, opens ? 1 : 0);
+        verifyObservation(*form, opens);
+    }
+
+    void switchOffClosesThePort()
+    {
+        auto form = makeForm();
+        form->N3->trigger();
+        form->N3->trigger();
+        QCOMPARE(logLines(*form), (QStringList{stamp + QStringLiteral("Отслеживание датчиков включено."),
+                                               stamp + QStringLiteral("Отслеживание датчиков выключено.")}));
+        QCOMPARE(m_port->closeCalls, 1);
+        QVERIFY(!m_port->isOpen());
+        verifyObservation(*form, false);
+    }
+
+    void scanButtonTwice()
+    {
+        auto form = makeForm();
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+        QTest::mouseClick(form->BScan, Qt::LeftButton);
+        verifyObservation(*form, true);
+        QTest::mouseClick(form->BScan, Qt::LeftButton);
+        verifyObservation(*form, false);
+        QCOMPARE(logLines(*form), (QStringList{stamp + QStringLiteral("Отслеживание датчиков включено."),
+                                               stamp + QStringLiteral("Отслеживание датчиков выключено.")}));
+        QCOMPARE(m_port->closeCalls, 1);
+    }
+
+    void scanButtonWithBusyPortIsReleased()
+    {
+        auto form = makeForm();
+        m_port->openSucceeds = false;
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+        QTest::mouseClick(form->BScan, Qt::LeftButton);
+        verifyObservation(*form, false);
+        QCOMPARE(logLines(*form), QStringList{stamp + QStringLiteral("Порт: COM1 занят.")});
+    }
+
+    void switchingOnAgainKeepsThePollInterval()
+    {
+        // Only a change of the check mark starts Timer1 anew.
+        auto form = makeForm();
+        form->N3->trigger();
+        QVERIFY(form->Timer1->isActive());
+        const int before = form->Timer1->remainingTime();
+        QTest::qWait(30);
+        form->SetScanButton();
+        QVERIFY(form->Timer1->remainingTime() < before);
+    }
+
+    void autoNab_data()
+    {
+        QTest::addColumn<bool>("autoNab");
+        QTest::addColumn<bool>("opens");
+        QTest::addColumn<QStringList>("lines");
+        QTest::newRow("port free") << true << true
+                                   << QStringList{stamp + QStringLiteral("Отслеживание датчиков включено.")};
+        QTest::newRow("port busy") << true << false << QStringList{stamp + QStringLiteral("Порт: COM1 занят.")};
+        QTest::newRow("not asked") << false << true << QStringList();
+    }
+    void autoNab()
+    {
+        QFETCH(bool, autoNab);
+        QFETCH(bool, opens);
+        QFETCH(QStringList, lines);
+        auto form = makeForm();
+        // As the configuration would have set it during creation; Timer2 waits for the loop.
+        form->AutoNab = autoNab;
+        m_port->openSucceeds = opens;
+        QVERIFY(form->Timer2->isActive());
+        QVERIFY(logLines(*form).isEmpty());
+
+        QTRY_VERIFY(!form->Timer2->isActive());
+        QCOMPARE(logLines(*form), lines);
+        QCOMPARE(m_port->opened.size(), autoNab ? 1 : 0);
+        verifyObservation(*form, autoNab && opens);
+        // It fires once only.
+        QTest::qWait(20);
+        QCOMPARE(m_port->opened.size(), autoNab ? 1 : 0);
+    }
+
+    void clearLog()
+    {
+        auto form = makeForm();
+        QCOMPARE(form->PopupMenu3->actions(), QList<QAction *>{form->N15});
+        QCOMPARE(form->N15->text(), QStringLiteral("Очистить"));
+        form->AddLog(QStringLiteral("первая"));
+        form->addRawLine(QStringLiteral("s/n : 28A2D98400000200"));
+        form->N15->trigger();
+        QVERIFY(form->Memo1->toPlainText().isEmpty());
+        m_clock.advance(1000);
+        form->AddLog(QStringLiteral("после очистки"));
+        QCOMPARE(form->Memo1->toPlainText(), QStringLiteral("08.12.2026 14:05:10 : после очистки"));
+    }
+
+    void rawLinesHaveNoStamp()
+    {
+        auto form = makeForm();
+        form->addRawLine(QStringLiteral("s/n : 28A2D98400000200"));
+        form->AddLog(QStringLiteral("Датчик не отвечает: 28A2D98400000200"));
+        QCOMPARE(logLines(*form), (QStringList{QStringLiteral("s/n : 28A2D98400000200"),
+                                               stamp + QStringLiteral("Датчик не отвечает: 28A2D98400000200")}));
+    }
+
+    void logKeepsTheNewestLines()
+    {
+        auto form = makeForm();
+        const int total = TForm1::maxLogLines + 5;
+        for (int i = 0; i < total; ++i)
+            form->addRawLine(QString::number(i));
+        const QStringList lines = logLines(*form);
+        QCOMPARE(lines.size(), TForm1::maxLogLines);
+        QCOMPARE(lines.first(), QStringLiteral("5"));
+        QCOMPARE(lines.last(), QString::number(total - 1));
+    }
+
+    void shutdownMaintainsTheAutostartEntry_data()
+    {
+        QTest::addColumn<bool>("winStartRun");
+        QTest::addColumn<bool>("entryBefore");
+        QTest::newRow("start with the session") << true << false;
+        QTest::newRow("entry rewritten") << true << true;
+        QTest::newRow("entry removed") << false << true;
+        QTest::newRow("no entry, nothing to remove") << false << false;
+    }
+    void shutdownMaintainsTheAutostartEntry()
+    {
+        QFETCH(bool, winStartRun);
+        QFETCH(bool, entryBefore);
+        if (entryBefore) {
+            QVERIFY(QDir().mkpath(QFileInfo(autostartFile()).path()));
+            QFile old(autostartFile());
+            QVERIFY(old.open(QIODevice::WriteOnly));
+            old.write("[Desktop Entry]\nExec=/old/kalvex\n");
+        }
+        auto form = makeForm();
+        form->WinStartRun = winStartRun;
+        form.reset();
+
+        QFile entry(autostartFile());
+        QCOMPARE(entry.exists(), winStartRun);
+        if (winStartRun) {
+            QVERIFY(entry.open(QIODevice::ReadOnly));
+            QVERIFY(entry.readAll().contains("\nExec=\"/opt/kalvex/kalvex\"\n"));
+        }
+        QVERIFY(m_boxes.errors.isEmpty());
+    }
+
+    void autostartFailureIsLogged()
+    {
+        // A file where the folder should be: even root cannot create the entry.
+        QFile blocker(m_dir->filePath(QStringLiteral("config")));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        auto form = makeForm();
+        form->WinStartRun = true;
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("Автозапуск")));
+        form->SetAutoStart();
+        const QStringList lines = logLines(*form);
+        QCOMPARE(lines.size(), 1);
+        QVERIFY2(lines.first().startsWith(stamp + QStringLiteral("Автозапуск: не удалось")), qPrintable(lines.first()));
+        QVERIFY(lines.first().contains(m_dir->filePath(QStringLiteral("config/autostart"))));
+        // The shutdown goes on past the failed step without a box.
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("Автозапуск")));
+        form.reset();
+        QVERIFY(m_boxes.errors.isEmpty());
+    }
+
+    void exitClosesTheWindow_data()
+    {
+        QTest::addColumn<bool>("fromToolBar");
+        QTest::newRow("N1") << false;
+        QTest::newRow("BExit") << true;
+    }
+    void exitClosesTheWindow()
+    {
+        QFETCH(bool, fromToolBar);
+        auto form = makeForm();
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+        QSignalSpy closed(form.get(), &TForm1::closed);
+        if (fromToolBar)
+            QTest::mouseClick(form->BExit, Qt::LeftButton);
+        else
+            form->N1->trigger();
+        QCOMPARE(closed.size(), 1);
+        QVERIFY(!form->isVisible());
+    }
+
+    void commands_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QKeySequence>("shortcut");
+        QTest::addColumn<bool>("checkable");
+        const auto row = [](const char *name, const char *text, QKeySequence key = {}, bool check = false) {
+            QTest::newRow(name) << QString::fromLatin1(name) << QString::fromUtf8(text) << key << check;
+        };
+        row("N2", "Настройки", QKeySequence(Qt::Key_F10));
+        row("N5", "Поиск");
+        row("N4", "Добавить датчик", QKeySequence(Qt::Key_Insert));
+        row("N1", "Выход");
+        row("N3", "Наблюдение", QKeySequence(Qt::Key_F2), true);
+        row("HTTP_Active", "HTTP-сервер", {}, true);
+        row("N9", "История", QKeySequence(Qt::Key_F3));
+        row("N7", "О программе", QKeySequence(Qt::Key_F1));
+        row("N10", "Главное меню", {}, true);
+        row("N13", "Добавить датчик");
+        row("N14", "Поиск датчиков");
+        row("N15", "Очистить");
+        row("NImgOn", "Включить");
+        row("NImgOff", "Выключить");
+        row("N18", "Редактировать");
+        row("N16", "Удалить");
+    }
+    void commands()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, text);
+        QFETCH(QKeySequence, shortcut);
+        QFETCH(bool, checkable);
+        auto form = makeForm();
+        auto *action = form->findChild<QAction *>(name);
+        QVERIFY(action);
+        QCOMPARE(action->text(), text);
+        QCOMPARE(action->shortcut(), shortcut);
+        QCOMPARE(action->isCheckable(), checkable);
+    }
+
+    void hiddenMenuBarKeepsShortcuts()
+    {
+        auto form = makeForm();
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+        QVERIFY(form->menuBar()->isVisible());
+        form->N10->trigger();
+        QVERIFY(!form->N10->isChecked());
+        QVERIFY(!form->menuBar()->isVisible());
+        form->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(form.get()));
+        QTest::keyClick(form.get(), Qt::Key_F2);
+        verifyObservation(*form, true);
+        form->N10->trigger();
+        QVERIFY(form->menuBar()->isVisible());
+    }
+
+    void leftColumnLayout()
+    {
+        auto form = makeForm();
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+        QCOMPARE(form->panel3Width(), 400);
+        QCOMPARE(form->snsHeight(), 200);
+        QCOMPARE(form->sHourHeight(), 200);
+        QCOMPARE(form->logHeight(), 150);
+        QCOMPARE(form->Panel1->height(), 40);
+        QCOMPARE(form->Splitter4->objectName(), QStringLiteral("Splitter4"));
+        // A picture of the window with observation on, to look at.
+        form->N3->trigger();
+        form->grab().save(QCoreApplication::applicationDirPath() + QStringLiteral("/tst_mainwindow.png"));
+        // Growing the window grows the chart only.
+        const int chart = form->Chart1->height();
+        form->resize(form->width(), form->height() + 100);
+        QTRY_COMPARE(form->Chart1->height(), chart + 100);
+        QCOMPARE(form->snsHeight(), 200);
+        QCOMPARE(form->logHeight(), 150);
+
+        // A plugged-in widget takes the place, its name and its share of the height.
+        auto *chart1 = new QWidget;
+        QWidget *old = form->Chart1;
+        QPointer<QWidget> oldPointer(old);
+        form->plugIn(form->Chart1, chart1);
+        QCOMPARE(form->Chart1, chart1);
+        QVERIFY(oldPointer.isNull());
+        QCOMPARE(chart1->objectName(), QStringLiteral("Chart1"));
+        QCOMPARE(form->leftColumn->indexOf(chart1), 2);
+        form->resize(form->width(), form->height() - 50);
+        QTRY_COMPARE(form->Chart1->height(), chart + 50);
+        QCOMPARE(form->snsHeight(), 200);
+    }
+};
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"
