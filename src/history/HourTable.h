@@ -26,6 +26,9 @@ public:
     // The header row and the starting shape: 26 columns, the header and one empty body row
     // (body rows that already show a sensor are kept).
     void writeHeader();
+    // Column widths in pixels (91 for the name, 30 per hour, 112 for the serial); rows are 16 high.
+    static int columnWidth(int col) { return col == 0 ? 91 : col == SerialCol ? 112 : 30; }
+    static constexpr int RowHeight = 16;
     // The header texts: " Имя", " 0 ч." ... " 23 ч.", " Серийный номер".
     static QString headerText(int col);
 
