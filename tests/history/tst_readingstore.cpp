@@ -462,6 +462,52 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(KalvexError, q.Open());
     }
 
+    // The history window's statements as it sends them, the serials bound as parameters.
+    void historyStatements()
+    {
+        Fixture f;
+        ReadingStore store(f.programDir(), f.clock, f.log);
+        store.ConnectDB();
+        const QDateTime base(QDate(2026, 12, 8), QTime(10, 15, 30));
+        const QList<QPair<qint64, double>> readings = {{0, 20.0}, {20, 21.0}, {3600, 25.0}};
+        for (const auto &[secs, t] : readings) {
+            f.clock.setNow(base.addSecs(secs));
+            store.AddToStats(serial, t);
+            store.AddToStats(QStringLiteral("OTHER"), 99);
+        }
+        TADOQuery q;
+        q.setConnectionString(store.ConnectionString());
+        q.SQL.Add(QStringLiteral("SELECT DISTINCT Sn FROM Stats"));
+        q.Open();
+        QCOMPARE(q.RecordCount(), 2);
+
+        const QString key = QStringLiteral("DD.MM.YYYY HH:00:00");
+        q.SQL.Clear();
+        q.SQL.Add(QStringLiteral("SELECT format(dat, \"") + key
+                  + QStringLiteral("\"), Sn, AVG(t) FROM Stats WHERE (Dat>=:DatFrom AND Dat<=:DatTo) AND Sn IN (:s0) "
+                                   "GROUP BY format(dat, \"")
+                  + key + QStringLiteral("\"), Sn ORDER By Sn;"));
+        q.setDateTime(QStringLiteral("DatFrom"), datetime::fromQDateTime(QDateTime(base.date(), QTime(0, 0))));
+        q.setDateTime(QStringLiteral("DatTo"), datetime::fromQDateTime(QDateTime(base.date(), QTime(23, 59, 59, 999))));
+        q.setText(QStringLiteral("s0"), serial);
+        q.Open();
+        QCOMPARE(q.RecordCount(), 2);
+        QStringList rows;
+        for (q.First(); !q.Eof(); q.Next())
+            rows << q.Fields(0).AsString() + QLatin1Char(' ') + q.Fields(1).AsString() + QLatin1Char(' ') + q.Fields(2).AsString();
+        rows.sort();
+        QCOMPARE(rows, (QStringList{QStringLiteral("08.12.2026 10:00:00 28FF64D1A31603C2 20,5"),
+                                    QStringLiteral("08.12.2026 11:00:00 28FF64D1A31603C2 25")}));
+
+        q.SQL.Clear();
+        q.SQL.Add(QStringLiteral("DELETE FROM Stats WHERE (Dat>=:DatFrom AND Dat<=:DatTo) AND Sn IN (:s0);"));
+        q.setDateTime(QStringLiteral("DatFrom"), datetime::fromQDateTime(QDateTime(base.date(), QTime(0, 0))));
+        q.setDateTime(QStringLiteral("DatTo"), datetime::fromQDateTime(QDateTime(base.date(), QTime(23, 59, 59, 999))));
+        q.setText(QStringLiteral("s0"), serial);
+        QCOMPARE(q.ExecSQL(), 3);
+        QCOMPARE(rowCount(f.st()), 3);
+    }
+
     void engineText_data()
     {
         QTest::addColumn<QString>("text");
