@@ -37,6 +37,22 @@ bool syncPath(const QString &path, bool directory)
     return rc == 0;
 }
 
+// Whether a file is a store with the readings table (a copy worth recovering).
+bool holdsReadings(const QString &path)
+{
+    sqlite3 *db = nullptr;
+    bool ok = sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK;
+    sqlite3_stmt *stmt = nullptr;
+    ok = ok && sqlite3_prepare_v2(db, "select 1 from stats limit 1", -1, &stmt, nullptr) == SQLITE_OK;
+    if (ok) {
+        const int rc = sqlite3_step(stmt);
+        ok = rc == SQLITE_ROW || rc == SQLITE_DONE;
+    }
+    sqlite3_finalize(stmt);
+    sqlite3_close_v2(db);
+    return ok;
+}
+
 bool renameOver(const QString &from, const QString &to)
 {
     return std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
@@ -61,7 +77,7 @@ void ReadingStore::attachQuery(TADOQuery *query)
 void ReadingStore::ConnectDB()
 {
     const QString path = storePath();
-    if (!fileExists(path) && fileExists(tempPath())) {
+    if (!fileExists(path) && fileExists(tempPath()) && holdsReadings(tempPath())) {
         // Left by a compaction that was cut off between writing the copy and swapping it in
         // (the swap is one rename, so the copy is complete): the readings are there.
         if (renameOver(tempPath(), path)) {

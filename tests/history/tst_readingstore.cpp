@@ -173,6 +173,7 @@ private slots:
         QTest::newRow("store only") << true << false << 5 << false;
         QTest::newRow("copy only: recovered") << false << true << 7 << true;
         QTest::newRow("both: store wins") << true << true << 5 << false;
+        QTest::newRow("broken copy only: not taken") << false << true << 0 << false;
     }
     void startUpStates()
     {
@@ -183,8 +184,14 @@ private slots:
         Fixture f;
         if (withStore)
             fillStore(f.st(), 5);
-        if (withTemp)
+        const bool brokenCopy = withTemp && rows == 0;
+        if (withTemp && !brokenCopy)
             fillStore(f.tmp(), 7);
+        if (brokenCopy) {
+            QFile copy(f.tmp());
+            QVERIFY(copy.open(QIODevice::WriteOnly));
+            copy.write("half a copy");
+        }
         ReadingStore store(f.programDir(), f.clock, f.log);
         store.ConnectDB();
         QCOMPARE(rowCount(f.st()), rows);
