@@ -86,7 +86,9 @@ int main(int argc, char **argv)
         for (int s = 0; s < sensors; ++s) {
             // A daily swing and a per-sensor offset, one decimal as stored by the cycle.
             const double t = std::round((15.0 + s + 8.0 * std::sin(cycleTime * 2 * M_PI)) * 10) / 10;
-            sqlite3_bind_double(stmt, 1, datetime::roundToMillisecond(cycleTime + s * 0.001 / 86400));
+            // To the millisecond, as the clock stamps a reading (plain arithmetic: the dates are
+            // after the epoch, and a QDateTime per row would cost more than the insert).
+            sqlite3_bind_double(stmt, 1, std::round((cycleTime + s * 0.001 / 86400) * 86400000.0) / 86400000.0);
             sqlite3_bind_text(stmt, 2, serials[s].constData(), 16, SQLITE_STATIC);
             sqlite3_bind_double(stmt, 3, t);
             if (!check(db, sqlite3_step(stmt)))
