@@ -2,9 +2,11 @@
 //
 //   store_bench inserts DIR [count=10000]   cost of AddToStats, each insert its own statement,
 //                                           into a new store in DIR (median, mean, 99th pct)
-//   store_bench startup DIR [sensors=10]    the start-up store work on an existing store
+//   store_bench startup DIR [sensors=10] [wholeday]
+//                                           the start-up store work on an existing store
 //                                           (ConnectDB, Load24Hour, ViewSHour per sensor) and
-//                                           the plan of Load24Hour's statement
+//                                           the plan of Load24Hour's statement; "wholeday" runs
+//                                           it at yesterday 23:59:59 (a full day of readings)
 #include "app/base/Clock.h"
 #include "app/base/DateTime.h"
 #include "app/base/Log.h"
@@ -33,6 +35,14 @@ class PrintLog final : public Log
 public:
     void AddLog(const QString &message) override { std::printf("log: %s\n", qPrintable(message)); }
     void addRawLine(const QString &line) override { std::printf("log: %s\n", qPrintable(line)); }
+};
+
+// A clock fixed at yesterday 23:59:59, so Load24Hour reads a whole stored day.
+class EndOfYesterday final : public Clock
+{
+public:
+    QDateTime now() const override { return QDateTime(QDate::currentDate().addDays(-1), QTime(23, 59, 59)); }
+    quint32 tickCount() const override { return 0; }
 };
 
 double percentile(std::vector<double> sorted, double p)
@@ -86,7 +96,7 @@ void explain(const QString &path)
     sqlite3_close_v2(db);
 }
 
-int startup(const QString &dir, int sensors)
+int startup(const QString &dir, int sensors, bool wholeDay)
 {
     const QString path = dir + ReadingStore::fileName();
     if (!QFileInfo::exists(path)) {
@@ -103,7 +113,9 @@ int startup(const QString &dir, int sensors)
         ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
         ::close(fd);
     }
-    SystemClock clock;
+    SystemClock systemClock;
+    EndOfYesterday yesterday;
+    const Clock &clock = wholeDay ? static_cast<const Clock &>(yesterday) : systemClock;
     PrintLog log;
     for (int run = 1; run <= 3; ++run) {
         TDSItems items;
@@ -144,7 +156,7 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() < 3) {
-        std::fprintf(stderr, "usage: store_bench inserts DIR [count] | store_bench startup DIR [sensors]\n");
+        std::fprintf(stderr, "usage: store_bench inserts DIR [count] | store_bench startup DIR [sensors] [wholeday]\n");
         return 2;
     }
     const QString dir = QDir(args.at(2)).absolutePath() + QLatin1Char('/');
@@ -152,7 +164,8 @@ int main(int argc, char **argv)
         if (args.at(1) == QLatin1String("inserts"))
             return inserts(dir, args.size() > 3 ? std::max(args.at(3).toInt(), 1) : 10000);
         if (args.at(1) == QLatin1String("startup"))
-            return startup(dir, args.size() > 3 ? std::max(args.at(3).toInt(), 1) : 10);
+            return startup(dir, args.size() > 3 ? std::max(args.at(3).toInt(), 1) : 10,
+                           args.size() > 4 && args.at(4) == QLatin1String("wholeday"));
     } catch (const std::exception &e) {
         std::fprintf(stderr, "error: %s\n", e.what());
         return 1;
