@@ -1,0 +1,24 @@
+#include "history/ui/SHourDelegate.h"
+
+#include "history/HourTable.h"
+
+#include <QPainter>
+
+SHourDelegate::SHourDelegate(const HourTable &table, QObject *parent)
+    : QStyledItemDelegate(parent)
+    , m_table(table)
+{
+}
+
+void SHourDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const
+{
+    // Model rows are the grid's body rows: grid row = model row + 1.
+    const QColor brush = m_table.cellColor(index.column(), index.row() + 1);
+    painter->save();
+    painter->fillRect(option.rect, brush);
+    painter->setPen(Qt::black);
+    painter->setFont(option.font);
+    const QRect textRect = option.rect.adjusted(2, 2, 0, 0);
+    painter->drawText(textRect, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, index.data(Qt::DisplayRole).toString());
+    painter->restore();
+}
