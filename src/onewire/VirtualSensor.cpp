@@ -23,17 +23,20 @@ void VirtualSensor::powerUp()
 {
     m_scratchpad = scratchpadFor(PowerOnCelsius, isDs18b20());
     m_rawScratchpad = false;
+    m_fixedScratchpad = false;
 }
 
 void VirtualSensor::setTemperature(double celsius)
 {
     m_temperature = [celsius] { return celsius; };
+    m_fixedScratchpad = false;
 }
 
 void VirtualSensor::setTemperatureFunction(std::function<double()> celsius)
 {
     if (celsius)
         m_temperature = std::move(celsius);
+    m_fixedScratchpad = false;
 }
 
 double VirtualSensor::temperature() const
@@ -45,6 +48,7 @@ void VirtualSensor::setScratchpad(const std::array<std::uint8_t, 9> &bytes, bool
 {
     m_scratchpad = bytes;
     m_rawScratchpad = raw;
+    m_fixedScratchpad = true;
 }
 
 std::array<std::uint8_t, 9> VirtualSensor::scratchpad() const
@@ -95,8 +99,10 @@ void VirtualSensor::functionCommand(std::uint8_t command)
     switch (command) {
     case ConvertT:
         ++m_conversions;
-        m_scratchpad = scratchpadFor(m_temperature(), isDs18b20());
-        m_rawScratchpad = false;
+        if (!m_fixedScratchpad) {
+            m_scratchpad = scratchpadFor(m_temperature(), isDs18b20());
+            m_rawScratchpad = false;
+        }
         goIdle(); // read slots during the conversion see a released line: done
         break;
     case ReadScratchpad: {

@@ -22,8 +22,9 @@ public:
 
     // Sends a scratchpad whose CRC byte is wrong, until cleared.
     void setCorruptCrc(bool corrupt) { m_corruptCrc = corrupt; }
-    // Replaces the scratchpad as it stands (tests of the decoding); the CRC byte is computed
-    // unless raw is true, when all nine bytes are sent as given.
+    // Fixes the scratchpad (tests of the decoding): conversions leave it until a temperature
+    // is set again. The CRC byte is computed unless raw is true, when all nine bytes are sent
+    // as given.
     void setScratchpad(const std::array<std::uint8_t, 9> &bytes, bool raw = false);
     std::array<std::uint8_t, 9> scratchpad() const;
 
@@ -40,6 +41,7 @@ private:
     std::function<double()> m_temperature;
     std::array<std::uint8_t, 9> m_scratchpad {};
     bool m_rawScratchpad = false;
+    bool m_fixedScratchpad = false;
     bool m_corruptCrc = false;
     int m_conversions = 0;
 };
