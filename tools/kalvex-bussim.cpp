@@ -40,7 +40,7 @@ int usage()
         "  SENSOR = SERIAL[=CELSIUS | =sine:MEAN:AMPLITUDE:PERIOD_S]\n"
         "  SERIAL = 16 hex digits, or 14 (family and serial bytes; the CRC byte is added)\n"
         "  example: kalvex-bussim --dir ~/.local/share/kalvex-demo 28ECEDC7050000F6=21.5 \\\n"
-        "           108739A802080=sine:20:5:600\n");
+        "           108739A8020800=sine:20:5:600\n");
     return 2;
 }
 
