@@ -7,6 +7,7 @@
 //
 // Ends on SIGINT or SIGTERM and prints the resets, slots and round trips it saw.
 
+#include "app/base/Clock.h"
 #include "onewire/OneWireCrc.h"
 #include "onewire/PtyBusServer.h"
 #include "onewire/RomSearch.h"
@@ -14,14 +15,12 @@
 #include "onewire/VirtualSensor.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QStringList>
 
 #include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <memory>
-#include <numbers>
 
 namespace {
 
@@ -79,8 +78,7 @@ int main(int argc, char **argv)
         return usage();
 
     VirtualBus bus;
-    QElapsedTimer running;
-    running.start();
+    const SystemClock clock;
     for (const QString &arg : sensorArgs) {
         const QString serialText = arg.section(QLatin1Char('='), 0, 0).toUpper();
         const QString waveText = arg.section(QLatin1Char('='), 1);
@@ -104,10 +102,7 @@ int main(int argc, char **argv)
                 std::fprintf(stderr, "bad waveform (sine:MEAN:AMPLITUDE:PERIOD_S): %s\n", qPrintable(waveText));
                 return 2;
             }
-            sensor->setTemperatureFunction([&running, mean, amplitude, period] {
-                const double t = running.elapsed() / 1000.0;
-                return mean + amplitude * std::sin(2 * std::numbers::pi * t / period);
-            });
+            sensor->setTemperatureFunction(VirtualSensor::sineWave(clock, mean, amplitude, period));
         } else if (!waveText.isEmpty()) {
             double celsius = 0;
             if (!parseNumber(waveText, celsius)) {

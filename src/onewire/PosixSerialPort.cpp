@@ -51,10 +51,11 @@ QString resolvePortName(const QString &name, const QString &programDir)
     const QString local = programDir + name;
     // A dangling symlink still names the port the user meant: opening it reports the reason.
     const QFileInfo info(local);
-    if (info.exists() || info.isSymLink())
-        return local;
     const int number = match.captured(1).toInt();
-    return QStringLiteral("/dev/ttyS%1").arg(number > 0 ? number - 1 : 0);
+    // COM0 has no system device; it can only be a link of the user's.
+    if (info.exists() || info.isSymLink() || number == 0)
+        return local;
+    return QStringLiteral("/dev/ttyS%1").arg(number - 1);
 }
 
 PosixSerialPort::PosixSerialPort(const QString &programDir)

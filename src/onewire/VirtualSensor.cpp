@@ -1,9 +1,11 @@
 #include "onewire/VirtualSensor.h"
 
+#include "app/base/Clock.h"
 #include "onewire/OneWireCrc.h"
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 
 namespace {
 constexpr std::uint8_t ConvertT = 0x44;
@@ -59,6 +61,16 @@ std::array<std::uint8_t, 9> VirtualSensor::scratchpad() const
     if (m_corruptCrc)
         bytes[8] = static_cast<std::uint8_t>(bytes[8] ^ 0x5A);
     return bytes;
+}
+
+std::function<double()> VirtualSensor::sineWave(const Clock &clock, double mean, double amplitude, double periodSeconds)
+{
+    const quint32 start = clock.tickCount();
+    const double period = periodSeconds > 0 ? periodSeconds : 1.0;
+    return [&clock, start, mean, amplitude, period] {
+        const double t = static_cast<quint32>(clock.tickCount() - start) / 1000.0;
+        return mean + amplitude * std::sin(2 * std::numbers::pi * t / period);
+    };
 }
 
 std::array<std::uint8_t, 9> VirtualSensor::scratchpadFor(double celsius, bool ds18b20)

@@ -4,6 +4,8 @@
 
 #include <functional>
 
+class Clock;
+
 // A modelled DS18B20 (family 0x28: 12-bit readings) or DS18S20 (any other family: 9 bits
 // plus COUNT_REMAIN/COUNT_PER_C). Convert T 0x44 samples the temperature into the scratchpad,
 // Read Scratchpad 0xBE sends its 9 bytes with their CRC; until the first conversion after
@@ -30,7 +32,11 @@ public:
 
     int conversions() const { return m_conversions; }
 
-    // The scratchpad bytes 0 to 7 a sensor of this family holds for a temperature.
+    // mean + amplitude * sin(2 pi t / period) on the clock's tick counter; the clock must
+    // outlive the sensor.
+    static std::function<double()> sineWave(const Clock &clock, double mean, double amplitude, double periodSeconds);
+
+    // The scratchpad (with its CRC byte) a sensor of this family holds for a temperature.
     static std::array<std::uint8_t, 9> scratchpadFor(double celsius, bool ds18b20);
 
 protected:

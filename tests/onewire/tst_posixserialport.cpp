@@ -64,6 +64,7 @@ private slots:
         QTest::newRow("COM1 system") << "COM1" << false << "/dev/ttyS0";
         QTest::newRow("COM12 system") << "COM12" << false << "/dev/ttyS11";
         QTest::newRow("COM3 local link") << "COM3" << true << "@COM3";
+        QTest::newRow("COM0 is never ttyS") << "COM0" << false << "@COM0";
         QTest::newRow("path as is") << "/dev/ttyUSB0" << false << "/dev/ttyUSB0";
     }
     void resolveNames()
