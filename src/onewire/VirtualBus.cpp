@@ -32,6 +32,31 @@ std::shared_ptr<VirtualSensor> VirtualBus::addSensor(const QString &serial, doub
     return sensor;
 }
 
+QStringList VirtualBus::addDemoSensors(const Clock &clock)
+{
+    struct Demo
+    {
+        const char *serial;
+        double mean;
+        double amplitude;
+        double periodSeconds;
+    };
+    static constexpr Demo demos[] = {
+        { "28ECEDC7050000F6", 21.0, 1.5, 900.0 },
+        { "2825EA52050000CE", -4.0, 6.0, 3600.0 },
+        { "108739A80208006F", 55.0, 10.0, 300.0 },
+    };
+    QStringList serials;
+    for (const Demo &demo : demos) {
+        const QString serial = QString::fromLatin1(demo.serial);
+        if (auto sensor = addSensor(serial)) {
+            sensor->setTemperatureFunction(VirtualSensor::sineWave(clock, demo.mean, demo.amplitude, demo.periodSeconds));
+            serials << serial;
+        }
+    }
+    return serials;
+}
+
 bool VirtualBus::removeDevice(const QString &serial)
 {
     const QString key = serial.toUpper();

@@ -3,12 +3,15 @@
 #include "onewire/OneWireDevice.h"
 #include "onewire/SerialPort.h"
 
+#include <QStringList>
+
 #include <cstdint>
 #include <deque>
 #include <memory>
 #include <random>
 #include <vector>
 
+class Clock;
 class VirtualSensor;
 
 // A modelled 1-Wire bus behind the serial-line interface: what a port adapter with its
@@ -43,6 +46,10 @@ public:
     // A sensor from its 16-hex-digit serial (family from the first byte), or nullptr for a
     // malformed text. The CRC byte is taken as given.
     std::shared_ptr<VirtualSensor> addSensor(const QString &serial, double celsius = 20.0);
+    // Three sensors whose temperatures drift slowly on the clock (the clock must outlive the
+    // bus): 28ECEDC7050000F6 about 21 °C, 2825EA52050000CE about -4 °C, 108739A80208006F
+    // (DS18S20) about 55 °C. Returns their serials in that order.
+    QStringList addDemoSensors(const Clock &clock);
     bool removeDevice(const QString &serial);
     void removeAllDevices();
     VirtualSensor *findSensor(const QString &serial) const;

@@ -125,18 +125,6 @@ private slots:
         QVERIFY(port.lastError().contains(QStringLiteral("не последовательный порт")));
     }
 
-    void closedPortFailsEveryPrimitive()
-    {
-        PosixSerialPort port(QStringLiteral("/nonexistent/"));
-        std::uint8_t byte = 0;
-        int read = 7;
-        QVERIFY(!port.PurgeCOM());
-        QVERIFY(!port.SetModCOM(9600, 8, 0, 0, true, false));
-        QVERIFY(!port.TxByteCOM(0xF0));
-        QVERIFY(!port.RxDataCOM(&byte, 1, read));
-        QCOMPARE(read, 0);
-    }
-
     void speedSeenByTheOtherSide()
     {
         Pty pty;
