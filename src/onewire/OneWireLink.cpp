@@ -48,9 +48,9 @@ int OneWireLink::readEchoes(std::uint8_t *buffer, int count, quint32 deadline)
         if (read < 0 || read > count - got)
             read = 0;
         got += read;
-        // Slot by slot, every slot reads at least once and re-reads while the deadline holds;
-        // a read that brought echoes therefore never ends the wait.
-        if (read == 0 && pastDeadline(deadline))
+        // A read returns short only when its time-out ran out after the last echo, which is
+        // the read the next slot would have made on its own: past the deadline, stop there.
+        if (got < count && pastDeadline(deadline))
             break;
     }
     return got;

@@ -202,6 +202,34 @@ private slots:
         QVERIFY(log.lines.isEmpty());
     }
 
+    void byteReadWhoseEchoesStopOverPty()
+    {
+        Pty pty;
+        PosixSerialPort port(QStringLiteral("/nonexistent/"));
+        QVERIFY(port.OpenCOM(pty.slave));
+        QVERIFY(port.SetComPortTimeouts());
+        QVERIFY(port.SetModCOM(115200, 8, 0, 0, true, false));
+        // The far end answers the first three slots with 0 bits, then falls silent.
+        std::thread farEnd([&pty] {
+            std::uint8_t sent[8];
+            int got = 0;
+            while (got < 8) {
+                const ssize_t n = ::read(pty.master, sent + got, static_cast<size_t>(8 - got));
+                if (n <= 0)
+                    return;
+                got += static_cast<int>(n);
+            }
+            const std::uint8_t zeros[3] = { 0xFC, 0xFC, 0xFC };
+            [[maybe_unused]] const ssize_t w = ::write(pty.master, zeros, 3);
+        });
+        RecordingLog log;
+        SystemClock clock;
+        OneWireLink link(port, log, clock);
+        const int value = link.GetB();
+        farEnd.join();
+        QCOMPARE(value, 0xFF);
+    }
+
     void measurementEndToEndOverPty()
     {
         VirtualBus bus;
