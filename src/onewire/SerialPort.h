@@ -4,6 +4,15 @@
 
 #include <cstdint>
 
+// What a port has carried since it was created; the benchmarks and the simulator report it.
+struct SerialCounters
+{
+    // Writes that wait for echoes: one per reset and one per byte or bit of the link.
+    std::uint64_t roundTrips = 0;
+    std::uint64_t charactersSent = 0;
+    std::uint64_t charactersReceived = 0;
+};
+
 // The primitives of the serial line under the 1-Wire link. Implementations: PosixSerialPort
 // (a real port through termios) and VirtualBus (a modelled bus). None of them raises an error;
 // each returns false when the line could not do what was asked.
@@ -32,4 +41,7 @@ public:
     virtual bool SetComPortTimeouts() = 0;
     // The system's reason for the last failure of OpenCOM, in the user's words; may be empty.
     virtual QString lastError() const = 0;
+    // Traffic since construction (or the last resetCounters()).
+    virtual SerialCounters counters() const { return {}; }
+    virtual void resetCounters() {}
 };

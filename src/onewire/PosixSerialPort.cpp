@@ -1,0 +1,268 @@
+#include "onewire/PosixSerialPort.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+int remainingMs(SteadyClock::time_point deadline)
+{
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
+    return left > 0 ? static_cast<int>(left) : 0;
+}
+
+speed_t speedOf(int baud)
+{
+    switch (baud) {
+    case 1200: return B1200;
+    case 2400: return B2400;
+    case 4800: return B4800;
+    case 9600: return B9600;
+    case 19200: return B19200;
+    case 38400: return B38400;
+    case 57600: return B57600;
+    case 115200: return B115200;
+    case 230400: return B230400;
+    default: return B0;
+    }
+}
+
+} // namespace
+
+QString resolvePortName(const QString &name, const QString &programDir)
+{
+    static const QRegularExpression comName(QStringLiteral("^COM([0-9]{1,3})$"));
+    const QRegularExpressionMatch match = comName.match(name);
+    if (!match.hasMatch())
+        return name;
+    const QString local = programDir + name;
+    // A dangling symlink still names the port the user meant: opening it reports the reason.
+    const QFileInfo info(local);
+    const int number = match.captured(1).toInt();
+    // COM0 has no system device; it can only be a link of the user's.
+    if (info.exists() || info.isSymLink() || number == 0)
+        return local;
+    return QStringLiteral("/dev/ttyS%1").arg(number - 1);
+}
+
+PosixSerialPort::PosixSerialPort(const QString &programDir)
+    : m_programDir(programDir)
+{
+}
+
+PosixSerialPort::~PosixSerialPort()
+{
+    CloseCOM();
+}
+
+void PosixSerialPort::setError(int error, const QString &path)
+{
+    switch (error) {
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+        m_lastError = QStringLiteral("нет такого устройства: %1").arg(path);
+        break;
+    case EACCES:
+    case EPERM:
+        m_lastError = QStringLiteral("нет прав на доступ к %1: добавьте себя в группу dialout").arg(path);
+        break;
+    case EBUSY:
+    case EWOULDBLOCK:
+        m_lastError = QStringLiteral("%1 уже открыт другой программой").arg(path);
+        break;
+    case ENOTTY:
+    case EINVAL:
+        m_lastError = QStringLiteral("%1 не последовательный порт").arg(path);
+        break;
+    default:
+        m_lastError = QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(error)));
+        break;
+    }
+}
+
+bool PosixSerialPort::OpenCOM(const QString &name)
+{
+    CloseCOM();
+    m_lastError.clear();
+    m_path = resolvePortName(name, m_programDir);
+    const QByteArray path = QFile::encodeName(m_path);
+    // Non-blocking so that a port waiting for carrier cannot hang the open; reads and
+    // writes wait through poll with their time-outs.
+    const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        setError(errno, m_path);
+        return false;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        setError(errno == EWOULDBLOCK ? EBUSY : errno, m_path);
+        ::close(fd);
+        return false;
+    }
+    if (::tcgetattr(fd, &m_settings) != 0) {
+        setError(errno, m_path);
+        ::close(fd);
+        return false;
+    }
+    // TIOCEXCL keeps out openers that do not take the lock (other programs).
+    if (::ioctl(fd, TIOCEXCL) != 0) {
+        setError(errno, m_path);
+        ::close(fd);
+        return false;
+    }
+    m_fd = fd;
+    return true;
+}
+
+void PosixSerialPort::CloseCOM()
+{
+    if (m_fd < 0)
+        return;
+    ::ioctl(m_fd, TIOCNXCL);
+    ::close(m_fd); // drops the flock as well
+    m_fd = -1;
+}
+
+bool PosixSerialPort::PurgeCOM()
+{
+    if (m_fd < 0)
+        return false;
+    return ::tcflush(m_fd, TCIOFLUSH) == 0;
+}
+
+bool PosixSerialPort::SetModCOM(int baud, int dataBits, int parity, int stopBits, bool dtrOn, bool rtsOn)
+{
+    if (m_fd < 0)
+        return false;
+    const speed_t speed = speedOf(baud);
+    if (speed == B0)
+        return false;
+    // Start from what the driver reported at opening and replace the whole flag word: binary
+    // (raw), no parity checking, no flow control of either kind, no stripping or mapping.
+    termios settings = m_settings;
+    settings.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY | INPCK | IGNPAR);
+    settings.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    settings.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+    settings.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
+    settings.c_cflag |= CREAD | CLOCAL;
+    switch (dataBits) {
+    case 5: settings.c_cflag |= CS5; break;
+    case 6: settings.c_cflag |= CS6; break;
+    case 7: settings.c_cflag |= CS7; break;
+    default: settings.c_cflag |= CS8; break;
+    }
+    if (parity == 1 || parity == 2) { // odd, even
+        settings.c_cflag |= PARENB;
+        if (parity == 1)
+            settings.c_cflag |= PARODD;
+    }
+    if (stopBits != 0)
+        settings.c_cflag |= CSTOPB;
+    settings.c_cc[VMIN] = 0;
+    settings.c_cc[VTIME] = 0;
+    cfsetispeed(&settings, speed);
+    cfsetospeed(&settings, speed);
+    if (::tcsetattr(m_fd, TCSANOW, &settings) != 0)
+        return false;
+    // A pseudo-terminal refuses the modem lines: not an error.
+    int dtr = TIOCM_DTR;
+    int rts = TIOCM_RTS;
+    ::ioctl(m_fd, dtrOn ? TIOCMBIS : TIOCMBIC, &dtr);
+    ::ioctl(m_fd, rtsOn ? TIOCMBIS : TIOCMBIC, &rts);
+    return true;
+}
+
+bool PosixSerialPort::TxByteCOM(std::uint8_t byte)
+{
+    return TxDataCOM(&byte, 1);
+}
+
+bool PosixSerialPort::TxDataCOM(const std::uint8_t *data, int count)
+{
+    if (m_fd < 0 || count < 0)
+        return false;
+    ++m_counters.roundTrips;
+    const auto deadline = SteadyClock::now() + std::chrono::milliseconds(m_writeTotalMs);
+    int sent = 0;
+    while (sent < count) {
+        const ssize_t n = ::write(m_fd, data + sent, static_cast<size_t>(count - sent));
+        if (n > 0) {
+            sent += static_cast<int>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno != EAGAIN)
+            break;
+        pollfd p { m_fd, POLLOUT, 0 };
+        const int wait = remainingMs(deadline);
+        if (wait <= 0 || ::poll(&p, 1, wait) <= 0)
+            break;
+    }
+    m_counters.charactersSent += static_cast<std::uint64_t>(sent);
+    return sent == count;
+}
+
+bool PosixSerialPort::RxDataCOM(std::uint8_t *buffer, int count, int &read)
+{
+    read = 0;
+    if (m_fd < 0 || count < 0)
+        return false;
+    const auto deadline = SteadyClock::now() + std::chrono::milliseconds(m_readTotalMs);
+    while (read < count) {
+        const ssize_t n = ::read(m_fd, buffer + read, static_cast<size_t>(count - read));
+        if (n > 0) {
+            read += static_cast<int>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno != EAGAIN) {
+            m_counters.charactersReceived += static_cast<std::uint64_t>(read);
+            return false;
+        }
+        int wait = remainingMs(deadline);
+        if (read > 0 && m_readIntervalMs > 0)
+            wait = std::min(wait, m_readIntervalMs);
+        if (wait <= 0)
+            break;
+        pollfd p { m_fd, POLLIN, 0 };
+        const int ready = ::poll(&p, 1, wait);
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready <= 0)
+            break;
+        if (p.revents & (POLLERR | POLLNVAL)) {
+            m_counters.charactersReceived += static_cast<std::uint64_t>(read);
+            return false;
+        }
+        if ((p.revents & POLLHUP) && !(p.revents & POLLIN)) {
+            // The other end is gone: no echo will come; wait out the time-out like a
+            // silent line would, without spinning.
+            break;
+        }
+    }
+    m_counters.charactersReceived += static_cast<std::uint64_t>(read);
+    return true;
+}
+
+bool PosixSerialPort::SetComPortTimeouts()
+{
+    m_readIntervalMs = 1000;
+    m_readTotalMs = 1000;
+    m_writeTotalMs = 1000;
+    return true;
+}

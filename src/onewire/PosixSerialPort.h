@@ -1,0 +1,52 @@
+#pragma once
+
+#include "onewire/SerialPort.h"
+
+#include <termios.h>
+
+// "COMn": the file or symlink COMn in the program directory when it exists, else
+// /dev/ttyS(n-1). Any other name is taken as a path.
+QString resolvePortName(const QString &name, const QString &programDir);
+
+// A real serial line through termios. Exclusive: TIOCEXCL plus flock(LOCK_EX|LOCK_NB) on the
+// device, so a second opener fails whatever path it came through (root passes TIOCEXCL only).
+// Read time-outs follow the Windows model: the total time-out bounds the whole read, the
+// interval time-out the gap between two characters once one has arrived.
+class PosixSerialPort : public SerialPort
+{
+public:
+    // programDir ends with '/'.
+    explicit PosixSerialPort(const QString &programDir);
+    ~PosixSerialPort() override;
+    PosixSerialPort(const PosixSerialPort &) = delete;
+    PosixSerialPort &operator=(const PosixSerialPort &) = delete;
+
+    bool OpenCOM(const QString &name) override;
+    void CloseCOM() override;
+    bool isOpen() const override { return m_fd >= 0; }
+    bool PurgeCOM() override;
+    bool SetModCOM(int baud, int dataBits, int parity, int stopBits, bool dtrOn, bool rtsOn) override;
+    bool TxByteCOM(std::uint8_t byte) override;
+    bool TxDataCOM(const std::uint8_t *data, int count) override;
+    bool RxDataCOM(std::uint8_t *buffer, int count, int &read) override;
+    bool SetComPortTimeouts() override;
+    QString lastError() const override { return m_lastError; }
+    SerialCounters counters() const override { return m_counters; }
+    void resetCounters() override { m_counters = {}; }
+
+    // The path the last OpenCOM tried.
+    QString devicePath() const { return m_path; }
+
+private:
+    void setError(int error, const QString &path);
+
+    QString m_programDir;
+    QString m_path;
+    QString m_lastError;
+    int m_fd = -1;
+    termios m_settings {};
+    int m_readIntervalMs = 1000;
+    int m_readTotalMs = 1000;
+    int m_writeTotalMs = 1000;
+    SerialCounters m_counters;
+};

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QString>
+
+#include <atomic>
+#include <cstdint>
+
+class VirtualBus;
+
+// Serves a VirtualBus on a pseudo-terminal: whatever a program writes to the slave side comes
+// back as the bus's echo. The speed is taken from the terminal settings for every batch of
+// characters read (a pty carries the baud rate the slave set but does not time by it).
+// run() blocks until requestStop(), which is safe from another thread or a signal handler.
+class PtyBusServer
+{
+public:
+    explicit PtyBusServer(VirtualBus &bus);
+    ~PtyBusServer();
+    PtyBusServer(const PtyBusServer &) = delete;
+    PtyBusServer &operator=(const PtyBusServer &) = delete;
+
+    // Creates the pseudo-terminal; false with errorText() on failure.
+    bool open();
+    // The slave device path (/dev/pts/N).
+    QString slavePath() const { return m_slavePath; }
+    // Creates (or replaces) a symlink at linkPath pointing at the slave; removed on close.
+    bool linkAs(const QString &linkPath);
+    QString errorText() const { return m_error; }
+
+    void run();
+    void requestStop();
+    void close();
+
+    // Batches of characters read (the round trips the program made).
+    std::uint64_t batches() const { return m_batches.load(); }
+
+private:
+    VirtualBus &m_bus;
+    int m_master = -1;
+    int m_slaveKeeper = -1;
+    int m_stopPipe[2] = { -1, -1 };
+    QString m_slavePath;
+    QString m_linkPath;
+    QString m_error;
+    std::atomic<std::uint64_t> m_batches { 0 };
+};

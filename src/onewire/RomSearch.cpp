@@ -1,0 +1,104 @@
+#include "onewire/RomSearch.h"
+
+#include "onewire/OneWireLink.h"
+
+namespace {
+constexpr std::uint8_t SearchRom = 0xF0;
+constexpr std::uint8_t ReadRom = 0x33;
+
+QString hexByte(std::uint8_t byte)
+{
+    return QStringLiteral("%1").arg(byte, 2, 16, QLatin1Char('0')).toUpper();
+}
+} // namespace
+
+RomSearch::RomSearch(OneWireLink &link)
+    : m_link(link)
+{
+}
+
+void RomSearch::clearState()
+{
+    LastDiscrepancy = 0;
+    LastDeviceFlag = false;
+}
+
+QString RomSearch::codeText(const std::array<std::uint8_t, 8> &rom)
+{
+    QString text;
+    text.reserve(16);
+    for (const std::uint8_t byte : rom)
+        text += hexByte(byte);
+    return text;
+}
+
+QString RomSearch::FindDS()
+{
+    int bitNumber = 1;
+    int lastZero = 0;
+    int byteNumber = 0;
+    std::uint8_t byteMask = 1;
+    std::uint8_t byteUnderConstruction = 0;
+    bool success = false;
+    m_link.Crc8 = 0;
+
+    if (!LastDeviceFlag) {
+        if (!m_link.ResetT()) {
+            clearState();
+            return QString();
+        }
+        m_link.SendB(SearchRom);
+        while (byteNumber < 8) {
+            const int idBit = m_link.GetBit();
+            const int complementBit = m_link.GetBit();
+            if (idBit == 1 && complementBit == 1)
+                break; // no device takes part any more
+            int direction;
+            if (idBit != complementBit) {
+                direction = idBit;
+            } else {
+                if (bitNumber < LastDiscrepancy)
+                    direction = (ROM_NO[static_cast<std::size_t>(byteNumber)] & byteMask) ? 1 : 0;
+                else
+                    direction = bitNumber == LastDiscrepancy ? 1 : 0;
+                if (direction == 0)
+                    lastZero = bitNumber;
+            }
+            byteUnderConstruction = static_cast<std::uint8_t>(byteUnderConstruction >> 1);
+            if (direction == 1)
+                byteUnderConstruction |= 0x80;
+            m_link.SendBit(direction);
+            ++bitNumber;
+            byteMask = static_cast<std::uint8_t>(byteMask << 1);
+            if (byteMask == 0) {
+                m_link.UpdateCRC(byteUnderConstruction);
+                // Replaced only when complete: the previous pass's byte still steers step 5.4.
+                ROM_NO[static_cast<std::size_t>(byteNumber)] = byteUnderConstruction;
+                ++byteNumber;
+                byteMask = 1;
+            }
+        }
+        if (bitNumber > 64 && m_link.Crc8 == 0) {
+            LastDiscrepancy = lastZero;
+            if (lastZero == 0)
+                LastDeviceFlag = true;
+            success = true;
+        }
+    }
+    if (!success || ROM_NO[0] == 0xFF) {
+        clearState();
+        success = false;
+    }
+    return success ? codeText(ROM_NO) : QString();
+}
+
+QString RomSearch::GetSNForOne()
+{
+    QString result;
+    if (!m_link.ResetT())
+        return result;
+    m_link.SendB(ReadRom);
+    for (int i = 0; i < 8; ++i)
+        result += hexByte(m_link.GetB()) + QLatin1Char(' ');
+    return result;
+}

@@ -1,0 +1,92 @@
+#include "onewire/TemperatureReader.h"
+
+#include "app/base/Log.h"
+#include "onewire/OneWireLink.h"
+
+namespace {
+constexpr std::uint8_t MatchRom = 0x55;
+constexpr std::uint8_t ConvertT = 0x44;
+constexpr std::uint8_t ReadScratchpad = 0xBE;
+
+int hexDigit(QChar c)
+{
+    const char16_t u = c.unicode();
+    if (u >= u'0' && u <= u'9')
+        return u - u'0';
+    if (u >= u'A' && u <= u'F')
+        return u - u'A' + 10;
+    if (u >= u'a' && u <= u'f')
+        return u - u'a' + 10;
+    return -1;
+}
+} // namespace
+
+TemperatureReader::TemperatureReader(OneWireLink &link, Log &log)
+    : m_link(link)
+    , m_log(log)
+{
+}
+
+std::optional<std::array<std::uint8_t, 8>> TemperatureReader::romBytes(const QString &sn)
+{
+    if (sn.size() != 16)
+        return std::nullopt;
+    std::array<std::uint8_t, 8> rom {};
+    for (int i = 0; i < 8; ++i) {
+        const int high = hexDigit(sn.at(2 * i));
+        const int low = hexDigit(sn.at(2 * i + 1));
+        if (high < 0 || low < 0)
+            return std::nullopt;
+        rom[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(high * 16 + low);
+    }
+    return rom;
+}
+
+double TemperatureReader::decode(const std::array<std::uint8_t, 9> &scratchpad, bool family28)
+{
+    const int raw = scratchpad[0] + 256 * scratchpad[1];
+    const int s = raw > 16000 ? raw - 65536 : raw;
+    if (family28)
+        return s / 16.0;
+    const int countRemain = scratchpad[6];
+    const int countPerC = scratchpad[7];
+    if (countPerC == 0)
+        return NoReading;
+    const int t = s >> 1; // arithmetic: the half-degree bit dropped towards minus infinity
+    return t - 0.25 + static_cast<double>(countPerC - countRemain) / countPerC;
+}
+
+void TemperatureReader::matchRom(const std::array<std::uint8_t, 8> &rom)
+{
+    m_link.SendB(MatchRom);
+    for (const std::uint8_t byte : rom)
+        m_link.SendB(byte);
+}
+
+double TemperatureReader::GetTempSn(const QString &sn)
+{
+    const auto rom = romBytes(sn);
+    if (!rom) {
+        m_log.addRawLine(QStringLiteral("Непавильный серийный номер датчика: ") + sn);
+        return NoReading;
+    }
+    if (!m_link.ResetT())
+        return NoReading;
+    matchRom(*rom);
+    m_link.SendB(ConvertT);
+    m_link.Delay(m_conversionDelayMs);
+    if (!m_link.ResetT())
+        return NoReading;
+    matchRom(*rom);
+    m_link.SendB(ReadScratchpad);
+    m_link.Crc8 = 0;
+    std::array<std::uint8_t, 9> scratchpad {};
+    for (std::size_t i = 0; i < scratchpad.size(); ++i) {
+        scratchpad[i] = m_link.GetB();
+        if (i < 8)
+            m_link.UpdateCRC(scratchpad[i]);
+    }
+    if (scratchpad[8] != m_link.Crc8)
+        return NoReading;
+    return decode(scratchpad, sn.startsWith(QLatin1String("28")));
+}

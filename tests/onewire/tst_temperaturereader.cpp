@@ -1,0 +1,255 @@
+#include "app/base/Clock.h"
+#include "onewire/OneWireLink.h"
+#include "onewire/TemperatureReader.h"
+#include "onewire/VirtualBus.h"
+#include "onewire/VirtualSensor.h"
+#include "support/FakeClock.h"
+#include "support/RecordingLog.h"
+
+#include <QTest>
+#include <QTimer>
+
+using Scratchpad = std::array<std::uint8_t, 9>;
+Q_DECLARE_METATYPE(Scratchpad)
+
+class TestTemperatureReader : public QObject
+{
+    Q_OBJECT
+
+private:
+    struct Rig
+    {
+        Rig()
+            : link(bus, log, clock)
+            , reader(link, log)
+        {
+            clock.setTickStep(1);
+            bus.OpenCOM(QStringLiteral("COM1"));
+            reader.setConversionDelayMs(0);
+        }
+        VirtualBus bus;
+        RecordingLog log;
+        FakeClock clock;
+        OneWireLink link;
+        TemperatureReader reader;
+    };
+
+    static Scratchpad pad(std::uint8_t lsb, std::uint8_t msb, std::uint8_t remain = 0x0C, std::uint8_t perC = 0x10)
+    {
+        return { lsb, msb, 0x4B, 0x46, 0x7F, 0xFF, remain, perC, 0 };
+    }
+
+private slots:
+    void decoding_data()
+    {
+        QTest::addColumn<QString>("serial");
+        QTest::addColumn<Scratchpad>("scratchpad");
+        QTest::addColumn<bool>("raw"); // bytes sent as given, CRC included
+        QTest::addColumn<double>("expected");
+        const QString b20 = QStringLiteral("28A2D984000002EA");
+        const QString s20 = QStringLiteral("108739A80208006F");
+        QTest::newRow("25.0625") << b20 << pad(0x91, 0x01) << false << 25.0625;
+        QTest::newRow("-10.125") << b20 << pad(0x5E, 0xFF) << false << -10.125;
+        QTest::newRow("85 as is") << b20 << pad(0x50, 0x05) << false << 85.0;
+        QTest::newRow("FFFF") << b20 << pad(0xFF, 0xFF) << false << -0.0625;
+        QTest::newRow("raw 16001 negative") << b20 << pad(0x81, 0x3E) << false << (16001 - 65536) / 16.0;
+        QTest::newRow("raw 16000 positive") << b20 << pad(0x80, 0x3E) << false << 1000.0;
+        QTest::newRow("family 10 25.0") << s20 << pad(0x32, 0x00, 0x0C, 0x10) << false << 25.0;
+        QTest::newRow("family 10 -0.5") << s20 << pad(0xFF, 0xFF, 4, 16) << false << -0.5;
+        QTest::newRow("family 10 COUNT_PER_C 0") << s20 << pad(0x32, 0x00, 0x0C, 0x00) << false << -999.0;
+        QTest::newRow("vector 23.125") << b20 << Scratchpad { 0x72, 0x01, 0x4B, 0x46, 0x7F, 0xFF, 0x0E, 0x10, 0x57 } << true << 23.125;
+        QTest::newRow("vector 85") << b20 << Scratchpad { 0x50, 0x05, 0x4B, 0x46, 0x7F, 0xFF, 0x0C, 0x10, 0x1C } << true << 85.0;
+        QTest::newRow("vector DS18S20 85") << s20 << Scratchpad { 0xAA, 0x00, 0x4B, 0x46, 0xFF, 0xFF, 0x0C, 0x10, 0x87 } << true << 85.0;
+        QTest::newRow("vector wrong CRC") << b20 << Scratchpad { 0x72, 0x01, 0x4B, 0x46, 0x7F, 0xFF, 0x0E, 0x10, 0x58 } << true << -999.0;
+    }
+    void decoding()
+    {
+        QFETCH(QString, serial);
+        QFETCH(Scratchpad, scratchpad);
+        QFETCH(bool, raw);
+        QFETCH(double, expected);
+        Rig rig;
+        rig.bus.addSensor(serial)->setScratchpad(scratchpad, raw);
+        QCOMPARE(rig.reader.GetTempSn(serial), expected);
+        QVERIFY(rig.log.lines.isEmpty());
+    }
+
+    void modelledTemperatures_data()
+    {
+        QTest::addColumn<QString>("serial");
+        QTest::addColumn<double>("celsius");
+        QTest::addColumn<double>("expected");
+        QTest::newRow("DS18B20 21.5") << QStringLiteral("2825EA52050000CE") << 21.5 << 21.5;
+        QTest::newRow("DS18B20 -0.0625") << QStringLiteral("2825EA52050000CE") << -0.0625 << -0.0625;
+        QTest::newRow("DS18B20 rounds to 1/16") << QStringLiteral("2825EA52050000CE") << 20.03 << 20.0;
+        QTest::newRow("DS18S20 21.5") << QStringLiteral("108739A80208006F") << 21.5 << 21.5;
+        QTest::newRow("DS18S20 -12.25") << QStringLiteral("108739A80208006F") << -12.25 << -12.25;
+        QTest::newRow("DS18S20 22.8125") << QStringLiteral("108739A80208006F") << 22.8125 << 22.8125;
+    }
+    void modelledTemperatures()
+    {
+        QFETCH(QString, serial);
+        QFETCH(double, celsius);
+        QFETCH(double, expected);
+        Rig rig;
+        rig.bus.addSensor(serial, celsius);
+        QCOMPARE(rig.reader.GetTempSn(serial), expected);
+    }
+
+    void addressesOnlyTheNamedSensor()
+    {
+        Rig rig;
+        rig.bus.addSensor(QStringLiteral("2825EA52050000CE"), 10.0);
+        rig.bus.addSensor(QStringLiteral("28ECEDC7050000F6"), -5.0);
+        rig.bus.addSensor(QStringLiteral("108739A80208006F"), 30.0);
+        QCOMPARE(rig.reader.GetTempSn(QStringLiteral("28ECEDC7050000F6")), -5.0);
+        QCOMPARE(rig.reader.GetTempSn(QStringLiteral("2825EA52050000CE")), 10.0);
+        QCOMPARE(rig.reader.GetTempSn(QStringLiteral("108739A80208006F")), 30.0);
+        // A lower-case serial addresses the same ROM bytes.
+        QCOMPARE(rig.reader.GetTempSn(QStringLiteral("28ecedc7050000f6")), -5.0);
+        // A sensor that is not on the bus answers nothing but the others' presence.
+        QCOMPARE(rig.reader.GetTempSn(QStringLiteral("28A2D984000002EA")), -999.0);
+        QVERIFY(rig.log.lines.isEmpty());
+    }
+
+    void powerOnValueUntilFirstConversion()
+    {
+        Rig rig;
+        auto sensor = rig.bus.addSensor(QStringLiteral("28A2D984000002EA"), 19.0);
+        const auto readWithoutConversion = [&rig] {
+            rig.link.ResetT();
+            rig.link.SendB(0xCC); // Skip ROM
+            rig.link.SendB(0xBE);
+            Scratchpad bytes {};
+            for (auto &byte : bytes)
+                byte = rig.link.GetB();
+            return bytes;
+        };
+        QCOMPARE(readWithoutConversion(), (Scratchpad { 0x50, 0x05, 0x4B, 0x46, 0x7F, 0xFF, 0x0C, 0x10, 0x1C }));
+        QCOMPARE(rig.reader.GetTempSn(QStringLiteral("28A2D984000002EA")), 19.0);
+        QCOMPARE(sensor->conversions(), 1);
+        sensor->setPlugged(false);
+        QCOMPARE(rig.reader.GetTempSn(QStringLiteral("28A2D984000002EA")), -999.0);
+        sensor->setPlugged(true);
+        QCOMPARE(readWithoutConversion()[0], std::uint8_t(0x50));
+    }
+
+    void temperatureChangesOverTime()
+    {
+        Rig rig;
+        int calls = 0;
+        rig.bus.addSensor(QStringLiteral("28A2D984000002EA"))->setTemperatureFunction([&calls] { return 20.0 + calls++; });
+        QCOMPARE(rig.reader.GetTempSn(QStringLiteral("28A2D984000002EA")), 20.0);
+        QCOMPARE(rig.reader.GetTempSn(QStringLiteral("28A2D984000002EA")), 21.0);
+    }
+
+    void faults_data()
+    {
+        QTest::addColumn<QString>("serial");
+        QTest::addColumn<int>("fault"); // 0 corrupt CRC, 1 absent, 2 held low, 3 no echo
+        QTest::addColumn<double>("expected");
+        QTest::newRow("wrong CRC") << QStringLiteral("28A2D984000002EA") << 0 << -999.0;
+        QTest::newRow("absent") << QStringLiteral("28A2D984000002EA") << 1 << -999.0;
+        QTest::newRow("held low family 28") << QStringLiteral("28A2D984000002EA") << 2 << 0.0;
+        QTest::newRow("held low family 10") << QStringLiteral("108739A80208006F") << 2 << -999.0;
+        QTest::newRow("no echo") << QStringLiteral("28A2D984000002EA") << 3 << -999.0;
+    }
+    void faults()
+    {
+        QFETCH(QString, serial);
+        QFETCH(int, fault);
+        QFETCH(double, expected);
+        Rig rig;
+        auto sensor = rig.bus.addSensor(serial, 22.0);
+        switch (fault) {
+        case 0: sensor->setCorruptCrc(true); break;
+        case 1: rig.bus.removeDevice(serial); break;
+        case 2: rig.bus.setFault(VirtualBus::EchoFault::HeldLow); break;
+        default: rig.bus.setFault(VirtualBus::EchoFault::NoEcho); break;
+        }
+        QCOMPARE(rig.reader.GetTempSn(serial), expected);
+        QVERIFY(rig.log.lines.isEmpty());
+    }
+
+    void badSerialIsLoggedWithoutBusTraffic_data()
+    {
+        QTest::addColumn<QString>("serial");
+        QTest::newRow("15 characters") << QStringLiteral("28A2D984000002E");
+        QTest::newRow("17 characters") << QStringLiteral("28A2D984000002EA0");
+        QTest::newRow("empty") << QString();
+        QTest::newRow("16 not hex") << QStringLiteral("28A2D98400000GEA");
+        QTest::newRow("16 with blanks") << QStringLiteral("28 A2D984000002E");
+        QTest::newRow("16 with sign") << QStringLiteral("28A2D98400000-EA");
+    }
+    void badSerialIsLoggedWithoutBusTraffic()
+    {
+        QFETCH(QString, serial);
+        Rig rig;
+        rig.bus.addSensor(QStringLiteral("28A2D984000002EA"));
+        QCOMPARE(rig.reader.GetTempSn(serial), -999.0);
+        QCOMPARE(rig.log.rawLines, QStringList { QStringLiteral("Непавильный серийный номер датчика: ") + serial });
+        QVERIFY(rig.log.messages.isEmpty());
+        QCOMPARE(rig.bus.busCounters().characters, 0u);
+    }
+
+    void familyIsTheFirstTwoCharacters()
+    {
+        // "28" decodes as DS18B20 whatever the device is; the model answers with its own
+        // family's scratchpad layout, fixed here so the decoding alone decides.
+        Rig rig;
+        const QString serial = QStringLiteral("28A2D984000002EA");
+        rig.bus.addSensor(serial)->setScratchpad(pad(0x32, 0x00, 0x0C, 0x10));
+        QCOMPARE(rig.reader.GetTempSn(serial), 50 / 16.0);
+        QCOMPARE(TemperatureReader::decode(pad(0x32, 0x00, 0x0C, 0x10), false), 25.0);
+    }
+
+    void oneReadingCosts31RoundTrips()
+    {
+        Rig rig;
+        rig.bus.addSensor(QStringLiteral("28A2D984000002EA"));
+        rig.bus.resetCounters();
+        QCOMPARE(rig.reader.GetTempSn(QStringLiteral("28A2D984000002EA")), 20.0);
+        QCOMPARE(rig.bus.counters().roundTrips, 31u); // 2 resets, 20 bytes written, 9 read
+        QCOMPARE(rig.bus.busCounters().resets, 2u);
+        QCOMPARE(rig.bus.busCounters().slotCount, 29u * 8u);
+    }
+
+    void portClosedDuringConversionWait()
+    {
+        VirtualBus bus;
+        RecordingLog log;
+        SystemClock clock;
+        OneWireLink link(bus, log, clock);
+        TemperatureReader reader(link, log);
+        reader.setConversionDelayMs(30);
+        bus.OpenCOM(QStringLiteral("COM1"));
+        bus.addSensor(QStringLiteral("28A2D984000002EA"));
+        QTimer::singleShot(0, this, [&bus] { bus.CloseCOM(); });
+        QCOMPARE(reader.GetTempSn(QStringLiteral("28A2D984000002EA")), -999.0);
+        QVERIFY(log.lines.isEmpty());
+    }
+
+    void conversionWaitKeepsEventsRunning()
+    {
+        VirtualBus bus;
+        RecordingLog log;
+        SystemClock clock;
+        OneWireLink link(bus, log, clock);
+        TemperatureReader reader(link, log);
+        QCOMPARE(reader.conversionDelayMs(), 750);
+        reader.setConversionDelayMs(40);
+        bus.OpenCOM(QStringLiteral("COM1"));
+        bus.addSensor(QStringLiteral("28A2D984000002EA"), 18.5);
+        int ticks = 0;
+        QTimer timer;
+        connect(&timer, &QTimer::timeout, this, [&ticks] { ++ticks; });
+        timer.start(5);
+        const quint32 start = clock.tickCount();
+        QCOMPARE(reader.GetTempSn(QStringLiteral("28A2D984000002EA")), 18.5);
+        QVERIFY(clock.tickCount() - start >= 40);
+        QVERIFY(ticks >= 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestTemperatureReader)
+#include "tst_temperaturereader.moc"

@@ -1,0 +1,147 @@
+// Serves a modelled 1-Wire bus on a pseudo-terminal and links COMn to it, so the program (or
+// anything that opens the link) talks to virtual sensors through the real termios path.
+//
+//   kalvex-bussim --dir DIR [--port N] SENSOR...
+//   SENSOR = SERIAL[=CELSIUS | =sine:MEAN:AMPLITUDE:PERIOD_S]
+//   SERIAL = 16 hex digits (taken as given, CRC included) or 14 (the CRC byte is added)
+//
+// Ends on SIGINT or SIGTERM and prints the resets, slots and round trips it saw.
+
+#include "app/base/Clock.h"
+#include "onewire/OneWireCrc.h"
+#include "onewire/PtyBusServer.h"
+#include "onewire/RomSearch.h"
+#include "onewire/VirtualBus.h"
+#include "onewire/VirtualSensor.h"
+
+#include <QDir>
+#include <QStringList>
+
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+PtyBusServer *g_server = nullptr; // for the signal handler only
+
+void onSignal(int)
+{
+    if (g_server)
+        g_server->requestStop();
+}
+
+int usage()
+{
+    std::fprintf(stderr,
+        "usage: kalvex-bussim --dir DIR [--port N] SENSOR...\n"
+        "  SENSOR = SERIAL[=CELSIUS | =sine:MEAN:AMPLITUDE:PERIOD_S]\n"
+        "  SERIAL = 16 hex digits, or 14 (family and serial bytes; the CRC byte is added)\n"
+        "  example: kalvex-bussim --dir ~/.local/share/kalvex-demo 28ECEDC7050000F6=21.5 \\\n"
+        "           108739A8020800=sine:20:5:600\n");
+    return 2;
+}
+
+bool parseNumber(const QString &text, double &value)
+{
+    bool ok = false;
+    value = text.toDouble(&ok);
+    return ok && std::isfinite(value);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QString dir;
+    int portNumber = 1;
+    QStringList sensorArgs;
+    for (int i = 1; i < argc; ++i) {
+        const QString arg = QString::fromLocal8Bit(argv[i]);
+        if (arg == QLatin1String("--dir") && i + 1 < argc) {
+            dir = QString::fromLocal8Bit(argv[++i]);
+        } else if (arg == QLatin1String("--port") && i + 1 < argc) {
+            bool ok = false;
+            portNumber = QString::fromLocal8Bit(argv[++i]).toInt(&ok);
+            if (!ok || portNumber < 1 || portNumber > 255) {
+                std::fprintf(stderr, "bad port number: %s\n", argv[i]);
+                return 2;
+            }
+        } else if (arg == QLatin1String("--help") || arg == QLatin1String("-h") || arg.startsWith(QLatin1String("--"))) {
+            return usage();
+        } else {
+            sensorArgs << arg;
+        }
+    }
+    if (dir.isEmpty() || sensorArgs.isEmpty())
+        return usage();
+
+    VirtualBus bus;
+    const SystemClock clock;
+    for (const QString &arg : sensorArgs) {
+        const QString serialText = arg.section(QLatin1Char('='), 0, 0).toUpper();
+        const QString waveText = arg.section(QLatin1Char('='), 1);
+        auto rom = RomDevice::parseRomText(serialText.size() == 14 ? serialText + QStringLiteral("00") : serialText);
+        if (!rom) {
+            std::fprintf(stderr, "bad serial number (16 or 14 hex digits): %s\n", qPrintable(serialText));
+            return 2;
+        }
+        if (serialText.size() == 14)
+            (*rom)[7] = OneWireCrc::of(rom->data(), 7);
+        else if (!RomDevice::romCrcValid(*rom))
+            std::fprintf(stderr, "note: %s has a wrong CRC byte; a search will not report it\n", qPrintable(serialText));
+        auto sensor = std::make_shared<VirtualSensor>(*rom);
+        if (waveText.startsWith(QLatin1String("sine:"))) {
+            const QStringList parts = waveText.split(QLatin1Char(':'));
+            double mean = 0;
+            double amplitude = 0;
+            double period = 0;
+            if (parts.size() != 4 || !parseNumber(parts[1], mean) || !parseNumber(parts[2], amplitude)
+                || !parseNumber(parts[3], period) || period <= 0) {
+                std::fprintf(stderr, "bad waveform (sine:MEAN:AMPLITUDE:PERIOD_S): %s\n", qPrintable(waveText));
+                return 2;
+            }
+            sensor->setTemperatureFunction(VirtualSensor::sineWave(clock, mean, amplitude, period));
+        } else if (!waveText.isEmpty()) {
+            double celsius = 0;
+            if (!parseNumber(waveText, celsius)) {
+                std::fprintf(stderr, "bad temperature: %s\n", qPrintable(waveText));
+                return 2;
+            }
+            sensor->setTemperature(celsius);
+        }
+        bus.addDevice(sensor);
+        std::printf("sensor %s (%s)\n", qPrintable(RomSearch::codeText(*rom)), sensor->isDs18b20() ? "DS18B20" : "DS18S20");
+    }
+
+    PtyBusServer server(bus);
+    if (!server.open()) {
+        std::fprintf(stderr, "cannot create a pseudo-terminal: %s\n", qPrintable(server.errorText()));
+        return 1;
+    }
+    const QString link = QDir(dir).absoluteFilePath(QStringLiteral("COM%1").arg(portNumber));
+    if (!QDir().mkpath(dir) || !server.linkAs(link)) {
+        std::fprintf(stderr, "cannot create %s: %s\n", qPrintable(link), qPrintable(server.errorText()));
+        return 1;
+    }
+    std::printf("serving %s -> %s; stop with Ctrl+C\n", qPrintable(link), qPrintable(server.slavePath()));
+    std::fflush(stdout);
+
+    g_server = &server;
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+
+    server.run();
+    g_server = nullptr;
+    server.close();
+
+    const VirtualBus::Counters counters = bus.busCounters();
+    std::printf("resets: %llu, slots: %llu, round trips: %llu\n",
+        static_cast<unsigned long long>(counters.resets), static_cast<unsigned long long>(counters.slotCount),
+        static_cast<unsigned long long>(counters.roundTrips));
+    return 0;
+}
