@@ -6,7 +6,9 @@
 #include "app/ui/QtDialogBoxes.h"
 #include "app/ui/TForm1.h"
 #include "app/ui/TerminationSignals.h"
+#include "onewire/PosixSerialPort.h"
 #include "onewire/SerialPort.h"
+#include "onewire/VirtualBus.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -19,12 +21,13 @@
 
 namespace {
 
-// The port under the 1-Wire link: PosixSerialPort, or the built-in VirtualBus with --demo,
-// come here with the serial link.
-std::unique_ptr<SerialPort> makeSerialPort(bool demo)
+// The port under the 1-Wire link: the serial port "COMn" of the program directory, or the
+// built-in virtual bus with --demo (its sensors are added by the main window).
+std::unique_ptr<SerialPort> makeSerialPort(bool demo, const QString &programDir)
 {
-    Q_UNUSED(demo);
-    return nullptr;
+    if (demo)
+        return std::make_unique<VirtualBus>();
+    return std::make_unique<PosixSerialPort>(programDir);
 }
 
 } // namespace
@@ -81,7 +84,7 @@ int main(int argc, char *argv[])
         .programDir = programDir,
         .programCommand = command,
         .autostartFile = AutoStartEntry::defaultPath(),
-        .makeSerialPort = [demo] { return makeSerialPort(demo); },
+        .makeSerialPort = [demo, dir = programDir.dir] { return makeSerialPort(demo, dir); },
         .demo = demo,
     });
     // The sensor editor, the settings dialog, the history window, the about box, the loading

@@ -6,8 +6,20 @@
 #include "app/base/ErrorGuard.h"
 #include "app/ui/AppTitle.h"
 #include "app/ui/AutoStartEntry.h"
-#include "app/ui/GridHeaders.h"
+#include "history/HourTable.h"
+#include "history/ReadingStore.h"
+#include "history/ui/SHourDelegate.h"
+#include "monitor/AlarmActions.h"
+#include "monitor/DesktopAppLauncher.h"
+#include "monitor/QtSoundPlayer.h"
+#include "monitor/SnsGrid.h"
+#include "monitor/ui/LiveChart.h"
+#include "monitor/ui/SnsGridView.h"
+#include "onewire/OneWireLink.h"
+#include "onewire/RomSearch.h"
 #include "onewire/SerialPort.h"
+#include "onewire/TemperatureReader.h"
+#include "sensors/ui/SensorSlots.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -33,8 +45,7 @@ TForm1::TForm1(TForm1Context context, QWidget *parent)
     , m_demo(context.demo)
 {
     setupUi(this);
-    if (context.makeSerialPort)
-        m_port = context.makeSerialPort();
+    createSubsystems(context);
     connectCommands();
     markCommandsToCome();
     FormCreate();
@@ -44,6 +55,53 @@ TForm1::TForm1(TForm1Context context, QWidget *parent)
 TForm1::~TForm1()
 {
     FormDestroy();
+    // The grids are members and die before the child widgets: the views and the slots that
+    // show them go first.
+    delete m_slots;
+    delete m_snsView;
+    delete m_sHourView;
+}
+
+void TForm1::createSubsystems(TForm1Context &context)
+{
+    if (context.makeSerialPort)
+        m_port = context.makeSerialPort();
+    if (m_port) {
+        m_link = std::make_unique<OneWireLink>(*m_port, *this, m_clock);
+        m_search = std::make_unique<RomSearch>(*m_link);
+        m_reader = std::make_unique<TemperatureReader>(*m_link, *this);
+    }
+
+    SoundPlayer *sound = context.sound;
+    if (!sound) {
+        auto player = std::make_unique<QtSoundPlayer>();
+        player->setLateFailureHandler([this](const QString &name) { m_alarms->playbackFailed(name); });
+        m_ownSound = std::move(player);
+        sound = m_ownSound.get();
+    }
+    AppLauncher *launcher = context.launcher;
+    if (!launcher) {
+        m_ownLauncher = std::make_unique<DesktopAppLauncher>();
+        launcher = m_ownLauncher.get();
+    }
+    m_alarms = std::make_unique<AlarmActions>(*this, *sound, *launcher);
+
+    m_chart = new LiveChart;
+    plugIn(Chart1, m_chart);
+    m_snsView = new SnsGridView(Sns);
+    plugIn(SnsView, m_snsView);
+    m_hours = std::make_unique<HourTable>(SHour, m_clock);
+    m_sHourView = new StringGridView(SHour);
+    m_sHourView->setItemDelegate(new SHourDelegate(*m_hours, m_sHourView));
+    QList<int> widths;
+    for (int col = 0; col < SHour.ColCount(); ++col)
+        widths << HourTable::columnWidth(col);
+    m_sHourView->setColWidths(widths);
+    plugIn(SHourView, m_sHourView);
+    // The new widgets' size hints must not move the designed heights.
+    setLeftColumnHeights(designedSnsHeight, designedSHourHeight, designedLogHeight);
+
+    m_slots = new SensorSlots(PnItems, *m_chart, Sns, SHour, m_boxes, [this] { return CharMaxCount; }, this);
 }
 
 void TForm1::connectCommands()
@@ -74,8 +132,15 @@ void TForm1::connectCommands()
     connect(BHistory, &QToolButton::clicked, this, &TForm1::N9Click);
     connect(HTTP_Active, &QAction::triggered, this, &TForm1::HTTP_ActiveClick);
     connect(bHTTP, &QToolButton::clicked, this, &TForm1::bHTTPClick);
-    // SnsDblClick, Chart1DblClick and the handlers of imgPopup are connected by the grid, the
-    // chart and the sensor records when their widgets are plugged in.
+    connect(m_snsView, &StringGridView::gridDoubleClicked, this, &TForm1::SnsDblClick);
+    connect(m_chart, &LiveChart::doubleClicked, this, &TForm1::Chart1DblClick);
+    const auto guardedSlot = [this](void (SensorSlots::*command)()) {
+        return [this, command] { guarded(m_boxes, [this, command] { (m_slots->*command)(); }); };
+    };
+    connect(NImgOn, &QAction::triggered, this, guardedSlot(&SensorSlots::NImgOnClick));
+    connect(NImgOff, &QAction::triggered, this, guardedSlot(&SensorSlots::NImgOffClick));
+    connect(N18, &QAction::triggered, this, guardedSlot(&SensorSlots::N18Click));
+    connect(N16, &QAction::triggered, this, guardedSlot(&SensorSlots::N16Click));
 }
 
 // Commands whose subsystem is not in the program yet stay disabled rather than do nothing;
@@ -104,10 +169,13 @@ void TForm1::FormCreate()
         StartHTTP(false);
         ConnectDB();
         // PointCounter := CharMaxCount comes here with the monitoring cycle.
-        gridheaders::writeSns(Sns);
-        gridheaders::writeSHour(SHour);
+        sns::prepare(Sns);
+        m_hours->writeHeader();
         Load24Hour();
-        // ViewSHour for every enabled slot, in slot order, comes here with the hourly table.
+        for (int i = 0; i < static_cast<int>(m_slots->DSItems.size()); ++i) {
+            if (m_slots->DSItems[i].Enable)
+                m_hours->ViewSHour(m_slots->DSItems, i, m_slots->name(i));
+        }
     });
 }
 
@@ -250,8 +318,7 @@ void TForm1::Button1Click()
     if (!m_port || !m_port->OpenCOM(QStringLiteral("COM") + QString::number(COMPort)))
         return;
     m_port->SetComPortTimeouts();
-    // The single-device ROM read comes here with the ROM search:
-    // addRawLine("s/n : " + GetSNForOne());
+    addRawLine(QStringLiteral("s/n : ") + m_search->GetSNForOne());
     m_port->CloseCOM();
 }
 
@@ -277,11 +344,19 @@ void TForm1::StartHTTP(bool reportOff)
     Q_UNUSED(reportOff);
 }
 
-// Opens or creates Kalvex.st (reading store).
-void TForm1::ConnectDB() {}
+// Opens or creates Kalvex.st; an engine error ends the caller's handler.
+void TForm1::ConnectDB()
+{
+    if (!m_store)
+        m_store = std::make_unique<ReadingStore>(ProgramDir, m_clock, *this);
+    m_store->ConnectDB();
+}
 
-// Fills the day's hourly values from the store (hourly table).
-void TForm1::Load24Hour() {}
+// Fills the day's hourly values from the store and sets LastHour.
+void TForm1::Load24Hour()
+{
+    m_hours->Load24Hour(m_store->ADOQuery1, m_slots->DSItems, LastHour);
+}
 
 // One monitoring cycle over every sensor (monitoring cycle).
 void TForm1::Nabl() {}
@@ -313,8 +388,11 @@ void TForm1::HTTP_ActiveClick() {}
 // Web server switch from the tool bar (web server).
 void TForm1::bHTTPClick() {}
 
-// The sensor editor for the sensor of the current row (sensor records, sensor editor).
-void TForm1::SnsDblClick() {}
+// The sensor editor for the sensor of the current row (the editor itself comes later).
+void TForm1::SnsDblClick()
+{
+    guarded(m_boxes, [this] { m_slots->SnsDblClick(); });
+}
 
 void TForm1::Chart1DblClick()
 {

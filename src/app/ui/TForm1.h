@@ -11,9 +11,20 @@
 #include <functional>
 #include <memory>
 
+class AlarmActions;
+class AppLauncher;
 class Clock;
 class DialogBoxes;
+class HourTable;
+class LiveChart;
+class OneWireLink;
+class ReadingStore;
+class RomSearch;
+class SensorSlots;
 class SerialPort;
+class SoundPlayer;
+class TemperatureReader;
+class StringGridView;
 
 // What the main window gets from the program entry (or from a test).
 struct TForm1Context
@@ -32,6 +43,9 @@ struct TForm1Context
     std::function<std::unique_ptr<SerialPort>()> makeSerialPort;
     // --demo: the port is the built-in virtual bus.
     bool demo = false;
+    // Alarm sound and application start; null gives the real ones (tests pass fakes).
+    SoundPlayer *sound = nullptr;
+    AppLauncher *launcher = nullptr;
 };
 
 // The main window: owns the settings and the serial port, runs the start-up and shutdown
@@ -93,6 +107,22 @@ public:
     DialogBoxes &boxes() const { return m_boxes; }
     bool demo() const { return m_demo; }
 
+    // The subsystems the window owns; the handlers here call them.
+    SensorSlots &sensorSlots() const { return *m_slots; }
+    LiveChart &liveChart() const { return *m_chart; }
+    StringGridView &snsView() const { return *m_snsView; }
+    StringGridView &sHourView() const { return *m_sHourView; }
+    // Null until ConnectDB ran.
+    ReadingStore *store() const { return m_store.get(); }
+    HourTable &hourTable() const { return *m_hours; }
+    AlarmActions &alarms() const { return *m_alarms; }
+    // Null when the window has no port.
+    OneWireLink *link() const { return m_link.get(); }
+    RomSearch *romSearch() const { return m_search.get(); }
+    TemperatureReader *temperatureReader() const { return m_reader.get(); }
+    // Hour of day seen by the previous monitoring cycle (set by Load24Hour at start-up).
+    int LastHour = 0;
+
 signals:
     // The window was closed: the program is to end.
     void closed();
@@ -102,6 +132,7 @@ protected:
     void changeEvent(QEvent *event) override;
 
 private:
+    void createSubsystems(TForm1Context &context);
     void connectCommands();
     void markCommandsToCome();
     void FormCreate();
@@ -136,6 +167,18 @@ private:
     QStringList m_programCommand;
     QString m_autostartFile;
     std::unique_ptr<SerialPort> m_port;
+    std::unique_ptr<OneWireLink> m_link;
+    std::unique_ptr<RomSearch> m_search;
+    std::unique_ptr<TemperatureReader> m_reader;
+    std::unique_ptr<SoundPlayer> m_ownSound;
+    std::unique_ptr<AppLauncher> m_ownLauncher;
+    std::unique_ptr<AlarmActions> m_alarms;
+    std::unique_ptr<ReadingStore> m_store;
+    std::unique_ptr<HourTable> m_hours;
+    LiveChart *m_chart = nullptr;
+    StringGridView *m_snsView = nullptr;
+    StringGridView *m_sHourView = nullptr;
+    SensorSlots *m_slots = nullptr;
     bool m_demo;
     bool m_destroyed = false;
 };

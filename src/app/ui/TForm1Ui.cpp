@@ -255,14 +255,17 @@ void TForm1Ui::setupUi(QMainWindow *window)
     Timer2->setSingleShot(true);
     Timer2->setInterval(1);
 
-    setLeftColumnHeights(200, 200, 150);
-    setPanel3Width(400);
+    setLeftColumnHeights(designedSnsHeight, designedSHourHeight, designedLogHeight);
+    setPanel3Width(designedPanel3Width);
 }
 
 void TForm1Ui::plugIn(QWidget *&place, QWidget *widget)
 {
     QWidget *old = place;
     widget->setObjectName(old->objectName());
+    // The place's size rules decide how the column shares its height, not the widget's own.
+    widget->setSizePolicy(old->sizePolicy());
+    widget->setMinimumHeight(old->minimumHeight());
     auto *splitter = qobject_cast<QSplitter *>(old->parentWidget());
     if (splitter) {
         const int index = splitter->indexOf(old);

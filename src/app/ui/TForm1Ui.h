@@ -86,6 +86,12 @@ public:
     QTimer *Timer1 = nullptr;    // poll timer
     QTimer *Timer2 = nullptr;    // one-shot start timer, 1 ms
 
+    // Heights of Sns, SHour and Memo1 and width of Panel3 until the configuration says more.
+    static constexpr int designedSnsHeight = 200;
+    static constexpr int designedSHourHeight = 200;
+    static constexpr int designedLogHeight = 150;
+    static constexpr int designedPanel3Width = 400;
+
     // The log box keeps at most this many lines; the oldest go first.
     static constexpr int maxLogLines = 10000;
 
