@@ -2,7 +2,7 @@
 #include "app/base/StringGrid.h"
 #include "history/HourTable.h"
 #include "history/ui/SHourDelegate.h"
-#include "history/ui/SHourModel.h"
+#include "monitor/StringGridModel.h"
 #include "support/FakeClock.h"
 
 #include <QHeaderView>
@@ -27,7 +27,7 @@ private slots:
         items[0].HourAvg[23] = 4.5;
         table.ViewSHour(items, 0, QStringLiteral("Улица"));
 
-        SHourModel model(&SHour);
+        StringGridModel model(SHour);
         QCOMPARE(model.rowCount(), 1);
         QCOMPARE(model.columnCount(), 26);
         QCOMPARE(model.headerData(24, Qt::Horizontal).toString(), QStringLiteral(" 23 ч."));
