@@ -8,6 +8,7 @@
 #include "sensors/IniFile.h"
 #include "sensors/IniTestSupport.h"
 #include "sensors/KalvexConfig.h"
+#include "sensors/TColorConvert.h"
 #include "sensors/ui/SensorSlots.h"
 #include "support/FakeClock.h"
 #include "support/FakeDialogBoxes.h"
@@ -103,6 +104,7 @@ private:
     // The sensors the bus of the next window carries, and that bus once it exists.
     QStringList m_busSerials;
     VirtualBus *m_bus = nullptr;
+    bool m_noPort = false;
 
     QString path(const QString &name) const { return m_dir->filePath(name); }
     QString iniPath() const { return path(QStringLiteral("Kalvex.ini")); }
@@ -117,7 +119,9 @@ private:
             .programCommand = {QStringLiteral("/opt/kalvex/kalvex")},
             .autostartFile = path(QStringLiteral("autostart/Kalvex.desktop")),
             .makeSerialPort =
-                [this] {
+                [this]() -> std::unique_ptr<SerialPort> {
+                    if (m_noPort)
+                        return nullptr;
                     auto bus = std::make_unique<VirtualBus>();
                     for (const QString &serial : std::as_const(m_busSerials))
                         bus->addSensor(serial);
@@ -152,6 +156,7 @@ private slots:
         QVERIFY(m_dir->isValid());
         m_boxes = FakeDialogBoxes();
         m_busSerials.clear();
+        m_noPort = false;
         m_clock.setNow(QDateTime(QDate(2026, 12, 8), QTime(14, 5, 9)));
     }
 
@@ -222,6 +227,7 @@ private slots:
             QCOMPARE(static_cast<QLabel *>(item.ImageCtl.data())->pixmap().cacheKey(),
                      (want.Enable ? sensors.onPicture() : sensors.offPicture()).cacheKey());
             QCOMPARE(form->liveChart().lineTitle(item.Series), want.Name);
+            QCOMPARE(form->liveChart().lineColor(item.Series), toQColor(want.CBChart));
             // The lines were made after CharMaxCount was known.
             QCOMPARE(form->liveChart().pointCount(item.Series), 25);
         }
@@ -506,12 +512,25 @@ private slots:
         QVERIFY(!m_bus->isOpen());
     }
 
+    void busyPort_data()
+    {
+        QTest::addColumn<bool>("portMissing");
+        QTest::newRow("held by another program") << false;
+        QTest::newRow("no port at all") << true;
+    }
     void busyPort()
     {
+        QFETCH(bool, portMissing);
         m_busSerials = {sensorA};
+        m_noPort = portMissing;
         auto form = makeForm();
-        form->N3->trigger();
-        m_bus->setOpenFailure(QStringLiteral("Устройство или ресурс занято"));
+        // Observation was on as far as the window is concerned (a port that went away).
+        if (portMissing) {
+            form->N3->setChecked(true);
+        } else {
+            form->N3->trigger();
+            m_bus->setOpenFailure(QStringLiteral("Устройство или ресурс занято"));
+        }
         form->N5->trigger();
         QCOMPARE(m_boxes.messages, QStringList{QStringLiteral("Порт занят!")});
         QVERIFY(form->sensorSlots().DSItems.empty());
