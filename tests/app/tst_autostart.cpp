@@ -1,4 +1,5 @@
 #include "app/ui/AutoStartEntry.h"
+#include "sensors/IniTestSupport.h"
 
 #include <QDir>
 #include <QFile>
@@ -141,6 +142,21 @@ private slots:
         QVERIFY2(error.contains(m_dir->path()), qPrintable(error));
     }
 
+    void fullDiskKeepsTheOldEntry()
+    {
+        // The disk takes part of the text: that is a failure, and the old entry stays whole.
+        QVERIFY(QDir().mkpath(m_dir->filePath(QStringLiteral("autostart"))));
+        const QByteArray old = AutoStartEntry::fileText({"/old/kalvex"});
+        writeAll(entryPath(), old);
+        QString error;
+        {
+            FileSizeLimit limit(64);
+            QVERIFY(!AutoStartEntry(entryPath(), {"/opt/kalvex/kalvex"}).apply(true, error));
+        }
+        QVERIFY2(error.startsWith(QStringLiteral("Автозапуск: не удалось записать")), qPrintable(error));
+        QCOMPARE(readAll(entryPath()), old);
+        QCOMPARE(otherFiles(m_dir->filePath(QStringLiteral("autostart")), QStringLiteral("Kalvex.desktop")), QStringList());
+    }
 };
 
 QTEST_GUILESS_MAIN(TestAutoStart)

@@ -385,8 +385,7 @@ private slots:
         auto form = makeForm();
         form->show();
         QVERIFY(QTest::qWaitForWindowExposed(form.get()));
-        QVERIFY(form->menuBar()->isVisible());
-        form->N10->trigger();
+        // Without a configuration the menu bar starts hidden.
         QVERIFY(!form->N10->isChecked());
         QVERIFY(!form->menuBar()->isVisible());
         form->activateWindow();
@@ -394,7 +393,10 @@ private slots:
         QTest::keyClick(form.get(), Qt::Key_F2);
         verifyObservation(*form, true);
         form->N10->trigger();
+        QVERIFY(form->N10->isChecked());
         QVERIFY(form->menuBar()->isVisible());
+        form->N10->trigger();
+        QVERIFY(!form->menuBar()->isVisible());
     }
 
     void leftColumnLayout()

@@ -98,7 +98,9 @@ bool AutoStartEntry::apply(bool enabled, QString &error) const
         return false;
     }
     QSaveFile entry(m_path);
-    if (!entry.open(QIODevice::WriteOnly)) {
+    // Unbuffered, so that a short write (a full disk) shows in write()'s count: through the
+    // buffer, commit() would put the cut text in place and report success.
+    if (!entry.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         error = QStringLiteral("Автозапуск: не удалось записать %1: %2").arg(shown, entry.errorString());
         return false;
     }

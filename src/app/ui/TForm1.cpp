@@ -6,12 +6,14 @@
 #include "app/base/ErrorGuard.h"
 #include "app/ui/AppTitle.h"
 #include "app/ui/AutoStartEntry.h"
+#include "app/ui/ConfigBinding.h"
 #include "history/HourTable.h"
 #include "history/ReadingStore.h"
 #include "history/ui/SHourDelegate.h"
 #include "monitor/AlarmActions.h"
 #include "monitor/DesktopAppLauncher.h"
 #include "monitor/QtSoundPlayer.h"
+#include "monitor/SensorDiscovery.h"
 #include "monitor/SnsGrid.h"
 #include "monitor/ui/LiveChart.h"
 #include "monitor/ui/SnsGridView.h"
@@ -19,6 +21,7 @@
 #include "onewire/RomSearch.h"
 #include "onewire/SerialPort.h"
 #include "onewire/TemperatureReader.h"
+#include "sensors/KalvexConfig.h"
 #include "sensors/ui/SensorSlots.h"
 
 #include <QAction>
@@ -147,9 +150,9 @@ void TForm1::connectCommands()
 // each line goes when its handler is filled.
 void TForm1::markCommandsToCome()
 {
-    for (QAction *action : {N2, N4, N13, N5, N14, N7, N9, HTTP_Active})
+    for (QAction *action : {N2, N4, N13, N7, N9, HTTP_Active})
         action->setEnabled(false);
-    for (QToolButton *button : {BSetting, BAdd, BSearch, BAbout, BHistory, bHTTP})
+    for (QToolButton *button : {BSetting, BAdd, BAbout, BHistory, bHTTP})
         button->setEnabled(false);
 }
 
@@ -195,8 +198,15 @@ void TForm1::FormDestroy()
     step("TrayAllDelete", [this] { TrayAllDelete(); });
     step("SetAutoStart", [this] { SetAutoStart(); });
     step("SaveIni", [this] {
-        for (int call = 1; !SaveIni() && call < 4; ++call) {
+        constexpr int calls = 4;
+        for (int call = 1; call <= calls; ++call) {
+            if (SaveIni())
+                return;
         }
+        // The window says nothing; whoever started the program from a terminal or a service
+        // learns why the next start has the old settings.
+        qWarning("Kalvex: %s not written after %d attempts; the settings of this run are lost",
+                 qUtf8Printable(iniPath()), calls);
     });
 }
 
@@ -325,14 +335,21 @@ void TForm1::Button1Click()
 // Hides the window to the tray (tray indicators).
 void TForm1::MyMinimize() {}
 
-// Reads Kalvex.ini: the settings and the sensors (configuration file).
-void TForm1::LoadIni() {}
+QString TForm1::iniPath() const
+{
+    return ProgramDir + QStringLiteral("Kalvex.ini");
+}
 
-// Writes Kalvex.ini; true when the whole file was written (configuration file). Until the
-// configuration file exists there is nothing to write.
+// Reads Kalvex.ini: the settings and the sensors. A missing file or key gives its default.
+void TForm1::LoadIni()
+{
+    ConfigBinding::apply(*this, loadConfig(iniPath()));
+}
+
+// Writes Kalvex.ini in one atomic replace; false on a write error, the old file then intact.
 bool TForm1::SaveIni()
 {
-    return true;
+    return writeConfig(iniPath(), ConfigBinding::collect(*this));
 }
 
 // Loads the sensor panel's background picture bkFileName (sensor panel).
@@ -370,11 +387,54 @@ void TForm1::Splitter3Moved() {}
 // Fills the settings dialog (LoadSettings) and shows it modally (settings dialog).
 void TForm1::N2Click() {}
 
-// The sensor editor for a new sensor (sensor discovery, sensor editor).
-void TForm1::N4Click() {}
+SensorDiscovery::Hooks TForm1::discoveryHooks()
+{
+    SensorDiscovery::Hooks hooks;
+    hooks.observationOn = [this] { return N3->isChecked(); };
+    hooks.switchObservationOff = [this] {
+        N3->setChecked(false);
+        N3Click();
+    };
+    hooks.clearState = [this] { m_search->clearState(); };
+    hooks.findNext = [this] { return m_search->FindDS(); };
+    // The search hands out elements of DSItems itself; their place is the slot index.
+    hooks.inUse = [this](const TDSItem &item) {
+        return m_slots->inUse(static_cast<int>(&item - m_slots->DSItems.data()));
+    };
+    hooks.addItem = [this](int X, int Y, const QString &Name, const QString &SN, bool Enable, double Correct,
+                           bool Tray, TColor CBFon, TColor CBText, TColor CBChart, const TSign &Sign) {
+        m_slots->AddItem(X, Y, Name, SN, Enable, Correct, Tray, CBFon, CBText, CBChart, Sign);
+    };
+    return hooks;
+}
 
-// The sensor search (sensor discovery).
-void TForm1::N5Click() {}
+// The sensor editor for a new sensor (EditItem with slot -1, shown modally); the editor
+// fills EditItem when it comes, until then N4, BAdd and N13 stay disabled.
+void TForm1::N4Click()
+{
+    guarded(m_boxes, [this] {
+        if (m_slots->EditItem)
+            m_slots->EditItem(-1);
+    });
+}
+
+// The sensor search: every code on the bus that no slot in use holds becomes a new sensor.
+void TForm1::N5Click()
+{
+    guarded(m_boxes, [this] {
+        if (!m_port) {
+            // No port to search on: as a port that will not open.
+            if (N3->isChecked()) {
+                N3->setChecked(false);
+                N3Click();
+            }
+            m_boxes.message(QStringLiteral("Порт занят!"));
+            return;
+        }
+        SensorDiscovery(*this, m_boxes, *m_port, m_slots->DSItems, discoveryHooks())
+            .N5Click(QStringLiteral("COM") + QString::number(COMPort));
+    });
+}
 
 // Shows the about box modally (about window).
 void TForm1::N7Click() {}

@@ -4,6 +4,7 @@
 #include "app/base/StringGrid.h"
 #include "app/ui/ProgramDirectory.h"
 #include "app/ui/TForm1Ui.h"
+#include "monitor/SensorDiscovery.h"
 
 #include <QMainWindow>
 #include <QStringList>
@@ -72,6 +73,10 @@ public:
     bool AutoNab = false;
     bool StartMin = false;
     bool WinStartRun = false;
+    // The web server's port and its one binding address ("0.0.0.0" once LoadIni ran: all
+    // interfaces); the server reads them when it starts.
+    int HTTPPort = 80;
+    QString HTTPBinding;
 
     // Contents of the current-readings grid and of the hourly grid (shown in SnsView and
     // SHourView).
@@ -154,6 +159,8 @@ private:
     void N2Click();
     void N4Click();
     void N5Click();
+    SensorDiscovery::Hooks discoveryHooks();
+    QString iniPath() const;
     void N7Click();
     void N9Click();
     void HTTP_ActiveClick();

@@ -279,23 +279,37 @@ void TForm1Ui::plugIn(QWidget *&place, QWidget *widget)
     delete old;
 }
 
+namespace {
+
+// Whether the splitter has laid its widgets out at its present size: until it got its first
+// resize event its sizes are those of a placeholder geometry.
+bool laidOut(const QSplitter *splitter)
+{
+    return !splitter->testAttribute(Qt::WA_PendingResizeEvent);
+}
+
+} // namespace
+
 int TForm1Ui::snsHeight() const
 {
-    return leftColumn->sizes().value(0);
+    return laidOut(leftColumn) ? leftColumn->sizes().value(0) : m_snsHeight;
 }
 
 int TForm1Ui::sHourHeight() const
 {
-    return leftColumn->sizes().value(1);
+    return laidOut(leftColumn) ? leftColumn->sizes().value(1) : m_sHourHeight;
 }
 
 int TForm1Ui::logHeight() const
 {
-    return leftColumn->sizes().value(3);
+    return laidOut(leftColumn) ? leftColumn->sizes().value(3) : m_logHeight;
 }
 
 void TForm1Ui::setLeftColumnHeights(int sns, int sHour, int log)
 {
+    m_snsHeight = sns;
+    m_sHourHeight = sHour;
+    m_logHeight = log;
     const QList<int> sizes = leftColumn->sizes();
     const int total = std::accumulate(sizes.begin(), sizes.end(), 0);
     // Before the window is first laid out the total is not known yet; the chart then takes
@@ -306,11 +320,12 @@ void TForm1Ui::setLeftColumnHeights(int sns, int sHour, int log)
 
 int TForm1Ui::panel3Width() const
 {
-    return Splitter3->sizes().value(0);
+    return laidOut(Splitter3) ? Splitter3->sizes().value(0) : m_panel3Width;
 }
 
 void TForm1Ui::setPanel3Width(int width)
 {
+    m_panel3Width = width;
     const QList<int> sizes = Splitter3->sizes();
     const int total = std::accumulate(sizes.begin(), sizes.end(), 0);
     Splitter3->setSizes({width, std::max(total - width, 1)});

@@ -114,4 +114,13 @@ protected:
     TForm1Ui &operator=(const TForm1Ui &) = delete;
 
     void setupUi(QMainWindow *window);
+
+private:
+    // The sizes last asked for: a splitter that was never laid out at its real size (the
+    // window not shown yet, or started minimised) reports these instead of its placeholder
+    // geometry.
+    int m_snsHeight = designedSnsHeight;
+    int m_sHourHeight = designedSHourHeight;
+    int m_logHeight = designedLogHeight;
+    int m_panel3Width = designedPanel3Width;
 };
