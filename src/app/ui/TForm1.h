@@ -4,6 +4,7 @@
 #include "app/base/StringGrid.h"
 #include "app/ui/ProgramDirectory.h"
 #include "app/ui/TForm1Ui.h"
+#include "sensors/TDSItem.h"
 
 #include <QMainWindow>
 #include <QStringList>
@@ -17,6 +18,7 @@ class Clock;
 class DialogBoxes;
 class HourTable;
 class LiveChart;
+class MonitorCycle;
 class OneWireLink;
 class ReadingStore;
 class RomSearch;
@@ -97,6 +99,11 @@ public:
     void VisibleUpPanel();
     // Keeps the serial number column of Sns filling the left column.
     void Splitter3Moved();
+    // One monitoring cycle over every sensor (also run by Timer1).
+    void Nabl();
+    // Every chart line back to CharMaxCount null points, PointCounter and the automatic
+    // bounds back to their start (the settings dialog after CharMaxCount changed).
+    void ResetChart();
     // Writes the session autostart entry when WinStartRun is set, deletes it otherwise; a
     // failure is logged.
     void SetAutoStart();
@@ -120,6 +127,7 @@ public:
     OneWireLink *link() const { return m_link.get(); }
     RomSearch *romSearch() const { return m_search.get(); }
     TemperatureReader *temperatureReader() const { return m_reader.get(); }
+    MonitorCycle &monitorCycle() const { return *m_cycle; }
     // Hour of day seen by the previous monitoring cycle (set by Load24Hour at start-up).
     int LastHour = 0;
 
@@ -130,6 +138,7 @@ signals:
 protected:
     void closeEvent(QCloseEvent *event) override;
     void changeEvent(QEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private:
     void createSubsystems(TForm1Context &context);
@@ -149,8 +158,10 @@ private:
     void StartHTTP(bool reportOff);
     void ConnectDB();
     void Load24Hour();
-    void Nabl();
+    void TrayModify(int id, const QString &text, const QString &tip, TColor background, TColor foreground);
     void TrayAllDelete();
+    // --demo: the virtual bus gets its sensors; a configuration without sensors gets them too.
+    void addDemoSensors();
     void N2Click();
     void N4Click();
     void N5Click();
@@ -175,10 +186,13 @@ private:
     std::unique_ptr<AlarmActions> m_alarms;
     std::unique_ptr<ReadingStore> m_store;
     std::unique_ptr<HourTable> m_hours;
+    std::unique_ptr<MonitorCycle> m_cycle;
     LiveChart *m_chart = nullptr;
     StringGridView *m_snsView = nullptr;
     StringGridView *m_sHourView = nullptr;
     SensorSlots *m_slots = nullptr;
     bool m_demo;
+    // Observation switches on by itself once the loop runs (AutoNab, or the demo).
+    bool m_startObservation = false;
     bool m_destroyed = false;
 };

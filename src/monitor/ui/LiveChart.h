@@ -69,12 +69,14 @@ signals:
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void fillNullPoints(QCPGraph *graph, int points);
     void deleteOldest(QCPGraph *graph);
     void pruneLabels();
     void refreshAxes();
+    void placeLegend();
     void scheduleReplot();
 
     QCustomPlot *m_plot = nullptr;
