@@ -5,6 +5,7 @@
 #include "history/ReadingStore.h"
 #include "monitor/ui/LiveChart.h"
 #include "monitor/ui/MonitorCycle.h"
+#include "monitor/ui/StringGridView.h"
 #include "onewire/OneWireCrc.h"
 #include "onewire/PosixSerialPort.h"
 #include "onewire/PtyBusServer.h"
@@ -103,7 +104,7 @@ private:
     VirtualBus *m_bus = nullptr;
     std::unique_ptr<TForm1> m_form;
 
-    std::unique_ptr<TForm1> makeForm(std::function<std::unique_ptr<SerialPort>()> port = {})
+    std::unique_ptr<TForm1> makeForm(std::function<std::unique_ptr<SerialPort>()> port = {}, bool demo = false)
     {
         if (!port) {
             port = [this] {
@@ -119,7 +120,7 @@ private:
             .programCommand = {QStringLiteral("/opt/kalvex/kalvex")},
             .autostartFile = m_dir->filePath(QStringLiteral("autostart/Kalvex.desktop")),
             .makeSerialPort = port,
-            .demo = false,
+            .demo = demo,
             .sound = &m_sound,
             .launcher = &m_launcher,
         });
@@ -541,6 +542,42 @@ private slots:
         } else {
             QCOMPARE(item(0).HourAvg[static_cast<std::size_t>(h)], h == n ? 20.0 : 19.0);
             QCOMPARE(item(1).HourAvg[0], 3.0);
+        }
+    }
+
+    void demo()
+    {
+        m_form.reset();
+        m_form = makeForm({}, true);
+        QStringList names;
+        for (int i = 0; i < static_cast<int>(sensorSlots().DSItems.size()); ++i)
+            names << sensorSlots().name(i);
+        QCOMPARE(names, (QStringList{QStringLiteral("Гостиная"), QStringLiteral("Улица"), QStringLiteral("Котёл")}));
+        // Observation comes on by itself once the loop runs, and the first cycle reads all three.
+        QTRY_VERIFY(m_form->N3->isChecked());
+        QTRY_COMPARE(m_form->Sns.RowCount(), 4);
+        for (int i = 0; i < 3; ++i) {
+            double t = 0;
+            QVERIFY2(numbertext::parseFloat(snsCell(1, i), t), qPrintable(snsCell(1, i)));
+        }
+        QVERIFY(m_form->Timer1->isActive());
+        QCOMPARE(m_form->Timer1->interval(), 10000);
+    }
+
+    void serialColumnFillsLeftColumn()
+    {
+        m_form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+        for (const int width : {0, 300, 520}) {
+            if (width) {
+                m_form->setPanel3Width(width);
+                m_form->Splitter3Moved();
+            }
+            const StringGridView &view = m_form->snsView();
+            const int frame = view.width() - view.viewport()->width();
+            QCOMPARE(view.columnWidth(0), 100);
+            QCOMPARE(view.columnWidth(1), 52);
+            QCOMPARE(view.columnWidth(0) + view.columnWidth(1) + view.columnWidth(2) + frame, m_form->Panel3->width());
         }
     }
 

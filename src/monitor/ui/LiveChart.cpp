@@ -60,6 +60,7 @@ QPointer<QCPGraph> LiveChart::addLine(const QString &title, TColor color, int po
     graph->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssSquare, 1));
     graph->setLineStyle(QCPGraph::lsLine);
     graph->addToLegend();
+    placeLegend();
     fillNullPoints(graph, points);
     scheduleReplot();
     return QPointer<QCPGraph>(graph);
@@ -70,6 +71,7 @@ void LiveChart::removeLine(const QPointer<QCPGraph> &line)
     if (!line)
         return;
     m_plot->removeGraph(line.data()); // also leaves the legend
+    placeLegend();
     pruneLabels();
     scheduleReplot();
 }
