@@ -443,6 +443,7 @@ private slots:
         switchOn();
         const qint64 x = m_form->monitorCycle().chartState().PointCounter;
         int depthInside = 0;
+        bool timerInside = true;
         duringNextWait([&] {
             m_form->N3->setChecked(false);
             m_form->N3Click();
@@ -451,12 +452,15 @@ private slots:
                 m_form->N3Click(); // a whole second cycle runs here
             }
             depthInside = m_form->monitorCycle().depth();
+            timerInside = m_form->Timer1->isActive();
         });
         m_bus->setTemperature(SnA, 20.0);
         m_bus->setTemperature(SnB, 6.0);
         m_form->Nabl();
         verifyCycleEnded();
         QCOMPARE(depthInside, 1);
+        // The second cycle leaves the timer stopped while the first one still runs.
+        QVERIFY(!timerInside);
         QCOMPARE(m_form->Sns.RowCount(), 3);
         QVERIFY(logMessages(*m_form).contains(QStringLiteral("Отслеживание датчиков выключено.")));
         if (onAgain) {

@@ -82,11 +82,14 @@ void MonitorCycle::Nabl()
         MonitorCycle &cycle;
         ~CycleEnd()
         {
-            if (cycle.m_depth == 1)
-                cycle.m_parts.sensorSlots.parkMarker();
             QGuiApplication::restoreOverrideCursor();
-            if (cycle.m_parts.observationOn())
-                cycle.m_parts.startTimer();
+            // A cycle run inside another one's wait leaves the timer to the outer cycle, so
+            // the timer never starts a cycle while one is running.
+            if (cycle.m_depth == 1) {
+                cycle.m_parts.sensorSlots.parkMarker();
+                if (cycle.m_parts.observationOn())
+                    cycle.m_parts.startTimer();
+            }
             --cycle.m_depth;
         }
     } end{*this};
