@@ -1,7 +1,8 @@
 // Measures the monitoring cycle in a real main window on the virtual bus, with the conversion
 // wait at zero:
 //
-//   bench_cycle [memory-cycles=10000] [DIR] [memory]   ("memory": part 2 only)
+//   bench_cycle [memory-cycles=10000] [DIR] [memory|hidden]
+//     memory: part 2 only; hidden: part 1 with the window never shown (no painting)
 //
 // 1. For 1, 10 and 100 sensors: the time of a whole cycle per sensor, the time the
 //    measurements alone take (the link and the bus model: GetTempSn), and the difference,
@@ -81,7 +82,7 @@ struct Bench
     VirtualBus *bus = nullptr;
     std::unique_ptr<TForm1> form;
 
-    Bench(const QString &dir, int sensors)
+    Bench(const QString &dir, int sensors, bool shown = true)
     {
         QDir().mkpath(dir);
         QFile::remove(dir + QStringLiteral("/Kalvex.st"));
@@ -108,7 +109,8 @@ struct Bench
             form->sensorSlots().AddItem(20 + (k % 20) * 40, 40 + (k / 20) * 60, QStringLiteral("Д%1").arg(k), sn, true,
                                         0, false, DefaultTrayBackground, DefaultTrayText, 255, CreateClearSign());
         }
-        form->show();
+        if (shown)
+            form->show();
         form->N3->setChecked(true);
         form->N3Click(); // the port opens and the first cycle runs
         form->Timer1->stop();
@@ -124,9 +126,9 @@ struct Bench
     }
 };
 
-void timing(const QString &dir, int sensors)
+void timing(const QString &dir, int sensors, bool shown)
 {
-    Bench bench(dir, sensors);
+    Bench bench(dir, sensors, shown);
     const int count = std::max(20, 3000 / sensors);
     bench.cycles(5);
     QElapsedTimer timer;
@@ -186,10 +188,13 @@ int main(int argc, char *argv[])
         dir = temp->path();
     }
     std::printf("store in %s\n", qUtf8Printable(dir));
+    const bool hidden = argc > 3 && qstrcmp(argv[3], "hidden") == 0;
     if (argc <= 3 || qstrcmp(argv[3], "memory") != 0) {
         for (const int sensors : {1, 10, 100})
-            timing(dir, sensors);
+            timing(dir, sensors, !hidden);
     }
+    if (hidden)
+        return 0;
     memory(dir, memoryCycles);
     return 0;
 }

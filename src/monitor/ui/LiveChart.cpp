@@ -291,7 +291,20 @@ void LiveChart::refreshAxes()
 
 void LiveChart::scheduleReplot()
 {
+    if (m_held) {
+        m_replotWanted = true;
+        return;
+    }
     m_plot->replot(QCustomPlot::rpQueuedReplot);
+}
+
+void LiveChart::holdReplots(bool hold)
+{
+    m_held = hold;
+    if (!hold && m_replotWanted) {
+        m_replotWanted = false;
+        scheduleReplot();
+    }
 }
 
 bool LiveChart::eventFilter(QObject *watched, QEvent *event)

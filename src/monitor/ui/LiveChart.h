@@ -61,6 +61,10 @@ public:
     // The labels the bottom axis shows now (a subset when they would overlap).
     QMap<double, QString> shownLabels() const;
 
+    // While held, changes are drawn only when released (a monitoring cycle draws its points
+    // once, not once per sensor: a replot lays out every line's legend text).
+    void holdReplots(bool hold);
+
     QCustomPlot *plot() const { return m_plot; }
 
 signals:
@@ -82,4 +86,6 @@ private:
     QCustomPlot *m_plot = nullptr;
     QSharedPointer<QCPAxisTickerText> m_ticker;
     QMap<qint64, QString> m_labels;
+    bool m_held = false;
+    bool m_replotWanted = false;
 };

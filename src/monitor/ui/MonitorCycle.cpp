@@ -72,6 +72,8 @@ void MonitorCycle::Nabl()
     if (m_depth == 0)
         m_shownErrors.clear();
     ++m_depth;
+    if (m_depth == 1)
+        m_parts.chart.holdReplots(true);
     m_parts.stopTimer();
     QGuiApplication::setOverrideCursor(Qt::BusyCursor);
 
@@ -86,6 +88,7 @@ void MonitorCycle::Nabl()
             // A cycle run inside another one's wait leaves the timer to the outer cycle, so
             // the timer never starts a cycle while one is running.
             if (cycle.m_depth == 1) {
+                cycle.m_parts.chart.holdReplots(false);
                 cycle.m_parts.sensorSlots.parkMarker();
                 if (cycle.m_parts.observationOn())
                     cycle.m_parts.startTimer();
