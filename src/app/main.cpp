@@ -16,6 +16,7 @@
 #include <QFileInfo>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -58,7 +59,12 @@ int main(int argc, char *argv[])
                                         QStringLiteral("Save a picture of the main window after start-up, then end."),
                                         QStringLiteral("FILE"));
     screenshotOption.setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOptions({dirOption, demoOption, screenshotOption});
+    // Milliseconds from the start to the picture (long enough for a first cycle, say 4000).
+    QCommandLineOption screenshotDelayOption(QStringLiteral("screenshot-delay"),
+                                             QStringLiteral("Milliseconds before the picture is taken."),
+                                             QStringLiteral("MS"), QStringLiteral("300"));
+    screenshotDelayOption.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOptions({dirOption, demoOption, screenshotOption, screenshotDelayOption});
     parser.process(app);
 
     const ProgramDirectory programDir = ProgramDirectory::resolve(
@@ -99,8 +105,9 @@ int main(int argc, char *argv[])
     int result = 0;
     if (parser.isSet(screenshotOption)) {
         const QString file = parser.value(screenshotOption);
-        // Late enough for Timer2 and the first paint.
-        QTimer::singleShot(300, &form, [&form, &result, file] {
+        // By default late enough for Timer2 and the first paint.
+        const int delay = std::max(parser.value(screenshotDelayOption).toInt(), 0);
+        QTimer::singleShot(delay, &form, [&form, &result, file] {
             if (!form.grab().save(file)) {
                 std::fprintf(stderr, "kalvex: cannot write %s\n", qUtf8Printable(file));
                 result = 1;

@@ -21,9 +21,26 @@ private slots:
         QCOMPARE(chart.leftMinimum(), -50.0);
         QCOMPARE(chart.leftMaximum(), 50.0);
         QVERIFY(chart.plot()->interactions() == QCP::Interactions()); // no zoom, no pan
+        // An empty legend would cap the plot's width at its own: it is placed with the first line.
+        QVERIFY(!chart.plot()->legend->visible());
+        QCOMPARE(chart.plot()->plotLayout()->elementCount(), 1);
+        const QPointer<QCPGraph> line = chart.addLine("Кухня", 255, 5);
         QVERIFY(chart.plot()->legend->visible());
         // The legend lies below the plot, not inside it.
         QCOMPARE(chart.plot()->plotLayout()->elementAt(1), static_cast<QCPLayoutElement *>(chart.plot()->legend));
+        chart.removeLine(line);
+        QVERIFY(!chart.plot()->legend->visible());
+        QCOMPARE(chart.plot()->plotLayout()->elementCount(), 1);
+    }
+
+    void emptyChartUsesItsWidth()
+    {
+        LiveChart chart;
+        chart.resize(400, 300);
+        chart.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&chart));
+        chart.plot()->replot();
+        QVERIFY(chart.plot()->axisRect()->width() > 300);
     }
 
     void newLineHoldsNullPoints()

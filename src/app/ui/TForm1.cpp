@@ -16,12 +16,15 @@
 #include "monitor/SensorDiscovery.h"
 #include "monitor/SnsGrid.h"
 #include "monitor/ui/LiveChart.h"
+#include "monitor/ui/MonitorCycle.h"
 #include "monitor/ui/SnsGridView.h"
 #include "onewire/OneWireLink.h"
 #include "onewire/RomSearch.h"
 #include "onewire/SerialPort.h"
 #include "onewire/TemperatureReader.h"
 #include "sensors/KalvexConfig.h"
+#include "onewire/VirtualBus.h"
+#include "onewire/VirtualSensor.h"
 #include "sensors/ui/SensorSlots.h"
 
 #include <QAction>
@@ -31,11 +34,14 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QShowEvent>
 #include <QSplitter>
 #include <QTimer>
 #include <QToolButton>
 
+#include <algorithm>
 #include <exception>
+#include <iterator>
 #include <utility>
 
 TForm1::TForm1(TForm1Context context, QWidget *parent)
@@ -105,6 +111,28 @@ void TForm1::createSubsystems(TForm1Context &context)
     setLeftColumnHeights(designedSnsHeight, designedSHourHeight, designedLogHeight);
 
     m_slots = new SensorSlots(PnItems, *m_chart, Sns, SHour, m_boxes, [this] { return CharMaxCount; }, this);
+
+    m_cycle = std::make_unique<MonitorCycle>(MonitorCycle::Parts{
+        .sensorSlots = *m_slots,
+        .chart = *m_chart,
+        .Sns = Sns,
+        .hours = *m_hours,
+        .alarms = *m_alarms,
+        .log = *this,
+        .boxes = m_boxes,
+        .clock = m_clock,
+        .LastHour = LastHour,
+        .reader = [this] { return m_reader.get(); },
+        .store = [this] { return m_store.get(); },
+        .observationOn = [this] { return N3->isChecked(); },
+        .stopTimer = [this] { Timer1->stop(); },
+        .startTimer = [this] { Timer1->start(); },
+        .autoBounds = [this] { return CharMinMaxAuto; },
+        .repaintHours = [this] { m_sHourView->viewport()->update(); },
+    });
+    m_cycle->TrayModify = [this](int id, const QString &text, const QString &tip, TColor background, TColor foreground) {
+        TrayModify(id, text, tip, background, foreground);
+    };
 }
 
 void TForm1::connectCommands()
@@ -166,12 +194,13 @@ void TForm1::FormCreate()
     // An error ends the sequence at its step; the window goes on as far as it was set up.
     guarded(m_boxes, [this] {
         LoadIni();
+        addDemoSensors();
         if (StartMin)
             setWindowState(windowState() | Qt::WindowMinimized);
         LoadBackground();
         StartHTTP(false);
         ConnectDB();
-        // PointCounter := CharMaxCount comes here with the monitoring cycle.
+        m_cycle->chartState().PointCounter = CharMaxCount;
         sns::prepare(Sns);
         m_hours->writeHeader();
         Load24Hour();
@@ -223,6 +252,13 @@ void TForm1::changeEvent(QEvent *event)
         MyMinimize();
 }
 
+void TForm1::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    // The left column has its real width only now.
+    Splitter3Moved();
+}
+
 void TForm1::AddLog(const QString &message)
 {
     Memo1->appendPlainText(datetime::text(m_clock.now()) + QStringLiteral(" : ") + message);
@@ -243,7 +279,7 @@ void TForm1::Timer2Timer()
     Timer2->stop();
     // The window is shown and painted before the port is touched.
     QCoreApplication::processEvents();
-    if (AutoNab) {
+    if (AutoNab || m_startObservation) {
         BScan->setChecked(true);
         N3->setChecked(true);
         N3Click();
@@ -295,6 +331,60 @@ void TForm1::SetScanButton()
 void TForm1::Timer1Timer()
 {
     Nabl();
+}
+
+void TForm1::Nabl()
+{
+    m_cycle->Nabl();
+}
+
+void TForm1::ResetChart()
+{
+    m_chart->ResetChart(m_cycle->chartState(), CharMaxCount);
+}
+
+void TForm1::addDemoSensors()
+{
+    auto *bus = m_demo ? dynamic_cast<VirtualBus *>(m_port.get()) : nullptr;
+    if (!bus)
+        return;
+    const QStringList serials = bus->addDemoSensors(m_clock);
+    // A demo must show a working thermometer: observation comes on whatever the configuration
+    // says, and an empty configuration gets the bus's sensors.
+    m_startObservation = true;
+    // The outside sensor stops answering now and then (a bad cable): for 12 s of every minute
+    // its scratchpad arrives with a wrong CRC, so the log, "err" and the chart gaps show too.
+    if (serials.size() > 1) {
+        auto *faults = new QTimer(this);
+        faults->setInterval(1000);
+        connect(faults, &QTimer::timeout, this, [this, bus, serial = serials.at(1)] {
+            if (VirtualSensor *sensor = bus->findSensor(serial))
+                sensor->setCorruptCrc((m_clock.tickCount() / 1000) % 60 >= 48);
+        });
+        faults->start();
+    }
+    for (int i = 0; i < static_cast<int>(m_slots->DSItems.size()); ++i) {
+        if (m_slots->inUse(i))
+            return;
+    }
+    struct Place
+    {
+        const char16_t *name;
+        int x;
+        int y;
+        TColor chart;
+    };
+    // Living room at about 21 degrees, outside at about -4, the boiler at about 55.
+    static constexpr Place places[] = {
+        {u"Гостиная", 120, 90, 255},
+        {u"Улица", 300, 60, 16711680},
+        {u"Котёл", 200, 230, 32768},
+    };
+    for (int k = 0; k < serials.size() && k < static_cast<int>(std::size(places)); ++k) {
+        const Place &p = places[k];
+        m_slots->AddItem(p.x, p.y, QString::fromUtf16(p.name), serials.at(k), true, 0, false, DefaultTrayBackground,
+                         DefaultTrayText, p.chart, CreateClearSign());
+    }
 }
 
 void TForm1::N1Click()
@@ -375,14 +465,28 @@ void TForm1::Load24Hour()
     m_hours->Load24Hour(m_store->ADOQuery1, m_slots->DSItems, LastHour);
 }
 
-// One monitoring cycle over every sensor (monitoring cycle).
-void TForm1::Nabl() {}
+// Shows the temperature on the sensor's tray icon (tray indicators).
+void TForm1::TrayModify(int id, const QString &text, const QString &tip, TColor background, TColor foreground)
+{
+    Q_UNUSED(id);
+    Q_UNUSED(text);
+    Q_UNUSED(tip);
+    Q_UNUSED(background);
+    Q_UNUSED(foreground);
+}
 
 // Removes every sensor's tray icon (tray indicators).
 void TForm1::TrayAllDelete() {}
 
-// Column 2 of the Sns view := width of Panel3 - columns 0 and 1 (comes with the grid view).
-void TForm1::Splitter3Moved() {}
+// Column 2 of Sns := width of Panel3 - columns 0 and 1, so that the three columns span the
+// left column (less the view's frame, so no horizontal scroll bar appears).
+void TForm1::Splitter3Moved()
+{
+    const int first = m_snsView->columnWidth(0);
+    const int second = m_snsView->columnWidth(1);
+    const int frame = m_snsView->width() - m_snsView->viewport()->width();
+    m_snsView->setColWidths({first, second, std::max(Panel3->width() - first - second - frame, 20)});
+}
 
 // Fills the settings dialog (LoadSettings) and shows it modally (settings dialog).
 void TForm1::N2Click() {}

@@ -5,6 +5,7 @@
 #include "app/ui/ProgramDirectory.h"
 #include "app/ui/TForm1Ui.h"
 #include "monitor/SensorDiscovery.h"
+#include "sensors/TDSItem.h"
 
 #include <QMainWindow>
 #include <QStringList>
@@ -18,6 +19,7 @@ class Clock;
 class DialogBoxes;
 class HourTable;
 class LiveChart;
+class MonitorCycle;
 class OneWireLink;
 class ReadingStore;
 class RomSearch;
@@ -102,6 +104,11 @@ public:
     void VisibleUpPanel();
     // Keeps the serial number column of Sns filling the left column.
     void Splitter3Moved();
+    // One monitoring cycle over every sensor (also run by Timer1).
+    void Nabl();
+    // Every chart line back to CharMaxCount null points, PointCounter and the automatic
+    // bounds back to their start (the settings dialog after CharMaxCount changed).
+    void ResetChart();
     // Writes the session autostart entry when WinStartRun is set, deletes it otherwise; a
     // failure is logged.
     void SetAutoStart();
@@ -125,6 +132,7 @@ public:
     OneWireLink *link() const { return m_link.get(); }
     RomSearch *romSearch() const { return m_search.get(); }
     TemperatureReader *temperatureReader() const { return m_reader.get(); }
+    MonitorCycle &monitorCycle() const { return *m_cycle; }
     // Hour of day seen by the previous monitoring cycle (set by Load24Hour at start-up).
     int LastHour = 0;
 
@@ -135,6 +143,7 @@ signals:
 protected:
     void closeEvent(QCloseEvent *event) override;
     void changeEvent(QEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private:
     void createSubsystems(TForm1Context &context);
@@ -154,8 +163,10 @@ private:
     void StartHTTP(bool reportOff);
     void ConnectDB();
     void Load24Hour();
-    void Nabl();
+    void TrayModify(int id, const QString &text, const QString &tip, TColor background, TColor foreground);
     void TrayAllDelete();
+    // --demo: the virtual bus gets its sensors; a configuration without sensors gets them too.
+    void addDemoSensors();
     void N2Click();
     void N4Click();
     void N5Click();
@@ -182,10 +193,13 @@ private:
     std::unique_ptr<AlarmActions> m_alarms;
     std::unique_ptr<ReadingStore> m_store;
     std::unique_ptr<HourTable> m_hours;
+    std::unique_ptr<MonitorCycle> m_cycle;
     LiveChart *m_chart = nullptr;
     StringGridView *m_snsView = nullptr;
     StringGridView *m_sHourView = nullptr;
     SensorSlots *m_slots = nullptr;
     bool m_demo;
+    // Observation switches on by itself once the loop runs (AutoNab, or the demo).
+    bool m_startObservation = false;
     bool m_destroyed = false;
 };

@@ -41,11 +41,12 @@ LiveChart::LiveChart(QWidget *parent)
     m_plot->legend->setBorderPen(Qt::NoPen);
     m_plot->legend->setRowSpacing(0);
     m_plot->legend->setColumnSpacing(8);
-    m_plot->plotLayout()->addElement(1, 0, m_plot->legend);
-    m_plot->plotLayout()->setRowStretchFactor(1, 0.001);
     m_plot->plotLayout()->setRowSpacing(0);
+    placeLegend();
 
     connect(m_plot, &QCustomPlot::beforeReplot, this, &LiveChart::refreshAxes);
+    // The first picture must come with the legend placed as the lines say.
+    m_plot->installEventFilter(this);
     connect(m_plot, &QCustomPlot::mouseDoubleClick, this, [this](QMouseEvent *) { emit doubleClicked(); });
 }
 
@@ -59,6 +60,7 @@ QPointer<QCPGraph> LiveChart::addLine(const QString &title, TColor color, int po
     graph->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssSquare, 1));
     graph->setLineStyle(QCPGraph::lsLine);
     graph->addToLegend();
+    placeLegend();
     fillNullPoints(graph, points);
     scheduleReplot();
     return QPointer<QCPGraph>(graph);
@@ -69,6 +71,7 @@ void LiveChart::removeLine(const QPointer<QCPGraph> &line)
     if (!line)
         return;
     m_plot->removeGraph(line.data()); // also leaves the legend
+    placeLegend();
     pruneLabels();
     scheduleReplot();
 }
@@ -229,8 +232,27 @@ void LiveChart::pruneLabels()
         m_labels.erase(m_labels.begin());
 }
 
+void LiveChart::placeLegend()
+{
+    // An empty legend's size limit is its margins, and a layout column is no wider than its
+    // narrowest element allows: with no line the plot would be drawn 50 pixels wide. The
+    // legend takes its row only while it lists something.
+    QCPLayoutGrid *layout = m_plot->plotLayout();
+    const bool wanted = m_plot->graphCount() > 0;
+    const bool placed = layout->rowCount() > 1 && layout->element(1, 0) == m_plot->legend;
+    if (wanted && !placed) {
+        layout->addElement(1, 0, m_plot->legend);
+        layout->setRowStretchFactor(1, 0.001);
+    } else if (!wanted && placed) {
+        layout->take(m_plot->legend);
+        layout->simplify();
+    }
+    m_plot->legend->setVisible(wanted);
+}
+
 void LiveChart::refreshAxes()
 {
+    placeLegend();
     if (m_labels.isEmpty()) {
         m_ticker->clear();
         return;
@@ -269,7 +291,27 @@ void LiveChart::refreshAxes()
 
 void LiveChart::scheduleReplot()
 {
+    if (m_held) {
+        m_replotWanted = true;
+        return;
+    }
     m_plot->replot(QCustomPlot::rpQueuedReplot);
+}
+
+void LiveChart::holdReplots(bool hold)
+{
+    m_held = hold;
+    if (!hold && m_replotWanted) {
+        m_replotWanted = false;
+        scheduleReplot();
+    }
+}
+
+bool LiveChart::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_plot && event->type() == QEvent::Show)
+        scheduleReplot();
+    return QWidget::eventFilter(watched, event);
 }
 
 void LiveChart::resizeEvent(QResizeEvent *event)

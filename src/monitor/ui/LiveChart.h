@@ -61,6 +61,10 @@ public:
     // The labels the bottom axis shows now (a subset when they would overlap).
     QMap<double, QString> shownLabels() const;
 
+    // While held, changes are drawn only when released (a monitoring cycle draws its points
+    // once, not once per sensor: a replot lays out every line's legend text).
+    void holdReplots(bool hold);
+
     QCustomPlot *plot() const { return m_plot; }
 
 signals:
@@ -69,15 +73,19 @@ signals:
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void fillNullPoints(QCPGraph *graph, int points);
     void deleteOldest(QCPGraph *graph);
     void pruneLabels();
     void refreshAxes();
+    void placeLegend();
     void scheduleReplot();
 
     QCustomPlot *m_plot = nullptr;
     QSharedPointer<QCPAxisTickerText> m_ticker;
     QMap<qint64, QString> m_labels;
+    bool m_held = false;
+    bool m_replotWanted = false;
 };

@@ -1,0 +1,255 @@
+#include "monitor/ui/MonitorCycle.h"
+
+#include "app/base/Clock.h"
+#include "app/base/DateTime.h"
+#include "app/base/DialogBoxes.h"
+#include "app/base/KalvexError.h"
+#include "app/base/Log.h"
+#include "app/base/NumberText.h"
+#include "history/HourTable.h"
+#include "history/ReadingStore.h"
+#include "monitor/AlarmActions.h"
+#include "monitor/RoundDecimals.h"
+#include "monitor/SnsGrid.h"
+#include "monitor/ui/LiveChart.h"
+#include "onewire/TemperatureReader.h"
+#include "sensors/ui/SensorSlots.h"
+
+// For the chart lines' identity (QPointer<QCPGraph>::data needs the whole type).
+#include <qcustomplot.h>
+
+#include <QDateTime>
+#include <QGuiApplication>
+#include <QLabel>
+
+#include <exception>
+
+namespace {
+
+constexpr double NoAnswer = -999.0;
+constexpr double PowerOnValue = 85.0;
+
+// The measurement cannot tell a real 85 °C from the power-on value, so both count as no answer.
+bool validReading(double t)
+{
+    return t != NoAnswer && t != PowerOnValue;
+}
+
+QString errorText(const std::exception &e)
+{
+    if (const auto *k = dynamic_cast<const KalvexError *>(&e))
+        return k->message();
+    return QString::fromLocal8Bit(e.what());
+}
+
+} // namespace
+
+MonitorCycle::MonitorCycle(Parts parts)
+    : m_parts(std::move(parts))
+{
+}
+
+MonitorCycle::SlotIdentity MonitorCycle::identityOf(int index) const
+{
+    const TDSItem &item = m_parts.sensorSlots.DSItems[static_cast<std::size_t>(index)];
+    return {item.SN, item.ImageCtl.data(), item.TempLabel.data(), item.NameLabel.data(), item.Series.data()};
+}
+
+bool MonitorCycle::stillSame(int index, const SlotIdentity &before) const
+{
+    if (!m_parts.sensorSlots.inUse(index))
+        return false;
+    const TDSItem &item = m_parts.sensorSlots.DSItems[static_cast<std::size_t>(index)];
+    const SlotIdentity now = identityOf(index);
+    return item.Enable && now.SN == before.SN && now.image == before.image && now.tempLabel == before.tempLabel
+        && now.nameLabel == before.nameLabel && now.series == before.series;
+}
+
+void MonitorCycle::Nabl()
+{
+    if (!m_parts.observationOn())
+        return;
+    if (m_depth == 0)
+        m_shownErrors.clear();
+    ++m_depth;
+    if (m_depth == 1)
+        m_parts.chart.holdReplots(true);
+    m_parts.stopTimer();
+    QGuiApplication::setOverrideCursor(Qt::BusyCursor);
+
+    // Whatever happens below, the cycle ends the same way: marker parked, cursor back, the poll
+    // timer running again while observation is on.
+    struct CycleEnd
+    {
+        MonitorCycle &cycle;
+        ~CycleEnd()
+        {
+            QGuiApplication::restoreOverrideCursor();
+            // A cycle run inside another one's wait leaves the timer to the outer cycle, so
+            // the timer never starts a cycle while one is running.
+            if (cycle.m_depth == 1) {
+                cycle.m_parts.chart.holdReplots(false);
+                cycle.m_parts.sensorSlots.parkMarker();
+                if (cycle.m_parts.observationOn())
+                    cycle.m_parts.startTimer();
+            }
+            --cycle.m_depth;
+        }
+    } end{*this};
+
+    const QDateTime now = m_parts.clock.now();
+    const double nowValue = datetime::fromQDateTime(now);
+    const QString label = now.toString(QStringLiteral("hh:mm:ss"));
+    const int hour = now.time().hour();
+    if (hour != m_parts.LastHour) {
+        if (m_parts.repaintHours)
+            m_parts.repaintHours();
+        if (hour == 0) {
+            for (TDSItem &item : m_parts.sensorSlots.DSItems)
+                item.HourAvg.fill(0);
+        }
+    }
+    m_parts.LastHour = hour;
+    // Every point of this cycle gets its x, even when a second cycle ran inside a wait.
+    const qint64 x = ++m_state.PointCounter;
+
+    // The count is read again on every step: a wait may have added sensorSlots.
+    for (std::size_t i = 0; i < m_parts.sensorSlots.DSItems.size(); ++i) {
+        try {
+            readSlot(static_cast<int>(i), x, label, nowValue, hour);
+        } catch (const std::exception &e) {
+            report(errorText(e));
+        }
+    }
+    try {
+        if (m_parts.autoBounds())
+            applyAutoBounds();
+    } catch (const std::exception &e) {
+        report(errorText(e));
+    }
+}
+
+void MonitorCycle::readSlot(int index, qint64 x, const QString &label, double now, int hour)
+{
+    SensorSlots &sensorSlots = m_parts.sensorSlots;
+    if (!sensorSlots.inUse(index))
+        return; // a deleted slot
+    if (!sensorSlots.DSItems[static_cast<std::size_t>(index)].Enable) {
+        switchedOff(index, x, label);
+        return;
+    }
+    for (int attempt = 1;; ++attempt) {
+        SlotIdentity identity;
+        {
+            TDSItem &item = sensorSlots.DSItems[static_cast<std::size_t>(index)];
+            sensorSlots.moveMarkerTo(index);
+            if (item.TempLabel)
+                item.TempLabel->clear();
+            item.LastTemp = 0;
+            identity = identityOf(index);
+        }
+        TemperatureReader *reader = m_parts.reader ? m_parts.reader() : nullptr;
+        const double t = reader ? reader->GetTempSn(identity.SN) : NoAnswer;
+        // The wait ran the event loop: the slot may be gone, off or another sensor now.
+        if (!stillSame(index, identity))
+            return;
+        if (validReading(t)) {
+            acceptReading(index, t, x, label, now, hour, identity);
+            return;
+        }
+        if (attempt == Attempts) {
+            rejectReading(index, t, x, label);
+            return;
+        }
+    }
+}
+
+void MonitorCycle::acceptReading(int index, double t, qint64 x, const QString &label, double now, int hour,
+                                 const SlotIdentity &identity)
+{
+    SensorSlots &sensorSlots = m_parts.sensorSlots;
+    QString text;
+    QString name;
+    QString sn;
+    {
+        TDSItem &item = sensorSlots.DSItems[static_cast<std::size_t>(index)];
+        t += item.Correct;
+        text = numbertext::oneDecimal(t);
+        if (item.TempLabel)
+            item.TempLabel->setText(text);
+        item.LastTemp = t;
+        item.LastTime = now;
+        m_parts.chart.addPoint(item.Series, x, t, label);
+        name = sensorSlots.name(index);
+        sn = item.SN;
+    }
+
+    // A store that fails must not silence the grid, the hourly table or the alarms.
+    try {
+        storeReading(sn, RoundDecimals(t, 10));
+    } catch (const std::exception &e) {
+        report(errorText(e));
+        // The error box ran the event loop.
+        if (!stillSame(index, identity))
+            return;
+    }
+
+    AddToSns(m_parts.Sns, name, sn, text, QString::number(index));
+    TDSItem &item = sensorSlots.DSItems[static_cast<std::size_t>(index)];
+    double &hourly = item.HourAvg[static_cast<std::size_t>(hour)];
+    // A stored 0 counts as no value yet.
+    hourly = hourly == 0 ? t : RoundDecimals((hourly + t) / 2, 10);
+    m_parts.hours.ViewSHour(sensorSlots.DSItems, index, name);
+    if (m_parts.autoBounds())
+        m_state.noteReading(t);
+    if (item.Tray && TrayModify)
+        TrayModify(index + 1, numbertext::whole(t), name + QLatin1Char(' ') + text + QStringLiteral("°"), item.CBFon,
+                   item.CBText);
+    m_parts.alarms.Signal(item, name, t);
+}
+
+void MonitorCycle::rejectReading(int index, double t, qint64 x, const QString &label)
+{
+    SensorSlots &sensorSlots = m_parts.sensorSlots;
+    const TDSItem &item = sensorSlots.DSItems[static_cast<std::size_t>(index)];
+    const QString name = sensorSlots.name(index);
+    m_parts.log.AddLog(QStringLiteral("Датчик не отвечает: ") + QString::number(index) + QStringLiteral(" : ")
+                       + numbertext::general(t));
+    m_parts.chart.addNullPoint(item.Series, x, label);
+    AddToSns(m_parts.Sns, name, item.SN, sns::Err, QString::number(index));
+    if (item.Tray && TrayModify)
+        TrayModify(index + 1, QString(), name, item.CBFon, item.CBText);
+}
+
+void MonitorCycle::switchedOff(int index, qint64 x, const QString &label)
+{
+    SensorSlots &sensorSlots = m_parts.sensorSlots;
+    const TDSItem &item = sensorSlots.DSItems[static_cast<std::size_t>(index)];
+    m_parts.chart.addNullPoint(item.Series, x, label);
+    AddToSns(m_parts.Sns, sensorSlots.name(index), item.SN, sns::Off, QString::number(index));
+}
+
+void MonitorCycle::storeReading(const QString &sn, double value)
+{
+    if (ReadingStore *store = m_parts.store ? m_parts.store() : nullptr)
+        store->AddToStats(sn, value);
+}
+
+void MonitorCycle::applyAutoBounds()
+{
+    const ChartState::Range range = m_state.autoBounds();
+    // The maximum goes up first, so that no minimum is ever above the maximum on the way.
+    m_parts.chart.setLeftAxis(range.minimum, 999);
+    m_parts.chart.setLeftAxis(range.minimum, range.maximum);
+}
+
+void MonitorCycle::report(const QString &message)
+{
+    m_parts.log.AddLog(message);
+    // One box per text and cycle: a store that has gone away would otherwise ask once per
+    // sensor; the log keeps every occurrence.
+    if (m_shownErrors.contains(message))
+        return;
+    m_shownErrors << message;
+    m_parts.boxes.error(message);
+}

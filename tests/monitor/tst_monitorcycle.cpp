@@ -1,0 +1,667 @@
+#include "app/base/DateTime.h"
+#include "app/base/Formats.h"
+#include "app/base/NumberText.h"
+#include "app/ui/TForm1.h"
+#include "history/ReadingStore.h"
+#include "monitor/ui/LiveChart.h"
+#include "monitor/ui/MonitorCycle.h"
+#include "monitor/ui/StringGridView.h"
+#include "onewire/OneWireCrc.h"
+#include "onewire/PosixSerialPort.h"
+#include "onewire/PtyBusServer.h"
+#include "onewire/TemperatureReader.h"
+#include "onewire/VirtualBus.h"
+#include "onewire/VirtualSensor.h"
+#include "sensors/ui/SensorSlots.h"
+#include "support/FakeAppLauncher.h"
+#include "support/FakeClock.h"
+#include "support/FakeDialogBoxes.h"
+#include "support/FakeSoundPlayer.h"
+
+#include <sqlite3.h>
+
+#include <QAction>
+#include <QFile>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextBlock>
+#include <QTimer>
+
+#include <cmath>
+#include <functional>
+#include <memory>
+#include <thread>
+
+namespace {
+
+const QString SnA = QStringLiteral("28ECEDC7050000F6");
+const QString SnB = QStringLiteral("2825EA52050000CE");
+const QString SnS = QStringLiteral("108739A80208006F"); // DS18S20
+
+QStringList logMessages(const TForm1 &form)
+{
+    // Without the time stamp ("08.12.2026 14:05:09 : ").
+    QStringList lines;
+    for (QTextBlock b = form.Memo1->document()->begin(); b.isValid(); b = b.next()) {
+        const int cut = b.text().indexOf(QStringLiteral(" : "));
+        lines << (cut < 0 ? b.text() : b.text().mid(cut + 3));
+    }
+    lines.removeAll(QString());
+    return lines;
+}
+
+QStringList noAnswerLines(const TForm1 &form)
+{
+    return logMessages(form).filter(QStringLiteral("Датчик не отвечает: "));
+}
+
+double storedValue(const QString &path)
+{
+    sqlite3 *db = nullptr;
+    double result = std::nan("");
+    if (sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        sqlite3_stmt *stmt = nullptr;
+        if (sqlite3_prepare_v2(db, "select t from stats order by rowid desc limit 1", -1, &stmt, nullptr) == SQLITE_OK
+            && sqlite3_step(stmt) == SQLITE_ROW)
+            result = sqlite3_column_double(stmt, 0);
+        sqlite3_finalize(stmt);
+    }
+    sqlite3_close_v2(db);
+    return result;
+}
+
+bool execSql(const QString &path, const char *sql)
+{
+    sqlite3 *db = nullptr;
+    const bool ok = sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK
+        && sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+    sqlite3_close_v2(db);
+    return ok;
+}
+
+// Runs `action` inside the first event processing from now on: the conversion wait of the
+// first sensor the next cycle reads.
+void duringNextWait(std::function<void()> action)
+{
+    QTimer::singleShot(0, qApp, std::move(action));
+}
+
+} // namespace
+
+class TestMonitorCycle : public QObject
+{
+    Q_OBJECT
+
+private:
+    FakeClock m_clock;
+    FakeDialogBoxes m_boxes;
+    FakeSoundPlayer m_sound;
+    FakeAppLauncher m_launcher;
+    std::unique_ptr<QTemporaryDir> m_dir;
+    VirtualBus *m_bus = nullptr;
+    std::unique_ptr<TForm1> m_form;
+
+    std::unique_ptr<TForm1> makeForm(std::function<std::unique_ptr<SerialPort>()> port = {}, bool demo = false)
+    {
+        if (!port) {
+            port = [this] {
+                auto bus = std::make_unique<VirtualBus>();
+                m_bus = bus.get();
+                return bus;
+            };
+        }
+        auto form = std::make_unique<TForm1>(TForm1Context{
+            .clock = m_clock,
+            .boxes = m_boxes,
+            .programDir = ProgramDirectory{m_dir->path() + QLatin1Char('/'), QString(), QString()},
+            .programCommand = {QStringLiteral("/opt/kalvex/kalvex")},
+            .autostartFile = m_dir->filePath(QStringLiteral("autostart/Kalvex.desktop")),
+            .makeSerialPort = port,
+            .demo = demo,
+            .sound = &m_sound,
+            .launcher = &m_launcher,
+        });
+        if (form->temperatureReader())
+            form->temperatureReader()->setConversionDelayMs(0);
+        return form;
+    }
+
+    SensorSlots &sensorSlots() { return m_form->sensorSlots(); }
+    TDSItem &item(int i) { return sensorSlots().DSItems[static_cast<std::size_t>(i)]; }
+
+    int addSensor(const QString &name, const QString &sn, double correct = 0)
+    {
+        return sensorSlots().AddItem(100 + 60 * static_cast<int>(sensorSlots().DSItems.size()), 100, name, sn, true, correct,
+                               false, DefaultTrayBackground, DefaultTrayText, 255, CreateClearSign());
+    }
+    void switchOn()
+    {
+        m_form->N3->setChecked(true);
+        m_form->N3Click(); // opens the port and runs the first cycle
+    }
+    // Row of Sns with the key of slot i, or -1.
+    int snsRow(int i) const
+    {
+        for (int r = 1; r < m_form->Sns.RowCount(); ++r) {
+            if (m_form->Sns.Cells(4, r) == QString::number(i))
+                return r;
+        }
+        return -1;
+    }
+    // Columns 0 to 4 of a row of Sns, hidden ones included.
+    QStringList rowCells(int row) const
+    {
+        QStringList cells;
+        for (int col = 0; col < 5; ++col)
+            cells << m_form->Sns.Cells(col, row);
+        return cells;
+    }
+    QString snsCell(int col, int i) const
+    {
+        const int row = snsRow(i);
+        return row < 0 ? QStringLiteral("<no row>") : m_form->Sns.Cells(col, row);
+    }
+    double lastChartValue(int i)
+    {
+        const auto &line = item(i).Series;
+        return m_form->liveChart().valueAt(line, m_form->liveChart().pointCount(line) - 1);
+    }
+    double lastChartKey(int i)
+    {
+        const auto &line = item(i).Series;
+        return m_form->liveChart().keyAt(line, m_form->liveChart().pointCount(line) - 1);
+    }
+    void verifyCycleEnded()
+    {
+        QCOMPARE(m_form->monitorCycle().depth(), 0);
+        QVERIFY(!QGuiApplication::overrideCursor());
+        QCOMPARE(m_form->Timer1->isActive(), m_form->N3->isChecked());
+        QCOMPARE(sensorSlots().ImgItemRef()->pos(), QPoint(-100, -100));
+    }
+
+private slots:
+    void initTestCase() { Formats::setCurrent(Formats::russian()); }
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_dir->isValid());
+        m_boxes = FakeDialogBoxes();
+        m_sound.played.clear();
+        m_clock.setNow(QDateTime(QDate(2026, 12, 8), QTime(14, 5, 9)));
+        // Every look at the tick counter moves it, so the link's echo deadlines pass.
+        m_clock.setTickStep(1);
+        m_form = makeForm();
+    }
+    void cleanup() { m_form.reset(); }
+
+    void firstSensorUnplugged()
+    {
+        addSensor(QStringLiteral("Кухня"), SnA);
+        addSensor(QStringLiteral("Улица"), SnB);
+        m_bus->addSensor(SnA, 19.0);
+        m_bus->addSensor(SnB, 21.5);
+        switchOn();
+        QCOMPARE(snsCell(1, 0), QStringLiteral("19"));
+        QVERIFY(m_bus->removeDevice(SnA));
+        for (int cycle = 1; cycle <= 2; ++cycle) {
+            m_bus->setTemperature(SnB, 21.5 + cycle);
+            m_form->Nabl();
+            // One line per cycle, after the three attempts.
+            QCOMPARE(noAnswerLines(*m_form),
+                     QStringList(cycle, QStringLiteral("Датчик не отвечает: 0 : -999")));
+            QCOMPARE(snsCell(1, 0), QStringLiteral("err"));
+            QCOMPARE(snsCell(3, 0), QStringLiteral("19"));
+            QVERIFY(item(0).TempLabel->text().isEmpty());
+            QCOMPARE(item(0).LastTemp, 0.0);
+            QVERIFY(std::isnan(lastChartValue(0)));
+            QCOMPARE(snsCell(1, 1), numbertext::oneDecimal(21.5 + cycle));
+            QCOMPARE(item(1).TempLabel->text(), numbertext::oneDecimal(21.5 + cycle));
+        }
+        QCOMPARE(m_form->Sns.RowCount(), 3);
+        verifyCycleEnded();
+    }
+
+    void powerOnValueIsNoAnswer()
+    {
+        addSensor(QStringLiteral("Кухня"), SnA);
+        m_bus->addSensor(SnA, 85.0);
+        switchOn();
+        QCOMPARE(noAnswerLines(*m_form), QStringList{QStringLiteral("Датчик не отвечает: 0 : 85")});
+        QCOMPARE(snsCell(1, 0), QStringLiteral("err"));
+        QCOMPARE(storetestRows(), 0);
+    }
+
+    void correctionAndRounding()
+    {
+        // A DS18S20 scratchpad giving 19.75 + 29/100 = 20.04.
+        addSensor(QStringLiteral("Котёл"), SnS, 0.5);
+        VirtualSensor *sensor = m_bus->addSensor(SnS).get();
+        sensor->setScratchpad({40, 0, 0x4B, 0x46, 0xFF, 0xFF, 71, 100, 0});
+        switchOn();
+        QCOMPARE(item(0).TempLabel->text(), QStringLiteral("20,5"));
+        QCOMPARE(snsCell(1, 0), QStringLiteral("20,5"));
+        QCOMPARE(storedValue(m_form->store()->storePath()), 20.5);
+        QVERIFY(std::abs(lastChartValue(0) - 20.54) < 1e-9);
+        QVERIFY(std::abs(item(0).LastTemp - 20.54) < 1e-9);
+        QCOMPARE(item(0).LastTime, datetime::fromQDateTime(m_clock.now()));
+        QCOMPARE(m_form->liveChart().labelAt(static_cast<qint64>(lastChartKey(0))), QStringLiteral("14:05:09"));
+        QCOMPARE(lastChartKey(0), double(m_form->CharMaxCount + 1));
+        // The hourly value and its grid cell.
+        QCOMPARE(item(0).HourAvg[14], item(0).LastTemp);
+        QCOMPARE(m_form->SHour.Cells(15, 1), numbertext::general(item(0).LastTemp));
+    }
+
+    void hourlyValue_data()
+    {
+        QTest::addColumn<QList<double>>("readings");
+        QTest::addColumn<double>("hourly");
+        QTest::newRow("one reading") << QList<double>{20.0} << 20.0;
+        QTest::newRow("two readings") << QList<double>{20.0, 21.0} << 20.5;
+        QTest::newRow("three: each new one counts half") << QList<double>{20.0, 21.0, 22.0} << 21.3;
+        QTest::newRow("0.0 keeps the hour empty") << QList<double>{0.0} << 0.0;
+        QTest::newRow("0.0, then a reading replaces it") << QList<double>{0.0, 10.0} << 10.0;
+    }
+    void hourlyValue()
+    {
+        QFETCH(QList<double>, readings);
+        QFETCH(double, hourly);
+        addSensor(QStringLiteral("Кухня"), SnA);
+        m_bus->addSensor(SnA);
+        for (int k = 0; k < readings.size(); ++k) {
+            m_bus->setTemperature(SnA, readings[k]);
+            if (k == 0)
+                switchOn();
+            else
+                m_form->Nabl();
+        }
+        QCOMPARE(item(0).HourAvg[14], hourly);
+        QCOMPARE(m_form->SHour.Cells(15, 1), hourly == 0 ? QString() : numbertext::general(hourly));
+    }
+
+    void automaticBounds_data()
+    {
+        QTest::addColumn<bool>("readings");
+        QTest::addColumn<double>("minimum");
+        QTest::addColumn<double>("maximum");
+        QTest::newRow("18.2 and 23.7") << true << 16.2 << 25.7;
+        QTest::newRow("no valid reading") << false << -112.0 << -98.0;
+    }
+    void automaticBounds()
+    {
+        QFETCH(bool, readings);
+        QFETCH(double, minimum);
+        QFETCH(double, maximum);
+        // 18.25 and 23.75 are exact on a DS18B20; the correction makes them 18.2 and 23.7.
+        addSensor(QStringLiteral("Кухня"), SnA, -0.05);
+        addSensor(QStringLiteral("Улица"), SnB, -0.05);
+        if (readings) {
+            m_bus->addSensor(SnA, 18.25);
+            m_bus->addSensor(SnB, 20.0);
+        }
+        switchOn();
+        if (readings) {
+            m_bus->setTemperature(SnB, 23.75);
+            m_form->Nabl();
+        }
+        QVERIFY2(std::abs(m_form->liveChart().leftMinimum() - minimum) < 1e-9,
+                 qPrintable(QString::number(m_form->liveChart().leftMinimum())));
+        QVERIFY2(std::abs(m_form->liveChart().leftMaximum() - maximum) < 1e-9,
+                 qPrintable(QString::number(m_form->liveChart().leftMaximum())));
+    }
+
+    void switchedOffSensor()
+    {
+        addSensor(QStringLiteral("Кухня"), SnA);
+        addSensor(QStringLiteral("Улица"), SnB);
+        m_bus->addSensor(SnA, 19.0);
+        m_bus->addSensor(SnB, 5.0);
+        sensorSlots().SelectedItem = 0;
+        sensorSlots().NImgOffClick();
+        switchOn();
+        QCOMPARE(snsCell(1, 0), QStringLiteral("off"));
+        QCOMPARE(snsCell(1, 1), QStringLiteral("5"));
+        // Rows come in the order the cycle passed the sensors.
+        QCOMPARE(snsRow(0), 1);
+        QCOMPARE(snsRow(1), 2);
+        QVERIFY(std::isnan(lastChartValue(0)));
+        QCOMPARE(lastChartKey(0), double(m_form->CharMaxCount + 1));
+        QCOMPARE(m_form->liveChart().pointCount(item(0).Series), m_form->CharMaxCount);
+        QVERIFY(noAnswerLines(*m_form).isEmpty());
+        QCOMPARE(m_bus->findSensor(SnA)->conversions(), 0);
+    }
+
+    void newSensorsAppended()
+    {
+        addSensor(QStringLiteral("Кухня"), SnA);
+        m_bus->addSensor(SnA, 19.0);
+        m_bus->addSensor(SnB, 7.0);
+        switchOn();
+        QCOMPARE(m_form->Sns.RowCount(), 2);
+        addSensor(QStringLiteral("Улица"), SnB);
+        m_bus->setTemperature(SnA, 19.5);
+        m_form->Nabl();
+        QCOMPARE(m_form->Sns.RowCount(), 3);
+        QCOMPARE(rowCells(1), (QStringList{QStringLiteral("Кухня"), QStringLiteral("19,5"), SnA,
+                                                  QStringLiteral("19"), QStringLiteral("0")}));
+        QCOMPARE(rowCells(2), (QStringList{QStringLiteral("Улица"), QStringLiteral("7"), SnB, QString(),
+                                                  QStringLiteral("1")}));
+    }
+
+    void alarmsAndCursor()
+    {
+        addSensor(QStringLiteral("Кухня"), SnA);
+        item(0).Sign[0] = TSignArr{.Enable = true, .bm = true, .Value = 30, .mp3path = QStringLiteral("warn"),
+                                   .mp3Enable = true, .AppPath = {}, .AppEnable = false};
+        m_bus->addSensor(SnA, 30.0);
+        bool busyInWait = false;
+        duringNextWait([&] {
+            busyInWait = QGuiApplication::overrideCursor() && QGuiApplication::overrideCursor()->shape() == Qt::BusyCursor;
+            busyInWait = busyInWait && !m_form->Timer1->isActive();
+        });
+        switchOn();
+        QVERIFY(busyInWait);
+        QCOMPARE(m_sound.played, QStringList{QStringLiteral("WARN")});
+        QVERIFY(logMessages(*m_form).contains(QStringLiteral("Контроль датчика Кухня")));
+        verifyCycleEnded();
+    }
+
+    // What happens to a slot while the cycle waits in its measurement: the result is dropped,
+    // nothing is written into the freed or changed slot, the next sensor is read.
+    void slotChangedDuringWait_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::newRow("deleted") << QStringLiteral("delete");
+        QTest::newRow("deleted and a new sensor in its slot") << QStringLiteral("replace");
+        QTest::newRow("switched off") << QStringLiteral("off");
+        QTest::newRow("serial edited") << QStringLiteral("serial");
+        QTest::newRow("many slots added (the array grows)") << QStringLiteral("grow");
+    }
+    void slotChangedDuringWait()
+    {
+        QFETCH(QString, change);
+        addSensor(QStringLiteral("Кухня"), SnA);
+        addSensor(QStringLiteral("Улица"), SnB);
+        m_bus->addSensor(SnA, 19.0);
+        m_bus->addSensor(SnB, 5.0);
+        switchOn();
+        m_bus->setTemperature(SnA, 25.0);
+        m_bus->setTemperature(SnB, 6.0);
+        const int rowsBefore = m_form->Sns.RowCount();
+        duringNextWait([&] {
+            if (change == QLatin1String("delete") || change == QLatin1String("replace")) {
+                m_boxes.confirmAnswers.enqueue(true);
+                sensorSlots().DeleteItem(0);
+                if (change == QLatin1String("replace"))
+                    QCOMPARE(addSensor(QStringLiteral("Новый"), SnA), 0);
+            } else if (change == QLatin1String("off")) {
+                sensorSlots().SelectedItem = 0;
+                sensorSlots().NImgOffClick();
+            } else if (change == QLatin1String("serial")) {
+                item(0).SN = SnS;
+            } else {
+                for (int k = 0; k < 200; ++k)
+                    addSensor(QStringLiteral("Д%1").arg(k), QStringLiteral("28000000000000%1").arg(k % 100, 2, 10, QLatin1Char('0')));
+            }
+        });
+        m_form->Nabl();
+        verifyCycleEnded();
+        QVERIFY(m_boxes.errors.isEmpty());
+        QCOMPARE(snsCell(1, 1), QStringLiteral("6"));
+        if (change == QLatin1String("delete") || change == QLatin1String("replace")) {
+            QCOMPARE(snsRow(0), -1);
+            QCOMPARE(m_form->Sns.RowCount(), rowsBefore - 1);
+        } else {
+            // Slots added elsewhere leave the one being read alone.
+            QCOMPARE(snsCell(1, 0), change == QLatin1String("grow") ? QStringLiteral("25") : QStringLiteral("19"));
+        }
+        if (change == QLatin1String("replace"))
+            QVERIFY(item(0).TempLabel->text().isEmpty());
+        if (change == QLatin1String("off") || change == QLatin1String("serial"))
+            QCOMPARE(item(0).LastTemp, 0.0);
+        QVERIFY(noAnswerLines(*m_form).filter(QStringLiteral(": 0 :")).isEmpty());
+        // The sensors added during the wait were passed by the same cycle.
+        if (change == QLatin1String("grow"))
+            QCOMPARE(noAnswerLines(*m_form).size(), 200);
+    }
+
+    void observationSwitchedDuringWait_data()
+    {
+        QTest::addColumn<bool>("onAgain");
+        QTest::newRow("off") << false;
+        QTest::newRow("off and on again") << true;
+    }
+    void observationSwitchedDuringWait()
+    {
+        QFETCH(bool, onAgain);
+        addSensor(QStringLiteral("Кухня"), SnA);
+        addSensor(QStringLiteral("Улица"), SnB);
+        m_bus->addSensor(SnA, 19.0);
+        m_bus->addSensor(SnB, 5.0);
+        switchOn();
+        const qint64 x = m_form->monitorCycle().chartState().PointCounter;
+        int depthInside = 0;
+        bool timerInside = true;
+        duringNextWait([&] {
+            m_form->N3->setChecked(false);
+            m_form->N3Click();
+            if (onAgain) {
+                m_form->N3->setChecked(true);
+                m_form->N3Click(); // a whole second cycle runs here
+            }
+            depthInside = m_form->monitorCycle().depth();
+            timerInside = m_form->Timer1->isActive();
+        });
+        m_bus->setTemperature(SnA, 20.0);
+        m_bus->setTemperature(SnB, 6.0);
+        m_form->Nabl();
+        verifyCycleEnded();
+        QCOMPARE(depthInside, 1);
+        // The second cycle leaves the timer stopped while the first one still runs.
+        QVERIFY(!timerInside);
+        QCOMPARE(m_form->Sns.RowCount(), 3);
+        QVERIFY(logMessages(*m_form).contains(QStringLiteral("Отслеживание датчиков выключено.")));
+        if (onAgain) {
+            QCOMPARE(m_form->monitorCycle().chartState().PointCounter, x + 2);
+            QVERIFY(noAnswerLines(*m_form).isEmpty());
+            QCOMPARE(snsCell(1, 0), QStringLiteral("20"));
+            QCOMPARE(snsCell(1, 1), QStringLiteral("6"));
+            QVERIFY(m_form->Timer1->isActive());
+        } else {
+            // The port closed under the cycle: the rest finds no presence.
+            QCOMPARE(noAnswerLines(*m_form), (QStringList{QStringLiteral("Датчик не отвечает: 0 : -999"),
+                                                          QStringLiteral("Датчик не отвечает: 1 : -999")}));
+            QCOMPARE(snsCell(1, 0), QStringLiteral("err"));
+            QVERIFY(!m_form->Timer1->isActive());
+        }
+        // The lines still hold their number of points.
+        QCOMPARE(m_form->liveChart().pointCount(item(0).Series), m_form->CharMaxCount);
+    }
+
+    void storeFailureGoesOn()
+    {
+        addSensor(QStringLiteral("Кухня"), SnA);
+        addSensor(QStringLiteral("Улица"), SnB);
+        item(1).Sign[0] = TSignArr{.Enable = true, .bm = false, .Value = 10, .mp3path = QStringLiteral("warn"),
+                                   .mp3Enable = true, .AppPath = {}, .AppEnable = false};
+        m_bus->addSensor(SnA, 19.0);
+        m_bus->addSensor(SnB, 5.0);
+        QVERIFY(execSql(m_form->store()->storePath(), "drop table stats"));
+        switchOn();
+        // Shown once for the cycle, logged for each sensor.
+        QCOMPARE(m_boxes.errors.size(), 1);
+        QVERIFY(m_boxes.errors.first().contains(QStringLiteral("stats")));
+        QCOMPARE(logMessages(*m_form).filter(m_boxes.errors.first()).size(), 2);
+        // Everything but the store still got the readings.
+        QCOMPARE(snsCell(1, 0), QStringLiteral("19"));
+        QCOMPARE(snsCell(1, 1), QStringLiteral("5"));
+        QCOMPARE(item(1).HourAvg[14], 5.0);
+        QCOMPARE(m_sound.played, QStringList{QStringLiteral("WARN")});
+        verifyCycleEnded();
+        QVERIFY(m_form->Timer1->isActive());
+        // The next cycle shows it again.
+        m_form->Nabl();
+        QCOMPARE(m_boxes.errors.size(), 2);
+    }
+
+    void hourChange_data()
+    {
+        QTest::addColumn<QDateTime>("start");
+        QTest::addColumn<QDateTime>("next");
+        QTest::addColumn<bool>("cleared");
+        const QDate day(2026, 12, 8);
+        QTest::newRow("midnight") << QDateTime(day, QTime(23, 59, 50)) << QDateTime(day.addDays(1), QTime(0, 0, 5))
+                                  << true;
+        QTest::newRow("a day hour") << QDateTime(day, QTime(14, 59, 50)) << QDateTime(day, QTime(15, 0, 5)) << false;
+        QTest::newRow("same hour 0") << QDateTime(day, QTime(0, 1, 0)) << QDateTime(day, QTime(0, 2, 0)) << false;
+    }
+    void hourChange()
+    {
+        QFETCH(QDateTime, start);
+        QFETCH(QDateTime, next);
+        QFETCH(bool, cleared);
+        m_form.reset();
+        m_clock.setNow(start);
+        m_form = makeForm();
+        QCOMPARE(m_form->LastHour, start.time().hour());
+        addSensor(QStringLiteral("Кухня"), SnA);
+        addSensor(QStringLiteral("Улица"), SnB);
+        m_bus->addSensor(SnA, 19.0);
+        switchOn();
+        const int h = start.time().hour();
+        QCOMPARE(item(0).HourAvg[static_cast<std::size_t>(h)], 19.0);
+        item(1).HourAvg.fill(3.0);
+        m_clock.setNow(next);
+        m_bus->setTemperature(SnA, 21.0);
+        m_form->Nabl();
+        QCOMPARE(m_form->LastHour, next.time().hour());
+        const int n = next.time().hour();
+        if (cleared) {
+            QCOMPARE(item(0).HourAvg[static_cast<std::size_t>(h)], 0.0);
+            QCOMPARE(item(0).HourAvg[static_cast<std::size_t>(n)], 21.0);
+            // Every slot, read or not.
+            QCOMPARE(item(1).HourAvg, (std::array<double, 24>{}));
+        } else {
+            QCOMPARE(item(0).HourAvg[static_cast<std::size_t>(h)], h == n ? 20.0 : 19.0);
+            QCOMPARE(item(1).HourAvg[0], 3.0);
+        }
+    }
+
+    void demo()
+    {
+        m_form.reset();
+        m_form = makeForm({}, true);
+        QStringList names;
+        for (int i = 0; i < static_cast<int>(sensorSlots().DSItems.size()); ++i)
+            names << sensorSlots().name(i);
+        QCOMPARE(names, (QStringList{QStringLiteral("Гостиная"), QStringLiteral("Улица"), QStringLiteral("Котёл")}));
+        // Observation comes on by itself once the loop runs, and the first cycle reads all three.
+        QTRY_VERIFY(m_form->N3->isChecked());
+        QTRY_COMPARE(m_form->Sns.RowCount(), 4);
+        for (int i = 0; i < 3; ++i) {
+            double t = 0;
+            QVERIFY2(numbertext::parseFloat(snsCell(1, i), t), qPrintable(snsCell(1, i)));
+        }
+        QVERIFY(m_form->Timer1->isActive());
+        QCOMPARE(m_form->Timer1->interval(), 10000);
+    }
+
+    void serialColumnFillsLeftColumn()
+    {
+        m_form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+        for (const int width : {0, 300, 520}) {
+            if (width) {
+                m_form->setPanel3Width(width);
+                m_form->Splitter3Moved();
+            }
+            const StringGridView &view = m_form->snsView();
+            const int frame = view.width() - view.viewport()->width();
+            QCOMPARE(view.columnWidth(0), 100);
+            QCOMPARE(view.columnWidth(1), 52);
+            QCOMPARE(view.columnWidth(0) + view.columnWidth(1) + view.columnWidth(2) + frame, m_form->Panel3->width());
+        }
+    }
+
+    // Observation through the real termios port: "COM1" is a link in ProgramDir to a
+    // pseudo-terminal that serves a virtual bus.
+    void realPortThroughPty_data()
+    {
+        QTest::addColumn<bool>("linked");
+        QTest::newRow("COM1 linked to the bus") << true;
+        QTest::newRow("no COM1") << false;
+    }
+    void realPortThroughPty()
+    {
+        QFETCH(bool, linked);
+        VirtualBus bus;
+        bus.addSensor(SnA, 22.5);
+        PtyBusServer server(bus);
+        QVERIFY2(server.open(), qPrintable(server.errorText()));
+        // Without the bus, COM1 is a link whose device has gone (so no system port is tried).
+        if (linked)
+            QVERIFY(server.linkAs(m_dir->filePath(QStringLiteral("COM1"))));
+        else
+            QVERIFY(QFile::link(m_dir->filePath(QStringLiteral("gone")), m_dir->filePath(QStringLiteral("COM1"))));
+        std::thread serving([&server] { server.run(); });
+        m_form.reset();
+        m_clock.setTickStep(0);
+        // The real clock: the link's echo deadlines are real time here.
+        SystemClock realClock;
+        const QString dir = m_dir->path() + QLatin1Char('/');
+        auto form = std::make_unique<TForm1>(TForm1Context{
+            .clock = realClock,
+            .boxes = m_boxes,
+            .programDir = ProgramDirectory{dir, QString(), QString()},
+            .programCommand = {QStringLiteral("/opt/kalvex/kalvex")},
+            .autostartFile = m_dir->filePath(QStringLiteral("autostart/Kalvex.desktop")),
+            .makeSerialPort = [dir] { return std::make_unique<PosixSerialPort>(dir); },
+            .demo = false,
+            .sound = &m_sound,
+            .launcher = &m_launcher,
+        });
+        form->temperatureReader()->setConversionDelayMs(0);
+        // COM1 would otherwise fall back to /dev/ttyS0.
+        form->COMPort = 1;
+        form->sensorSlots().AddItem(100, 100, QStringLiteral("Кухня"), SnA, true, 0, false, 0, 0, 255, CreateClearSign());
+        form->N3->setChecked(true);
+        form->N3Click();
+        const QStringList lines = logMessages(*form);
+        if (linked) {
+            QCOMPARE(lines.value(0), QStringLiteral("Отслеживание датчиков включено."));
+            QCOMPARE(form->Sns.Cells(1, 1), QStringLiteral("22,5"));
+            QVERIFY(form->N3->isChecked());
+        } else {
+            QCOMPARE(lines.value(0), QStringLiteral("Порт: COM1 занят."));
+            QCOMPARE(lines.size(), 2); // the system's reason
+            QVERIFY(!form->N3->isChecked());
+        }
+        form.reset();
+        server.requestStop();
+        serving.join();
+        server.close();
+        m_clock.setTickStep(1);
+    }
+
+private:
+    int storetestRows()
+    {
+        sqlite3 *db = nullptr;
+        int rows = -1;
+        if (sqlite3_open_v2(QFile::encodeName(m_form->store()->storePath()).constData(), &db, SQLITE_OPEN_READONLY,
+                            nullptr) == SQLITE_OK) {
+            sqlite3_stmt *stmt = nullptr;
+            if (sqlite3_prepare_v2(db, "select count(*) from stats", -1, &stmt, nullptr) == SQLITE_OK
+                && sqlite3_step(stmt) == SQLITE_ROW)
+                rows = sqlite3_column_int(stmt, 0);
+            sqlite3_finalize(stmt);
+        }
+        sqlite3_close_v2(db);
+        return rows;
+    }
+};
+
+QTEST_MAIN(TestMonitorCycle)
+#include "tst_monitorcycle.moc"
