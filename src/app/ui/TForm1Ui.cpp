@@ -152,8 +152,6 @@ void TForm1Ui::setupUi(QMainWindow *window)
     Splitter3->setObjectName(QStringLiteral("Splitter3"));
     Splitter3->setHandleWidth(3);
     Splitter3->setChildrenCollapsible(false);
-    Splitter3->setStyleSheet(QStringLiteral("QSplitter::handle { background-color: %1; }")
-                                 .arg(splitterColour.name()));
     window->setCentralWidget(Splitter3);
 
     Panel3 = new QWidget;
@@ -192,8 +190,6 @@ void TForm1Ui::setupUi(QMainWindow *window)
     leftColumn->setObjectName(QStringLiteral("leftColumn"));
     leftColumn->setHandleWidth(2);
     leftColumn->setChildrenCollapsible(false);
-    leftColumn->setStyleSheet(QStringLiteral("QSplitter::handle { background-color: %1; }")
-                                  .arg(splitterColour.name()));
     SnsView = place("Sns");
     SHourView = place("SHour", QStringLiteral("Средняя почасовая температура за сутки"));
     Chart1 = place("Chart1");
@@ -254,6 +250,13 @@ void TForm1Ui::setupUi(QMainWindow *window)
     Timer2->setObjectName(QStringLiteral("Timer2"));
     Timer2->setSingleShot(true);
     Timer2->setInterval(1);
+
+    // Only the handles are coloured: a style sheet on a splitter would reach every widget
+    // below it and replace their palettes (the sensor labels take the panel's black).
+    for (QSplitter *splitter : {Splitter3, leftColumn}) {
+        for (int i = 1; i < splitter->count(); ++i)
+            splitter->handle(i)->setStyleSheet(QStringLiteral("background-color: %1;").arg(splitterColour.name()));
+    }
 
     setLeftColumnHeights(designedSnsHeight, designedSHourHeight, designedLogHeight);
     setPanel3Width(designedPanel3Width);
