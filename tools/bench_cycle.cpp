@@ -1,8 +1,9 @@
 // Measures the monitoring cycle in a real main window on the virtual bus, with the conversion
 // wait at zero:
 //
-//   bench_cycle [memory-cycles=10000] [DIR] [memory|hidden]
-//     memory: part 2 only; hidden: part 1 with the window never shown (no painting)
+//   bench_cycle [memory-cycles=10000] [DIR] [memory|memory-hidden|hidden]
+//     memory: part 2 only; memory-hidden: part 2 with the window never shown;
+//     hidden: part 1 with the window never shown (no painting)
 //
 // 1. For 1, 10 and 100 sensors: the time of a whole cycle per sensor, the time the
 //    measurements alone take (the link and the bus model: GetTempSn), and the difference,
@@ -150,9 +151,9 @@ void timing(const QString &dir, int sensors, bool shown)
     std::fflush(stdout);
 }
 
-void memory(const QString &dir, int total)
+void memory(const QString &dir, int total, bool shown)
 {
-    Bench bench(dir, 100);
+    Bench bench(dir, 100, shown);
     bench.cycles(99); // with the first one: 100
     const long after100 = residentKb();
     std::printf("100 sensors: VmRSS after %6d cycles: %ld kB\n", 100, after100);
@@ -189,12 +190,13 @@ int main(int argc, char *argv[])
     }
     std::printf("store in %s\n", qUtf8Printable(dir));
     const bool hidden = argc > 3 && qstrcmp(argv[3], "hidden") == 0;
-    if (argc <= 3 || qstrcmp(argv[3], "memory") != 0) {
+    const bool memoryHidden = argc > 3 && qstrcmp(argv[3], "memory-hidden") == 0;
+    if (argc <= 3 || (qstrcmp(argv[3], "memory") != 0 && !memoryHidden)) {
         for (const int sensors : {1, 10, 100})
             timing(dir, sensors, !hidden);
     }
     if (hidden)
         return 0;
-    memory(dir, memoryCycles);
+    memory(dir, memoryCycles, !memoryHidden);
     return 0;
 }
