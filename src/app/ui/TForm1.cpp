@@ -165,13 +165,11 @@ void TForm1::connectCommands()
     connect(bHTTP, &QToolButton::clicked, this, &TForm1::bHTTPClick);
     connect(m_snsView, &StringGridView::gridDoubleClicked, this, &TForm1::SnsDblClick);
     connect(m_chart, &LiveChart::doubleClicked, this, &TForm1::Chart1DblClick);
-    const auto guardedSlot = [this](void (SensorSlots::*command)()) {
-        return [this, command] { guarded(m_boxes, [this, command] { (m_slots->*command)(); }); };
-    };
-    connect(NImgOn, &QAction::triggered, this, guardedSlot(&SensorSlots::NImgOnClick));
-    connect(NImgOff, &QAction::triggered, this, guardedSlot(&SensorSlots::NImgOffClick));
-    connect(N18, &QAction::triggered, this, guardedSlot(&SensorSlots::N18Click));
-    connect(N16, &QAction::triggered, this, guardedSlot(&SensorSlots::N16Click));
+    // The commands of the sensor pictures' pop-up menu, each under the error guard.
+    connect(NImgOn, &QAction::triggered, this, [this] { guarded(m_boxes, [this] { m_slots->NImgOnClick(); }); });
+    connect(NImgOff, &QAction::triggered, this, [this] { guarded(m_boxes, [this] { m_slots->NImgOffClick(); }); });
+    connect(N18, &QAction::triggered, this, [this] { guarded(m_boxes, [this] { m_slots->N18Click(); }); });
+    connect(N16, &QAction::triggered, this, [this] { guarded(m_boxes, [this] { m_slots->N16Click(); }); });
 }
 
 // Commands whose subsystem is not in the program yet stay disabled rather than do nothing;
