@@ -1,7 +1,7 @@
 #include "monitor/SensorDiscovery.h"
 
-#include "onewire/SerialPort.h"
 #include "support/FakeDialogBoxes.h"
+#include "support/FakeSerialPort.h"
 #include "support/RecordingLog.h"
 
 #include <QSet>
@@ -10,47 +10,6 @@
 #include <stdexcept>
 
 namespace {
-
-// The port as the search sees it: it only opens, takes its time-outs and closes here.
-class JournalPort final : public SerialPort
-{
-public:
-    explicit JournalPort(QStringList &journal) : m_journal(journal) {}
-
-    bool OpenCOM(const QString &name) override
-    {
-        m_journal << QStringLiteral("open ") + name;
-        m_open = openResult;
-        return m_open;
-    }
-    void CloseCOM() override
-    {
-        m_journal << QStringLiteral("close");
-        m_open = false;
-    }
-    bool isOpen() const override { return m_open; }
-    bool PurgeCOM() override { return m_open; }
-    bool SetModCOM(int, int, int, int, bool, bool) override { return m_open; }
-    bool TxByteCOM(std::uint8_t) override { return m_open; }
-    bool TxDataCOM(const std::uint8_t *, int) override { return m_open; }
-    bool RxDataCOM(std::uint8_t *, int, int &read) override
-    {
-        read = 0;
-        return false;
-    }
-    bool SetComPortTimeouts() override
-    {
-        m_journal << (m_open ? QStringLiteral("timeouts") : QStringLiteral("timeouts on a closed port"));
-        return true;
-    }
-    QString lastError() const override { return {}; }
-
-    bool openResult = true;
-
-private:
-    QStringList &m_journal;
-    bool m_open = false;
-};
 
 struct Added
 {
@@ -63,13 +22,20 @@ struct Added
     TSign Sign;
 };
 
+FakeSerialPort journalPort(QStringList &journal)
+{
+    FakeSerialPort port;
+    port.journal = &journal;
+    return port;
+}
+
 // The main window's side of the search: slots, the observation switch and a scripted bus.
 struct Rig
 {
     QStringList journal;
     RecordingLog log;
     FakeDialogBoxes boxes;
-    JournalPort port{journal};
+    FakeSerialPort port = journalPort(journal);
     TDSItems items;
     QSet<int> inUseSlots;
     QStringList bus;
@@ -274,7 +240,7 @@ void TestSensorDiscovery::busyPort()
 {
     Rig rig;
     rig.observing = true;
-    rig.port.openResult = false;
+    rig.port.openSucceeds = false;
     rig.bus = {QStringLiteral("28FF4A1B02000011")};
     SensorDiscovery discovery(rig.log, rig.boxes, rig.port, rig.items, rig.hooks());
 

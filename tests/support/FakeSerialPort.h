@@ -4,20 +4,23 @@
 
 #include <QStringList>
 
-// A serial port that opens or refuses as the test says and records what was asked of it.
-// It carries no bus: sends succeed while open, reads return nothing.
+// A serial port that opens or refuses as the test says and records what was asked of it,
+// also as lines of a journal the test may share with its other fakes ("open COM3",
+// "timeouts", "close"). It carries no bus: sends succeed while open, reads return nothing.
 class FakeSerialPort final : public SerialPort
 {
 public:
     bool OpenCOM(const QString &name) override
     {
         opened << name;
+        note(QStringLiteral("open ") + name);
         m_open = openSucceeds;
         return m_open;
     }
     void CloseCOM() override
     {
         ++closeCalls;
+        note(QStringLiteral("close"));
         m_open = false;
     }
     bool isOpen() const override { return m_open; }
@@ -33,6 +36,7 @@ public:
     bool SetComPortTimeouts() override
     {
         ++timeoutCalls;
+        note(m_open ? QStringLiteral("timeouts") : QStringLiteral("timeouts on a closed port"));
         return true;
     }
     QString lastError() const override { return openError; }
@@ -44,7 +48,14 @@ public:
     QStringList opened;
     int closeCalls = 0;
     int timeoutCalls = 0;
+    QStringList *journal = nullptr;
 
 private:
+    void note(const QString &line)
+    {
+        if (journal)
+            *journal << line;
+    }
+
     bool m_open = false;
 };
