@@ -13,8 +13,8 @@
 //
 // The store goes into DIR (default: a new folder under /dev/shm when it exists, so the disk's
 // sync time does not hide the program's own; give a disk folder to include it).
-#include "app/base/Clock.h"
-#include "app/base/DialogBoxes.h"
+#include "base/Clock.h"
+#include "base/DialogBoxes.h"
 #include "app/ui/TForm1.h"
 #include "monitor/AppLauncher.h"
 #include "monitor/SoundPlayer.h"

@@ -1,7 +1,7 @@
 // Times the configuration file at sizes far beyond real use, to show that reading and
 // writing stay linear: a file of many sensors, a 10 MB line, and binary garbage.
 //   bench_inifile [sensors]
-#include "app/base/Formats.h"
+#include "base/Formats.h"
 #include "sensors/IniFile.h"
 #include "sensors/KalvexConfig.h"
 

@@ -3,8 +3,8 @@
 //
 //   kalvex-bench-onewire [ITERATIONS]
 
-#include "app/base/Clock.h"
-#include "app/base/Log.h"
+#include "base/Clock.h"
+#include "base/Log.h"
 #include "onewire/OneWireLink.h"
 #include "onewire/PosixSerialPort.h"
 #include "onewire/PtyBusServer.h"

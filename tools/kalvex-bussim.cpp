@@ -7,7 +7,7 @@
 //
 // Ends on SIGINT or SIGTERM and prints the resets, slots and round trips it saw.
 
-#include "app/base/Clock.h"
+#include "base/Clock.h"
 #include "onewire/OneWireCrc.h"
 #include "onewire/PtyBusServer.h"
 #include "onewire/RomSearch.h"

@@ -2,10 +2,10 @@
 // the main window shows them, and saves a picture of each: panel.png, sns.png, chart.png in
 // the directory given (default: the current one). For looking at them, not for tests.
 
-#include "app/base/DialogBoxes.h"
-#include "app/base/Formats.h"
-#include "app/base/NumberText.h"
-#include "app/base/StringGrid.h"
+#include "base/DialogBoxes.h"
+#include "base/Formats.h"
+#include "base/NumberText.h"
+#include "base/StringGrid.h"
 #include "monitor/ChartState.h"
 #include "monitor/SnsGrid.h"
 #include "monitor/ui/LiveChart.h"

@@ -7,10 +7,10 @@
 //                                           (ConnectDB, Load24Hour, ViewSHour per sensor) and
 //                                           the plan of Load24Hour's statement; "wholeday" runs
 //                                           it at yesterday 23:59:59 (a full day of readings)
-#include "app/base/Clock.h"
-#include "app/base/DateTime.h"
-#include "app/base/Log.h"
-#include "app/base/StringGrid.h"
+#include "base/Clock.h"
+#include "base/DateTime.h"
+#include "base/Log.h"
+#include "base/StringGrid.h"
 #include "history/HourTable.h"
 #include "history/ReadingStore.h"
 

@@ -3,9 +3,9 @@
 // cycle a few milliseconds apart). One transaction, one prepared statement.
 //
 //   store_generate DIR [sensors=10] [days=365] [interval=10]
-#include "app/base/Clock.h"
-#include "app/base/DateTime.h"
-#include "app/base/Log.h"
+#include "base/Clock.h"
+#include "base/DateTime.h"
+#include "base/Log.h"
 #include "history/ReadingStore.h"
 
 #include <sqlite3.h>

@@ -1,4 +1,4 @@
-#include "app/base/Clock.h"
+#include "base/Clock.h"
 #include "app/ui/AppTitle.h"
 #include "app/ui/AutoStartEntry.h"
 #include "app/ui/Glyphs.h"

@@ -1,9 +1,9 @@
 #include "history/HourTable.h"
 
-#include "app/base/Clock.h"
-#include "app/base/DateTime.h"
-#include "app/base/NumberText.h"
-#include "app/base/StringGrid.h"
+#include "base/Clock.h"
+#include "base/DateTime.h"
+#include "base/NumberText.h"
+#include "base/StringGrid.h"
 #include "history/TADOQuery.h"
 
 namespace {

@@ -1,9 +1,9 @@
 #include "history/ReadingStore.h"
 
-#include "app/base/Clock.h"
-#include "app/base/DateTime.h"
-#include "app/base/KalvexError.h"
-#include "app/base/Log.h"
+#include "base/Clock.h"
+#include "base/DateTime.h"
+#include "base/KalvexError.h"
+#include "base/Log.h"
 
 #include <sqlite3.h>
 

@@ -1,7 +1,7 @@
 #include "history/TADOQuery.h"
 
-#include "app/base/KalvexError.h"
-#include "app/base/NumberText.h"
+#include "base/KalvexError.h"
+#include "base/NumberText.h"
 #include "history/StoreFunctions.h"
 
 #include <sqlite3.h>

@@ -1,6 +1,6 @@
 #include "monitor/AlarmActions.h"
 
-#include "app/base/Log.h"
+#include "base/Log.h"
 #include "monitor/AppLauncher.h"
 #include "monitor/SoundPlayer.h"
 

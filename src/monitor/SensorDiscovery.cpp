@@ -1,7 +1,7 @@
 #include "monitor/SensorDiscovery.h"
 
-#include "app/base/DialogBoxes.h"
-#include "app/base/Log.h"
+#include "base/DialogBoxes.h"
+#include "base/Log.h"
 #include "onewire/SerialPort.h"
 
 #include <QRandomGenerator>

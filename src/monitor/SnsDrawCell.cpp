@@ -1,6 +1,6 @@
 #include "monitor/SnsDrawCell.h"
 
-#include "app/base/StringGrid.h"
+#include "base/StringGrid.h"
 #include "monitor/SnsGrid.h"
 #include "view/TrendPictures.h"
 

@@ -1,7 +1,7 @@
 #include "monitor/SnsGrid.h"
 
-#include "app/base/NumberText.h"
-#include "app/base/StringGrid.h"
+#include "base/NumberText.h"
+#include "base/StringGrid.h"
 
 namespace sns {
 

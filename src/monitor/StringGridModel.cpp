@@ -1,6 +1,6 @@
 #include "monitor/StringGridModel.h"
 
-#include "app/base/StringGrid.h"
+#include "base/StringGrid.h"
 
 #include <algorithm>
 

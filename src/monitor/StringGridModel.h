@@ -3,7 +3,7 @@
 #include <QAbstractTableModel>
 #include <QPointer>
 
-#include "app/base/StringGrid.h"
+#include "base/StringGrid.h"
 
 // Shows a StringGrid: the fixed rows become the horizontal header (the last fixed row's
 // texts), the body rows the model's rows, ColCount() columns (cells beyond them stay hidden

@@ -1,7 +1,7 @@
 #include "onewire/OneWireLink.h"
 
-#include "app/base/Clock.h"
-#include "app/base/Log.h"
+#include "base/Clock.h"
+#include "base/Log.h"
 #include "onewire/OneWireCrc.h"
 #include "onewire/SerialPort.h"
 

@@ -1,6 +1,6 @@
 #include "onewire/TemperatureReader.h"
 
-#include "app/base/Log.h"
+#include "base/Log.h"
 #include "onewire/OneWireLink.h"
 
 namespace {

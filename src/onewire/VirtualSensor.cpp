@@ -1,6 +1,6 @@
 #include "onewire/VirtualSensor.h"
 
-#include "app/base/Clock.h"
+#include "base/Clock.h"
 #include "onewire/OneWireCrc.h"
 
 #include <algorithm>

@@ -1,6 +1,6 @@
 #include "sensors/IniFile.h"
 
-#include "app/base/NumberText.h"
+#include "base/NumberText.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
 #include "sensors/SensorRecords.h"
 
-#include "app/base/StringGrid.h"
+#include "base/StringGrid.h"
 
 #include <QRandomGenerator>
 

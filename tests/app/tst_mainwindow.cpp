@@ -1,4 +1,4 @@
-#include "app/base/Formats.h"
+#include "base/Formats.h"
 #include "app/ui/TForm1.h"
 #include "support/FakeClock.h"
 #include "support/FakeDialogBoxes.h"

@@ -1,8 +1,8 @@
 #include "StoreTestUtil.h"
 
-#include "app/base/DateTime.h"
-#include "app/base/Formats.h"
-#include "app/base/KalvexError.h"
+#include "base/DateTime.h"
+#include "base/Formats.h"
+#include "base/KalvexError.h"
 #include "history/ReadingStore.h"
 #include "history/StoreFunctions.h"
 #include "history/TADOQuery.h"

@@ -1,5 +1,5 @@
-#include "app/base/Formats.h"
-#include "app/base/StringGrid.h"
+#include "base/Formats.h"
+#include "base/StringGrid.h"
 #include "history/HourTable.h"
 #include "history/ui/SHourDelegate.h"
 #include "monitor/StringGridModel.h"

@@ -1,5 +1,5 @@
-#include "app/base/Formats.h"
-#include "app/base/StringGrid.h"
+#include "base/Formats.h"
+#include "base/StringGrid.h"
 #include "monitor/ChartState.h"
 #include "monitor/RoundDecimals.h"
 #include "monitor/SnsDrawCell.h"

@@ -1,4 +1,4 @@
-#include "app/base/Clock.h"
+#include "base/Clock.h"
 #include "onewire/OneWireLink.h"
 #include "onewire/PosixSerialPort.h"
 #include "onewire/PtyBusServer.h"

@@ -1,6 +1,6 @@
 #include "IniTestSupport.h"
 
-#include "app/base/Formats.h"
+#include "base/Formats.h"
 #include "sensors/IniFile.h"
 
 #include <QRandomGenerator>

@@ -1,4 +1,4 @@
-#include "app/base/StringGrid.h"
+#include "base/StringGrid.h"
 #include "sensors/SensorRecords.h"
 
 #include <QTest>

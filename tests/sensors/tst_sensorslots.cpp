@@ -1,5 +1,5 @@
-#include "app/base/ErrorGuard.h"
-#include "app/base/StringGrid.h"
+#include "base/ErrorGuard.h"
+#include "base/StringGrid.h"
 #include "monitor/SnsGrid.h"
 #include "monitor/ui/LiveChart.h"
 #include "sensors/ui/SensorPicture.h"

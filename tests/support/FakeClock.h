@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/base/Clock.h"
+#include "base/Clock.h"
 
 // A clock that stands still until a test moves it. Every tickCount() call may advance the
 // tick counter by a fixed step, so that loops waiting on it end.

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/base/DialogBoxes.h"
+#include "base/DialogBoxes.h"
 
 #include <QQueue>
 #include <QStringList>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/base/Log.h"
+#include "base/Log.h"
 
 #include <QStringList>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/base/DialogBoxes.h"
+#include "base/DialogBoxes.h"
 
 // The program's modal boxes on screen, parented to the active window and titled with the
 // application's title.

@@ -1,9 +1,9 @@
 #include "app/ui/TForm1.h"
 
-#include "app/base/Clock.h"
-#include "app/base/DateTime.h"
-#include "app/base/DialogBoxes.h"
-#include "app/base/ErrorGuard.h"
+#include "base/Clock.h"
+#include "base/DateTime.h"
+#include "base/DialogBoxes.h"
+#include "base/ErrorGuard.h"
 #include "app/ui/AppTitle.h"
 #include "app/ui/AutoStartEntry.h"
 #include "app/ui/ConfigBinding.h"

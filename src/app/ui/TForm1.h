@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/base/Log.h"
-#include "app/base/StringGrid.h"
+#include "base/Log.h"
+#include "base/StringGrid.h"
 #include "app/ui/ProgramDirectory.h"
 #include "app/ui/TForm1Ui.h"
 #include "monitor/SensorDiscovery.h"

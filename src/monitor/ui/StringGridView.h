@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/base/StringGrid.h"
+#include "base/StringGrid.h"
 #include "monitor/StringGridModel.h"
 
 #include <QList>

@@ -1,8 +1,8 @@
 #include "sensors/ui/SensorSlots.h"
 
-#include "app/base/DialogBoxes.h"
-#include "app/base/KalvexError.h"
-#include "app/base/StringGrid.h"
+#include "base/DialogBoxes.h"
+#include "base/KalvexError.h"
+#include "base/StringGrid.h"
 #include "monitor/ui/LiveChart.h"
 #include "sensors/SensorRecords.h"
 #include "sensors/ui/SensorPicture.h"

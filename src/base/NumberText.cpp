@@ -1,6 +1,6 @@
-#include "app/base/NumberText.h"
+#include "base/NumberText.h"
 
-#include "app/base/Formats.h"
+#include "base/Formats.h"
 
 #include <QByteArray>
 

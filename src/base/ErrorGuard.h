@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/base/DialogBoxes.h"
-#include "app/base/KalvexError.h"
+#include "base/DialogBoxes.h"
+#include "base/KalvexError.h"
 
 #include <exception>
 #include <utility>

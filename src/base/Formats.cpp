@@ -1,4 +1,4 @@
-#include "app/base/Formats.h"
+#include "base/Formats.h"
 
 #include <QRegularExpression>
 

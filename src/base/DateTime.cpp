@@ -1,6 +1,6 @@
-#include "app/base/DateTime.h"
+#include "base/DateTime.h"
 
-#include "app/base/Formats.h"
+#include "base/Formats.h"
 
 #include <cmath>
 
