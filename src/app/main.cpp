@@ -106,6 +106,7 @@ int main(int argc, char *argv[])
         .programCommand = command,
         .autostartFile = AutoStartEntry::defaultPath(),
         .makeSerialPort = [demo, dir = programDir.dir] { return makeSerialPort(demo, dir); },
+        .stopPending = &TerminationSignals::pending,
         .demo = demo,
     });
     // The sensor editor, the settings dialog, the history window, the about box, the loading

@@ -41,7 +41,7 @@ bool OneWireLink::pastDeadline(quint32 deadline) const
 int OneWireLink::readEchoes(std::uint8_t *buffer, int count, quint32 deadline)
 {
     int got = 0;
-    while (got < count && !m_aborted) {
+    while (got < count && !aborted()) {
         int read = 0;
         if (!m_port.RxDataCOM(buffer + got, count - got, read))
             break; // a closed or failed port brings no echo, however long one waits
@@ -58,6 +58,8 @@ int OneWireLink::readEchoes(std::uint8_t *buffer, int count, quint32 deadline)
 
 bool OneWireLink::ResetT()
 {
+    if (aborted())
+        return false;
     setSpeed(ResetBaud);
     m_port.PurgeCOM();
     m_port.TxByteCOM(ResetCharacter);
@@ -70,6 +72,8 @@ bool OneWireLink::ResetT()
 
 void OneWireLink::SendB(std::uint8_t byte)
 {
+    if (aborted())
+        return;
     m_port.PurgeCOM();
     const quint32 deadline = m_clock.tickCount() + EchoDeadlineMs;
     std::uint8_t slotChars[8];
@@ -84,6 +88,8 @@ void OneWireLink::SendB(std::uint8_t byte)
 
 std::uint8_t OneWireLink::GetB()
 {
+    if (aborted())
+        return 0xFF;
     m_port.PurgeCOM();
     const quint32 deadline = m_clock.tickCount() + EchoDeadlineMs;
     std::uint8_t slotChars[8];
@@ -104,6 +110,8 @@ std::uint8_t OneWireLink::GetB()
 
 void OneWireLink::SendBit(int bit)
 {
+    if (aborted())
+        return;
     m_port.PurgeCOM();
     const quint32 deadline = m_clock.tickCount() + EchoDeadlineMs;
     if (bit != 0 && bit != 1)
@@ -115,6 +123,8 @@ void OneWireLink::SendBit(int bit)
 
 int OneWireLink::GetBit()
 {
+    if (aborted())
+        return 1;
     m_port.PurgeCOM();
     const quint32 deadline = m_clock.tickCount() + EchoDeadlineMs;
     m_port.TxByteCOM(ReleaseCharacter);
@@ -150,7 +160,7 @@ void OneWireLink::Delay(int ms)
             QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
         else
             QCoreApplication::processEvents(QEventLoop::AllEvents);
-        if (done || m_aborted)
+        if (done || aborted())
             break;
         if (!haveLoop)
             QThread::msleep(1);

@@ -3,6 +3,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 
 class Clock;
 class Log;
@@ -35,10 +36,13 @@ public:
     // (events are handled at least once, even for 0).
     void Delay(int ms);
 
-    // A closing program: from now on no wait waits and no echo is awaited, so a measurement or
-    // a search in progress runs out at once (its result is no reading / no device).
+    // A closing program: from now on nothing goes to the bus and no wait waits, so a
+    // measurement or a search in progress runs out at once (no reading, no device).
     void abort() { m_aborted = true; }
-    bool aborted() const { return m_aborted; }
+    // An outside stop request that needs no event loop to be seen (a signal's flag): a cycle
+    // on a silent line never waits with the loop running, yet must end when it is set.
+    void setAbortCheck(std::function<bool()> check) { m_abortCheck = std::move(check); }
+    bool aborted() const { return m_aborted || (m_abortCheck && m_abortCheck()); }
 
     // The running CRC accumulator; callers set it to 0 before a CRC run.
     std::uint8_t Crc8 = 0;
@@ -56,4 +60,5 @@ private:
     Log &m_log;
     const Clock &m_clock;
     bool m_aborted = false;
+    std::function<bool()> m_abortCheck;
 };

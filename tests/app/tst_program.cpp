@@ -5,8 +5,20 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "onewire/PtyBusServer.h"
+#include "onewire/VirtualBus.h"
+
+#include <sqlite3.h>
+
+#include <QMap>
+#include <QScopeGuard>
+
 #include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
 #include <sys/types.h>
+#include <thread>
+#include <unistd.h>
 
 // The built program, started as a user or a service would start it.
 class TestProgram : public QObject
@@ -21,6 +33,9 @@ private:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir->filePath(QStringLiteral("config")));
+        // The users' locale, whatever the test runs under: decimal commas in the C library too.
+        env.insert(QStringLiteral("LANG"), QStringLiteral("ru_RU.UTF-8"));
+        env.insert(QStringLiteral("LC_ALL"), QStringLiteral("ru_RU.UTF-8"));
         return env;
     }
 
@@ -42,6 +57,62 @@ private:
         return false;
     }
 
+
+    QString dataPath(const QString &name) const { return m_dir->filePath(QStringLiteral("data/") + name); }
+
+    // "Section/key" -> value bytes of an INI file, whatever its line ends.
+    static QMap<QByteArray, QByteArray> iniValues(const QString &path)
+    {
+        QMap<QByteArray, QByteArray> values;
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            return values;
+        QByteArray section;
+        for (QByteArray line : file.readAll().split('\n')) {
+            if (line.endsWith('\r'))
+                line.chop(1);
+            if (line.startsWith('['))
+                section = line.mid(1, line.size() - 2);
+            else if (const qsizetype eq = line.indexOf('='); eq > 0)
+                values.insert(section + '/' + line.left(eq), line.mid(eq + 1));
+        }
+        return values;
+    }
+
+    // Every t stored for the serial, oldest first.
+    static QList<double> storedReadings(const QString &path, const char *serial)
+    {
+        QList<double> result;
+        sqlite3 *db = nullptr;
+        if (sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+            sqlite3_stmt *stmt = nullptr;
+            if (sqlite3_prepare_v2(db, "select t from stats where Sn = ? order by rowid", -1, &stmt, nullptr) == SQLITE_OK) {
+                sqlite3_bind_text(stmt, 1, serial, -1, SQLITE_STATIC);
+                while (sqlite3_step(stmt) == SQLITE_ROW)
+                    result << sqlite3_column_double(stmt, 0);
+            }
+            sqlite3_finalize(stmt);
+        }
+        sqlite3_close_v2(db);
+        return result;
+    }
+
+    void startProgram(QProcess &program)
+    {
+        program.setProcessEnvironment(environment());
+        program.start(QStringLiteral(KALVEX_PROGRAM), {QStringLiteral("--dir"), m_dir->filePath(QStringLiteral("data"))});
+        QVERIFY(program.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(catches(program.processId(), SIGTERM), 20000);
+    }
+
+    void stop(QProcess &program, int signalNumber, int withinMs)
+    {
+        ::kill(static_cast<pid_t>(program.processId()), signalNumber);
+        QVERIFY2(program.waitForFinished(withinMs), "the program did not end in time");
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 0);
+    }
+
 private slots:
     void init()
     {
@@ -54,6 +125,7 @@ private slots:
         QTest::addColumn<int>("signalNumber");
         QTest::newRow("SIGTERM") << int(SIGTERM);
         QTest::newRow("SIGINT") << int(SIGINT);
+        QTest::newRow("SIGHUP") << int(SIGHUP);
     }
     void stopSignalRunsTheShutdown()
     {
@@ -77,6 +149,104 @@ private slots:
         QCOMPARE(program.exitCode(), 0);
         QVERIFY(!QFile::exists(entryPath()));
         QVERIFY(QFileInfo(m_dir->filePath(QStringLiteral("data"))).isDir());
+    }
+
+
+    // A configuration as a Windows editor leaves it: Windows-1251, CR LF, decimal commas.
+    void handWrittenConfigurationSurvives_data()
+    {
+        QTest::addColumn<int>("signalNumber");
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+        QTest::newRow("SIGHUP") << int(SIGHUP);
+    }
+    void handWrittenConfigurationSurvives()
+    {
+        QFETCH(int, signalNumber);
+        VirtualBus bus;
+        bus.addSensor(QStringLiteral("28ECEDC7050000F6"), 21.5);
+        PtyBusServer server(bus);
+        QVERIFY(server.open());
+        QVERIFY(QDir().mkpath(m_dir->filePath(QStringLiteral("data"))));
+        QVERIFY(server.linkAs(dataPath(QStringLiteral("COM1"))));
+        std::thread serving([&server] { server.run(); });
+        // A failed check returns early: the server thread ends with the test either way.
+        const auto joinServer = qScopeGuard([&] {
+            server.requestStop();
+            serving.join();
+        });
+
+        // "Кухня" and "Гараж" in Windows-1251.
+        QByteArray ini = "[General]\r\nCOMPort=1\r\nCharMaxCount=12\r\nTimeOut=1000\r\nCharMinMaxAuto=0\r\n"
+                         "CharMinY=-12,5\r\nCharMaxY=30,5\r\nAutoNab=1\r\nbkFileName=\xCF\xEB\xE0\xED.jpg\r\n"
+                         "[Items]\r\nItemTop0=90\r\nItemLeft0=120\r\nItemName0=\xCA\xF3\xF5\xED\xFF\r\n"
+                         "ItemSN0=28ECEDC7050000F6\r\nItemEnable0=1\r\nItemCorrect0=0,5\r\n"
+                         "Item0Sig1Enable=1\r\nItem0Sig1bm=0\r\nItem0Sig1Value=-2,5\r\n"
+                         "ItemTop1=60\r\nItemLeft1=300\r\nItemName1=\xC3\xE0\xF0\xE0\xE6\r\n"
+                         "ItemSN1=2825EA52050000CE\r\nItemEnable1=0\r\nItemCorrect1=-1,25\r\nItemCount=2\r\n";
+        QFile file(dataPath(QStringLiteral("Kalvex.ini")));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(ini);
+        file.close();
+        const QMap<QByteArray, QByteArray> before = iniValues(file.fileName());
+
+        QProcess program;
+        startProgram(program);
+        // The correction applies to what is stored: 21.5 + 0.5.
+        QTRY_VERIFY_WITH_TIMEOUT(!storedReadings(dataPath(QStringLiteral("Kalvex.st")), "28ECEDC7050000F6").isEmpty(),
+                                 20000);
+        QCOMPARE(storedReadings(dataPath(QStringLiteral("Kalvex.st")), "28ECEDC7050000F6").first(), 22.0);
+        stop(program, signalNumber, 20000);
+
+        const QMap<QByteArray, QByteArray> after = iniValues(file.fileName());
+        for (auto it = before.cbegin(); it != before.cend(); ++it)
+            QCOMPARE(after.value(it.key(), "<missing>"), it.value());
+    }
+
+    // A cycle on a silent line (nothing answers, every read waits out its time-out) ends at
+    // the signal: the configuration is saved long before ten sensors' attempts would end.
+    void stopDuringCycleOnSilentLine()
+    {
+        const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+        QVERIFY(master >= 0);
+        QVERIFY(::grantpt(master) == 0 && ::unlockpt(master) == 0);
+        QVERIFY(::fcntl(master, F_SETFL, O_NONBLOCK) == 0);
+        QVERIFY(QDir().mkpath(m_dir->filePath(QStringLiteral("data"))));
+        QVERIFY(QFile::link(QString::fromLocal8Bit(::ptsname(master)), dataPath(QStringLiteral("COM1"))));
+        QByteArray ini = "[General]\nAutoNab=1\n[Items]\n";
+        for (int i = 0; i < 10; ++i)
+            ini += QStringLiteral("ItemSN%1=28ECEDC705000%1F6\nItemEnable%1=1\n").arg(i).toLatin1();
+        ini += "ItemCount=10\n";
+        QFile file(dataPath(QStringLiteral("Kalvex.ini")));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(ini);
+        file.close();
+
+        QProcess program;
+        startProgram(program);
+        // The cycle is under way once the first slot characters reach the line.
+        QElapsedTimer waited;
+        waited.start();
+        char slot = 0;
+        while (::read(master, &slot, 1) != 1 && waited.elapsed() < 20000)
+            QTest::qWait(20);
+        QVERIFY(waited.elapsed() < 20000);
+        QTest::qWait(500);
+        stop(program, SIGTERM, 5000);
+        ::close(master);
+        QCOMPARE(iniValues(file.fileName()).value("Items/ItemSN9"), QByteArray("28ECEDC7050009F6"));
+    }
+
+    // A box shown while the window is created (here: a store that cannot be opened) is closed
+    // by the stop signal as cancelled, and the shutdown still saves.
+    void stopDuringStartUpBox()
+    {
+        QVERIFY(QDir().mkpath(dataPath(QStringLiteral("Kalvex.st/sub"))));
+        QProcess program;
+        startProgram(program);
+        QTest::qWait(1500);
+        QCOMPARE(program.state(), QProcess::Running);
+        stop(program, SIGTERM, 5000);
+        QVERIFY(QFile::exists(dataPath(QStringLiteral("Kalvex.ini"))));
     }
 
     void unusableFolderIsAnError()

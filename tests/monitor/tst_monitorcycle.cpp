@@ -224,6 +224,36 @@ private slots:
         verifyCycleEnded();
     }
 
+    void thirdAttemptAnswers()
+    {
+        addSensor(QStringLiteral("Кухня"), SnA);
+        m_bus->addSensor(SnA, 19.0);
+        // The first two resets find no presence pulse; the third attempt reads.
+        m_bus->queueEchoOverride({0xF0, 0xF0});
+        switchOn();
+        QCOMPARE(m_bus->busCounters().resets, 4u);
+        QVERIFY(noAnswerLines(*m_form).isEmpty());
+        QCOMPARE(snsCell(1, 0), QStringLiteral("19"));
+        QCOMPARE(storetestRows(), 1);
+    }
+
+    void closingEndsTheCycle()
+    {
+        for (int i = 0; i < 4; ++i) {
+            const QString sn = QStringLiteral("28ECEDC705000%1F6").arg(i);
+            addSensor(QStringLiteral("Датчик %1").arg(i), sn);
+        }
+        // No sensor answers with a valid reading: every slot would take its three attempts.
+        m_bus->addSensor(item(0).SN, 85.0);
+        duringNextWait([this] { m_form->close(); });
+        switchOn();
+        // The close came during the first conversion wait: nothing after it touched the bus.
+        QCOMPARE(m_bus->busCounters().resets, 1u);
+        QVERIFY(noAnswerLines(*m_form).isEmpty());
+        QCOMPARE(snsCell(1, 0), QStringLiteral("<no row>"));
+        QVERIFY(!m_form->Timer1->isActive());
+    }
+
     void powerOnValueIsNoAnswer()
     {
         addSensor(QStringLiteral("Кухня"), SnA);
@@ -516,6 +546,10 @@ private slots:
                                   << true;
         QTest::newRow("a day hour") << QDateTime(day, QTime(14, 59, 50)) << QDateTime(day, QTime(15, 0, 5)) << false;
         QTest::newRow("same hour 0") << QDateTime(day, QTime(0, 1, 0)) << QDateTime(day, QTime(0, 2, 0)) << false;
+        // No cycle in hour 0: still a new day.
+        QTest::newRow("23 to 1") << QDateTime(day, QTime(23, 30)) << QDateTime(day.addDays(1), QTime(1, 10)) << true;
+        QTest::newRow("same hour next day") << QDateTime(day, QTime(14, 10)) << QDateTime(day.addDays(1), QTime(14, 20))
+                                            << true;
     }
     void hourChange()
     {
@@ -539,7 +573,8 @@ private slots:
         QCOMPARE(m_form->LastHour, next.time().hour());
         const int n = next.time().hour();
         if (cleared) {
-            QCOMPARE(item(0).HourAvg[static_cast<std::size_t>(h)], 0.0);
+            if (h != n)
+                QCOMPARE(item(0).HourAvg[static_cast<std::size_t>(h)], 0.0);
             QCOMPARE(item(0).HourAvg[static_cast<std::size_t>(n)], 21.0);
             // Every slot, read or not.
             QCOMPARE(item(1).HourAvg, (std::array<double, 24>{}));

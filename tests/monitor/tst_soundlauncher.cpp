@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QMediaDevices>
 #include <QTemporaryDir>
+#include <QStandardPaths>
 #include <QTest>
 #include <QtEndian>
 
@@ -68,6 +69,8 @@ private slots:
     void launcherCommand_data();
     void launcherCommand();
     void launcherStartsDetached();
+    void openerFailureReportedLate_data();
+    void openerFailureReportedLate();
 };
 
 void TestSoundLauncher::builtInSoundFormat()
@@ -210,6 +213,30 @@ void TestSoundLauncher::launcherStartsDetached()
     QVERIFY(launcher.start(QStringLiteral("/bin/true")));
     QVERIFY(!launcher.start(QString()));
     QVERIFY(!launcher.start(QStringLiteral("/nonexistent/kalvex/alarm")));
+}
+
+void TestSoundLauncher::openerFailureReportedLate_data()
+{
+    QTest::addColumn<QString>("opener");
+    QTest::addColumn<bool>("fails");
+    QTest::newRow("opens") << QStringLiteral("true") << false;
+    QTest::newRow("cannot open") << QStringLiteral("false") << true;
+}
+
+void TestSoundLauncher::openerFailureReportedLate()
+{
+    QFETCH(QString, opener);
+    QFETCH(bool, fails);
+    QTemporaryDir dir;
+    QFile doc(dir.filePath(QStringLiteral("план.pdf")));
+    QVERIFY(doc.open(QIODevice::WriteOnly));
+    doc.close();
+    DesktopAppLauncher launcher(QStandardPaths::findExecutable(opener));
+    QStringList failed;
+    launcher.setLateFailureHandler([&failed](const QString &path) { failed << path; });
+    QVERIFY(launcher.start(doc.fileName()));
+    QTest::qWait(300);
+    QTRY_COMPARE(failed, fails ? QStringList{doc.fileName()} : QStringList());
 }
 
 int main(int argc, char *argv[])

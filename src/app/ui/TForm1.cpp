@@ -73,10 +73,12 @@ TForm1::~TForm1()
 
 void TForm1::createSubsystems(TForm1Context &context)
 {
+    m_stopPending = context.stopPending;
     if (context.makeSerialPort)
         m_port = context.makeSerialPort();
     if (m_port) {
         m_link = std::make_unique<OneWireLink>(*m_port, *this, m_clock);
+        m_link->setAbortCheck(m_stopPending);
         m_search = std::make_unique<RomSearch>(*m_link);
         m_reader = std::make_unique<TemperatureReader>(*m_link, *this);
     }
@@ -133,7 +135,7 @@ void TForm1::createSubsystems(TForm1Context &context)
         .startTimer = [this] { Timer1->start(); },
         .autoBounds = [this] { return CharMinMaxAuto; },
         .repaintHours = [this] { m_sHourView->viewport()->update(); },
-        .stopping = [this] { return m_closing; },
+        .stopping = [this] { return m_closing || (m_stopPending && m_stopPending()); },
     });
     m_cycle->TrayModify = [this](int id, const QString &text, const QString &tip, TColor background, TColor foreground) {
         TrayModify(id, text, tip, background, foreground);

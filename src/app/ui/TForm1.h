@@ -44,6 +44,9 @@ struct TForm1Context
     // Makes the serial port under the 1-Wire link once, when the window is created; may yield
     // nothing, and then every open fails.
     std::function<std::unique_ptr<SerialPort>()> makeSerialPort;
+    // True once the program was asked to stop (a signal), seen even where no event loop runs.
+    // Unset: only closing the window stops it.
+    std::function<bool()> stopPending = {};
     // --demo: the port is the built-in virtual bus.
     bool demo = false;
     // Alarm sound and application start; null gives the real ones (tests pass fakes).
@@ -205,4 +208,5 @@ private:
     // Set by the first close (window, menu or a stop signal): cycles and searches under way
     // end at their next step.
     bool m_closing = false;
+    std::function<bool()> m_stopPending;
 };

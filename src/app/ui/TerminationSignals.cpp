@@ -10,10 +10,12 @@
 namespace {
 
 int pipeEnds[2] = {-1, -1};
+volatile std::sig_atomic_t stopReceived = 0;
 
 extern "C" void onTerminationSignal(int signalNumber)
 {
     const int savedErrno = errno;
+    stopReceived = 1;
     const unsigned char byte = static_cast<unsigned char>(signalNumber);
     // A full pipe already holds a pending stop; dropping this byte loses nothing.
     [[maybe_unused]] const ssize_t written = ::write(pipeEnds[1], &byte, 1);
@@ -35,6 +37,11 @@ bool TerminationSignals::installHandlers()
     // SIGHUP: the terminal the program runs in was closed.
     return ::sigaction(SIGTERM, &action, nullptr) == 0 && ::sigaction(SIGINT, &action, nullptr) == 0
         && ::sigaction(SIGHUP, &action, nullptr) == 0;
+}
+
+bool TerminationSignals::pending()
+{
+    return stopReceived != 0;
 }
 
 TerminationSignals::TerminationSignals(QObject *parent)

@@ -16,6 +16,8 @@ public:
     // Installs the handlers. Call it first thing in main: a signal that arrives before the
     // event loop runs waits in the pipe and is delivered once the loop runs.
     static bool installHandlers();
+    // True once a stop signal arrived, even while no event loop runs (safe to ask anywhere).
+    static bool pending();
 
     // Watches the pipe; needs the application object. installHandlers() must have succeeded.
     explicit TerminationSignals(QObject *parent = nullptr);

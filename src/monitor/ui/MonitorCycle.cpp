@@ -46,6 +46,7 @@ QString errorText(const std::exception &e)
 
 MonitorCycle::MonitorCycle(Parts parts)
     : m_parts(std::move(parts))
+    , m_lastCycleDate(m_parts.clock.now().date())
 {
 }
 
@@ -90,7 +91,7 @@ void MonitorCycle::Nabl()
             if (cycle.m_depth == 1) {
                 cycle.m_parts.chart.holdReplots(false);
                 cycle.m_parts.sensorSlots.parkMarker();
-                if (cycle.m_parts.observationOn())
+                if (cycle.m_parts.observationOn() && !cycle.closing())
                     cycle.m_parts.startTimer();
             }
             --cycle.m_depth;
@@ -101,15 +102,19 @@ void MonitorCycle::Nabl()
     const double nowValue = datetime::fromQDateTime(now);
     const QString label = now.toString(QStringLiteral("hh:mm:ss"));
     const int hour = now.time().hour();
-    if (hour != m_parts.LastHour) {
+    // A new day also when no cycle ran in its hour 0 (an interval of hours, a suspended
+    // machine): yesterday's hours must not pass for today's.
+    const bool newDay = now.date() != m_lastCycleDate;
+    if (hour != m_parts.LastHour || newDay) {
         if (m_parts.repaintHours)
             m_parts.repaintHours();
-        if (hour == 0) {
+        if (hour == 0 || newDay) {
             for (TDSItem &item : m_parts.sensorSlots.DSItems)
                 item.HourAvg.fill(0);
         }
     }
     m_parts.LastHour = hour;
+    m_lastCycleDate = now.date();
     // Every point of this cycle gets its x, even when a second cycle ran inside a wait.
     const qint64 x = ++m_state.PointCounter;
 

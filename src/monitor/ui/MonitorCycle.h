@@ -3,6 +3,7 @@
 #include "monitor/ChartState.h"
 #include "sensors/TDSItem.h"
 
+#include <QDate>
 #include <QString>
 #include <QStringList>
 
@@ -109,6 +110,8 @@ private:
 
     Parts m_parts;
     ChartState m_state;
+    // The day of the last cycle, or of start-up (when the hourly values were loaded).
+    QDate m_lastCycleDate;
     int m_depth = 0;
     QStringList m_shownErrors;
 };
