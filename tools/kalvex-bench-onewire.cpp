@@ -1,5 +1,8 @@
 // Measures the 1-Wire link over a pseudo-terminal: serial round trips (writes that wait for
-// echoes) per byte and per reading, and the time they take, against one raw pty round trip.
+// echoes) per byte, per reading and per search pass, and the time they take, against one raw
+// pty round trip; then the same with the echoes held back 1 and 16 ms per round trip, as a
+// USB serial adapter's latency timer does (FTDI: 16 ms by default, 1 ms in low-latency mode).
+// The conversion wait is left out: the times are the bus time a reading adds to its 750 ms.
 //
 //   kalvex-bench-onewire [ITERATIONS]
 
@@ -79,6 +82,98 @@ double rawRoundTripMicroseconds(int iterations)
     return result;
 }
 
+struct BusFigures
+{
+    double tripsPerReading = 0;
+    double msPerReading = 0;
+    int wrongReadings = 0;
+    int readings = 0;
+    double tripsPerPass = 0;
+    double msPerPass = 0;
+    int found = 0;
+};
+
+const QString b20 = QStringLiteral("28ECEDC7050000F6");
+const QString s20 = QStringLiteral("108739A80208006F");
+const QString b20b = QStringLiteral("2825EA52050000CE");
+
+double expectedFor(const QString &serial)
+{
+    return serial == s20 ? -3.5 : serial == b20 ? 21.5 : 4.0;
+}
+
+// Readings and search passes over three sensors behind a pty that answers after latencyMs.
+bool measureBus(int latencyMs, int readings, int enumerations, BusFigures &figures)
+{
+    VirtualBus bus;
+    bus.addSensor(b20, expectedFor(b20));
+    bus.addSensor(s20, expectedFor(s20));
+    bus.addSensor(b20b, expectedFor(b20b));
+    PtyBusServer server(bus);
+    server.setLatencyMs(latencyMs);
+    if (!server.open()) {
+        std::fprintf(stderr, "no pty: %s\n", qPrintable(server.errorText()));
+        return false;
+    }
+    std::thread serving([&server] { server.run(); });
+    PosixSerialPort port(QStringLiteral("/"));
+    QuietLog log;
+    SystemClock clock;
+    OneWireLink link(port, log, clock);
+    TemperatureReader reader(link, log);
+    RomSearch search(link);
+    reader.setConversionDelayMs(0);
+    const bool opened = port.OpenCOM(server.slavePath());
+    if (!opened) {
+        std::fprintf(stderr, "open failed: %s\n", qPrintable(port.lastError()));
+    } else {
+        port.SetComPortTimeouts();
+        link.ResetT();
+        const QString serials[] = { b20, s20, b20b };
+        port.resetCounters();
+        QElapsedTimer timer;
+        timer.start();
+        for (int i = 0; i < readings; ++i) {
+            const QString &serial = serials[i % 3];
+            if (reader.GetTempSn(serial) != expectedFor(serial))
+                ++figures.wrongReadings;
+        }
+        figures.readings = readings;
+        figures.msPerReading = timer.nsecsElapsed() / 1e6 / readings;
+        figures.tripsPerReading = double(port.counters().roundTrips) / readings;
+
+        // Only passes that walk the bus count; the call after the last device sends nothing.
+        int passes = 0;
+        qint64 passNs = 0;
+        std::uint64_t passTrips = 0;
+        figures.found = 0;
+        for (int e = 0; e < enumerations; ++e) {
+            search.clearState();
+            for (;;) {
+                const bool walks = !search.LastDeviceFlag;
+                port.resetCounters();
+                timer.restart();
+                const QString code = search.FindDS();
+                if (walks) {
+                    passNs += timer.nsecsElapsed();
+                    passTrips += port.counters().roundTrips;
+                    ++passes;
+                }
+                if (code.isEmpty())
+                    break;
+                if (e == 0)
+                    ++figures.found;
+            }
+        }
+        figures.msPerPass = passes ? passNs / 1e6 / passes : 0;
+        figures.tripsPerPass = passes ? double(passTrips) / passes : 0;
+        port.CloseCOM();
+    }
+    server.requestStop();
+    serving.join();
+    return opened;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -92,79 +187,60 @@ int main(int argc, char **argv)
         raw = std::min(raw, rawRoundTripMicroseconds(iterations));
     std::printf("raw pty round trip (1 character and its echo): %.1f us\n", raw);
 
-    VirtualBus bus;
-    const QString b20 = QStringLiteral("28ECEDC7050000F6");
-    const QString s20 = QStringLiteral("108739A80208006F");
-    bus.addSensor(b20, 21.5);
-    bus.addSensor(s20, -3.5);
-    bus.addSensor(QStringLiteral("2825EA52050000CE"), 4.0);
-    PtyBusServer server(bus);
-    if (!server.open()) {
-        std::fprintf(stderr, "no pty: %s\n", qPrintable(server.errorText()));
-        return 1;
-    }
-    std::thread serving([&server] { server.run(); });
-
-    PosixSerialPort port(QStringLiteral("/"));
-    QuietLog log;
-    SystemClock clock;
-    OneWireLink link(port, log, clock);
-    TemperatureReader reader(link, log);
-    RomSearch search(link);
-    reader.setConversionDelayMs(0);
-    int status = 0;
-    if (!port.OpenCOM(server.slavePath())) {
-        std::fprintf(stderr, "open failed: %s\n", qPrintable(port.lastError()));
-        status = 1;
-    } else {
-        port.SetComPortTimeouts();
-        link.ResetT();
-
-        port.resetCounters();
-        QElapsedTimer timer;
-        timer.start();
-        for (int i = 0; i < iterations; ++i)
-            link.SendB(static_cast<std::uint8_t>(i));
-        const double sendUs = timer.nsecsElapsed() / 1000.0 / iterations;
-        const double sendTrips = double(port.counters().roundTrips) / iterations;
-
-        port.resetCounters();
-        timer.restart();
-        for (int i = 0; i < iterations; ++i)
-            link.GetB();
-        const double getUs = timer.nsecsElapsed() / 1000.0 / iterations;
-        const double getTrips = double(port.counters().roundTrips) / iterations;
-        std::printf("SendB: %.2f round trips/byte, %.1f us/byte (%.2f raw round trips)\n", sendTrips, sendUs, sendUs / raw);
-        std::printf("GetB:  %.2f round trips/byte, %.1f us/byte (%.2f raw round trips)\n", getTrips, getUs, getUs / raw);
-        std::printf("slot by slot a byte would cost 8 round trips, about %.1f us\n", 8 * raw);
-
-        const int readings = std::max(10, iterations / 10);
-        port.resetCounters();
-        timer.restart();
-        int bad = 0;
-        for (int i = 0; i < readings; ++i) {
-            const double t = reader.GetTempSn(i % 2 ? s20 : b20);
-            if (t != (i % 2 ? -3.5 : 21.5))
-                ++bad;
+    {
+        VirtualBus bus;
+        bus.addSensor(b20, 21.5);
+        PtyBusServer server(bus);
+        if (!server.open()) {
+            std::fprintf(stderr, "no pty: %s\n", qPrintable(server.errorText()));
+            return 1;
         }
-        const double readingUs = timer.nsecsElapsed() / 1000.0 / readings;
-        std::printf("GetTempSn: %.2f round trips/reading (slot by slot: 234), %.0f us bus time/reading "
-                    "(conversion wait excluded), %d wrong of %d\n",
-            double(port.counters().roundTrips) / readings, readingUs, bad, readings);
-
-        port.resetCounters();
-        search.clearState();
-        const QString first = search.FindDS();
-        const auto passTrips = port.counters().roundTrips;
-        int found = first.isEmpty() ? 0 : 1;
-        while (!search.FindDS().isEmpty())
-            ++found;
-        std::printf("FindDS: %llu round trips for one pass (3 devices on the bus), %llu for the whole "
-                    "enumeration of %d devices\n",
-            static_cast<unsigned long long>(passTrips), static_cast<unsigned long long>(port.counters().roundTrips), found);
-        port.CloseCOM();
+        std::thread serving([&server] { server.run(); });
+        PosixSerialPort port(QStringLiteral("/"));
+        QuietLog log;
+        SystemClock clock;
+        OneWireLink link(port, log, clock);
+        if (port.OpenCOM(server.slavePath())) {
+            port.SetComPortTimeouts();
+            link.ResetT();
+            port.resetCounters();
+            QElapsedTimer timer;
+            timer.start();
+            for (int i = 0; i < iterations; ++i)
+                link.SendB(static_cast<std::uint8_t>(i));
+            const double sendUs = timer.nsecsElapsed() / 1000.0 / iterations;
+            const double sendTrips = double(port.counters().roundTrips) / iterations;
+            port.resetCounters();
+            timer.restart();
+            for (int i = 0; i < iterations; ++i)
+                link.GetB();
+            const double getUs = timer.nsecsElapsed() / 1000.0 / iterations;
+            const double getTrips = double(port.counters().roundTrips) / iterations;
+            std::printf("SendB: %.2f round trips/byte, %.1f us/byte (%.2f raw round trips)\n", sendTrips, sendUs, sendUs / raw);
+            std::printf("GetB:  %.2f round trips/byte, %.1f us/byte (%.2f raw round trips)\n", getTrips, getUs, getUs / raw);
+            port.CloseCOM();
+        }
+        server.requestStop();
+        serving.join();
     }
-    server.requestStop();
-    serving.join();
+
+    std::printf("\nthree sensors on the bus; the conversion wait left out of every reading\n");
+    std::printf("latency/round trip  round trips/reading  ms/reading  round trips/pass  ms/pass  wrong readings  found\n");
+    int status = 0;
+    for (const int latency : { 0, 1, 16 }) {
+        // Fewer repetitions where each round trip costs milliseconds.
+        const int readings = latency == 0 ? std::max(30, iterations / 10) : latency == 1 ? 30 : 15;
+        const int enumerations = latency == 0 ? std::max(3, iterations / 200) : latency == 1 ? 3 : 2;
+        BusFigures figures;
+        if (!measureBus(latency, readings, enumerations, figures)) {
+            status = 1;
+            continue;
+        }
+        std::printf("%5d ms            %10.2f          %9.1f   %10.1f        %8.1f   %4d of %-4d      %d\n",
+            latency, figures.tripsPerReading, figures.msPerReading, figures.tripsPerPass, figures.msPerPass,
+            figures.wrongReadings, figures.readings, figures.found);
+        if (figures.wrongReadings != 0 || figures.found != 3)
+            status = 1;
+    }
     return status;
 }

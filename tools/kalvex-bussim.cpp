@@ -1,9 +1,12 @@
 // Serves a modelled 1-Wire bus on a pseudo-terminal and links COMn to it, so the program (or
 // anything that opens the link) talks to virtual sensors through the real termios path.
 //
-//   kalvex-bussim --dir DIR [--port N] SENSOR...
+//   kalvex-bussim --dir DIR [--port N] [--latency MS] SENSOR...
 //   SENSOR = SERIAL[=CELSIUS | =sine:MEAN:AMPLITUDE:PERIOD_S]
 //   SERIAL = 16 hex digits (taken as given, CRC included) or 14 (the CRC byte is added)
+//
+// --latency holds every batch of echoes back MS milliseconds, as a USB serial adapter's
+// latency timer does (FTDI: 16 ms by default, 1 ms in low-latency mode).
 //
 // Ends on SIGINT or SIGTERM and prints the resets, slots and round trips it saw.
 
@@ -35,7 +38,8 @@ void onSignal(int)
 int usage()
 {
     std::fprintf(stderr,
-        "usage: kalvex-bussim --dir DIR [--port N] SENSOR...\n"
+        "usage: kalvex-bussim --dir DIR [--port N] [--latency MS] SENSOR...\n"
+        "  --latency MS: echoes come back MS milliseconds late (a USB adapter's latency timer)\n"
         "  SENSOR = SERIAL[=CELSIUS | =sine:MEAN:AMPLITUDE:PERIOD_S]\n"
         "  SERIAL = 16 hex digits, or 14 (family and serial bytes; the CRC byte is added)\n"
         "  example: kalvex-bussim --dir ~/.local/share/kalvex-demo 28ECEDC7050000F6=21.5 \\\n"
@@ -56,6 +60,7 @@ int main(int argc, char **argv)
 {
     QString dir;
     int portNumber = 1;
+    int latencyMs = 0;
     QStringList sensorArgs;
     for (int i = 1; i < argc; ++i) {
         const QString arg = QString::fromLocal8Bit(argv[i]);
@@ -66,6 +71,13 @@ int main(int argc, char **argv)
             portNumber = QString::fromLocal8Bit(argv[++i]).toInt(&ok);
             if (!ok || portNumber < 1 || portNumber > 255) {
                 std::fprintf(stderr, "bad port number: %s\n", argv[i]);
+                return 2;
+            }
+        } else if (arg == QLatin1String("--latency") && i + 1 < argc) {
+            bool ok = false;
+            latencyMs = QString::fromLocal8Bit(argv[++i]).toInt(&ok);
+            if (!ok || latencyMs < 0 || latencyMs > 1000) {
+                std::fprintf(stderr, "bad latency (0 to 1000 ms): %s\n", argv[i]);
                 return 2;
             }
         } else if (arg == QLatin1String("--help") || arg == QLatin1String("-h") || arg.startsWith(QLatin1String("--"))) {
@@ -116,6 +128,7 @@ int main(int argc, char **argv)
     }
 
     PtyBusServer server(bus);
+    server.setLatencyMs(latencyMs);
     if (!server.open()) {
         std::fprintf(stderr, "cannot create a pseudo-terminal: %s\n", qPrintable(server.errorText()));
         return 1;

@@ -3,12 +3,15 @@
 #include "base/Clock.h"
 #include "base/Log.h"
 #include "onewire/OneWireCrc.h"
+#include "onewire/OneWireTransaction.h"
 #include "onewire/SerialPort.h"
 
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QThread>
 #include <QTimer>
+
+#include <vector>
 
 namespace {
 constexpr int ResetBaud = 9600;
@@ -70,71 +73,114 @@ bool OneWireLink::ResetT()
     return presence;
 }
 
+void OneWireLink::run(OneWireTransaction &transaction)
+{
+    using Kind = OneWireTransaction::Kind;
+    transaction.m_bytesRead.clear();
+    transaction.m_bitsRead.clear();
+    std::vector<std::uint8_t> characters;
+    characters.reserve(static_cast<std::size_t>(transaction.slotCount()));
+    for (const OneWireTransaction::Step &step : transaction.m_steps) {
+        switch (step.kind) {
+        case Kind::WriteByte:
+            for (int i = 0; i < 8; ++i)
+                characters.push_back((step.value >> i) & 1 ? ReleaseCharacter : WriteZeroCharacter);
+            break;
+        case Kind::ReadByte:
+            characters.insert(characters.end(), 8, ReleaseCharacter);
+            break;
+        case Kind::WriteBit:
+            characters.push_back(step.value == 1 ? ReleaseCharacter : WriteZeroCharacter);
+            break;
+        case Kind::ReadBit:
+            characters.push_back(ReleaseCharacter);
+            break;
+        }
+    }
+    if (characters.empty())
+        return;
+    const int count = static_cast<int>(characters.size());
+    std::vector<std::uint8_t> echoes(characters.size());
+    int got = 0;
+    // A closing program sends nothing more; every step reads as unanswered.
+    if (!aborted()) {
+        m_port.PurgeCOM();
+        const quint32 deadline = m_clock.tickCount() + EchoDeadlineMs;
+        m_port.TxDataCOM(characters.data(), count);
+        got = readEchoes(echoes.data(), count, deadline);
+    }
+
+    // Decoded step by step as if each had waited for its own echoes: a step is answered only
+    // when all its echoes came, and once they stop, no later step gets any.
+    int slot = 0;
+    for (const OneWireTransaction::Step &step : transaction.m_steps) {
+        const int width = step.kind == Kind::WriteByte || step.kind == Kind::ReadByte ? 8 : 1;
+        const bool answered = slot + width <= got;
+        const std::uint8_t *echo = echoes.data() + slot;
+        switch (step.kind) {
+        case Kind::WriteByte:
+            break; // a write's echo is not evaluated
+        case Kind::ReadByte: {
+            // Not the bits gathered so far: a broken byte reads as all ones.
+            std::uint8_t value = 0xFF;
+            if (answered) {
+                value = 0;
+                for (int i = 0; i < 8; ++i) {
+                    value = static_cast<std::uint8_t>(value >> 1);
+                    if (echo[i] & 1)
+                        value |= 0x80;
+                }
+            }
+            transaction.m_bytesRead.push_back(value);
+            break;
+        }
+        case Kind::WriteBit:
+            if (step.value != 0 && step.value != 1)
+                m_log.AddLog(QStringLiteral("Ошибка Sendbit: ") + QString::number(step.value));
+            break;
+        case Kind::ReadBit:
+            // No echo reads as 1: a search then sees both bits 1 and ends its pass cleanly.
+            if (!answered) {
+                transaction.m_bitsRead.push_back(1);
+                break;
+            }
+            if (*echo != ReadZeroEcho && *echo != ReadOneEcho)
+                m_log.AddLog(QStringLiteral("Ошибка GetBit: ") + QString::number(*echo));
+            transaction.m_bitsRead.push_back(*echo == ReadZeroEcho ? 0 : 1);
+            break;
+        }
+        slot += width;
+    }
+}
+
 void OneWireLink::SendB(std::uint8_t byte)
 {
-    if (aborted())
-        return;
-    m_port.PurgeCOM();
-    const quint32 deadline = m_clock.tickCount() + EchoDeadlineMs;
-    std::uint8_t slotChars[8];
-    for (int i = 0; i < 8; ++i) {
-        slotChars[i] = (byte & 1) ? ReleaseCharacter : WriteZeroCharacter;
-        byte = static_cast<std::uint8_t>(byte >> 1);
-    }
-    m_port.TxDataCOM(slotChars, 8);
-    std::uint8_t echoes[8];
-    readEchoes(echoes, 8, deadline);
+    OneWireTransaction transaction;
+    transaction.writeByte(byte);
+    run(transaction);
 }
 
 std::uint8_t OneWireLink::GetB()
 {
-    if (aborted())
-        return 0xFF;
-    m_port.PurgeCOM();
-    const quint32 deadline = m_clock.tickCount() + EchoDeadlineMs;
-    std::uint8_t slotChars[8];
-    for (auto &slot : slotChars)
-        slot = ReleaseCharacter;
-    m_port.TxDataCOM(slotChars, 8);
-    std::uint8_t echoes[8];
-    if (readEchoes(echoes, 8, deadline) < 8)
-        return 0xFF; // not the bits gathered so far: a broken byte reads as all ones
-    std::uint8_t value = 0;
-    for (const std::uint8_t echo : echoes) {
-        value = static_cast<std::uint8_t>(value >> 1);
-        if (echo & 1)
-            value |= 0x80;
-    }
-    return value;
+    OneWireTransaction transaction;
+    transaction.readByte();
+    run(transaction);
+    return transaction.bytesRead().front();
 }
 
 void OneWireLink::SendBit(int bit)
 {
-    if (aborted())
-        return;
-    m_port.PurgeCOM();
-    const quint32 deadline = m_clock.tickCount() + EchoDeadlineMs;
-    if (bit != 0 && bit != 1)
-        m_log.AddLog(QStringLiteral("Ошибка Sendbit: ") + QString::number(bit));
-    m_port.TxByteCOM(bit == 1 ? ReleaseCharacter : WriteZeroCharacter);
-    std::uint8_t echo = 0;
-    readEchoes(&echo, 1, deadline);
+    OneWireTransaction transaction;
+    transaction.writeBit(bit);
+    run(transaction);
 }
 
 int OneWireLink::GetBit()
 {
-    if (aborted())
-        return 1;
-    m_port.PurgeCOM();
-    const quint32 deadline = m_clock.tickCount() + EchoDeadlineMs;
-    m_port.TxByteCOM(ReleaseCharacter);
-    std::uint8_t echo = 0;
-    // No echo reads as 1: a search then sees both bits 1 and ends its pass cleanly.
-    if (readEchoes(&echo, 1, deadline) != 1)
-        return 1;
-    if (echo != ReadZeroEcho && echo != ReadOneEcho)
-        m_log.AddLog(QStringLiteral("Ошибка GetBit: ") + QString::number(echo));
-    return echo == ReadZeroEcho ? 0 : 1;
+    OneWireTransaction transaction;
+    transaction.readBit();
+    run(transaction);
+    return transaction.bitsRead().front();
 }
 
 void OneWireLink::UpdateCRC(std::uint8_t byte)

@@ -7,13 +7,15 @@
 
 class Clock;
 class Log;
+class OneWireTransaction;
 class SerialPort;
 
 // The 1-Wire bus driven straight from a serial line: a reset is 0xF0 at 9600 baud, a slot one
 // character at 115200 baud (0xFF write-1 or read, 0x00 write-0), each answered by its echo.
-// The eight slot characters of a byte go out in one write and their echoes are read together;
-// the bus sees the same slots and every result equals slot-by-slot operation. None of these
-// operations raises an error; a missing echo reads as no presence, as 0xFF or as 1.
+// The slot characters of a whole transaction (at least a byte) go out in one write and their
+// echoes are read together; the bus sees the same slots and every result equals slot-by-slot
+// operation. None of these operations raises an error; a missing echo reads as no presence,
+// as 0xFF or as 1.
 class OneWireLink
 {
 public:
@@ -30,6 +32,10 @@ public:
     void SendBit(int bit);
     // Reads one bit: 0 only for the echo 0xFC; other unexpected echoes are logged and read 1.
     int GetBit();
+    // Runs the steps of a transaction in one serial round trip: one purge, one write, one
+    // read of the echoes under one deadline. Its results are those of the steps run one by
+    // one; echoes that stop cost one read time-out for the whole transaction.
+    void run(OneWireTransaction &transaction);
     // Feeds one byte into Crc8.
     void UpdateCRC(std::uint8_t byte);
     // Waits at least ms milliseconds on the tick counter while the event loop keeps running

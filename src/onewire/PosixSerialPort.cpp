@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -124,13 +125,35 @@ bool PosixSerialPort::OpenCOM(const QString &name)
         return false;
     }
     m_fd = fd;
+    setLowLatency(true);
     return true;
+}
+
+void PosixSerialPort::setLowLatency(bool on)
+{
+    // A USB serial adapter holds received bytes back until its latency timer runs out (16 ms
+    // on FTDI chips), and every bus transaction waits for its echoes; in low-latency mode it
+    // answers in about 1 ms. An unprivileged user may set the flag. A port that refuses it
+    // (a pty, an on-board UART) runs as it is: nothing to report.
+    if (!on && !m_lowLatencySet)
+        return; // only what this port set is undone: a flag the user set stays
+    m_lowLatencySet = false;
+    serial_struct serial {};
+    if (::ioctl(m_fd, TIOCGSERIAL, &serial) != 0)
+        return;
+    const int flag = static_cast<int>(ASYNC_LOW_LATENCY);
+    if (on && (serial.flags & flag))
+        return;
+    serial.flags = on ? serial.flags | flag : serial.flags & ~flag;
+    m_lowLatencySet = ::ioctl(m_fd, TIOCSSERIAL, &serial) == 0 && on;
 }
 
 void PosixSerialPort::CloseCOM()
 {
     if (m_fd < 0)
         return;
+    // The adapter is left as it was found for the next program.
+    setLowLatency(false);
     ::ioctl(m_fd, TIOCNXCL);
     ::close(m_fd); // drops the flock as well
     m_fd = -1;

@@ -11,7 +11,8 @@ QString resolvePortName(const QString &name, const QString &programDir);
 // A real serial line through termios. Exclusive: TIOCEXCL plus flock(LOCK_EX|LOCK_NB) on the
 // device, so a second opener fails whatever path it came through (root passes TIOCEXCL only).
 // Read time-outs follow the Windows model: the total time-out bounds the whole read, the
-// interval time-out the gap between two characters once one has arrived.
+// interval time-out the gap between two characters once one has arrived. A USB serial adapter
+// runs in low-latency mode while the port is open (where the driver allows it).
 class PosixSerialPort : public SerialPort
 {
 public:
@@ -39,11 +40,13 @@ public:
 
 private:
     void setError(int error, const QString &path);
+    void setLowLatency(bool on);
 
     QString m_programDir;
     QString m_path;
     QString m_lastError;
     int m_fd = -1;
+    bool m_lowLatencySet = false; // by this port, so closing clears it again
     termios m_settings {};
     int m_readIntervalMs = 1000;
     int m_readTotalMs = 1000;

@@ -132,12 +132,22 @@ void PtyBusServer::run()
             ::usleep(10000); // EIO while no slave is open: wait for one
             continue;
         }
-        termios settings {};
-        int baud = 9600;
-        if (::tcgetattr(m_master, &settings) == 0)
-            baud = baudOf(cfgetospeed(&settings));
         ++m_batches;
-        const auto echoes = m_bus.exchange(buffer, static_cast<int>(n), baud);
+        std::vector<std::uint8_t> echoes = answer(buffer, static_cast<int>(n));
+        if (m_latencyMs > 0) {
+            ::usleep(static_cast<useconds_t>(m_latencyMs) * 1000);
+            // What arrived while the adapter held its packet back goes out in that packet.
+            for (;;) {
+                pollfd more { m_master, POLLIN, 0 };
+                if (::poll(&more, 1, 0) <= 0 || !(more.revents & POLLIN))
+                    break;
+                const ssize_t m = ::read(m_master, buffer, sizeof buffer);
+                if (m <= 0)
+                    break;
+                const auto late = answer(buffer, static_cast<int>(m));
+                echoes.insert(echoes.end(), late.begin(), late.end());
+            }
+        }
         std::size_t written = 0;
         while (written < echoes.size()) {
             const ssize_t w = ::write(m_master, echoes.data() + written, echoes.size() - written);
@@ -149,6 +159,15 @@ void PtyBusServer::run()
             written += static_cast<std::size_t>(w);
         }
     }
+}
+
+std::vector<std::uint8_t> PtyBusServer::answer(const std::uint8_t *data, int count)
+{
+    termios settings {};
+    int baud = 9600;
+    if (::tcgetattr(m_master, &settings) == 0)
+        baud = baudOf(cfgetospeed(&settings));
+    return m_bus.exchange(data, count, baud);
 }
 
 void PtyBusServer::close()

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <vector>
 
 class VirtualBus;
 
@@ -33,8 +34,15 @@ public:
 
     // Batches of characters read (the round trips the program made).
     std::uint64_t batches() const { return m_batches.load(); }
+    // Holds every batch of echoes back this long, as a USB serial adapter does until its
+    // latency timer runs out (16 ms by default on FTDI chips, 1 ms in low-latency mode).
+    // Set before run().
+    void setLatencyMs(int ms) { m_latencyMs = ms > 0 ? ms : 0; }
 
 private:
+    // The bus's echoes of characters read from the master, at the speed the slave set.
+    std::vector<std::uint8_t> answer(const std::uint8_t *data, int count);
+
     VirtualBus &m_bus;
     int m_master = -1;
     int m_slaveKeeper = -1;
@@ -43,4 +51,5 @@ private:
     QString m_linkPath;
     QString m_error;
     std::atomic<std::uint64_t> m_batches { 0 };
+    int m_latencyMs = 0;
 };

@@ -1,6 +1,7 @@
 #include "onewire/RomSearch.h"
 
 #include "onewire/OneWireLink.h"
+#include "onewire/OneWireTransaction.h"
 
 namespace {
 constexpr std::uint8_t SearchRom = 0xF0;
@@ -47,10 +48,17 @@ QString RomSearch::FindDS()
             clearState();
             return QString();
         }
-        m_link.SendB(SearchRom);
+        // Each pair of read slots decides the direction bit that follows it; that bit in turn
+        // asks nothing of its echo, so it goes out with the next pair: one round trip a bit.
+        OneWireTransaction step;
+        step.writeByte(SearchRom);
         while (byteNumber < 8) {
-            const int idBit = m_link.GetBit();
-            const int complementBit = m_link.GetBit();
+            step.readBit();
+            step.readBit();
+            m_link.run(step);
+            const int idBit = step.bitsRead()[0];
+            const int complementBit = step.bitsRead()[1];
+            step.clear();
             if (idBit == 1 && complementBit == 1)
                 break; // no device takes part any more
             int direction;
@@ -67,17 +75,18 @@ QString RomSearch::FindDS()
             byteUnderConstruction = static_cast<std::uint8_t>(byteUnderConstruction >> 1);
             if (direction == 1)
                 byteUnderConstruction |= 0x80;
-            m_link.SendBit(direction);
+            step.writeBit(direction);
             ++bitNumber;
             byteMask = static_cast<std::uint8_t>(byteMask << 1);
             if (byteMask == 0) {
                 m_link.UpdateCRC(byteUnderConstruction);
-                // Replaced only when complete: the previous pass's byte still steers step 5.4.
+                // Replaced only when complete: the previous pass's byte still steers the discrepancies.
                 ROM_NO[static_cast<std::size_t>(byteNumber)] = byteUnderConstruction;
                 ++byteNumber;
                 byteMask = 1;
             }
         }
+        m_link.run(step); // the last direction bit, when all 64 were searched
         if (bitNumber > 64 && m_link.Crc8 == 0) {
             LastDiscrepancy = lastZero;
             if (lastZero == 0)
@@ -97,8 +106,12 @@ QString RomSearch::GetSNForOne()
     QString result;
     if (!m_link.ResetT())
         return result;
-    m_link.SendB(ReadRom);
+    OneWireTransaction read;
+    read.writeByte(ReadRom);
     for (int i = 0; i < 8; ++i)
-        result += hexByte(m_link.GetB()) + QLatin1Char(' ');
+        read.readByte();
+    m_link.run(read);
+    for (const std::uint8_t byte : read.bytesRead())
+        result += hexByte(byte) + QLatin1Char(' ');
     return result;
 }

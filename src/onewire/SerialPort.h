@@ -7,7 +7,7 @@
 // What a port has carried since it was created; the benchmarks and the simulator report it.
 struct SerialCounters
 {
-    // Writes that wait for echoes: one per reset and one per byte or bit of the link.
+    // Writes that wait for echoes: one per reset and one per transaction of the link.
     std::uint64_t roundTrips = 0;
     std::uint64_t charactersSent = 0;
     std::uint64_t charactersReceived = 0;
@@ -32,7 +32,7 @@ public:
     virtual bool SetModCOM(int baud, int dataBits, int parity, int stopBits, bool dtrOn, bool rtsOn) = 0;
     // Sends one character at once.
     virtual bool TxByteCOM(std::uint8_t byte) = 0;
-    // Sends several characters in one write (the eight slots of a byte).
+    // Sends several characters in one write (the slots of a transaction).
     virtual bool TxDataCOM(const std::uint8_t *data, int count) = 0;
     // Reads up to count characters, returning when they arrived or the read time-outs expired;
     // read is what arrived.

@@ -2,6 +2,7 @@
 
 #include "base/Log.h"
 #include "onewire/OneWireLink.h"
+#include "onewire/OneWireTransaction.h"
 
 namespace {
 constexpr std::uint8_t MatchRom = 0x55;
@@ -56,11 +57,11 @@ double TemperatureReader::decode(const std::array<std::uint8_t, 9> &scratchpad, 
     return t - 0.25 + static_cast<double>(countPerC - countRemain) / countPerC;
 }
 
-void TemperatureReader::matchRom(const std::array<std::uint8_t, 8> &rom)
+void TemperatureReader::matchRom(OneWireTransaction &transaction, const std::array<std::uint8_t, 8> &rom)
 {
-    m_link.SendB(MatchRom);
+    transaction.writeByte(MatchRom);
     for (const std::uint8_t byte : rom)
-        m_link.SendB(byte);
+        transaction.writeByte(byte);
 }
 
 double TemperatureReader::GetTempSn(const QString &sn)
@@ -70,19 +71,27 @@ double TemperatureReader::GetTempSn(const QString &sn)
         m_log.addRawLine(QStringLiteral("Непавильный серийный номер датчика: ") + sn);
         return NoReading;
     }
+    // Each reset answers whether anyone is there; between them nothing the master sends
+    // depends on an echo, so each half of the reading is one serial round trip.
     if (!m_link.ResetT())
         return NoReading;
-    matchRom(*rom);
-    m_link.SendB(ConvertT);
+    OneWireTransaction convert;
+    matchRom(convert, *rom);
+    convert.writeByte(ConvertT);
+    m_link.run(convert);
     m_link.Delay(m_conversionDelayMs);
     if (!m_link.ResetT())
         return NoReading;
-    matchRom(*rom);
-    m_link.SendB(ReadScratchpad);
-    m_link.Crc8 = 0;
+    OneWireTransaction read;
+    matchRom(read, *rom);
+    read.writeByte(ReadScratchpad);
     std::array<std::uint8_t, 9> scratchpad {};
+    for (std::size_t i = 0; i < scratchpad.size(); ++i)
+        read.readByte();
+    m_link.run(read);
+    m_link.Crc8 = 0;
     for (std::size_t i = 0; i < scratchpad.size(); ++i) {
-        scratchpad[i] = m_link.GetB();
+        scratchpad[i] = read.bytesRead()[i];
         if (i < 8)
             m_link.UpdateCRC(scratchpad[i]);
     }

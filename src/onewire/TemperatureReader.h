@@ -8,10 +8,12 @@
 
 class Log;
 class OneWireLink;
+class OneWireTransaction;
 
 // Reads one sensor addressed by its serial number: Match ROM, Convert T, the conversion wait
 // (the event loop keeps running), Match ROM again, Read Scratchpad, CRC check and the decoding
-// of the sensor's family (28: 12-bit; any other: the 9-bit-plus-counter formula).
+// of the sensor's family (28: 12-bit; any other: the 9-bit-plus-counter formula). A reading
+// is four serial round trips: reset, address and convert, reset, address and read.
 class TemperatureReader
 {
 public:
@@ -34,7 +36,7 @@ public:
     static double decode(const std::array<std::uint8_t, 9> &scratchpad, bool family28);
 
 private:
-    void matchRom(const std::array<std::uint8_t, 8> &rom);
+    static void matchRom(OneWireTransaction &transaction, const std::array<std::uint8_t, 8> &rom);
 
     OneWireLink &m_link;
     Log &m_log;

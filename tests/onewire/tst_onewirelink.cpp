@@ -1,5 +1,6 @@
 #include "onewire/OneWireCrc.h"
 #include "onewire/OneWireLink.h"
+#include "onewire/OneWireTransaction.h"
 #include "onewire/VirtualBus.h"
 #include "onewire/VirtualSensor.h"
 #include "support/FakeClock.h"
@@ -185,6 +186,94 @@ private slots:
         rig.bus.TxDataCOM(stale, 2); // echoes nobody reads
         QCOMPARE(rig.link.GetBit(), 1);
         QVERIFY(rig.log.lines.isEmpty());
+    }
+
+    // A transaction must give what its steps give one by one, whatever the line does.
+    void transactionEqualsStepByStep_data()
+    {
+        QTest::addColumn<int>("fault");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("byte");
+        QTest::addColumn<double>("noise");
+        const auto fault = [](VirtualBus::EchoFault f) { return static_cast<int>(f); };
+        QTest::newRow("clean") << fault(VirtualBus::EchoFault::None) << 0 << 0 << 0.0;
+        QTest::newRow("no echo") << fault(VirtualBus::EchoFault::NoEcho) << 0 << 0 << 0.0;
+        // The script's steps start at slots 0, 8, 16, 24, 25, 26, 27, 28, 36, 37.
+        for (const int after : { 0, 3, 8, 13, 16, 24, 25, 26, 27, 28, 31, 36, 37, 40, 44 })
+            QTest::newRow(qPrintable(QStringLiteral("echoes stop after %1").arg(after)))
+                << fault(VirtualBus::EchoFault::StopAfter) << after << 0 << 0.0;
+        QTest::newRow("every echo 0xFE") << fault(VirtualBus::EchoFault::FixedEcho) << 0 << 0xFE << 0.0;
+        QTest::newRow("every echo 0xF8") << fault(VirtualBus::EchoFault::FixedEcho) << 0 << 0xF8 << 0.0;
+        QTest::newRow("held low") << fault(VirtualBus::EchoFault::HeldLow) << 0 << 0 << 0.0;
+        QTest::newRow("noise") << fault(VirtualBus::EchoFault::None) << 0 << 0 << 0.3;
+    }
+    void transactionEqualsStepByStep()
+    {
+        QFETCH(int, fault);
+        QFETCH(int, count);
+        QFETCH(int, byte);
+        QFETCH(double, noise);
+        // Read ROM, then reads and writes of both widths, an invalid bit among them.
+        enum Kind { WriteByte, ReadByte, WriteBit, ReadBit };
+        const std::vector<std::pair<Kind, int>> script { { WriteByte, 0x33 }, { ReadByte, 0 }, { ReadByte, 0 },
+            { ReadBit, 0 }, { ReadBit, 0 }, { WriteBit, 2 }, { WriteBit, 1 }, { ReadByte, 0 }, { ReadBit, 0 },
+            { ReadByte, 0 } };
+        struct Outcome
+        {
+            bool presence = false;
+            Bytes bytes;
+            std::vector<int> bits;
+            QStringList log;
+            Bytes sent;
+            std::uint64_t roundTrips = 0;
+        };
+        const auto runScript = [&](bool batched) {
+            Rig rig;
+            rig.bus.addSensor(QStringLiteral("28A2D984000002EA"));
+            Outcome outcome;
+            outcome.presence = rig.link.ResetT();
+            rig.bus.setFault(static_cast<VirtualBus::EchoFault>(fault), count, static_cast<std::uint8_t>(byte));
+            rig.bus.setNoise(noise, 7);
+            rig.bus.clearSentLog();
+            rig.bus.resetCounters();
+            OneWireTransaction transaction;
+            for (const auto &[kind, value] : script) {
+                if (kind == WriteByte && batched)
+                    transaction.writeByte(static_cast<std::uint8_t>(value));
+                else if (kind == WriteByte)
+                    rig.link.SendB(static_cast<std::uint8_t>(value));
+                else if (kind == ReadByte && batched)
+                    transaction.readByte();
+                else if (kind == ReadByte)
+                    outcome.bytes.push_back(rig.link.GetB());
+                else if (kind == WriteBit && batched)
+                    transaction.writeBit(value);
+                else if (kind == WriteBit)
+                    rig.link.SendBit(value);
+                else if (batched)
+                    transaction.readBit();
+                else
+                    outcome.bits.push_back(rig.link.GetBit());
+            }
+            if (batched) {
+                rig.link.run(transaction);
+                outcome.bytes = transaction.bytesRead();
+                outcome.bits = transaction.bitsRead();
+            }
+            outcome.log = rig.log.messages;
+            outcome.sent = rig.bus.sentLog();
+            outcome.roundTrips = rig.bus.counters().roundTrips;
+            return outcome;
+        };
+        const Outcome single = runScript(false);
+        const Outcome batch = runScript(true);
+        QVERIFY(single.presence && batch.presence);
+        QCOMPARE(batch.bytes, single.bytes);
+        QCOMPARE(batch.bits, single.bits);
+        QCOMPARE(batch.log, single.log);
+        QCOMPARE(batch.sent, single.sent);
+        QCOMPARE(single.roundTrips, std::uint64_t(script.size()));
+        QCOMPARE(batch.roundTrips, 1u);
     }
 
     void crc8_data()

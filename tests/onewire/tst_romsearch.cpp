@@ -165,6 +165,21 @@ private slots:
         QCOMPARE(rig.search.FindDS(), QString());
     }
 
+    void onePassCosts66RoundTrips()
+    {
+        Rig rig;
+        rig.bus.addSensor(QStringLiteral("2825EA52050000CE"));
+        rig.bus.addSensor(QStringLiteral("28ECEDC7050000F6"));
+        rig.bus.addSensor(QStringLiteral("108739A80208006F"));
+        rig.search.clearState();
+        rig.bus.resetCounters();
+        QCOMPARE(rig.search.FindDS(), QStringLiteral("108739A80208006F"));
+        // The reset, Search ROM with the first pair, each direction bit with the next pair,
+        // the last direction bit: the bus still sees 8 + 64 x 3 slots.
+        QCOMPARE(rig.bus.counters().roundTrips, 66u);
+        QCOMPARE(rig.bus.busCounters().slotCount, 8u + 64u * 3u);
+    }
+
     void singleDeviceRead()
     {
         Rig rig;
