@@ -12,6 +12,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -74,7 +75,119 @@ void ReadingStore::attachQuery(TADOQuery *query)
         m_queries << query;
 }
 
-void ReadingStore::ConnectDB()
+namespace {
+
+QString engineMessage(sqlite3 *db, int rc)
+{
+    return db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString::fromUtf8(sqlite3_errstr(rc));
+}
+
+// Creates the table and its index in one transaction: a file never holds half of them.
+int createTable(sqlite3 *db, QString &message)
+{
+    char *error = nullptr;
+    const int rc = sqlite3_exec(db,
+                                "begin;"
+                                "create table stats\n(Dat DATETIME, Sn Text(16), t float);"
+                                "create index stats_dat on stats(Dat);"
+                                "commit;",
+                                nullptr, nullptr, &error);
+    if (rc != SQLITE_OK) {
+        message = error ? QString::fromUtf8(error) : engineMessage(db, rc);
+        sqlite3_exec(db, "rollback;", nullptr, nullptr, nullptr);
+    }
+    sqlite3_free(error);
+    return rc;
+}
+
+} // namespace
+
+QString ReadingStore::withPath(const QString &message) const
+{
+    return storePath() + QStringLiteral(": ") + message;
+}
+
+bool ReadingStore::createStore(QString &message)
+{
+    // Built beside the store and renamed into place once it holds its table: a crash or a
+    // full disk never leaves a "Kalvex.st" without it.
+    const QString path = storePath();
+    const QString building = path + QStringLiteral("-new");
+    QFile::remove(building);
+    sqlite3 *db = nullptr;
+    int rc = sqlite3_open_v2(QFile::encodeName(building).constData(), &db,
+                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_EXCLUSIVE, nullptr);
+    if (rc == SQLITE_OK)
+        rc = createTable(db, message);
+    else
+        message = engineMessage(db, rc);
+    sqlite3_close_v2(db);
+    if (rc == SQLITE_OK && !syncPath(building, false)) {
+        rc = SQLITE_IOERR;
+        message = QString::fromLocal8Bit(std::strerror(errno));
+    }
+    if (rc == SQLITE_OK && !renameOver(building, path)) {
+        rc = SQLITE_IOERR;
+        message = QString::fromLocal8Bit(std::strerror(errno));
+    }
+    if (rc != SQLITE_OK) {
+        QFile::remove(building);
+        return false;
+    }
+    syncPath(m_programDir, true);
+    return true;
+}
+
+ReadingStore::Usability ReadingStore::checkStore(QString &message)
+{
+    const QString path = storePath();
+    const QFileInfo info(path);
+    if (!info.isFile()) {
+        message = QStringLiteral("not a file");
+        return Usability::Unusable;
+    }
+    sqlite3 *db = nullptr;
+    int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READWRITE, nullptr);
+    if (rc != SQLITE_OK) {
+        message = engineMessage(db, rc);
+        sqlite3_close_v2(db);
+        // A file we may not open now (no rights, no space for its journal) may be fine later;
+        // either way it is left as it is.
+        return Usability::Unusable;
+    }
+    // Reads the schema and the last page of the table: a file that is not a database, or
+    // one cut short, fails here without a scan of the whole store.
+    sqlite3_stmt *stmt = nullptr;
+    rc = sqlite3_prepare_v2(db, "select max(rowid) from stats", -1, &stmt, nullptr);
+    if (rc == SQLITE_OK) {
+        rc = sqlite3_step(stmt);
+        rc = rc == SQLITE_ROW || rc == SQLITE_DONE ? SQLITE_OK : rc;
+    }
+    const QString prepareMessage = engineMessage(db, rc);
+    sqlite3_finalize(stmt);
+    Usability result = Usability::Ready;
+    if (rc != SQLITE_OK) {
+        // A database without the table (an empty file is one, left by a crash of an older
+        // version) gets it; anything else is not ours to touch.
+        bool missingTable = false;
+        sqlite3_stmt *schema = nullptr;
+        if (sqlite3_prepare_v2(db, "select count(*) from sqlite_master where name = 'stats'", -1, &schema, nullptr)
+                == SQLITE_OK
+            && sqlite3_step(schema) == SQLITE_ROW)
+            missingTable = sqlite3_column_int(schema, 0) == 0;
+        sqlite3_finalize(schema);
+        if (missingTable) {
+            result = createTable(db, message) == SQLITE_OK ? Usability::Ready : Usability::CannotCreate;
+        } else {
+            message = prepareMessage;
+            result = Usability::Unusable;
+        }
+    }
+    sqlite3_close_v2(db);
+    return result;
+}
+
+bool ReadingStore::ConnectDB()
 {
     const QString path = storePath();
     if (!fileExists(path) && fileExists(tempPath()) && holdsReadings(tempPath())) {
@@ -85,50 +198,56 @@ void ReadingStore::ConnectDB()
             m_log.AddLog(QStringLiteral("База данных восстановлена из файла ") + tempFileName() + QLatin1Char('.'));
         }
     }
-    if (!fileExists(path)) {
-        sqlite3 *db = nullptr;
-        const int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &db,
-                                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_EXCLUSIVE,
-                                       nullptr);
-        if (rc != SQLITE_OK) {
-            const QString message = db ? QString::fromUtf8(sqlite3_errmsg(db))
-                                       : QString::fromUtf8(sqlite3_errstr(rc));
-            sqlite3_close_v2(db);
-            throw KalvexError(message);
+    QString message;
+    Usability state = Usability::Ready;
+    if (!QFileInfo(path).exists() && !QFileInfo(path).isSymLink())
+        state = createStore(message) ? Usability::Ready : Usability::CannotCreate;
+    else
+        state = checkStore(message);
+    m_nextRetryTick = m_clock.tickCount() + (state == Usability::Unusable ? UnusableRetryMs : 0);
+    m_state = state;
+    if (state != Usability::Ready) {
+        ADOQuery1.Close();
+        ADOQuery1.setConnectionString(QString());
+        m_failure = withPath(message);
+        if (m_failure != m_loggedFailure) {
+            m_loggedFailure = m_failure;
+            m_log.AddLog(m_failure);
         }
-        // One transaction for the table and its index: the file never holds half of them.
-        char *error = nullptr;
-        const int created = sqlite3_exec(db,
-                                         "begin;"
-                                         "create table stats\n(Dat DATETIME, Sn Text(16), t float);"
-                                         "create index stats_dat on stats(Dat);"
-                                         "commit;",
-                                         nullptr, nullptr, &error);
-        if (created != SQLITE_OK) {
-            const QString message = error ? QString::fromUtf8(error) : QString::fromUtf8(sqlite3_errmsg(db));
-            sqlite3_free(error);
-            sqlite3_close_v2(db);
-            QFile::remove(path);
-            throw KalvexError(message);
-        }
-        sqlite3_close_v2(db);
+        return false;
+    }
+    m_failure.clear();
+    m_loggedFailure.clear();
+    if (ADOQuery1.ConnectionString() != path) {
         ADOQuery1.Close();
         ADOQuery1.setConnectionString(path);
     }
-    if (ADOQuery1.ConnectionString().isEmpty())
-        ADOQuery1.setConnectionString(path);
+    return true;
 }
 
 void ReadingStore::AddToStats(const QString &Sn, double t)
 {
-    ADOQuery1.Close();
-    ADOQuery1.SQL.Clear();
-    ADOQuery1.SQL.Add(QStringLiteral("insert into stats(Dat, Sn, t) values (:Dat, :Sn, :tt);"));
-    ADOQuery1.setDateTime(QStringLiteral("Dat"), datetime::fromQDateTime(m_clock.now()));
-    ADOQuery1.setText(QStringLiteral("Sn"), Sn.left(16));
-    ADOQuery1.setFloat(QStringLiteral("tt"), t);
-    ADOQuery1.ExecSQL();
-    ADOQuery1.Close();
+    if (m_state != Usability::Ready) {
+        // An unusable file is looked at again every few minutes; a store that could not be
+        // created (a full disk) on every reading, so it appears as soon as there is room.
+        if (static_cast<qint32>(m_clock.tickCount() - m_nextRetryTick) < 0)
+            return;
+        if (!ConnectDB())
+            throw KalvexError(m_failure);
+    }
+    try {
+        ADOQuery1.Close();
+        ADOQuery1.SQL.Clear();
+        ADOQuery1.SQL.Add(QStringLiteral("insert into stats(Dat, Sn, t) values (:Dat, :Sn, :tt);"));
+        ADOQuery1.setDateTime(QStringLiteral("Dat"), datetime::fromQDateTime(m_clock.now()));
+        ADOQuery1.setText(QStringLiteral("Sn"), Sn.left(16));
+        ADOQuery1.setFloat(QStringLiteral("tt"), t);
+        ADOQuery1.ExecSQL();
+        ADOQuery1.Close();
+    } catch (const KalvexError &e) {
+        ADOQuery1.Close();
+        throw KalvexError(withPath(e.message()));
+    }
 }
 
 bool ReadingStore::compactInto()

@@ -29,11 +29,19 @@ public:
     QString tempPath() const { return m_programDir + tempFileName(); }
 
     // Opens or creates the store: a missing "Kalvex.st" next to a "Kalvex.tmp" is recovered
-    // from it (logged); with neither, a new file with the table and its index is created. An
-    // existing file is used unchanged. Sets ADOQuery1's connection string when it is empty.
-    void ConnectDB();
+    // from it (logged); with neither, a new file with the table and its index is built beside
+    // it and renamed into place. A database without the table gets it. A file that is not a
+    // usable database is never modified: the engine's reason is logged with the path (once
+    // per distinct reason), ADOQuery1 is left without a connection, and false comes back.
+    bool ConnectDB();
+    // True while the store is open for readings.
+    bool ready() const { return m_state == Usability::Ready; }
+    // The last failure to open or create the store, with its path; empty when ready.
+    QString failure() const { return m_failure; }
     // Inserts one row: the clock's now, the first 16 characters of `Sn`, `t` as given. One
-    // statement, committed when it runs.
+    // statement, committed when it runs. Without a store it first tries to open or create it
+    // again (an unusable file every few minutes, an uncreated store every time) and drops the
+    // reading meanwhile; a failure throws KalvexError naming the file.
     void AddToStats(const QString &Sn, double t);
     // Compacts the store into "Kalvex.tmp" and renames that over "Kalvex.st" in one step, with
     // every connection released meanwhile. Any failure leaves "Kalvex.st" as it was (and no
@@ -47,11 +55,23 @@ public:
 
     TADOQuery ADOQuery1;
 
+    // How long an unusable file is left alone before it is looked at again.
+    static constexpr quint32 UnusableRetryMs = 3 * 60 * 1000;
+
 private:
+    enum class Usability { Ready, CannotCreate, Unusable };
+
     bool compactInto();
+    bool createStore(QString &message);
+    Usability checkStore(QString &message);
+    QString withPath(const QString &message) const;
 
     QString m_programDir;
     const Clock &m_clock;
     Log &m_log;
     QList<QPointer<TADOQuery>> m_queries;
+    Usability m_state = Usability::CannotCreate;
+    quint32 m_nextRetryTick = 0;
+    QString m_failure;
+    QString m_loggedFailure;
 };

@@ -45,16 +45,19 @@ speed_t speedOf(int baud)
 
 QString resolvePortName(const QString &name, const QString &programDir)
 {
+    if (!name.startsWith(QLatin1String("COM")))
+        return name;
     static const QRegularExpression comName(QStringLiteral("^COM([0-9]{1,3})$"));
     const QRegularExpressionMatch match = comName.match(name);
-    if (!match.hasMatch())
-        return name;
+    const int number = match.hasMatch() ? match.captured(1).toInt() : 0;
+    // Only COM1 to COM999 name a port: "COM-1" or "COM1000" must not open a file of that name
+    // in whatever directory the program was started from.
+    if (number < 1 || number > 999)
+        return QString();
     const QString local = programDir + name;
     // A dangling symlink still names the port the user meant: opening it reports the reason.
     const QFileInfo info(local);
-    const int number = match.captured(1).toInt();
-    // COM0 has no system device; it can only be a link of the user's.
-    if (info.exists() || info.isSymLink() || number == 0)
+    if (info.exists() || info.isSymLink())
         return local;
     return QStringLiteral("/dev/ttyS%1").arg(number - 1);
 }
@@ -100,6 +103,10 @@ bool PosixSerialPort::OpenCOM(const QString &name)
     CloseCOM();
     m_lastError.clear();
     m_path = resolvePortName(name, m_programDir);
+    if (m_path.isEmpty()) {
+        m_lastError = QStringLiteral("номер порта должен быть от 1 до 999: ") + name;
+        return false;
+    }
     const QByteArray path = QFile::encodeName(m_path);
     // Non-blocking so that a port waiting for carrier cannot hang the open; reads and
     // writes wait through poll with their time-outs.

@@ -4,8 +4,8 @@
 
 #include <termios.h>
 
-// "COMn": the file or symlink COMn in the program directory when it exists, else
-// /dev/ttyS(n-1). Any other name is taken as a path.
+// "COMn" for n in 1..999: the file or link COMn in programDir, else /dev/ttyS(n-1); any other
+// "COM..." name resolves to nothing (empty); other names are paths as they stand.
 QString resolvePortName(const QString &name, const QString &programDir);
 
 // A real serial line through termios. Exclusive: TIOCEXCL plus flock(LOCK_EX|LOCK_NB) on the

@@ -4,6 +4,8 @@
 #include "onewire/OneWireLink.h"
 #include "onewire/OneWireTransaction.h"
 
+#include <algorithm>
+
 namespace {
 constexpr std::uint8_t MatchRom = 0x55;
 constexpr std::uint8_t ConvertT = 0x44;
@@ -96,6 +98,10 @@ double TemperatureReader::GetTempSn(const QString &sn)
             m_link.UpdateCRC(scratchpad[i]);
     }
     if (scratchpad[8] != m_link.Crc8)
+        return NoReading;
+    // Nine zero bytes carry a valid CRC but come from a line held low, never from a sensor
+    // (their reserved bytes are 0xFF and 0x10).
+    if (std::all_of(scratchpad.begin(), scratchpad.end(), [](std::uint8_t b) { return b == 0; }))
         return NoReading;
     return decode(scratchpad, sn.startsWith(QLatin1String("28")));
 }

@@ -64,7 +64,11 @@ private slots:
         QTest::newRow("COM1 system") << "COM1" << false << "/dev/ttyS0";
         QTest::newRow("COM12 system") << "COM12" << false << "/dev/ttyS11";
         QTest::newRow("COM3 local link") << "COM3" << true << "@COM3";
-        QTest::newRow("COM0 is never ttyS") << "COM0" << false << "@COM0";
+        QTest::newRow("COM999 system") << "COM999" << false << "/dev/ttyS998";
+        // Outside 1..999 nothing is opened, not even a file of that name.
+        QTest::newRow("COM0") << "COM0" << true << "";
+        QTest::newRow("COM-1") << "COM-1" << true << "";
+        QTest::newRow("COM1000") << "COM1000" << true << "";
         QTest::newRow("path as is") << "/dev/ttyUSB0" << false << "/dev/ttyUSB0";
     }
     void resolveNames()

@@ -150,7 +150,8 @@ private slots:
         QTest::addColumn<double>("expected");
         QTest::newRow("wrong CRC") << QStringLiteral("28A2D984000002EA") << 0 << -999.0;
         QTest::newRow("absent") << QStringLiteral("28A2D984000002EA") << 1 << -999.0;
-        QTest::newRow("held low family 28") << QStringLiteral("28A2D984000002EA") << 2 << 0.0;
+        // Nine zero bytes pass the CRC but are no reading.
+        QTest::newRow("held low family 28") << QStringLiteral("28A2D984000002EA") << 2 << -999.0;
         QTest::newRow("held low family 10") << QStringLiteral("108739A80208006F") << 2 << -999.0;
         QTest::newRow("no echo") << QStringLiteral("28A2D984000002EA") << 3 << -999.0;
     }

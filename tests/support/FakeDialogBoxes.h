@@ -17,6 +17,7 @@ public:
         return confirmAnswers.isEmpty() ? false : confirmAnswers.dequeue();
     }
     void error(const QString &text) override { errors << text; }
+    void notify(const QString &text) override { notices << text; }
     QString openFile(const QString &title, const QString &, const QString &) override
     {
         fileTitles << title;
@@ -26,6 +27,7 @@ public:
     QStringList messages;
     QStringList questions;
     QStringList errors;
+    QStringList notices;
     QStringList fileTitles;
     QQueue<bool> confirmAnswers;
     QQueue<QString> fileAnswers;

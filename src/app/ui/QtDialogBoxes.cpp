@@ -52,6 +52,20 @@ void QtDialogBoxes::error(const QString &text)
     show(QMessageBox::Critical, text);
 }
 
+void QtDialogBoxes::notify(const QString &text)
+{
+    if (m_closing) {
+        qWarning("Kalvex: %s", qUtf8Printable(text));
+        return;
+    }
+    auto *box = new QMessageBox(QMessageBox::Critical, apptitle::title(), text, QMessageBox::NoButton,
+                                QApplication::activeWindow());
+    box->addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::NonModal);
+    box->show();
+}
+
 QString QtDialogBoxes::openFile(const QString &title, const QString &directory, const QString &filter)
 {
     if (m_closing)

@@ -11,6 +11,8 @@ public:
     // Buttons "Да" and "Нет"; closing the box counts as "Нет".
     bool confirm(const QString &text) override;
     void error(const QString &text) override;
+    // A window-modal-free error box that closes itself with its OK.
+    void notify(const QString &text) override;
     // filter in Qt's form, for example "*.jpg, *.bmp (*.jpg *.bmp)".
     QString openFile(const QString &title, const QString &directory, const QString &filter) override;
 

@@ -464,7 +464,8 @@ void TForm1::StartHTTP(bool reportOff)
     Q_UNUSED(reportOff);
 }
 
-// Opens or creates Kalvex.st; an engine error ends the caller's handler.
+// Opens or creates Kalvex.st. A store that cannot be used is logged by the store, which
+// tries again with later readings; the program runs on without it.
 void TForm1::ConnectDB()
 {
     if (!m_store)
@@ -472,10 +473,13 @@ void TForm1::ConnectDB()
     m_store->ConnectDB();
 }
 
-// Fills the day's hourly values from the store and sets LastHour.
+// Fills the day's hourly values from the store and sets LastHour (without a store: none).
 void TForm1::Load24Hour()
 {
-    m_hours->Load24Hour(m_store->ADOQuery1, m_slots->DSItems, LastHour);
+    if (m_store && m_store->ready())
+        m_hours->Load24Hour(m_store->ADOQuery1, m_slots->DSItems, LastHour);
+    else
+        LastHour = m_clock.now().time().hour();
 }
 
 // Shows the temperature on the sensor's tray icon (tray indicators).

@@ -70,8 +70,6 @@ void MonitorCycle::Nabl()
 {
     if (!m_parts.observationOn())
         return;
-    if (m_depth == 0)
-        m_shownErrors.clear();
     ++m_depth;
     if (m_depth == 1)
         m_parts.chart.holdReplots(true);
@@ -119,21 +117,26 @@ void MonitorCycle::Nabl()
     const qint64 x = ++m_state.PointCounter;
 
     // The count is read again on every step: a wait may have added sensorSlots.
+    bool failed = false;
     for (std::size_t i = 0; i < m_parts.sensorSlots.DSItems.size(); ++i) {
         if (closing())
             return;
         try {
             readSlot(static_cast<int>(i), x, label, nowValue, hour);
         } catch (const std::exception &e) {
-            report(errorText(e));
+            failed = true;
+            report(ErrorKind::Cycle, errorText(e));
         }
     }
     try {
         if (m_parts.autoBounds())
             applyAutoBounds();
     } catch (const std::exception &e) {
-        report(errorText(e));
+        failed = true;
+        report(ErrorKind::Cycle, errorText(e));
     }
+    if (!failed)
+        m_shown[static_cast<int>(ErrorKind::Cycle)].clear();
 }
 
 bool MonitorCycle::closing() const
@@ -201,10 +204,11 @@ void MonitorCycle::acceptReading(int index, double t, qint64 x, const QString &l
 
     // A store that fails must not silence the grid, the hourly table or the alarms.
     try {
-        storeReading(sn, RoundDecimals(t, 10));
+        if (storeReading(sn, RoundDecimals(t, 10)))
+            m_shown[static_cast<int>(ErrorKind::Store)].clear();
     } catch (const std::exception &e) {
-        report(errorText(e));
-        // The error box ran the event loop.
+        report(ErrorKind::Store, errorText(e));
+        // Showing the box may have run the event loop.
         if (!stillSame(index, identity))
             return;
     }
@@ -244,10 +248,13 @@ void MonitorCycle::switchedOff(int index, qint64 x, const QString &label)
     AddToSns(m_parts.Sns, sensorSlots.name(index), item.SN, sns::Off, QString::number(index));
 }
 
-void MonitorCycle::storeReading(const QString &sn, double value)
+bool MonitorCycle::storeReading(const QString &sn, double value)
 {
-    if (ReadingStore *store = m_parts.store ? m_parts.store() : nullptr)
-        store->AddToStats(sn, value);
+    ReadingStore *store = m_parts.store ? m_parts.store() : nullptr;
+    if (!store)
+        return false;
+    store->AddToStats(sn, value);
+    return store->ready();
 }
 
 void MonitorCycle::applyAutoBounds()
@@ -258,13 +265,15 @@ void MonitorCycle::applyAutoBounds()
     m_parts.chart.setLeftAxis(range.minimum, range.maximum);
 }
 
-void MonitorCycle::report(const QString &message)
+void MonitorCycle::report(ErrorKind kind, const QString &message)
 {
-    m_parts.log.AddLog(message);
-    // One box per text and cycle: a store that has gone away would otherwise ask once per
-    // sensor; the log keeps every occurrence.
-    if (m_shownErrors.contains(message))
+    // Once per distinct error until an operation of its kind succeeds again: a store that is
+    // full or read-only would otherwise log and box once per sensor and cycle. The box does
+    // not wait for its click, so polling keeps its rhythm while it is open.
+    QStringList &shown = m_shown[static_cast<int>(kind)];
+    if (shown.contains(message))
         return;
-    m_shownErrors << message;
-    m_parts.boxes.error(message);
+    shown << message;
+    m_parts.log.AddLog(message);
+    m_parts.boxes.notify(message);
 }

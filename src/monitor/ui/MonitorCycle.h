@@ -103,15 +103,18 @@ private:
                        const SlotIdentity &identity);
     void rejectReading(int index, double t, qint64 x, const QString &label);
     void switchedOff(int index, qint64 x, const QString &label);
-    void storeReading(const QString &sn, double value);
+    // True when the reading went into the store.
+    bool storeReading(const QString &sn, double value);
     void applyAutoBounds();
     // Logs the error and shows it (once per text and cycle).
-    void report(const QString &message);
+    enum class ErrorKind { Store, Cycle };
+    void report(ErrorKind kind, const QString &message);
 
     Parts m_parts;
     ChartState m_state;
     // The day of the last cycle, or of start-up (when the hourly values were loaded).
     QDate m_lastCycleDate;
     int m_depth = 0;
-    QStringList m_shownErrors;
+    // Errors shown since their kind last succeeded, by ErrorKind.
+    QStringList m_shown[2];
 };
