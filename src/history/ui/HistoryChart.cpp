@@ -97,8 +97,14 @@ HistoryChart::HistoryChart(QWidget *parent)
     auto *legendRect = new QCPLayoutGrid;
     m_plot->plotLayout()->addElement(0, 1, legendRect);
     legendRect->addElement(0, 0, m_plot->legend);
+    // Below the legend an empty cell takes the rest of the height, so the legend stays compact.
+    legendRect->addElement(1, 0, new QCPLayoutElement(m_plot));
+    legendRect->setRowStretchFactor(0, 0.001);
+    legendRect->setRowSpacing(0);
     legendRect->setMargins(QMargins(2, 4, 4, 4));
     m_plot->plotLayout()->setColumnStretchFactor(1, 0.001);
+    m_plot->legend->setRowSpacing(0);
+    m_plot->legend->setIconSize(24, 8);
     m_plot->legend->setVisible(false);
     m_plot->legend->setBrush(Qt::white);
 
@@ -109,6 +115,12 @@ HistoryChart::HistoryChart(QWidget *parent)
     connect(m_plot, &QCustomPlot::mouseMove, this, &HistoryChart::mouseMove);
     connect(m_plot, &QCustomPlot::mouseRelease, this, &HistoryChart::mouseRelease);
     connect(m_plot, &QCustomPlot::beforeReplot, this, &HistoryChart::fitTickCount);
+    // The axis rectangle gets its width in the replot's layout: the labels are counted again
+    // for it when it changed (the legend came or went, the window was resized).
+    connect(m_plot, &QCustomPlot::afterReplot, this, [this] {
+        if (m_plot->axisRect()->width() != m_tickWidth)
+            m_plot->replot(QCustomPlot::rpQueuedReplot);
+    });
 }
 
 HistoryChart::~HistoryChart() = default;
@@ -279,8 +291,8 @@ void HistoryChart::fitTickCount()
     const auto first = m_labels.lowerBound(static_cast<qint64>(std::ceil(m_plot->xAxis->range().lower)));
     if (first != m_labels.end())
         widest = metrics.horizontalAdvance(first.value());
-    const int width = m_plot->axisRect()->width();
-    m_ticker->setTickCount(std::max(1, width / std::max(widest + 16, 16)));
+    m_tickWidth = m_plot->axisRect()->width();
+    m_ticker->setTickCount(std::max(1, m_tickWidth / std::max(widest + 16, 16)));
 }
 
 int HistoryChart::lineCount() const
@@ -321,4 +333,9 @@ double HistoryChart::valueAt(int line, int index) const
 QString HistoryChart::labelAt(qint64 x) const
 {
     return m_labels.value(x);
+}
+
+QWidget *HistoryChart::plotArea() const
+{
+    return m_plot;
 }

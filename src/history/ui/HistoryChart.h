@@ -60,6 +60,8 @@ public:
     QString labelAt(qint64 x) const;
 
     QCustomPlot *plot() const { return m_plot; }
+    // The plot as a widget (mouse events go there), for code that does not include QCustomPlot.
+    QWidget *plotArea() const;
 
 private:
     void mousePress(QMouseEvent *event);
@@ -74,6 +76,8 @@ private:
     QSharedPointer<PointLabelTicker> m_ticker;
     QMap<qint64, QString> m_labels;
     QRubberBand *m_band = nullptr;
+    // The axis rectangle's width the tick count was made for.
+    int m_tickWidth = -1;
 
     enum class Drag { None, Zoom, Pan };
     Drag m_drag = Drag::None;

@@ -84,18 +84,26 @@ HistorySnsView::HistorySnsView(StringGrid &grid, QWidget *parent)
     setModel(m_model);
     setItemDelegate(new TickDelegate(m_tick, this));
     horizontalHeader()->hide();
+    horizontalHeader()->setMinimumSectionSize(1);
     verticalHeader()->hide();
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     verticalHeader()->setDefaultSectionSize(16);
     verticalHeader()->setMinimumSectionSize(16);
-    setColumnWidth(0, 17);
-    setColumnWidth(1, 70);
-    setColumnWidth(2, 102);
+    applyColumnWidths();
+    // A reset (the list grew) gives the columns the header's default width again.
+    connect(m_model, &QAbstractItemModel::modelReset, this, &HistorySnsView::applyColumnWidths);
     setShowGrid(true);
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setWordWrap(false);
+}
+
+void HistorySnsView::applyColumnWidths()
+{
+    setColumnWidth(0, 17);
+    setColumnWidth(1, 70);
+    setColumnWidth(2, 102);
 }
 
 void HistorySnsView::setTickPicture(const QPixmap &picture)

@@ -29,6 +29,8 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent *event) override;
 
 private:
+    void applyColumnWidths();
+
     QAbstractTableModel *m_model;
     QPixmap m_tick;
 };

@@ -22,6 +22,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
 
 QToolButton *flatButton(QWidget *parent, const char *name, int left, const QString &hint, historyglyphs::Button glyph)
@@ -37,13 +39,14 @@ QToolButton *flatButton(QWidget *parent, const char *name, int left, const QStri
     return button;
 }
 
+// 85 x 19 as designed, wider when the style needs more room for a whole date.
 QDateEdit *datePicker(QWidget *parent, const char *name, int left)
 {
     auto *picker = new QDateEdit(parent);
     picker->setObjectName(QString::fromLatin1(name));
-    picker->setGeometry(left, 12, 85, 19);
     picker->setCalendarPopup(true);
     picker->setDisplayFormat(Formats::current().shortDate);
+    picker->setGeometry(left, 11, std::max(85, picker->sizeHint().width()), 21);
     return picker;
 }
 
@@ -131,12 +134,14 @@ void TFormStats::setupUi()
     Panel1 = new QWidget(this);
     Panel1->setObjectName(QStringLiteral("Panel1"));
     Panel1->setFixedHeight(40);
+    // Left to right with the designed gaps, so that a wider date picker moves the rest along.
     Label1 = new QLabel(QStringLiteral("с:"), Panel1);
-    Label1->move(10, 16);
+    Label1->move(10, 15);
     DateFrom = datePicker(Panel1, "DateFrom", 23);
     Label2 = new QLabel(QStringLiteral("по:"), Panel1);
-    Label2->move(110, 16);
-    DateTo = datePicker(Panel1, "DateTo", 127);
+    Label2->move(DateFrom->geometry().right() + 3, 15);
+    DateTo = datePicker(Panel1, "DateTo", Label2->x() + 17);
+    const int detalLeft = DateTo->geometry().right() + 5;
     Detal = new QComboBox(Panel1);
     Detal->setObjectName(QStringLiteral("Detal"));
     Detal->setEditable(true);
@@ -144,10 +149,13 @@ void TFormStats::setupUi()
     Detal->addItems(history::levelItems());
     Detal->setCurrentText(QStringLiteral("Час"));
     Detal->setToolTip(QStringLiteral("Детализация"));
-    Detal->setGeometry(216, 11, 113, 21);
-    SpeedButton4 = flatButton(Panel1, "SpeedButton4", 338, QStringLiteral("Обновить"), historyglyphs::Button::Refresh);
-    SpeedButton2 = flatButton(Panel1, "SpeedButton2", 378, QStringLiteral("Справка"), historyglyphs::Button::Help);
-    SpeedButton3 = flatButton(Panel1, "SpeedButton3", 418, QStringLiteral("Удалить историю"),
+    Detal->setGeometry(detalLeft, 11, 113, 21);
+    const int buttons = Detal->geometry().right() + 10;
+    SpeedButton4 = flatButton(Panel1, "SpeedButton4", buttons, QStringLiteral("Обновить"),
+                              historyglyphs::Button::Refresh);
+    SpeedButton2 = flatButton(Panel1, "SpeedButton2", buttons + 40, QStringLiteral("Справка"),
+                              historyglyphs::Button::Help);
+    SpeedButton3 = flatButton(Panel1, "SpeedButton3", buttons + 80, QStringLiteral("Удалить историю"),
                               historyglyphs::Button::Delete);
     Image1 = new QLabel(Panel1);
     Image1->setObjectName(QStringLiteral("Image1"));
