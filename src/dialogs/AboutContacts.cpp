@@ -22,10 +22,10 @@ QList<Contact> contacts(const QString &versionText)
 {
     return {
         {QStringLiteral("Автор:"), QStringLiteral("команда Kalvex"), QString()},
-        {QStringLiteral("E-mail:"), mailAddress, mailLink(versionText)},
+        {QStringLiteral("Почта:"), mailAddress, mailLink(versionText)},
         {QStringLiteral("Сайт:"), QStringLiteral("example.org/kalvex"), siteLink()},
-        {QStringLiteral("Лицензия:"), QStringLiteral("GNU GPL 3"), QString()},
-        {QStringLiteral("Датчики:"), QStringLiteral("DS18B20, DS18S20"), QString()},
+        {QStringLiteral("Права:"), QStringLiteral("GNU GPL 3"), QString()},
+        {QStringLiteral("Год:"), QStringLiteral("2026"), QString()},
     };
 }
 

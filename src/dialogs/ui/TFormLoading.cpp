@@ -1,5 +1,6 @@
 #include "dialogs/ui/TFormLoading.h"
 
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
@@ -20,6 +21,10 @@ TFormLoading::TFormLoading(QWidget *parent)
     QFont font(QStringLiteral("Tahoma"));
     font.setPixelSize(16);
     font.setBold(true);
+    // Where Tahoma is missing its stand-in is wider: smaller, so that the word stays whole.
+    const int room = GroupBox1->width() - 12 - 2;
+    while (font.pixelSize() > 10 && QFontMetrics(font).horizontalAdvance(Label1->text()) > room)
+        font.setPixelSize(font.pixelSize() - 1);
     Label1->setFont(font);
     Label1->move(12, 12);
     Label1->adjustSize();

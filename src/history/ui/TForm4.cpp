@@ -74,7 +74,11 @@ TForm4::TForm4(QWidget *parent)
         picture(Panel1, historyglyphs::mouse(line.button), 17, line.top);
         text(Panel1, QStringLiteral("+"), 48, line.top + 10);
         picture(Panel1, historyglyphs::gesture(line.gesture), 61, line.top);
-        text(Panel1, QString::fromUtf16(line.caption), 89, line.top + 10);
+        // Two lines where the font is wider than the one the box was laid out for.
+        QLabel *caption = text(Panel1, QString::fromUtf16(line.caption), 89, line.top + 10);
+        caption->setWordWrap(true);
+        caption->setFixedWidth(Panel1->width() - 89 - 4);
+        caption->adjustSize();
     }
 
     BOk = new QToolButton(this);
