@@ -72,9 +72,10 @@ private:
     QRectF dataBounds() const;
     void fitTickCount();
 
+    // Before the ticker, which reads them.
+    QMap<qint64, QString> m_labels;
     QCustomPlot *m_plot;
     QSharedPointer<PointLabelTicker> m_ticker;
-    QMap<qint64, QString> m_labels;
     QRubberBand *m_band = nullptr;
     // The axis rectangle's width the tick count was made for.
     int m_tickWidth = -1;
