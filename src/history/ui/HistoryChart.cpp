@@ -59,6 +59,7 @@ const std::array<QColor, 12> lineColors{
 // A line this short gets point markers, or a line of one point would not show at all.
 constexpr int markedPoints = 60;
 constexpr int minimumDrag = 4;
+constexpr double viewMargin = 0.02;
 constexpr int animationIntervalMs = 20;
 
 QRectF rectOf(const QCPRange &x, const QCPRange &y)
@@ -179,7 +180,10 @@ QRectF HistoryChart::dataBounds() const
         x = QCPRange(x.lower - 1, x.upper + 1);
     if (y.size() <= 0)
         y = QCPRange(y.lower - 1, y.upper + 1);
-    return rectOf(x, y);
+    // A little room around, so the first and last points and the extremes show whole.
+    const double dx = x.size() * viewMargin;
+    const double dy = y.size() * viewMargin;
+    return rectOf(QCPRange(x.lower - dx, x.upper + dx), QCPRange(y.lower - dy, y.upper + dy));
 }
 
 void HistoryChart::fullView()
