@@ -10,6 +10,10 @@
 #include "history/HourTable.h"
 #include "history/ReadingStore.h"
 #include "history/ui/SHourDelegate.h"
+#include "history/ui/TForm4.h"
+#include "history/ui/TFormStats.h"
+#include "dialogs/ui/TFormAbout.h"
+#include "dialogs/ui/TFormLoading.h"
 #include "monitor/AlarmActions.h"
 #include "monitor/DesktopAppLauncher.h"
 #include "monitor/QtSoundPlayer.h"
@@ -58,12 +62,18 @@ TForm1::TForm1(TForm1Context context, QWidget *parent)
     connectCommands();
     markCommandsToCome();
     FormCreate();
+    createWindows();
     Timer2->start();
 }
 
 TForm1::~TForm1()
 {
     FormDestroy();
+    // The windows that reach the store and the slots go before them.
+    delete FormStats;
+    delete FormAbout;
+    delete FormLoading;
+    delete Form4;
     // The grids are members and die before the child widgets: the views and the slots that
     // show them go first.
     delete m_slots;
@@ -183,9 +193,9 @@ void TForm1::connectCommands()
 // each line goes when its handler is filled.
 void TForm1::markCommandsToCome()
 {
-    for (QAction *action : {N2, N4, N13, N7, N9, HTTP_Active})
+    for (QAction *action : {N2, N4, N13, HTTP_Active})
         action->setEnabled(false);
-    for (QToolButton *button : {BSetting, BAdd, BAbout, BHistory, bHTTP})
+    for (QToolButton *button : {BSetting, BAdd, bHTTP})
         button->setEnabled(false);
 }
 
@@ -557,11 +567,35 @@ void TForm1::N5Click()
     });
 }
 
-// Shows the about box modally (about window).
-void TForm1::N7Click() {}
+void TForm1::createWindows()
+{
+    FormStats = new TFormStats(TFormStatsContext{
+                                   .boxes = m_boxes,
+                                   .clock = m_clock,
+                                   .store = [this] { return m_store.get(); },
+                                   .NameBySerial = [this](const QString &SN) { return m_slots->NameBySerial(SN); },
+                               },
+                               this);
+    FormAbout = new TFormAbout(apptitle::versionText(), this);
+    FormLoading = new TFormLoading(this);
+    Form4 = new TForm4(this);
+    FormStats->setLoadingWindow(FormLoading, FormLoading->ProgressBar1);
+    FormStats->setHelpWindow(Form4);
+}
 
-// Shows the history window, not modally (history window).
-void TForm1::N9Click() {}
+// The about box, modally.
+void TForm1::N7Click()
+{
+    FormAbout->exec();
+}
+
+// The history window, not modally; showing it brings in the serials stored since.
+void TForm1::N9Click()
+{
+    FormStats->show();
+    FormStats->raise();
+    FormStats->activateWindow();
+}
 
 // Web server switch from the menu (web server).
 void TForm1::HTTP_ActiveClick() {}

@@ -28,6 +28,10 @@ class SerialPort;
 class SoundPlayer;
 class TemperatureReader;
 class StringGridView;
+class TForm4;
+class TFormAbout;
+class TFormLoading;
+class TFormStats;
 
 // What the main window gets from the program entry (or from a test).
 struct TForm1Context
@@ -139,6 +143,12 @@ public:
     // Hour of day seen by the previous monitoring cycle (set by Load24Hour at start-up).
     int LastHour = 0;
 
+    // The windows created once after the main window, only shown and hidden afterwards.
+    TFormStats *FormStats = nullptr;
+    TFormAbout *FormAbout = nullptr;
+    TFormLoading *FormLoading = nullptr;
+    TForm4 *Form4 = nullptr;
+
 signals:
     // The window was closed: the program is to end.
     void closed();
@@ -154,6 +164,8 @@ private:
     void markCommandsToCome();
     void FormCreate();
     void FormDestroy();
+    // The history window, the about box, the loading window and the chart help, in that order.
+    void createWindows();
     void Timer1Timer();
     void Timer2Timer();
     void Button1Click();

@@ -1,0 +1,345 @@
+#include "history/ui/HistoryChart.h"
+
+#include <qcustomplot.h>
+
+#include <QRubberBand>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+
+// Ticks only where points are, each with its point's label; as many as fit side by side.
+class PointLabelTicker : public QCPAxisTicker
+{
+public:
+    explicit PointLabelTicker(const QMap<qint64, QString> &labels)
+        : m_labels(labels)
+    {
+    }
+
+protected:
+    int getSubTickCount(double) override { return 0; }
+
+    QVector<double> createTickVector(double, const QCPRange &range) override
+    {
+        QVector<double> ticks;
+        auto first = m_labels.lowerBound(static_cast<qint64>(std::ceil(range.lower)));
+        const auto last = m_labels.upperBound(static_cast<qint64>(std::floor(range.upper)));
+        const std::ptrdiff_t count = std::distance(first, last);
+        if (count <= 0)
+            return ticks;
+        const std::ptrdiff_t wanted = std::max(tickCount(), 1);
+        const std::ptrdiff_t stride = std::max<std::ptrdiff_t>(1, (count + wanted - 1) / wanted);
+        for (std::ptrdiff_t i = 0; first != last; ++first, ++i) {
+            if (i % stride == 0)
+                ticks << static_cast<double>(first.key());
+        }
+        return ticks;
+    }
+
+    QString getTickLabel(double tick, const QLocale &, QChar, int) override
+    {
+        return m_labels.value(static_cast<qint64>(std::llround(tick)));
+    }
+
+private:
+    const QMap<qint64, QString> &m_labels;
+};
+
+namespace {
+
+// Distinct on the white back wall, in the order lines are created.
+const std::array<QColor, 12> lineColors{
+    QColor(220, 20, 20),  QColor(0, 140, 0),   QColor(20, 40, 220),  QColor(230, 130, 0),
+    QColor(200, 0, 200),  QColor(0, 150, 150), QColor(0, 0, 128),    QColor(128, 0, 0),
+    QColor(128, 128, 0),  QColor(128, 0, 128), QColor(110, 110, 110), QColor(0, 0, 0),
+};
+
+// A line this short gets point markers, or a line of one point would not show at all.
+constexpr int markedPoints = 60;
+constexpr int minimumDrag = 4;
+constexpr double viewMargin = 0.02;
+constexpr int animationIntervalMs = 20;
+
+QRectF rectOf(const QCPRange &x, const QCPRange &y)
+{
+    return QRectF(x.lower, y.lower, x.size(), y.size());
+}
+
+} // namespace
+
+HistoryChart::HistoryChart(QWidget *parent)
+    : QWidget(parent)
+    , m_plot(new QCustomPlot(this))
+    , m_ticker(new PointLabelTicker(m_labels))
+{
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_plot);
+
+    m_plot->setInteractions(QCP::Interactions());
+    QLinearGradient gradient(0, 0, 0, 1);
+    gradient.setCoordinateMode(QGradient::ObjectMode);
+    gradient.setColorAt(0, QColor(244, 244, 255));
+    gradient.setColorAt(1, QColor(157, 182, 255));
+    m_plot->setBackground(QBrush(gradient));
+    m_plot->axisRect()->setBackground(Qt::white);
+    m_plot->axisRect()->setMinimumMargins(QMargins(1, 2, 2, 2));
+    m_plot->xAxis2->setVisible(false);
+    m_plot->yAxis2->setVisible(false);
+    m_plot->xAxis->setTicker(m_ticker);
+    m_plot->xAxis->setSubTicks(false);
+    m_plot->xAxis->setRange(0, 1);
+    m_plot->yAxis->setRange(0, 1);
+
+    // The legend in a column of its own right of the plot.
+    m_plot->setAutoAddPlottableToLegend(false);
+    auto *legendRect = new QCPLayoutGrid;
+    m_plot->plotLayout()->addElement(0, 1, legendRect);
+    legendRect->addElement(0, 0, m_plot->legend);
+    // Below the legend an empty cell takes the rest of the height, so the legend stays compact.
+    legendRect->addElement(1, 0, new QCPLayoutElement(m_plot));
+    legendRect->setRowStretchFactor(0, 0.001);
+    legendRect->setRowSpacing(0);
+    legendRect->setMargins(QMargins(2, 4, 4, 4));
+    m_plot->plotLayout()->setColumnStretchFactor(1, 0.001);
+    m_plot->legend->setRowSpacing(0);
+    m_plot->legend->setIconSize(24, 8);
+    m_plot->legend->setVisible(false);
+    m_plot->legend->setBrush(Qt::white);
+
+    m_band = new QRubberBand(QRubberBand::Rectangle, m_plot);
+    m_animation.setInterval(animationIntervalMs);
+    connect(&m_animation, &QTimer::timeout, this, &HistoryChart::animationStep);
+    connect(m_plot, &QCustomPlot::mousePress, this, &HistoryChart::mousePress);
+    connect(m_plot, &QCustomPlot::mouseMove, this, &HistoryChart::mouseMove);
+    connect(m_plot, &QCustomPlot::mouseRelease, this, &HistoryChart::mouseRelease);
+    connect(m_plot, &QCustomPlot::beforeReplot, this, &HistoryChart::fitTickCount);
+    // The axis rectangle gets its width in the replot's layout: the labels are counted again
+    // for it when it changed (the legend came or went, the window was resized).
+    connect(m_plot, &QCustomPlot::afterReplot, this, [this] {
+        if (m_plot->axisRect()->width() != m_tickWidth)
+            m_plot->replot(QCustomPlot::rpQueuedReplot);
+    });
+}
+
+HistoryChart::~HistoryChart() = default;
+
+void HistoryChart::clear()
+{
+    m_animation.stop();
+    for (int i = m_plot->graphCount() - 1; i >= 0; --i)
+        m_plot->removeGraph(i);
+    m_labels.clear();
+    m_plot->legend->setVisible(false);
+    m_plot->replot();
+}
+
+void HistoryChart::addLine(const QString &title, const std::vector<history::ChartPoint> &points)
+{
+    QCPGraph *graph = m_plot->addGraph();
+    graph->setName(title);
+    const int index = m_plot->graphCount() - 1;
+    graph->setPen(QPen(lineColors.at(static_cast<std::size_t>(index) % lineColors.size()), 1));
+    graph->setLineStyle(QCPGraph::lsLine);
+    if (points.size() <= markedPoints)
+        graph->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssDisc, 4));
+    QVector<double> keys;
+    QVector<double> values;
+    keys.reserve(static_cast<qsizetype>(points.size()));
+    values.reserve(static_cast<qsizetype>(points.size()));
+    for (const history::ChartPoint &p : points) {
+        keys << static_cast<double>(p.x);
+        values << p.y;
+        m_labels.insert(p.x, p.label);
+    }
+    // The rows may come in any order: the line keeps its points in ascending x.
+    graph->setData(keys, values, false);
+    graph->addToLegend();
+    m_plot->legend->setVisible(true);
+}
+
+QRectF HistoryChart::dataBounds() const
+{
+    bool found = false;
+    QCPRange x(0, 1);
+    QCPRange y(0, 1);
+    for (int i = 0; i < m_plot->graphCount(); ++i) {
+        bool ok = false;
+        const QCPRange gx = m_plot->graph(i)->getKeyRange(ok);
+        if (!ok)
+            continue;
+        const QCPRange gy = m_plot->graph(i)->getValueRange(ok);
+        x = found ? QCPRange(std::min(x.lower, gx.lower), std::max(x.upper, gx.upper)) : gx;
+        y = found ? QCPRange(std::min(y.lower, gy.lower), std::max(y.upper, gy.upper)) : gy;
+        found = true;
+    }
+    // One point (or one level) still needs a span to be drawn in.
+    if (x.size() <= 0)
+        x = QCPRange(x.lower - 1, x.upper + 1);
+    if (y.size() <= 0)
+        y = QCPRange(y.lower - 1, y.upper + 1);
+    // A little room around, so the first and last points and the extremes show whole.
+    const double dx = x.size() * viewMargin;
+    const double dy = y.size() * viewMargin;
+    return rectOf(QCPRange(x.lower - dx, x.upper + dx), QCPRange(y.lower - dy, y.upper + dy));
+}
+
+void HistoryChart::fullView()
+{
+    zoomTo(dataBounds(), false);
+}
+
+QRectF HistoryChart::view() const
+{
+    return rectOf(m_plot->xAxis->range(), m_plot->yAxis->range());
+}
+
+void HistoryChart::setView(const QRectF &view)
+{
+    m_plot->xAxis->setRange(view.left(), view.left() + view.width());
+    m_plot->yAxis->setRange(view.top(), view.top() + view.height());
+}
+
+void HistoryChart::zoomTo(const QRectF &target, bool animate)
+{
+    if (!animate) {
+        m_animation.stop();
+        setView(target);
+        m_plot->replot();
+        return;
+    }
+    m_animFrom = view();
+    m_animTo = target;
+    m_animStep = 0;
+    m_animation.start();
+}
+
+void HistoryChart::animationStep()
+{
+    ++m_animStep;
+    const double f = static_cast<double>(m_animStep) / AnimationSteps;
+    const auto mix = [f](double a, double b) { return a + (b - a) * f; };
+    if (m_animStep >= AnimationSteps) {
+        m_animation.stop();
+        setView(m_animTo);
+    } else {
+        setView(QRectF(mix(m_animFrom.left(), m_animTo.left()), mix(m_animFrom.top(), m_animTo.top()),
+                       mix(m_animFrom.width(), m_animTo.width()), mix(m_animFrom.height(), m_animTo.height())));
+    }
+    m_plot->replot(QCustomPlot::rpQueuedReplot);
+}
+
+QRectF HistoryChart::rectOfDrag(QPoint from, QPoint to) const
+{
+    const double x1 = m_plot->xAxis->pixelToCoord(from.x());
+    const double x2 = m_plot->xAxis->pixelToCoord(to.x());
+    // Pixels grow downwards, values upwards.
+    const double yTop = m_plot->yAxis->pixelToCoord(from.y());
+    const double yBottom = m_plot->yAxis->pixelToCoord(to.y());
+    return QRectF(x1, yBottom, x2 - x1, yTop - yBottom);
+}
+
+void HistoryChart::mousePress(QMouseEvent *event)
+{
+    if (m_drag != Drag::None)
+        return;
+    m_dragStart = event->pos();
+    if (event->button() == Qt::LeftButton) {
+        m_drag = Drag::Zoom;
+        m_band->setGeometry(QRect(m_dragStart, QSize()));
+        m_band->show();
+    } else if (event->button() == Qt::RightButton) {
+        m_drag = Drag::Pan;
+        m_animation.stop();
+        m_panStart = view();
+    }
+}
+
+void HistoryChart::mouseMove(QMouseEvent *event)
+{
+    if (m_drag == Drag::Zoom) {
+        m_band->setGeometry(QRect(m_dragStart, event->pos()).normalized());
+    } else if (m_drag == Drag::Pan) {
+        // Measured against the view at the press, so the point under the mouse stays under it.
+        setView(m_panStart);
+        const double dx = m_plot->xAxis->pixelToCoord(m_dragStart.x()) - m_plot->xAxis->pixelToCoord(event->pos().x());
+        const double dy = m_plot->yAxis->pixelToCoord(m_dragStart.y()) - m_plot->yAxis->pixelToCoord(event->pos().y());
+        setView(m_panStart.translated(dx, dy));
+        m_plot->replot(QCustomPlot::rpQueuedReplot);
+    }
+}
+
+void HistoryChart::mouseRelease(QMouseEvent *event)
+{
+    const Drag drag = m_drag;
+    m_drag = Drag::None;
+    if (drag != Drag::Zoom)
+        return;
+    m_band->hide();
+    const QPoint delta = event->pos() - m_dragStart;
+    if (std::abs(delta.x()) < minimumDrag && std::abs(delta.y()) < minimumDrag)
+        return;
+    if (delta.x() > 0 && delta.y() > 0)
+        zoomTo(rectOfDrag(m_dragStart, event->pos()));
+    else
+        zoomTo(dataBounds());
+}
+
+void HistoryChart::fitTickCount()
+{
+    // Room for each label as wide as the widest one, and a gap.
+    const QFontMetrics metrics(m_plot->xAxis->tickLabelFont());
+    int widest = 0;
+    const auto first = m_labels.lowerBound(static_cast<qint64>(std::ceil(m_plot->xAxis->range().lower)));
+    if (first != m_labels.end())
+        widest = metrics.horizontalAdvance(first.value());
+    m_tickWidth = m_plot->axisRect()->width();
+    m_ticker->setTickCount(std::max(1, m_tickWidth / std::max(widest + 16, 16)));
+}
+
+int HistoryChart::lineCount() const
+{
+    return m_plot->graphCount();
+}
+
+QString HistoryChart::lineTitle(int line) const
+{
+    return m_plot->graph(line)->name();
+}
+
+QColor HistoryChart::lineColor(int line) const
+{
+    return m_plot->graph(line)->pen().color();
+}
+
+bool HistoryChart::inLegend(int line) const
+{
+    return m_plot->legend->visible() && m_plot->legend->hasItemWithPlottable(m_plot->graph(line));
+}
+
+int HistoryChart::pointCount(int line) const
+{
+    return m_plot->graph(line)->dataCount();
+}
+
+double HistoryChart::keyAt(int line, int index) const
+{
+    return m_plot->graph(line)->data()->at(index)->key;
+}
+
+double HistoryChart::valueAt(int line, int index) const
+{
+    return m_plot->graph(line)->data()->at(index)->value;
+}
+
+QString HistoryChart::labelAt(qint64 x) const
+{
+    return m_labels.value(x);
+}
+
+QWidget *HistoryChart::plotArea() const
+{
+    return m_plot;
+}

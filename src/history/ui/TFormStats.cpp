@@ -1,0 +1,307 @@
+#include "history/ui/TFormStats.h"
+
+#include "base/Clock.h"
+#include "base/DialogBoxes.h"
+#include "base/ErrorGuard.h"
+#include "base/Formats.h"
+#include "history/HistoryQuery.h"
+#include "history/HourTable.h"
+#include "history/ReadingStore.h"
+#include "history/ui/HistoryChart.h"
+#include "history/ui/HistoryGlyphs.h"
+#include "history/ui/HistorySnsView.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QDialog>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QProgressBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace {
+
+QToolButton *flatButton(QWidget *parent, const char *name, int left, const QString &hint, historyglyphs::Button glyph)
+{
+    auto *button = new QToolButton(parent);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setGeometry(left, 3, 34, 34);
+    button->setAutoRaise(true);
+    button->setToolTip(hint);
+    button->setIcon(QIcon(historyglyphs::button(glyph)));
+    button->setIconSize(QSize(32, 32));
+    button->setFocusPolicy(Qt::NoFocus);
+    return button;
+}
+
+// 85 x 19 as designed, wider when the style needs more room for a whole date.
+QDateEdit *datePicker(QWidget *parent, const char *name, int left)
+{
+    auto *picker = new QDateEdit(parent);
+    picker->setObjectName(QString::fromLatin1(name));
+    picker->setCalendarPopup(true);
+    picker->setDisplayFormat(Formats::current().shortDate);
+    picker->setGeometry(left, 11, std::max(85, picker->sizeHint().width()), 21);
+    return picker;
+}
+
+// a / 2 rounded to the nearest whole number, a half to the even neighbour.
+int halfToEven(int twice)
+{
+    const int down = twice >= 0 ? twice / 2 : -((-twice + 1) / 2);
+    if (twice % 2 == 0)
+        return down;
+    return down % 2 == 0 ? down : down + 1;
+}
+
+// While a chart is built: the hourglass and the loading window, both gone again however the
+// build ends (an error of the store or of a key text included).
+class LoadingShown
+{
+public:
+    LoadingShown(QWidget *owner, QWidget *window, QProgressBar *bar)
+        : m_window(window)
+        , m_bar(bar)
+    {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        if (m_window) {
+            m_window->show();
+            // Drawn once before the query holds the window thread.
+            QCoreApplication::processEvents();
+            if (m_window)
+                m_window->move(TFormStats::loadingPosition(owner->frameGeometry()));
+        }
+    }
+    ~LoadingShown()
+    {
+        if (m_bar)
+            m_bar->setValue(0);
+        if (m_window)
+            m_window->hide();
+        QApplication::restoreOverrideCursor();
+    }
+    LoadingShown(const LoadingShown &) = delete;
+    LoadingShown &operator=(const LoadingShown &) = delete;
+
+private:
+    QPointer<QWidget> m_window;
+    QPointer<QProgressBar> m_bar;
+};
+
+} // namespace
+
+TFormStats::TFormStats(TFormStatsContext context, QWidget *parent)
+    : QWidget(parent, Qt::Window)
+    , m_boxes(context.boxes)
+    , m_clock(context.clock)
+    , m_store(std::move(context.store))
+    , m_nameBySerial(std::move(context.NameBySerial))
+    , m_list(Sns)
+{
+    setupUi();
+    connect(SnsView, &HistorySnsView::rowDoubleClicked, this, &TFormStats::SnsDblClick);
+    connect(SpeedButton4, &QToolButton::clicked, this, [this] { guarded(m_boxes, [this] { SpeedButton4Click(); }); });
+    connect(SpeedButton2, &QToolButton::clicked, this, [this] { guarded(m_boxes, [this] { SpeedButton2Click(); }); });
+    connect(SpeedButton3, &QToolButton::clicked, this, [this] { guarded(m_boxes, [this] { SpeedButton3Click(); }); });
+    FormCreate();
+}
+
+TFormStats::~TFormStats() = default;
+
+void TFormStats::setupUi()
+{
+    setObjectName(QStringLiteral("FormStats"));
+    setWindowTitle(QStringLiteral("История"));
+    resize(926, 407);
+    move(261, 123);
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, HourTable::windowColor());
+    setPalette(pal);
+    setAutoFillBackground(true);
+    QFont f = font();
+    f.setPixelSize(11);
+    setFont(f);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    Panel1 = new QWidget(this);
+    Panel1->setObjectName(QStringLiteral("Panel1"));
+    Panel1->setFixedHeight(40);
+    // Left to right with the designed gaps, so that a wider date picker moves the rest along.
+    Label1 = new QLabel(QStringLiteral("с:"), Panel1);
+    Label1->move(10, 15);
+    DateFrom = datePicker(Panel1, "DateFrom", 23);
+    Label2 = new QLabel(QStringLiteral("по:"), Panel1);
+    Label2->move(DateFrom->geometry().right() + 3, 15);
+    DateTo = datePicker(Panel1, "DateTo", Label2->x() + 17);
+    const int detalLeft = DateTo->geometry().right() + 5;
+    Detal = new QComboBox(Panel1);
+    Detal->setObjectName(QStringLiteral("Detal"));
+    Detal->setEditable(true);
+    Detal->setInsertPolicy(QComboBox::NoInsert);
+    Detal->addItems(history::levelItems());
+    Detal->setCurrentText(QStringLiteral("Час"));
+    Detal->setToolTip(QStringLiteral("Детализация"));
+    Detal->setGeometry(detalLeft, 11, 113, 21);
+    const int buttons = Detal->geometry().right() + 10;
+    SpeedButton4 = flatButton(Panel1, "SpeedButton4", buttons, QStringLiteral("Обновить"),
+                              historyglyphs::Button::Refresh);
+    SpeedButton2 = flatButton(Panel1, "SpeedButton2", buttons + 40, QStringLiteral("Справка"),
+                              historyglyphs::Button::Help);
+    SpeedButton3 = flatButton(Panel1, "SpeedButton3", buttons + 80, QStringLiteral("Удалить историю"),
+                              historyglyphs::Button::Delete);
+    Image1 = new QLabel(Panel1);
+    Image1->setObjectName(QStringLiteral("Image1"));
+    Image1->setGeometry(810, 24, 17, 16);
+    Image1->setPixmap(historyglyphs::tick());
+    Image1->hide();
+    layout->addWidget(Panel1);
+
+    auto *body = new QHBoxLayout;
+    body->setContentsMargins(0, 0, 0, 0);
+    body->setSpacing(0);
+    Chart1 = new HistoryChart(this);
+    Chart1->setObjectName(QStringLiteral("Chart1"));
+    body->addWidget(Chart1, 1);
+    Panel2 = new QWidget(this);
+    Panel2->setObjectName(QStringLiteral("Panel2"));
+    Panel2->setFixedWidth(198);
+    auto *right = new QVBoxLayout(Panel2);
+    right->setContentsMargins(0, 0, 0, 0);
+    SnsView = new HistorySnsView(Sns, Panel2);
+    SnsView->setObjectName(QStringLiteral("Sns"));
+    SnsView->setTickPicture(Image1->pixmap());
+    right->addWidget(SnsView);
+    body->addWidget(Panel2);
+    layout->addLayout(body, 1);
+
+    // Keys reach the window before its controls, so Esc hides it from anywhere in it.
+    const QList<QWidget *> children = findChildren<QWidget *>();
+    for (QWidget *child : children)
+        child->installEventFilter(this);
+}
+
+void TFormStats::FormCreate()
+{
+    const QDate today = m_clock.now().date();
+    DateFrom->setDate(today);
+    DateTo->setDate(today);
+}
+
+void TFormStats::setLoadingWindow(QWidget *window, QProgressBar *ProgressBar1)
+{
+    m_loading = window;
+    m_progress = ProgressBar1;
+}
+
+void TFormStats::setHelpWindow(QDialog *Form4)
+{
+    m_help = Form4;
+}
+
+void TFormStats::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    guarded(m_boxes, [this] { LoadSns(); });
+}
+
+bool TFormStats::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape) {
+        // An open pop-up (a calendar, Detal's list) takes its own Esc first.
+        if (!QApplication::activePopupWidget()) {
+            hide();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void TFormStats::takeConnection()
+{
+    ReadingStore *store = m_store ? m_store() : nullptr;
+    if (store)
+        store->attachQuery(&ADOQuery1);
+    ADOQuery1.setConnectionString(store ? store->ConnectionString() : QString());
+}
+
+void TFormStats::LoadSns()
+{
+    takeConnection();
+    m_list.LoadSns(history::distinctSerials(ADOQuery1), m_nameBySerial);
+}
+
+QString TFormStats::GetNameSer(const QString &Sn) const
+{
+    return m_list.GetNameSer(Sn);
+}
+
+void TFormStats::SnsDblClick()
+{
+    m_list.toggleTick(SnsView->currentGridRow());
+}
+
+void TFormStats::SpeedButton4Click()
+{
+    takeConnection();
+    Chart1->clear();
+    const QStringList serials = m_list.selection();
+    if (serials.isEmpty())
+        return;
+    const history::ChartRequest request{serials, DateFrom->date(), DateTo->date(), history::levelOf(Detal->currentText())};
+    std::vector<history::ChartLine> lines;
+    {
+        LoadingShown loading(this, m_loading, m_progress);
+        QPointer<QProgressBar> bar = m_progress;
+        history::ChartProgress progress;
+        progress.maximum = [bar](int rows) {
+            if (bar) {
+                bar->setMaximum(rows);
+                bar->setValue(0);
+            }
+        };
+        progress.position = [bar](int row) {
+            if (bar)
+                bar->setValue(row);
+        };
+        lines = history::queryChart(ADOQuery1, request, progress);
+        for (const history::ChartLine &line : lines)
+            Chart1->addLine(GetNameSer(line.serial), line.points);
+    }
+    Chart1->fullView();
+}
+
+void TFormStats::SpeedButton2Click()
+{
+    if (m_help)
+        m_help->exec();
+}
+
+void TFormStats::SpeedButton3Click()
+{
+    const QString format = Formats::current().shortDate;
+    if (!m_boxes.confirm(QStringLiteral("Удалить историю выбранных датчиков с ") + DateFrom->date().toString(format)
+                         + QStringLiteral(" по ") + DateTo->date().toString(format) + QLatin1Char('?')))
+        return;
+    takeConnection();
+    const QStringList serials = m_list.selection();
+    if (serials.isEmpty())
+        return;
+    history::deleteReadings(ADOQuery1, serials, DateFrom->date(), DateTo->date());
+    if (ReadingStore *store = m_store ? m_store() : nullptr)
+        store->CompactDB();
+    m_boxes.message(QStringLiteral("Итория удалена."));
+}
+
+QPoint TFormStats::loadingPosition(const QRect &frame)
+{
+    return QPoint(halfToEven(2 * (frame.left() - 81) + frame.width()),
+                  halfToEven(2 * (frame.top() - 43) + frame.height()));
+}

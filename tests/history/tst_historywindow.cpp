@@ -1,0 +1,262 @@
+#include "StoreTestUtil.h"
+
+#include "base/DateTime.h"
+#include "base/Formats.h"
+#include "dialogs/ui/TFormLoading.h"
+#include "history/ReadingStore.h"
+#include "history/ui/HistoryChart.h"
+#include "history/ui/HistorySnsView.h"
+#include "history/ui/TFormStats.h"
+#include "support/FakeClock.h"
+#include "support/FakeDialogBoxes.h"
+#include "support/RecordingLog.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QProgressBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+
+using namespace storetest;
+
+namespace {
+
+const QString sensorA = QStringLiteral("28FF64D1A31603C2");
+const QString sensorB = QStringLiteral("10A1B2C3D4E5F6A7");
+const QString stranger = QStringLiteral("28FF000000000099"); // stored, but no sensor has it
+
+struct Window
+{
+    QTemporaryDir dir;
+    FakeClock clock{QDateTime(QDate(2026, 5, 10), QTime(18, 0))};
+    FakeDialogBoxes boxes;
+    RecordingLog log;
+    ReadingStore store{dir.path() + QLatin1Char('/'), clock, log};
+    QMap<QString, QString> names{{sensorA, QStringLiteral("Кухня")}, {sensorB, QStringLiteral("Улица")}};
+    TFormLoading loading;
+    TFormStats form{TFormStatsContext{
+        .boxes = boxes,
+        .clock = clock,
+        .store = [this] { return &store; },
+        .NameBySerial = [this](const QString &sn) { return names.value(sn); },
+    }};
+
+    Window()
+    {
+        store.ConnectDB();
+        form.setLoadingWindow(&loading, loading.ProgressBar1);
+    }
+    void add(const QString &sn, const QTime &time, double t)
+    {
+        clock.setNow(QDateTime(QDate(2026, 5, 10), time));
+        store.AddToStats(sn, t);
+    }
+    qint64 rows() const { return rowCount(store.storePath()); }
+    QStringList column(int col) const
+    {
+        QStringList cells;
+        for (int row = 0; row < form.Sns.RowCount(); ++row)
+            cells << form.Sns.Cells(col, row);
+        return cells;
+    }
+};
+
+} // namespace
+
+class TestHistoryWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { Formats::setCurrent(Formats::russian()); }
+
+    void noTickedSensorDoesNothing()
+    {
+        Window w;
+        w.add(sensorA, QTime(10, 0), 20);
+        w.form.show();
+        w.form.SnsDblClick(); // the first row is current
+        bool loadingShown = false;
+        connect(w.loading.ProgressBar1, &QProgressBar::valueChanged, [&] { loadingShown = true; });
+        QTest::mouseClick(w.form.SpeedButton4, Qt::LeftButton);
+        QCOMPARE(w.form.Chart1->lineCount(), 0);
+        QVERIFY(!loadingShown);
+        QVERIFY(!w.loading.isVisible());
+
+        w.boxes.confirmAnswers << true;
+        QTest::mouseClick(w.form.SpeedButton3, Qt::LeftButton);
+        QCOMPARE(w.boxes.questions, QStringList{QStringLiteral("Удалить историю выбранных датчиков с 10.05.2026 по 10.05.2026?")});
+        QVERIFY(w.boxes.messages.isEmpty());
+        QVERIFY(w.boxes.errors.isEmpty());
+        QCOMPARE(w.rows(), 1);
+    }
+
+    // The loading window stands over the window's middle with the rows as its maximum while the
+    // chart is built, and is gone afterwards.
+    void chartBuiltUnderTheLoadingWindow()
+    {
+        Window w;
+        w.add(sensorA, QTime(10, 0), 20);
+        w.add(sensorA, QTime(11, 0), 21);
+        w.add(stranger, QTime(11, 0), 5);
+        w.form.show();
+        QRect frame;
+        QPoint placed;
+        int maximum = -1;
+        connect(w.loading.ProgressBar1, &QProgressBar::valueChanged, [&](int value) {
+            if (value == 1) {
+                QVERIFY(w.loading.isVisible());
+                frame = w.form.frameGeometry();
+                placed = w.loading.pos();
+                maximum = w.loading.ProgressBar1->maximum();
+            }
+        });
+        QTest::mouseClick(w.form.SpeedButton4, Qt::LeftButton);
+        QCOMPARE(maximum, 3);
+        QCOMPARE(placed, TFormStats::loadingPosition(frame));
+        QVERIFY(!w.loading.isVisible());
+        QCOMPARE(w.loading.ProgressBar1->value(), 0);
+        QVERIFY(!QApplication::overrideCursor());
+        // Ordered by serial; the serial without a sensor has an empty name and title.
+        QCOMPARE(w.form.Chart1->lineCount(), 2);
+        QCOMPARE(w.form.Chart1->lineTitle(0), QString());
+        QVERIFY(w.form.Chart1->inLegend(0));
+        QCOMPARE(w.form.Chart1->lineTitle(1), QStringLiteral("Кухня"));
+        QCOMPARE(w.form.Chart1->pointCount(1), 2);
+        QVERIFY(w.column(2).contains(stranger));
+        QCOMPARE(w.form.GetNameSer(stranger), QString());
+    }
+
+    void loadingPosition_data()
+    {
+        QTest::addColumn<QRect>("frame");
+        QTest::addColumn<QPoint>("position");
+        QTest::newRow("designed place") << QRect(261, 123, 926, 407) << QPoint(643, 284);
+        QTest::newRow("halves to even") << QRect(0, 0, 3, 1) << QPoint(-80, -42);
+    }
+    void loadingPosition()
+    {
+        QFETCH(QRect, frame);
+        QFETCH(QPoint, position);
+        QCOMPARE(TFormStats::loadingPosition(frame), position);
+    }
+
+    // An error while the chart is built leaves neither the hourglass nor the loading window.
+    void storeErrorCleansUp()
+    {
+        Window w;
+        w.add(sensorA, QTime(10, 0), 20);
+        w.form.show();
+        QVERIFY(exec(w.store.storePath(), "drop table stats"));
+        QTest::mouseClick(w.form.SpeedButton4, Qt::LeftButton);
+        QCOMPARE(w.boxes.errors.size(), 1);
+        QVERIFY(w.boxes.errors.at(0).contains(QStringLiteral("stats"), Qt::CaseInsensitive));
+        QVERIFY(!w.loading.isVisible());
+        QVERIFY(!QApplication::overrideCursor());
+    }
+
+    void secondShowingAddsOnlyNewSerialsTickedAtTheBottom()
+    {
+        Window w;
+        w.add(sensorA, QTime(10, 0), 20);
+        w.form.show();
+        w.form.SnsDblClick();
+        w.form.hide();
+        w.add(sensorB, QTime(11, 0), 3);
+        w.add(sensorA, QTime(11, 0), 21);
+        w.names[sensorA] = QStringLiteral("renamed");
+        w.form.show();
+        QCOMPARE(w.column(2), (QStringList{sensorA, sensorB}));
+        QCOMPARE(w.column(0), (QStringList{QString(), QStringLiteral("x")}));
+        QCOMPARE(w.column(1), (QStringList{QStringLiteral("Кухня"), QStringLiteral("Улица")}));
+    }
+
+    void doubleClickTwiceRestoresTheTick()
+    {
+        Window w;
+        w.add(sensorA, QTime(10, 0), 20);
+        w.add(sensorB, QTime(10, 0), 3);
+        w.form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w.form));
+        QWidget *cells = w.form.SnsView->viewport();
+        const QPoint second(50, 16 + 8);
+        QTest::mouseDClick(cells, Qt::LeftButton, {}, second);
+        QCOMPARE(w.column(0), (QStringList{QStringLiteral("x"), QString()}));
+        QTest::mouseDClick(cells, Qt::LeftButton, {}, second);
+        QCOMPARE(w.column(0), (QStringList{QStringLiteral("x"), QStringLiteral("x")}));
+    }
+
+    void deletedPointsStayOnTheChartUntilRefresh()
+    {
+        Window w;
+        w.add(sensorA, QTime(10, 0), 20);
+        w.add(sensorB, QTime(10, 0), 3);
+        w.form.show();
+        QTest::mouseClick(w.form.SpeedButton4, Qt::LeftButton);
+        QCOMPARE(w.form.Chart1->lineCount(), 2);
+
+        w.form.SnsView->setCurrentIndex(w.form.SnsView->model()->index(1, 0));
+        w.form.SnsDblClick(); // only the first row stays ticked
+        w.boxes.confirmAnswers << true;
+        QTest::mouseClick(w.form.SpeedButton3, Qt::LeftButton);
+        QCOMPARE(w.boxes.messages, QStringList{QStringLiteral("Итория удалена.")});
+        QCOMPARE(w.rows(), 1);
+        QVERIFY(!QFile::exists(w.store.tempPath()));
+        QCOMPARE(w.form.Chart1->lineCount(), 2);
+        QCOMPARE(w.column(2).size(), 2);
+
+        QTest::mouseClick(w.form.SpeedButton4, Qt::LeftButton);
+        QCOMPARE(w.form.Chart1->lineCount(), 0);
+        QVERIFY(w.boxes.errors.isEmpty());
+    }
+
+    void deleteAnsweredNoKeepsEverything()
+    {
+        Window w;
+        w.add(sensorA, QTime(10, 0), 20);
+        w.form.show();
+        w.boxes.confirmAnswers << false;
+        QTest::mouseClick(w.form.SpeedButton3, Qt::LeftButton);
+        QCOMPARE(w.rows(), 1);
+        QVERIFY(w.boxes.messages.isEmpty());
+    }
+
+    void escapeHidesTheWindowFromAnyControl()
+    {
+        Window w;
+        w.form.show();
+        QTest::keyClick(w.form.DateFrom, Qt::Key_Escape);
+        QVERIFY(!w.form.isVisible());
+    }
+
+    // A left drag towards the lower right zooms in, a drag back up and left returns to all points.
+    void dragZoomsAndResets()
+    {
+        Window w;
+        for (int h = 0; h < 10; ++h)
+            w.add(sensorA, QTime(h, 0), h);
+        w.form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w.form));
+        QTest::mouseClick(w.form.SpeedButton4, Qt::LeftButton);
+        HistoryChart &chart = *w.form.Chart1;
+        const QRectF full = chart.view();
+        QWidget *plot = chart.plotArea();
+        const QPoint from(plot->width() / 4, plot->height() / 4);
+        const QPoint to(plot->width() / 2, plot->height() / 2);
+        const QRectF wanted = chart.rectOfDrag(from, to);
+        QTest::mousePress(plot, Qt::LeftButton, {}, from);
+        QTest::mouseMove(plot, to);
+        QTest::mouseRelease(plot, Qt::LeftButton, {}, to);
+        QTRY_VERIFY(!chart.animating());
+        QCOMPARE(chart.view(), wanted);
+        QTest::mousePress(plot, Qt::LeftButton, {}, to);
+        QTest::mouseRelease(plot, Qt::LeftButton, {}, from);
+        QTRY_VERIFY(!chart.animating());
+        QCOMPARE(chart.view(), full);
+    }
+};
+
+QTEST_MAIN(TestHistoryWindow)
+#include "tst_historywindow.moc"
