@@ -93,8 +93,9 @@ int main(int argc, char *argv[])
         .makeSerialPort = [demo, dir = programDir.dir] { return makeSerialPort(demo, dir); },
         .demo = demo,
     });
-    // The sensor editor, the settings dialog, the history window, the about box, the loading
-    // window and the chart help are created here, in that order, once each.
+    // The window has created the sensor editor and the settings dialog after itself; the
+    // history window, the about box, the loading window and the chart help are created here,
+    // in that order, once each.
 
     QObject::connect(&form, &TForm1::closed, &app, &QCoreApplication::quit);
     TerminationSignals stopRequests;

@@ -17,9 +17,11 @@ public:
         return confirmAnswers.isEmpty() ? false : confirmAnswers.dequeue();
     }
     void error(const QString &text) override { errors << text; }
-    QString openFile(const QString &title, const QString &, const QString &) override
+    QString openFile(const QString &title, const QString &directory, const QString &filter) override
     {
         fileTitles << title;
+        fileDirectories << directory;
+        fileFilters << filter;
         return fileAnswers.isEmpty() ? QString() : fileAnswers.dequeue();
     }
 
@@ -27,6 +29,8 @@ public:
     QStringList questions;
     QStringList errors;
     QStringList fileTitles;
+    QStringList fileDirectories;
+    QStringList fileFilters;
     QQueue<bool> confirmAnswers;
     QQueue<QString> fileAnswers;
 };
