@@ -13,7 +13,8 @@ packages=(
   libjpeg62-turbo libqt6svg6
   fonts-dejavu-core fonts-dejavu-extra
   xdg-utils
-  xvfb xauth
+  xvfb xauth xdotool imagemagick
+  locales
   curl
   chromium
 )
@@ -29,10 +30,17 @@ for p in "${packages[@]}"; do
 done
 
 if [ "${#missing[@]}" -eq 0 ]; then
-  echo "install-deps: everything is installed"
-  exit 0
+  echo "install-deps: every package is installed"
+else
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -q
+  $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
 
-export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -q
-$SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
+# The users' locale: a Russian system writes decimal commas, and the tests run in it. Without
+# the generated locale LANG=ru_RU.UTF-8 silently falls back to C.
+if ! locale -a 2>/dev/null | grep -qix 'ru_RU.utf8'; then
+  $SUDO sed -i 's/^# *ru_RU.UTF-8 UTF-8/ru_RU.UTF-8 UTF-8/' /etc/locale.gen
+  grep -q '^ru_RU.UTF-8 UTF-8' /etc/locale.gen || echo 'ru_RU.UTF-8 UTF-8' | $SUDO tee -a /etc/locale.gen >/dev/null
+  $SUDO locale-gen
+fi

@@ -14,6 +14,7 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFileInfo>
+#include <QPointer>
 #include <QTimer>
 
 #include <algorithm>
@@ -37,7 +38,8 @@ int main(int argc, char *argv[])
 {
     // First of all, so that a stop request is never lost: it waits for the event loop.
     if (!TerminationSignals::installHandlers())
-        std::fputs("kalvex: SIGTERM and SIGINT cannot be caught; they will end the program without its shutdown\n", stderr);
+        std::fputs("kalvex: SIGTERM, SIGINT and SIGHUP cannot be caught; they will end the program without its shutdown\n",
+                   stderr);
 
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Kalvex"));
@@ -84,6 +86,19 @@ int main(int argc, char *argv[])
 
     SystemClock clock;
     QtDialogBoxes boxes;
+    // Watching for stop requests starts before the window exists: a box shown while it is
+    // created (an unusable store, say) must not hold a service stop until someone clicks it.
+    // A stop closes every box as cancelled; the window, once it exists, closes through its
+    // normal shutdown, which saves the configuration.
+    TerminationSignals stopRequests;
+    bool stopRequested = false;
+    QPointer<TForm1> window;
+    QObject::connect(&stopRequests, &TerminationSignals::received, &app, [&] {
+        stopRequested = true;
+        boxes.closeAll();
+        if (window)
+            window->close();
+    });
     TForm1 form(TForm1Context{
         .clock = clock,
         .boxes = boxes,
@@ -98,8 +113,12 @@ int main(int argc, char *argv[])
     // in that order, once each.
 
     QObject::connect(&form, &TForm1::closed, &app, &QCoreApplication::quit);
-    TerminationSignals stopRequests;
-    QObject::connect(&stopRequests, &TerminationSignals::received, &form, &QWidget::close);
+    window = &form;
+    if (stopRequested) {
+        // Stopped while the window was being created: straight to the shutdown.
+        form.close();
+        return 0;
+    }
 
     form.show();
 

@@ -40,7 +40,7 @@ QString text(const QDateTime &value)
 {
     const Formats &f = Formats::current();
     QString result = value.date().toString(f.shortDate);
-    if (value.time().msecsSinceStartOfDay() / 1000 != 0)
+    if (value.time().msecsSinceStartOfDay() != 0)
         result += QLatin1Char(' ') + value.time().toString(f.longTime);
     return result;
 }

@@ -4,10 +4,9 @@
 
 #include <QByteArray>
 
+#include <charconv>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
+#include <system_error>
 
 namespace numbertext {
 namespace {
@@ -26,13 +25,18 @@ QString fixed(double value, int decimals)
 {
     if (!std::isfinite(value))
         return withSeparator(QString::number(value));
+    // Never printf: it writes the C library's decimal separator, which Qt sets from the
+    // environment (a comma under ru_RU.UTF-8).
     char digits[64];
-    std::snprintf(digits, sizeof digits, "%.14e", std::fabs(value));
+    const auto written = std::to_chars(digits, digits + sizeof digits - 1, std::fabs(value),
+                                       std::chars_format::scientific, 14);
+    *written.ptr = '\0';
     // digits: d.dddddddddddddde[+-]xx
     QByteArray mantissa;
     mantissa.append(digits[0]);
     mantissa.append(digits + 2, 14);
-    const int exponent = std::atoi(std::strchr(digits, 'e') + 1);
+    const QByteArray exponentText(digits + (QByteArray(digits).indexOf('e') + 1));
+    const int exponent = exponentText.toInt();
     // Position of the decimal point within mantissa: exponent + 1 digits before it.
     int pointPos = exponent + 1;
     // Pad so that there are enough digits before and after the point.
@@ -94,8 +98,8 @@ QString general(double value)
     if (value == 0)
         return QStringLiteral("0");
     char buf[64];
-    std::snprintf(buf, sizeof buf, "%.15g", value);
-    QString text = QString::fromLatin1(buf);
+    const auto written = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, 15);
+    QString text = QString::fromLatin1(buf, written.ptr - buf);
     const qsizetype e = text.indexOf(QLatin1Char('e'));
     if (e >= 0) {
         // C writes 1.5e-07; the program writes 1.5E-7 and 1E20.
@@ -124,9 +128,15 @@ bool parseFloat(const QString &text, double &value)
             return false;
         }
     }
-    char *end = nullptr;
-    const double v = std::strtod(ascii.constData(), &end);
-    if (end != ascii.constData() + ascii.size() || !std::isfinite(v))
+    // from_chars reads the C locale's form whatever the process locale is; it takes no
+    // leading plus.
+    const char *first = ascii.constData();
+    const char *last = first + ascii.size();
+    if (first != last && *first == '+' && last - first > 1 && first[1] != '-' && first[1] != '+')
+        ++first;
+    double v = 0;
+    const auto [end, error] = std::from_chars(first, last, v);
+    if (error != std::errc() || end != last || !std::isfinite(v))
         return false;
     value = v;
     return true;

@@ -3,20 +3,9 @@
 #include "base/Clock.h"
 #include "base/DateTime.h"
 #include "base/NumberText.h"
+#include "base/RoundDecimals.h"
 #include "base/StringGrid.h"
 #include "history/TADOQuery.h"
-
-namespace {
-
-// RoundDecimals with n = 10: one decimal, halves away from zero, judged on the decimal digits.
-double roundOneDecimal(double value)
-{
-    double rounded = 0;
-    numbertext::parseFloat(numbertext::oneDecimal(value), rounded);
-    return rounded;
-}
-
-} // namespace
 
 HourTable::HourTable(StringGrid &SHour, const Clock &clock)
     : m_grid(SHour)
@@ -79,7 +68,7 @@ void HourTable::Load24Hour(TADOQuery &query, TDSItems &items, int &LastHour)
         if (match) {
             const qint64 hour = query.Fields(1).AsInteger();
             if (hour >= 0 && hour <= 23)
-                items[record].HourAvg[static_cast<std::size_t>(hour)] = roundOneDecimal(query.Fields(2).AsFloat());
+                items[record].HourAvg[static_cast<std::size_t>(hour)] = RoundDecimals(query.Fields(2).AsFloat(), 10);
         }
         query.Next();
     }

@@ -41,7 +41,7 @@ bool OneWireLink::pastDeadline(quint32 deadline) const
 int OneWireLink::readEchoes(std::uint8_t *buffer, int count, quint32 deadline)
 {
     int got = 0;
-    while (got < count) {
+    while (got < count && !m_aborted) {
         int read = 0;
         if (!m_port.RxDataCOM(buffer + got, count - got, read))
             break; // a closed or failed port brings no echo, however long one waits
@@ -150,7 +150,7 @@ void OneWireLink::Delay(int ms)
             QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
         else
             QCoreApplication::processEvents(QEventLoop::AllEvents);
-        if (done)
+        if (done || m_aborted)
             break;
         if (!haveLoop)
             QThread::msleep(1);

@@ -35,6 +35,11 @@ public:
     // (events are handled at least once, even for 0).
     void Delay(int ms);
 
+    // A closing program: from now on no wait waits and no echo is awaited, so a measurement or
+    // a search in progress runs out at once (its result is no reading / no device).
+    void abort() { m_aborted = true; }
+    bool aborted() const { return m_aborted; }
+
     // The running CRC accumulator; callers set it to 0 before a CRC run.
     std::uint8_t Crc8 = 0;
 
@@ -50,4 +55,5 @@ private:
     SerialPort &m_port;
     Log &m_log;
     const Clock &m_clock;
+    bool m_aborted = false;
 };

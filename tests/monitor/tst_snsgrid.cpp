@@ -1,7 +1,7 @@
 #include "base/Formats.h"
 #include "base/StringGrid.h"
 #include "monitor/ChartState.h"
-#include "monitor/RoundDecimals.h"
+#include "base/RoundDecimals.h"
 #include "monitor/SnsDrawCell.h"
 #include "monitor/SnsGrid.h"
 

@@ -96,7 +96,11 @@ void TForm1::createSubsystems(TForm1Context &context)
     }
     AppLauncher *launcher = context.launcher;
     if (!launcher) {
-        m_ownLauncher = std::make_unique<DesktopAppLauncher>();
+        auto desktop = std::make_unique<DesktopAppLauncher>();
+        // The opener tells a document it cannot open only when it ends.
+        desktop->setLateFailureHandler(
+            [this](const QString &path) { AddLog(QStringLiteral("Ошибка запуска приложения ") + path); });
+        m_ownLauncher = std::move(desktop);
         launcher = m_ownLauncher.get();
     }
     m_alarms = std::make_unique<AlarmActions>(*this, *sound, *launcher);
@@ -135,6 +139,7 @@ void TForm1::createSubsystems(TForm1Context &context)
         .startTimer = [this] { Timer1->start(); },
         .autoBounds = [this] { return CharMinMaxAuto; },
         .repaintHours = [this] { m_sHourView->viewport()->update(); },
+        .stopping = [this] { return m_closing; },
     });
     m_cycle->TrayModify = [this](int id, const QString &text, const QString &tip, TColor background, TColor foreground) {
         TrayModify(id, text, tip, background, foreground);
@@ -261,6 +266,12 @@ void TForm1::FormDestroy()
 
 void TForm1::closeEvent(QCloseEvent *event)
 {
+    // A cycle or a search waiting on the bus further down the stack stops at once; the
+    // shutdown itself runs when the event loop has returned.
+    m_closing = true;
+    if (m_link)
+        m_link->abort();
+    Timer1->stop();
     event->accept();
     emit closed();
 }
@@ -435,7 +446,9 @@ void TForm1::SetAutoStart()
 
 void TForm1::Button1Click()
 {
-    if (!m_port || !m_port->OpenCOM(QStringLiteral("COM") + QString::number(COMPort)))
+    // While observation holds the port the open fails: the running cycle's port is neither
+    // taken over nor closed under it.
+    if (!m_port || N3->isChecked() || !m_port->OpenCOM(QStringLiteral("COM") + QString::number(COMPort)))
         return;
     m_port->SetComPortTimeouts();
     addRawLine(QStringLiteral("s/n : ") + m_search->GetSNForOne());

@@ -221,4 +221,7 @@ private:
     // Observation switches on by itself once the loop runs (AutoNab, or the demo).
     bool m_startObservation = false;
     bool m_destroyed = false;
+    // Set by the first close (window, menu or a stop signal): cycles and searches under way
+    // end at their next step.
+    bool m_closing = false;
 };

@@ -32,7 +32,9 @@ bool TerminationSignals::installHandlers()
     action.sa_handler = &onTerminationSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    return ::sigaction(SIGTERM, &action, nullptr) == 0 && ::sigaction(SIGINT, &action, nullptr) == 0;
+    // SIGHUP: the terminal the program runs in was closed.
+    return ::sigaction(SIGTERM, &action, nullptr) == 0 && ::sigaction(SIGINT, &action, nullptr) == 0
+        && ::sigaction(SIGHUP, &action, nullptr) == 0;
 }
 
 TerminationSignals::TerminationSignals(QObject *parent)

@@ -4,7 +4,7 @@
 
 class QSocketNotifier;
 
-// Turns SIGTERM and SIGINT into a Qt signal on the window thread, so that a service stop or
+// Turns SIGTERM, SIGINT and SIGHUP into a Qt signal on the window thread, so that a service stop or
 // Ctrl+C ends the program through its normal shutdown (tray icons, autostart, configuration)
 // instead of killing it mid-way. The handler only writes a byte into a pipe; the event loop
 // reads it.
@@ -22,7 +22,7 @@ public:
     ~TerminationSignals() override;
 
 signals:
-    // signalNumber: SIGTERM or SIGINT. Emitted once per signal received.
+    // signalNumber: SIGTERM, SIGINT or SIGHUP. Emitted once per signal received.
     void received(int signalNumber);
 
 private:

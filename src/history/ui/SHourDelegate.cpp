@@ -20,5 +20,10 @@ void SHourDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option,
     painter->setFont(option.font);
     const QRect textRect = option.rect.adjusted(2, 2, 0, 0);
     painter->drawText(textRect, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, index.data(Qt::DisplayRole).toString());
+    // Lines both ways: each cell draws its right and bottom edge, so the body is a lattice
+    // that meets the header's section edges.
+    painter->setPen(QColor(192, 192, 192));
+    painter->drawLine(option.rect.topRight(), option.rect.bottomRight());
+    painter->drawLine(option.rect.bottomLeft(), option.rect.bottomRight());
     painter->restore();
 }

@@ -9,7 +9,7 @@
 #include "history/HourTable.h"
 #include "history/ReadingStore.h"
 #include "monitor/AlarmActions.h"
-#include "monitor/RoundDecimals.h"
+#include "base/RoundDecimals.h"
 #include "monitor/SnsGrid.h"
 #include "monitor/ui/LiveChart.h"
 #include "onewire/TemperatureReader.h"
@@ -115,6 +115,8 @@ void MonitorCycle::Nabl()
 
     // The count is read again on every step: a wait may have added sensorSlots.
     for (std::size_t i = 0; i < m_parts.sensorSlots.DSItems.size(); ++i) {
+        if (closing())
+            return;
         try {
             readSlot(static_cast<int>(i), x, label, nowValue, hour);
         } catch (const std::exception &e) {
@@ -127,6 +129,11 @@ void MonitorCycle::Nabl()
     } catch (const std::exception &e) {
         report(errorText(e));
     }
+}
+
+bool MonitorCycle::closing() const
+{
+    return m_parts.stopping && m_parts.stopping();
 }
 
 void MonitorCycle::readSlot(int index, qint64 x, const QString &label, double now, int hour)
@@ -150,6 +157,9 @@ void MonitorCycle::readSlot(int index, qint64 x, const QString &label, double no
         }
         TemperatureReader *reader = m_parts.reader ? m_parts.reader() : nullptr;
         const double t = reader ? reader->GetTempSn(identity.SN) : NoAnswer;
+        // A reading cut short by the closing program is no answer of the sensor's.
+        if (closing())
+            return;
         // The wait ran the event loop: the slot may be gone, off or another sensor now.
         if (!stillSame(index, identity))
             return;

@@ -59,6 +59,9 @@ public:
         std::function<bool()> autoBounds;
         // Repaints SHour (its highlighted hour column moved).
         std::function<void()> repaintHours;
+        // True once the program is closing: the cycle polls no further sensor and drops the
+        // reading under way. Unset: never.
+        std::function<bool()> stopping;
     };
 
     explicit MonitorCycle(Parts parts);
@@ -79,6 +82,8 @@ public:
     static constexpr int Attempts = 3;
 
 private:
+    bool closing() const;
+
     // What identifies a slot's sensor across a wait: its serial and the objects it owns.
     struct SlotIdentity
     {

@@ -1,4 +1,4 @@
-#include "monitor/RoundDecimals.h"
+#include "base/RoundDecimals.h"
 
 #include <cfloat>
 #include <cmath>
