@@ -158,6 +158,9 @@ void TForm1::createDialogs()
 
 void TForm1::openEditor(int index)
 {
+    // A sensor removed meanwhile (or never there) has nothing to edit.
+    if (index >= 0 && !m_slots->inUse(index))
+        return;
     m_form2->EditItem(index);
     m_form2->exec();
 }

@@ -68,7 +68,7 @@ void TForm3::setupUi()
 
     TabSheet1 = new QWidget;
     TabSheet1->setObjectName(QStringLiteral("TabSheet1"));
-    constexpr int fieldX = 122;
+    constexpr int fieldX = 132;
     caption(TabSheet1, QStringLiteral("COM порт:"), 10, 11);
     EComPort = field(TabSheet1, QStringLiteral("EComPort"), QRect(fieldX, 8, 57, 21));
     caption(TabSheet1, QStringLiteral("Интервал опроса:"), 10, 36);
@@ -77,8 +77,8 @@ void TForm3::setupUi()
     caption(TabSheet1, QStringLiteral("HTTP порт:"), 10, 61);
     EHTTPPort = field(TabSheet1, QStringLiteral("EHTTPPort"), QRect(fieldX, 58, 57, 21));
     caption(TabSheet1, QStringLiteral("Картинка фона:"), 10, 86);
-    EBkFileName = field(TabSheet1, QStringLiteral("EBkFileName"), QRect(fieldX, 83, 190, 21));
-    SpeedButton2 = dialogparts::speedButton(TabSheet1, QStringLiteral("SpeedButton2"), QRect(fieldX + 193, 83, 21, 21),
+    EBkFileName = field(TabSheet1, QStringLiteral("EBkFileName"), QRect(fieldX, 83, 182, 21));
+    SpeedButton2 = dialogparts::speedButton(TabSheet1, QStringLiteral("SpeedButton2"), QRect(fieldX + 185, 83, 21, 21),
                                             Glyph::Browse, 16, QString(), false);
     CAutoNab = tickBox(TabSheet1, QStringLiteral("CAutoNab"), QStringLiteral("Включать наблюдение при запуске"), 10, 110);
     CStartMin = tickBox(TabSheet1, QStringLiteral("CStartMin"), QStringLiteral("Сворачивать при запуске"), 10, 128);
