@@ -3,6 +3,7 @@
 #include "base/NumberText.h"
 #include "sensors/KalvexConfig.h"
 #include "sensors/NumberEntry.h"
+#include "sensors/SettingsTarget.h"
 
 using numberentry::StrToIntDef0;
 

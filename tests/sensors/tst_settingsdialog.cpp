@@ -1,5 +1,6 @@
 #include "base/Formats.h"
 #include "base/KalvexError.h"
+#include "sensors/SettingsTarget.h"
 #include "sensors/ui/TForm3.h"
 #include "support/FakeDialogBoxes.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "sensors/GeneralSettings.h"
+#include "sensors/SettingsTarget.h"
 
 #include <QDialog>
 
