@@ -109,8 +109,9 @@ int main(int argc, char *argv[])
         .stopPending = &TerminationSignals::pending,
         .demo = demo,
     });
-    // The sensor editor, the settings dialog, the history window, the about box, the loading
-    // window and the chart help are created here, in that order, once each.
+    // The window has created the sensor editor and the settings dialog after itself; the
+    // history window, the about box, the loading window and the chart help are created here,
+    // in that order, once each.
 
     QObject::connect(&form, &TForm1::closed, &app, &QCoreApplication::quit);
     window = &form;

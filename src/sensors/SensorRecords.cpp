@@ -44,3 +44,16 @@ void DeleteGridRow(StringGrid &grid, int row)
     if (grid.RowCount() > 2)
         grid.setRowCount(grid.RowCount() - 1);
 }
+
+bool renameGridRow(StringGrid &grid, int nameCol, int serialCol, const QString &oldName, const QString &oldSerial,
+                   const QString &newName, const QString &newSerial)
+{
+    for (int row = 1; row < grid.RowCount(); ++row) {
+        if (grid.Cells(nameCol, row) == oldName && grid.Cells(serialCol, row) == oldSerial) {
+            grid.setCell(nameCol, row, newName);
+            grid.setCell(serialCol, row, newSerial);
+            return true;
+        }
+    }
+    return false;
+}

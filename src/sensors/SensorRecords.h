@@ -33,3 +33,8 @@ int firstFreeSlot(const TDSItems &items, const std::function<bool(const TDSItem 
 // and the row count shrinks by one while it is above 2, so the header and one body row always
 // remain. A row outside the grid changes nothing.
 void DeleteGridRow(StringGrid &grid, int row);
+
+// The first body row (from row 1) whose column `nameCol` holds oldName and column `serialCol`
+// oldSerial gets newName and newSerial there. False when there is no such row.
+bool renameGridRow(StringGrid &grid, int nameCol, int serialCol, const QString &oldName, const QString &oldSerial,
+                   const QString &newName, const QString &newSerial);

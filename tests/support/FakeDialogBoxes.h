@@ -18,9 +18,11 @@ public:
     }
     void error(const QString &text) override { errors << text; }
     void notify(const QString &text) override { notices << text; }
-    QString openFile(const QString &title, const QString &, const QString &) override
+    QString openFile(const QString &title, const QString &directory, const QString &filter) override
     {
         fileTitles << title;
+        fileDirectories << directory;
+        fileFilters << filter;
         return fileAnswers.isEmpty() ? QString() : fileAnswers.dequeue();
     }
 
@@ -29,6 +31,8 @@ public:
     QStringList errors;
     QStringList notices;
     QStringList fileTitles;
+    QStringList fileDirectories;
+    QStringList fileFilters;
     QQueue<bool> confirmAnswers;
     QQueue<QString> fileAnswers;
 };

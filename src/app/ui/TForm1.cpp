@@ -7,6 +7,7 @@
 #include "app/ui/AppTitle.h"
 #include "app/ui/AutoStartEntry.h"
 #include "app/ui/ConfigBinding.h"
+#include "app/ui/SettingsBinding.h"
 #include "history/HourTable.h"
 #include "history/ReadingStore.h"
 #include "history/ui/SHourDelegate.h"
@@ -30,6 +31,8 @@
 #include "onewire/VirtualBus.h"
 #include "onewire/VirtualSensor.h"
 #include "sensors/ui/SensorSlots.h"
+#include "sensors/ui/TForm2.h"
+#include "sensors/ui/TForm3.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -62,6 +65,9 @@ TForm1::TForm1(TForm1Context context, QWidget *parent)
     connectCommands();
     markCommandsToCome();
     FormCreate();
+    // The sensor editor and the settings dialog, then the history window, the about box, the
+    // loading window and the chart help: once each, in that order.
+    createDialogs();
     createWindows();
     Timer2->start();
 }
@@ -75,7 +81,9 @@ TForm1::~TForm1()
     delete FormLoading;
     delete Form4;
     // The grids are members and die before the child widgets: the views and the slots that
-    // show them go first.
+    // show them go first, after the dialogs that use them.
+    delete m_form3;
+    delete m_form2;
     delete m_slots;
     delete m_snsView;
     delete m_sHourView;
@@ -150,6 +158,25 @@ void TForm1::createSubsystems(TForm1Context &context)
     m_cycle->TrayModify = [this](int id, const QString &text, const QString &tip, TColor background, TColor foreground) {
         TrayModify(id, text, tip, background, foreground);
     };
+    m_slots->TrayModify = m_cycle->TrayModify;
+}
+
+// After the main window, in the program's order of windows: the sensor editor, the settings.
+void TForm1::createDialogs()
+{
+    m_form2 = new TForm2(*m_slots, m_boxes, sensorrecords::systemRandom(), this);
+    m_settingsBinding = std::make_unique<SettingsBinding>(*this);
+    m_form3 = new TForm3(*m_settingsBinding, m_boxes, this);
+    m_slots->EditItem = [this](int index) { openEditor(index); };
+}
+
+void TForm1::openEditor(int index)
+{
+    // A sensor removed meanwhile (or never there) has nothing to edit.
+    if (index >= 0 && !m_slots->inUse(index))
+        return;
+    m_form2->EditItem(index);
+    m_form2->exec();
 }
 
 void TForm1::connectCommands()
@@ -193,9 +220,9 @@ void TForm1::connectCommands()
 // each line goes when its handler is filled.
 void TForm1::markCommandsToCome()
 {
-    for (QAction *action : {N2, N4, N13, HTTP_Active})
+    for (QAction *action : {HTTP_Active})
         action->setEnabled(false);
-    for (QToolButton *button : {BSetting, BAdd, bHTTP})
+    for (QToolButton *button : {bHTTP})
         button->setEnabled(false);
 }
 
@@ -465,6 +492,25 @@ bool TForm1::SaveIni()
     return writeConfig(iniPath(), ConfigBinding::collect(*this));
 }
 
+// Stops the web server, gives it `port` and its one binding on all interfaces, and starts it
+// again if it was running (web server). Until the server is in the program it only takes
+// the port.
+bool TForm1::RestartHTTP(int port, QString &reason)
+{
+    reason.clear();
+    HTTPPort = port;
+    HTTPBinding = QStringLiteral("0.0.0.0");
+    qInfo("Kalvex: web server port now %d", port);
+    return true;
+}
+
+void TForm1::HTTPNotStarted(const QString &reason)
+{
+    HTTP_Active->setChecked(false);
+    bHTTP->setChecked(false);
+    AddLog(QStringLiteral("HTTP-сервер не запущен: ") + reason);
+}
+
 // Loads the sensor panel's background picture bkFileName (sensor panel).
 void TForm1::LoadBackground() {}
 
@@ -515,8 +561,13 @@ void TForm1::Splitter3Moved()
     m_snsView->setColWidths({first, second, std::max(Panel3->width() - first - second - frame, 20)});
 }
 
-// Fills the settings dialog (LoadSettings) and shows it modally (settings dialog).
-void TForm1::N2Click() {}
+void TForm1::N2Click()
+{
+    guarded(m_boxes, [this] {
+        m_form3->LoadSettings();
+        m_form3->exec();
+    });
+}
 
 SensorDiscovery::Hooks TForm1::discoveryHooks()
 {
@@ -539,14 +590,9 @@ SensorDiscovery::Hooks TForm1::discoveryHooks()
     return hooks;
 }
 
-// The sensor editor for a new sensor (EditItem with slot -1, shown modally); the editor
-// fills EditItem when it comes, until then N4, BAdd and N13 stay disabled.
 void TForm1::N4Click()
 {
-    guarded(m_boxes, [this] {
-        if (m_slots->EditItem)
-            m_slots->EditItem(-1);
-    });
+    guarded(m_boxes, [this] { openEditor(-1); });
 }
 
 // The sensor search: every code on the bus that no slot in use holds becomes a new sensor.
@@ -603,7 +649,6 @@ void TForm1::HTTP_ActiveClick() {}
 // Web server switch from the tool bar (web server).
 void TForm1::bHTTPClick() {}
 
-// The sensor editor for the sensor of the current row (the editor itself comes later).
 void TForm1::SnsDblClick()
 {
     guarded(m_boxes, [this] { m_slots->SnsDblClick(); });

@@ -25,6 +25,9 @@ class ReadingStore;
 class RomSearch;
 class SensorSlots;
 class SerialPort;
+class SettingsBinding;
+class TForm2;
+class TForm3;
 class SoundPlayer;
 class TemperatureReader;
 class StringGridView;
@@ -140,6 +143,9 @@ public:
     RomSearch *romSearch() const { return m_search.get(); }
     TemperatureReader *temperatureReader() const { return m_reader.get(); }
     MonitorCycle &monitorCycle() const { return *m_cycle; }
+    // The sensor editor and the settings dialog, created once after the window.
+    TForm2 &form2() const { return *m_form2; }
+    TForm3 &form3() const { return *m_form3; }
     // Hour of day seen by the previous monitoring cycle (set by Load24Hour at start-up).
     int LastHour = 0;
 
@@ -159,7 +165,12 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
+    friend class SettingsBinding;
+
     void createSubsystems(TForm1Context &context);
+    void createDialogs();
+    // EditItem(index) and the editor shown modally; -1 for a new sensor.
+    void openEditor(int index);
     void connectCommands();
     void markCommandsToCome();
     void FormCreate();
@@ -176,6 +187,11 @@ private:
     bool SaveIni();
     void LoadBackground();
     void StartHTTP(bool reportOff);
+    // The settings dialog moved the web server to `port` (web server); false with StartHTTP's
+    // reason when it would not start again there.
+    bool RestartHTTP(int port, QString &reason);
+    // A failed start as StartHTTP reports it: HTTP_Active and bHTTP released, the log line.
+    void HTTPNotStarted(const QString &reason);
     void ConnectDB();
     void Load24Hour();
     void TrayModify(int id, const QString &text, const QString &tip, TColor background, TColor foreground);
@@ -213,6 +229,9 @@ private:
     StringGridView *m_snsView = nullptr;
     StringGridView *m_sHourView = nullptr;
     SensorSlots *m_slots = nullptr;
+    TForm2 *m_form2 = nullptr;
+    TForm3 *m_form3 = nullptr;
+    std::unique_ptr<SettingsBinding> m_settingsBinding;
     bool m_demo;
     // Observation switches on by itself once the loop runs (AutoNab, or the demo).
     bool m_startObservation = false;

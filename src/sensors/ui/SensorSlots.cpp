@@ -2,8 +2,10 @@
 
 #include "base/DialogBoxes.h"
 #include "base/KalvexError.h"
+#include "base/NumberText.h"
 #include "base/StringGrid.h"
 #include "monitor/ui/LiveChart.h"
+#include "sensors/SensorEntry.h"
 #include "sensors/SensorRecords.h"
 #include "sensors/ui/SensorPicture.h"
 #include "view/ThermometerPictures.h"
@@ -165,6 +167,50 @@ int SensorSlots::AddItem(int X, int Y, const QString &Name, const QString &SN, b
         m_marker->raise();
     emit pictureCreated(index, image);
     return index;
+}
+
+void SensorSlots::updateItem(int index, const SensorEntry &entry)
+{
+    if (!inUse(index))
+        return;
+    const auto slot = static_cast<std::size_t>(index);
+    const QString oldName = name(index);
+    if (entry.Name != oldName || entry.SN != DSItems[slot].SN) {
+        renameGridRow(m_sns, 0, SnsSerialColumn, oldName, DSItems[slot].SN, entry.Name, entry.SN);
+        renameGridRow(m_shour, 0, SHourSerialColumn, oldName, DSItems[slot].SN, entry.Name, entry.SN);
+    }
+    if (entry.Tray != DSItems[slot].Tray) {
+        if (entry.Tray && TrayCreate)
+            TrayCreate(index + 1, entry.Name, entry.CBFon, entry.CBText);
+        else if (!entry.Tray && TrayDelete)
+            TrayDelete(index + 1);
+    }
+    if (entry.Tray && TrayModify) {
+        const TDSItem &item = DSItems[slot];
+        const QString caption = item.TempLabel ? item.TempLabel->text() : QString();
+        TrayModify(index + 1, numbertext::whole(item.LastTemp), entry.Name + QLatin1Char(' ') + caption + QStringLiteral("°"),
+                   entry.CBFon, entry.CBText);
+    }
+
+    TDSItem &item = DSItems[slot];
+    if (item.NameLabel)
+        item.NameLabel->setText(entry.Name);
+    m_chart.setLineTitle(item.Series, entry.Name);
+    m_chart.setLineColor(item.Series, entry.CBChart);
+    item.SN = sensorrecords::cutSerial(entry.SN);
+    item.Enable = entry.Enable;
+    item.Correct = entry.Correct;
+    item.Tray = entry.Tray;
+    item.CBFon = entry.CBFon;
+    item.CBText = entry.CBText;
+    item.CBChart = entry.CBChart;
+    item.Sign = entry.Sign;
+    showEnabledPicture(index, entry.Enable);
+    if (!entry.Enable) {
+        if (item.TempLabel)
+            item.TempLabel->clear();
+        item.LastTemp = 0;
+    }
 }
 
 QString SensorSlots::NameBySerial(const QString &SN) const

@@ -9,11 +9,13 @@
 
 #include <functional>
 
+#include <QLabel>
+
 class DialogBoxes;
 class LiveChart;
-#include <QLabel>
 class SensorPicture;
 class StringGrid;
+struct SensorEntry;
 
 // The sensor slots DSItems and the objects each slot owns on the panel PnItems and in the
 // live chart: AddItem, DeleteItem, NameBySerial and the commands of the picture menu and of
@@ -39,6 +41,9 @@ public:
     // colour), its removal, and the sensor editor opened for a slot (modally).
     std::function<void(int id, const QString &tip, TColor background, TColor text)> TrayCreate;
     std::function<void(int id)> TrayDelete;
+    // The icon's digits, tip and colours (identifier = slot + 1).
+    std::function<void(int id, const QString &text, const QString &tip, TColor background, TColor foreground)>
+        TrayModify;
     std::function<void(int index)> EditItem;
 
     // A new sensor in the first free slot (or a new slot at the end): new picture at (X, Y),
@@ -46,6 +51,12 @@ public:
     // 16 characters, the picture's hint shows the whole argument. Returns the slot index.
     int AddItem(int X, int Y, const QString &Name, const QString &SN, bool Enable, double Correct,
                 bool Tray, TColor CBFon, TColor CBText, TColor CBChart, const TSign &Sign);
+    // The sensor editor's changes to a slot in use, in this order: its rows in Sns and SHour
+    // renamed when the name or serial changed, the tray icon created or removed as Tray
+    // changed and then updated while it is on, the name label and the chart line, the record's
+    // fields, the on or off picture (off also empties the temperature label and LastTemp).
+    // The picture's place and hint stay. A slot not in use is left alone.
+    void updateItem(int index, const SensorEntry &entry);
     // The name of the first slot in use whose SN equals `SN` exactly; empty when none.
     QString NameBySerial(const QString &SN) const;
     // Asks "Удалить датчик?"; on yes removes the sensor's first rows in Sns and SHour, its tray

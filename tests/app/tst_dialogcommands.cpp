@@ -1,0 +1,213 @@
+#include "app/ui/TForm1.h"
+#include "base/Formats.h"
+#include "monitor/SnsGrid.h"
+#include "monitor/ui/LiveChart.h"
+#include "monitor/ui/SnsGridView.h"
+#include "sensors/ui/SensorSlots.h"
+#include "sensors/ui/TForm2.h"
+#include "sensors/ui/TForm3.h"
+#include "support/FakeClock.h"
+#include "support/FakeDialogBoxes.h"
+#include "support/FakeSerialPort.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+#include <functional>
+#include <memory>
+
+// The commands that open the sensor editor and the settings dialog, and what the dialogs do
+// to the running window.
+class TestDialogCommands : public QObject
+{
+    Q_OBJECT
+
+private:
+    FakeClock m_clock;
+    FakeDialogBoxes m_boxes;
+    std::unique_ptr<QTemporaryDir> m_dir;
+
+    std::unique_ptr<TForm1> makeForm()
+    {
+        return std::make_unique<TForm1>(TForm1Context{
+            .clock = m_clock,
+            .boxes = m_boxes,
+            .programDir = ProgramDirectory{m_dir->path() + QLatin1Char('/'), QString(), QString()},
+            .programCommand = {QStringLiteral("/opt/kalvex/kalvex")},
+            .autostartFile = m_dir->filePath(QStringLiteral("autostart/Kalvex.desktop")),
+            .makeSerialPort = [] { return std::make_unique<FakeSerialPort>(); },
+            .demo = false,
+        });
+    }
+
+    // Runs `command`, which shows a dialog modally, and `inside` on that dialog while it is
+    // open; a dialog `inside` leaves open is cancelled. The title the dialog had.
+    static QString whileModal(const std::function<void()> &command, const std::function<void(QDialog &)> &inside)
+    {
+        QString title;
+        QTimer::singleShot(0, [&] {
+            auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+            if (!dialog)
+                return;
+            title = dialog->windowTitle();
+            inside(*dialog);
+            if (dialog->isVisible())
+                dialog->reject();
+        });
+        command();
+        return title;
+    }
+
+    static void run(TForm1 &form, const QString &command)
+    {
+        if (auto *button = form.findChild<QToolButton *>(command)) {
+            QVERIFY(button->isEnabled());
+            QTest::mouseClick(button, Qt::LeftButton);
+        } else {
+            auto *action = form.findChild<QAction *>(command);
+            QVERIFY(action && action->isEnabled());
+            action->trigger();
+        }
+    }
+
+private slots:
+    void initTestCase() { Formats::setCurrent(Formats::russian()); }
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_boxes = FakeDialogBoxes();
+    }
+
+    void dialogsCreatedOnceAfterTheWindow()
+    {
+        auto form = makeForm();
+        // The editor and the settings dialog come first of the windows the main window makes.
+        const QList<QDialog *> dialogs = form->findChildren<QDialog *>(Qt::FindDirectChildrenOnly);
+        QVERIFY(dialogs.size() >= 2);
+        QCOMPARE(dialogs.at(0), &form->form2());
+        QCOMPARE(dialogs.at(1), &form->form3());
+    }
+
+    void newSensorCommands_data()
+    {
+        QTest::addColumn<QString>("command");
+        for (const char *command : {"N4", "BAdd", "N13"})
+            QTest::newRow(command) << QString(command);
+    }
+    void newSensorCommands()
+    {
+        QFETCH(QString, command);
+        auto form = makeForm();
+        const QString title = whileModal([&] { run(*form, command); },
+                                         [](QDialog &dialog) {
+                                             auto &editor = static_cast<TForm2 &>(dialog);
+                                             QTest::keyClicks(editor.Edit1, "Bath");
+                                             QTest::keyClick(editor.Edit1, Qt::Key_Return);
+                                         });
+        QCOMPARE(title, QStringLiteral("Новый датчик"));
+        QCOMPARE(form->sensorSlots().name(0), QStringLiteral("Bath"));
+        QCOMPARE(form->sensorSlots().DSItems[0].ImageCtl->pos(), QPoint(450, 450));
+        QCOMPARE(form->liveChart().lineCount(), 1);
+    }
+
+    void editCommands_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::newRow("N18") << "N18";
+        QTest::newRow("SnsDblClick") << "SnsDblClick";
+    }
+    void editCommands()
+    {
+        QFETCH(QString, command);
+        auto form = makeForm();
+        SensorSlots &sensors = form->sensorSlots();
+        sensors.AddItem(10, 10, "a", "SA", true, 0, false, 0, 0, 0, CreateClearSign());
+        sensors.AddItem(10, 10, "b", "SB", true, 0, false, 0, 0, 0, CreateClearSign());
+        sensors.SelectedItem = 1;
+        AddToSns(form->Sns, "b", "SB", "20", "1");
+        form->Sns.setRow(1);
+        const QString title = whileModal(
+            [&] {
+                if (command == "SnsDblClick")
+                    emit form->snsView().gridDoubleClicked();
+                else
+                    run(*form, command);
+            },
+            [](QDialog &dialog) {
+                auto &editor = static_cast<TForm2 &>(dialog);
+                QCOMPARE(editor.Edit1->text(), QStringLiteral("b"));
+                editor.Edit1->setText("c");
+                QTest::keyClick(editor.Edit1, Qt::Key_Return);
+            });
+        QCOMPARE(title, QStringLiteral("Редактирование датчика"));
+        QCOMPARE(sensors.name(1), QStringLiteral("c"));
+        QCOMPARE(form->Sns.Cells(sns::ColName, 1), QStringLiteral("c"));
+    }
+
+    void settingsCommands_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::newRow("N2") << "N2";
+        QTest::newRow("BSetting") << "BSetting";
+    }
+    void settingsCommands()
+    {
+        QFETCH(QString, command);
+        auto form = makeForm();
+        form->COMPort = 5;
+        const QString title = whileModal([&] { run(*form, command); },
+                                         [](QDialog &dialog) {
+                                             auto &settings = static_cast<TForm3 &>(dialog);
+                                             QCOMPARE(settings.EComPort->text(), QStringLiteral("5"));
+                                             QTest::keyClick(settings.EComPort, Qt::Key_Escape);
+                                         });
+        QCOMPARE(title, QStringLiteral("Настройки"));
+    }
+
+    // OK with observation on, a new port, a new web server port, an interval, fixed bounds,
+    // more divisions and start with the session.
+    void settingsApplyToTheWindow()
+    {
+        auto form = makeForm();
+        form->sensorSlots().AddItem(10, 10, "a", "SA", true, 0, false, 0, 0, 0, CreateClearSign());
+        form->N3->setChecked(true);
+        form->N3Click();
+        form->HTTP_Active->setChecked(true);
+        whileModal([&] { run(*form, "N2"); },
+                   [](QDialog &dialog) {
+                       auto &settings = static_cast<TForm3 &>(dialog);
+                       for (auto [field, text] : {std::pair{settings.EComPort, "2"}, {settings.EInterval, "3"},
+                                                  {settings.EHTTPPort, "8080"}, {settings.EChar1MaxY, "30"},
+                                                  {settings.EChar1MinY, "-5"}, {settings.EChar1MaxCount, "12"}}) {
+                           field->setText(text);
+                       }
+                       settings.cChar1MinMaxAuto->setChecked(false);
+                       settings.CWinStartRun->setChecked(true);
+                       QTest::mouseClick(settings.BOk, Qt::LeftButton);
+                   });
+        QVERIFY(m_boxes.messages.isEmpty());
+        QVERIFY(!form->N3->isChecked());
+        QVERIFY(form->Memo1->toPlainText().endsWith(QStringLiteral("Отслеживание датчиков выключено.")));
+        QCOMPARE(form->COMPort, 2);
+        QCOMPARE(form->Timer1->interval(), 3000);
+        QCOMPARE(form->HTTPPort, 8080);
+        QVERIFY(form->HTTP_Active->isChecked());
+        QVERIFY(QFile::exists(m_dir->filePath(QStringLiteral("autostart/Kalvex.desktop"))));
+        QCOMPARE(form->CharMaxCount, 12);
+        QCOMPARE(form->liveChart().pointCount(form->sensorSlots().DSItems[0].Series), 12);
+        QVERIFY(!form->CharMinMaxAuto);
+        QCOMPARE(form->liveChart().leftMinimum(), -5.0);
+        QCOMPARE(form->liveChart().leftMaximum(), 30.0);
+    }
+};
+
+QTEST_MAIN(TestDialogCommands)
+#include "tst_dialogcommands.moc"
