@@ -23,10 +23,12 @@ class MonitorCycle;
 class OneWireLink;
 class ReadingStore;
 class RomSearch;
+class SensorPanel;
 class SensorSlots;
 class SerialPort;
 class SoundPlayer;
 class TemperatureReader;
+class TrayIndicators;
 class StringGridView;
 
 // What the main window gets from the program entry (or from a test).
@@ -121,6 +123,8 @@ public:
 
     // The subsystems the window owns; the handlers here call them.
     SensorSlots &sensorSlots() const { return *m_slots; }
+    SensorPanel &sensorPanel() const { return *m_panel; }
+    TrayIndicators &trayIndicators() const { return *m_tray; }
     LiveChart &liveChart() const { return *m_chart; }
     StringGridView &snsView() const { return *m_snsView; }
     StringGridView &sHourView() const { return *m_sHourView; }
@@ -198,6 +202,8 @@ private:
     StringGridView *m_snsView = nullptr;
     StringGridView *m_sHourView = nullptr;
     SensorSlots *m_slots = nullptr;
+    SensorPanel *m_panel = nullptr;
+    TrayIndicators *m_tray = nullptr;
     bool m_demo;
     // Observation switches on by itself once the loop runs (AutoNab, or the demo).
     bool m_startObservation = false;
