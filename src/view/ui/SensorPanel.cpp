@@ -55,7 +55,7 @@ void SensorPanel::showPanelMenu(QPoint panelPos)
 bool SensorPanel::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == m_panel && event->type() == QEvent::Resize && m_background)
-        m_background->setGeometry(m_panel->contentsRect());
+        m_background->setGeometry(m_panel->rect());
     return QObject::eventFilter(watched, event);
 }
 
@@ -80,7 +80,9 @@ void SensorPanel::LoadBackground(const QString &bkFileName, const QString &Progr
         m_background->setObjectName(QStringLiteral("ImgBackground"));
         m_background->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         m_background->setAttribute(Qt::WA_TransparentForMouseEvents);
-        m_background->setGeometry(m_panel->contentsRect());
+        // From the panel's own corner, the origin of the pictures' positions too (the web
+        // page draws them on the same picture).
+        m_background->setGeometry(m_panel->rect());
         m_background->lower();
         m_background->show();
     }
