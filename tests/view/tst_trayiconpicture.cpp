@@ -43,24 +43,6 @@ class TestTrayIconPicture : public QObject
     Q_OBJECT
 
 private slots:
-    void nearestTableColour_data()
-    {
-        QTest::addColumn<QRgb>("colour");
-        QTest::addColumn<QRgb>("expected");
-        QTest::newRow("pure blue") << qRgb(0, 0, 255) << Navy;
-        QTest::newRow("white") << qRgb(255, 255, 255) << TableWhite;
-        QTest::newRow("magenta") << qRgb(255, 0, 255) << qRgb(128, 0, 128);
-        QTest::newRow("black") << qRgb(0, 0, 0) << qRgb(0, 0, 0);
-        QTest::newRow("yellow stays") << qRgb(255, 255, 0) << qRgb(255, 255, 0);
-    }
-
-    void nearestTableColour()
-    {
-        QFETCH(QRgb, colour);
-        QFETCH(QRgb, expected);
-        QCOMPARE(trayicon::colourTable()[std::size_t(trayicon::nearestIndex(colour))], expected);
-    }
-
     void emptyTextIsAPlainOpaqueSquare()
     {
         const QImage image = drawDefault(QString()).toImage();

@@ -102,13 +102,6 @@ private slots:
         QCOMPARE(f.tray->picturesHanded(), created + 2);
     }
 
-    void longTipIsCut()
-    {
-        Fixture f;
-        f.add(QString(70, QChar(u'ж')), true, true);
-        QCOMPARE(f.tray->icon(1)->toolTip().size(), 63);
-    }
-
     void deletedSensorLosesItsIconOnly()
     {
         Fixture f;
