@@ -19,6 +19,7 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QSignalSpy>
+#include <QImage>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
@@ -158,6 +159,10 @@ private slots:
     {
         m_dir = std::make_unique<QTemporaryDir>();
         QVERIFY(m_dir->isValid());
+        // The program directory as installed, with its background picture: start-up logs nothing.
+        QImage background(8, 8, QImage::Format_RGB32);
+        background.fill(Qt::darkGray);
+        QVERIFY(background.save(m_dir->filePath(QStringLiteral("bk.jpg"))));
         m_boxes = FakeDialogBoxes();
         m_busSerials.clear();
         m_noPort = false;

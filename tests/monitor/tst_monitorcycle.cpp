@@ -25,6 +25,7 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QImage>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
@@ -188,6 +189,10 @@ private slots:
     {
         m_dir = std::make_unique<QTemporaryDir>();
         QVERIFY(m_dir->isValid());
+        // The program directory as installed, with its background picture: start-up logs nothing.
+        QImage background(8, 8, QImage::Format_RGB32);
+        background.fill(Qt::darkGray);
+        QVERIFY(background.save(m_dir->filePath(QStringLiteral("bk.jpg"))));
         m_boxes = FakeDialogBoxes();
         m_sound.played.clear();
         m_clock.setNow(QDateTime(QDate(2026, 12, 8), QTime(14, 5, 9)));

@@ -33,6 +33,8 @@
 #include "sensors/ui/SensorSlots.h"
 #include "sensors/ui/TForm2.h"
 #include "sensors/ui/TForm3.h"
+#include "view/ui/SensorPanel.h"
+#include "view/ui/TrayIndicators.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -81,9 +83,11 @@ TForm1::~TForm1()
     delete FormLoading;
     delete Form4;
     // The grids are members and die before the child widgets: the views and the slots that
-    // show them go first, after the dialogs that use them.
+    // show them go first, after the dialogs and the panel that work on the slots.
     delete m_form3;
     delete m_form2;
+    delete m_panel;
+    delete m_tray;
     delete m_slots;
     delete m_snsView;
     delete m_sHourView;
@@ -135,6 +139,13 @@ void TForm1::createSubsystems(TForm1Context &context)
     setLeftColumnHeights(designedSnsHeight, designedSHourHeight, designedLogHeight);
 
     m_slots = new SensorSlots(PnItems, *m_chart, Sns, SHour, m_boxes, [this] { return CharMaxCount; }, this);
+    m_panel = new SensorPanel(PnItems, *m_slots, {imgPopup, NImgOn, NImgOff, PopupMenu2}, *this, m_boxes, this);
+    m_tray = new TrayIndicators(*m_slots, *this, Panel2, this);
+    m_tray->setMainWindow(this);
+    m_slots->TrayCreate = [this](int id, const QString &tip, TColor background, TColor foreground) {
+        m_tray->TrayCreate(id, tip, background, foreground);
+    };
+    m_slots->TrayDelete = [this](int id) { m_tray->TrayDelete(id); };
 
     m_cycle = std::make_unique<MonitorCycle>(MonitorCycle::Parts{
         .sensorSlots = *m_slots,
@@ -214,6 +225,9 @@ void TForm1::connectCommands()
     connect(NImgOff, &QAction::triggered, this, [this] { guarded(m_boxes, [this] { m_slots->NImgOffClick(); }); });
     connect(N18, &QAction::triggered, this, [this] { guarded(m_boxes, [this] { m_slots->N18Click(); }); });
     connect(N16, &QAction::triggered, this, [this] { guarded(m_boxes, [this] { m_slots->N16Click(); }); });
+    // A sensor picture dropped at a new place. (The web page's copy of the panel is taken
+    // again here once the web server publishes one.)
+    connect(m_panel, &SensorPanel::panelChanged, this, [] {});
 }
 
 // Commands whose subsystem is not in the program yet stay disabled rather than do nothing;
@@ -472,8 +486,12 @@ void TForm1::Button1Click()
     m_port->CloseCOM();
 }
 
-// Hides the window to the tray (tray indicators).
-void TForm1::MyMinimize() {}
+// Hides the window into the notification area once the minimising event is done.
+void TForm1::MyMinimize()
+{
+    if (m_tray)
+        m_tray->MyMinimize();
+}
 
 QString TForm1::iniPath() const
 {
@@ -511,8 +529,11 @@ void TForm1::HTTPNotStarted(const QString &reason)
     AddLog(QStringLiteral("HTTP-сервер не запущен: ") + reason);
 }
 
-// Loads the sensor panel's background picture bkFileName (sensor panel).
-void TForm1::LoadBackground() {}
+// Shows the background picture bkFileName on the sensor panel.
+void TForm1::LoadBackground()
+{
+    m_panel->LoadBackground(bkFileName, ProgramDir);
+}
 
 // Starts the web server when HTTP_Active is checked; reportOff logs the off state (web server).
 void TForm1::StartHTTP(bool reportOff)
@@ -538,18 +559,17 @@ void TForm1::Load24Hour()
         LastHour = m_clock.now().time().hour();
 }
 
-// Shows the temperature on the sensor's tray icon (tray indicators).
+// Shows the temperature on the sensor's tray icon.
 void TForm1::TrayModify(int id, const QString &text, const QString &tip, TColor background, TColor foreground)
 {
-    Q_UNUSED(id);
-    Q_UNUSED(text);
-    Q_UNUSED(tip);
-    Q_UNUSED(background);
-    Q_UNUSED(foreground);
+    m_tray->TrayModify(id, text, tip, background, foreground);
 }
 
-// Removes every sensor's tray icon (tray indicators).
-void TForm1::TrayAllDelete() {}
+// Removes every sensor's tray icon.
+void TForm1::TrayAllDelete()
+{
+    m_tray->TrayAllDelete();
+}
 
 // Column 2 of Sns := width of Panel3 - columns 0 and 1, so that the three columns span the
 // left column (less the view's frame, so no horizontal scroll bar appears).

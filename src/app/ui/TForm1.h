@@ -23,6 +23,7 @@ class MonitorCycle;
 class OneWireLink;
 class ReadingStore;
 class RomSearch;
+class SensorPanel;
 class SensorSlots;
 class SerialPort;
 class SettingsBinding;
@@ -30,6 +31,7 @@ class TForm2;
 class TForm3;
 class SoundPlayer;
 class TemperatureReader;
+class TrayIndicators;
 class StringGridView;
 class TForm4;
 class TFormAbout;
@@ -131,6 +133,8 @@ public:
 
     // The subsystems the window owns; the handlers here call them.
     SensorSlots &sensorSlots() const { return *m_slots; }
+    SensorPanel &sensorPanel() const { return *m_panel; }
+    TrayIndicators &trayIndicators() const { return *m_tray; }
     LiveChart &liveChart() const { return *m_chart; }
     StringGridView &snsView() const { return *m_snsView; }
     StringGridView &sHourView() const { return *m_sHourView; }
@@ -232,6 +236,8 @@ private:
     TForm2 *m_form2 = nullptr;
     TForm3 *m_form3 = nullptr;
     std::unique_ptr<SettingsBinding> m_settingsBinding;
+    SensorPanel *m_panel = nullptr;
+    TrayIndicators *m_tray = nullptr;
     bool m_demo;
     // Observation switches on by itself once the loop runs (AutoNab, or the demo).
     bool m_startObservation = false;

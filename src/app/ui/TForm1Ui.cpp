@@ -223,7 +223,7 @@ void TForm1Ui::setupUi(QMainWindow *window)
     black.setColor(QPalette::Window, Qt::black);
     black.setColor(QPalette::WindowText, QColor(90, 90, 90));
     PnItems->setPalette(black);
-    showMenuAt(PnItems, PopupMenu2);
+    // PopupMenu2 opens through the sensor panel's handling, which tells pictures from the rest.
 
     Panel2 = new QWidget(PnItems);
     Panel2->setObjectName(QStringLiteral("Panel2"));
