@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QStringDecoder>
 
 #include <cerrno>
 #include <cstdint>
@@ -16,6 +17,8 @@
 namespace {
 
 const char Utf8Bom[] = "\xEF\xBB\xBF";
+const char Utf16LeBom[] = "\xFF\xFE";
+const char Utf16BeBom[] = "\xFE\xFF";
 
 QString fold(const QString &name)
 {
@@ -214,15 +217,30 @@ bool parseInteger(QStringView s, int &value)
 
 } // namespace
 
-IniFile IniFile::fromFile(const QString &path)
+IniFile IniFile::fromFile(const QString &path, QString *problem)
 {
+    if (problem)
+        problem->clear();
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.exists())
         return IniFile();
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (problem)
+            *problem = file.errorString();
+        return IniFile();
+    }
     // Far beyond any real configuration; a larger file (a mistake) is read in part, not
     // allowed to take the memory of the machine.
     constexpr qint64 MaxBytes = 64 * 1024 * 1024;
-    return fromBytes(file.read(MaxBytes));
+    const QByteArray bytes = file.read(MaxBytes);
+    if (file.error() != QFileDevice::NoError) {
+        if (problem)
+            *problem = file.errorString();
+        return IniFile();
+    }
+    if (problem && !bytes.startsWith(Utf16LeBom) && !bytes.startsWith(Utf16BeBom) && bytes.contains('\0'))
+        *problem = QStringLiteral("not a text file");
+    return fromBytes(bytes);
 }
 
 IniFile IniFile::fromBytes(const QByteArray &bytes)
@@ -231,6 +249,12 @@ IniFile IniFile::fromBytes(const QByteArray &bytes)
     QString text;
     if (bytes.startsWith(Utf8Bom)) {
         text = QString::fromUtf8(bytes.constData() + 3, bytes.size() - 3);
+        ini.m_sourceEncoding = Encoding::Utf8Bom;
+    } else if (bytes.startsWith(Utf16LeBom) || bytes.startsWith(Utf16BeBom)) {
+        // What a Windows editor saves as "Unicode": read like UTF-8, written back as the
+        // program writes every file.
+        QStringDecoder decoder(bytes.startsWith(Utf16LeBom) ? QStringConverter::Utf16LE : QStringConverter::Utf16BE);
+        text = decoder.decode(QByteArrayView(bytes.constData() + 2, bytes.size() - 2));
         ini.m_sourceEncoding = Encoding::Utf8Bom;
     } else {
         bool nonAscii = false;

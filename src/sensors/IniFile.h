@@ -12,7 +12,8 @@
 //
 // Text on disk is Windows-1251 (what the file has always held); when a value is outside that
 // code page the whole file is written as UTF-8 with a byte order mark instead. Reading accepts
-// Windows-1251 and UTF-8 with or without the mark, and lines ending in LF or CR LF.
+// Windows-1251, UTF-8 with or without the mark, UTF-16 with its mark, and lines ending in LF
+// or CR LF.
 //
 // Reading never fails: a missing file, section or key, or a value that does not parse as the
 // asked type, gives the caller's default. Where a hand-edited file holds a section or key twice,
@@ -26,7 +27,9 @@ public:
     IniFile() = default;
 
     // The file's contents (its first 64 MiB); a missing or unreadable file gives an empty IniFile.
-    static IniFile fromFile(const QString &path);
+    // problem: set to the reason when the file exists but cannot be read, or holds NUL bytes
+    // without a UTF-16 mark (not a text file); cleared otherwise.
+    static IniFile fromFile(const QString &path, QString *problem = nullptr);
     // Parses bytes of any content (binary garbage gives whatever lines parse).
     static IniFile fromBytes(const QByteArray &bytes);
 

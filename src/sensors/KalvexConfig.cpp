@@ -33,8 +33,32 @@ int stored(TColor c)
 
 } // namespace
 
-KalvexConfig readConfig(const IniFile &ini, const RandomIndex &random)
+namespace {
+
+// The highest k with an "ItemSN" k key in the file, or -1: a sensor the file holds is never
+// left out because "ItemCount" says fewer.
+int highestStoredSensor(const IniFile &ini)
 {
+    int highest = -1;
+    for (const QString &key : ini.keys(Items)) {
+        if (key.size() <= 6 || key.left(6).compare(QLatin1String("ItemSN"), Qt::CaseInsensitive) != 0)
+            continue;
+        bool ok = false;
+        const int k = key.mid(6).toInt(&ok);
+        if (ok && k >= 0 && QString::number(k) == key.mid(6))
+            highest = std::max(highest, k);
+    }
+    return highest;
+}
+
+} // namespace
+
+KalvexConfig readConfig(const IniFile &ini, const RandomIndex &random, QStringList *holds)
+{
+    const auto hold = [holds](const QString &text) {
+        if (holds)
+            *holds << text;
+    };
     KalvexConfig c;
     const KalvexConfig d;
 
@@ -47,8 +71,10 @@ KalvexConfig readConfig(const IniFile &ini, const RandomIndex &random)
     c.AutoNab = ini.readBool(General, QStringLiteral("AutoNab"), d.AutoNab);
     c.StartMin = ini.readBool(General, QStringLiteral("StartMin"), d.StartMin);
     c.WinStartRun = ini.readBool(General, QStringLiteral("WinStartRun"), d.WinStartRun);
-    c.CharMaxCount = std::clamp(ini.readInteger(General, QStringLiteral("CharMaxCount"), d.CharMaxCount),
-                                0, MaxCharMaxCount);
+    const int charMaxCount = ini.readInteger(General, QStringLiteral("CharMaxCount"), d.CharMaxCount);
+    c.CharMaxCount = std::clamp(charMaxCount, 0, MaxCharMaxCount);
+    if (c.CharMaxCount != charMaxCount)
+        hold(QStringLiteral("CharMaxCount=%1 ограничено до %2.").arg(charMaxCount).arg(c.CharMaxCount));
     c.CharMinMaxAuto = ini.readBool(General, QStringLiteral("CharMinMaxAuto"), d.CharMinMaxAuto);
     c.CharMinY = ini.readFloat(General, QStringLiteral("CharMinY"), d.CharMinY);
     c.CharMaxY = ini.readFloat(General, QStringLiteral("CharMaxY"), d.CharMaxY);
@@ -68,7 +94,11 @@ KalvexConfig readConfig(const IniFile &ini, const RandomIndex &random)
     c.HTTPPort = ini.readInteger(General, QStringLiteral("HTTPPort"), d.HTTPPort);
     c.HTTPActive = ini.readBool(General, QStringLiteral("HTTPActive"), d.HTTPActive);
 
-    const int count = std::min(ini.readInteger(Items, QStringLiteral("ItemCount"), 0), MaxItemCount);
+    const int itemCount = ini.readInteger(Items, QStringLiteral("ItemCount"), 0);
+    const int inFile = highestStoredSensor(ini) + 1;
+    int count = std::max(std::min(itemCount, MaxItemCount), std::min(inFile, MaxStoredItems));
+    if (count != std::max(itemCount, 0))
+        hold(QStringLiteral("ItemCount=%1: загружено датчиков: %2.").arg(itemCount).arg(count));
     for (int k = 0; k < count; ++k) {
         SensorConfig s;
         for (int n = 1; n <= 4; ++n) {
@@ -95,12 +125,20 @@ KalvexConfig readConfig(const IniFile &ini, const RandomIndex &random)
         s.X = ini.readInteger(Items, itemKey("ItemLeft", k), s.X);
         c.Items.push_back(std::move(s));
     }
+    // Every line is pre-filled with CharMaxCount points: the bound is on all lines together.
+    if (count > 0 && static_cast<qint64>(c.CharMaxCount) * count > MaxChartPoints) {
+        const int fitting = static_cast<int>(MaxChartPoints / count);
+        hold(QStringLiteral("CharMaxCount=%1 ограничено до %2: %3 датчиков.").arg(c.CharMaxCount).arg(fitting).arg(count));
+        c.CharMaxCount = fitting;
+    }
+    if (inFile > MaxStoredItems)
+        hold(QStringLiteral("В файле датчиков: %1, загружены первые %2.").arg(inFile).arg(MaxStoredItems));
     return c;
 }
 
-KalvexConfig loadConfig(const QString &path, const RandomIndex &random)
+KalvexConfig loadConfig(const QString &path, const RandomIndex &random, QStringList *holds, QString *problem)
 {
-    return readConfig(IniFile::fromFile(path), random);
+    return readConfig(IniFile::fromFile(path, problem), random, holds);
 }
 
 IniFile configIni(const KalvexConfig &c)

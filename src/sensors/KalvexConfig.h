@@ -3,6 +3,7 @@
 #include "sensors/TDSItem.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <vector>
@@ -82,6 +83,10 @@ struct KalvexConfig
 // sensors or chart points exhaust memory at start-up); the dialogs never produce them.
 inline constexpr int MaxItemCount = 1000;
 inline constexpr int MaxCharMaxCount = 1000000;
+// Sensors whose keys the file holds are loaded beyond MaxItemCount, up to this many.
+inline constexpr int MaxStoredItems = 10000;
+// Chart points of all lines together (each line is pre-filled with CharMaxCount points).
+inline constexpr qint64 MaxChartPoints = 2000000;
 
 // Returns an index 0 .. bound - 1; used for the random chart colour of a sensor without one.
 using RandomIndex = std::function<int(int bound)>;
@@ -91,13 +96,17 @@ using RandomIndex = std::function<int(int bound)>;
 // LogHeight/P3Width below 0 give 0; TimeOut <= 0 gives 10000 (a timer of 0 would spin);
 // CharMaxCount is held to 0 .. MaxCharMaxCount; with fixed bounds, CharMinY > CharMaxY gives
 // CharMinY = CharMaxY - 10; "ItemCount" <= 0 gives no sensor, larger than the stored sensors
-// gives default sensors for the missing ones, and is held to MaxItemCount. `random` picks
-// the default chart colour once per sensor (StandardColors[random(16)]); empty = the global
-// generator.
-KalvexConfig readConfig(const IniFile &ini, const RandomIndex &random = {});
+// gives default sensors for the missing ones, and is held to MaxItemCount; a sensor whose
+// "ItemSN" k is in the file is loaded whatever "ItemCount" says (up to MaxStoredItems); the
+// chart points of all lines together are held to MaxChartPoints. `random` picks the default
+// chart colour once per sensor (StandardColors[random(16)]); empty = the global generator.
+// holds: one text per bound that was applied, for the log.
+KalvexConfig readConfig(const IniFile &ini, const RandomIndex &random = {}, QStringList *holds = nullptr);
 
 // readConfig() of the file at path (a missing file gives every default and no sensor).
-KalvexConfig loadConfig(const QString &path, const RandomIndex &random = {});
+// problem: why an existing file could not be read (then every default applies).
+KalvexConfig loadConfig(const QString &path, const RandomIndex &random = {}, QStringList *holds = nullptr,
+                        QString *problem = nullptr);
 
 // The IniFile SaveIni writes: "General" with its 17 keys, then "Items" with every sensor's
 // keys (numbered from 0 in the order of config.Items) and "ItemCount" last.

@@ -19,6 +19,9 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QSignalSpy>
+#include <QDir>
+#include <QFileInfo>
+#include <QFile>
 #include <QImage>
 #include <QTemporaryDir>
 #include <QTest>
@@ -595,6 +598,28 @@ private slots:
         QVERIFY(m_boxes.notices.isEmpty());
         QCOMPARE(storetest::scalar(path(QStringLiteral("Kalvex.st")), "select count(*) from stats"), 1);
         QCOMPARE(form->Sns.Cells(0, 1), QStringLiteral("Кухня"));
+    }
+
+    // A configuration that exists but cannot be read is never replaced: it is kept under
+    // another name (numbered past an older one) and the run's settings are saved beside it.
+    // A temporary file of a save cut short is gone after the start.
+    void unreadableConfigurationKept()
+    {
+        QVERIFY(QDir().mkdir(iniPath()));
+        QFile older(iniPath() + QStringLiteral(".unreadable"));
+        QVERIFY(older.open(QIODevice::WriteOnly));
+        older.close();
+        QFile leftover(path(QStringLiteral(".Kalvex.ini.a1B2c3")));
+        QVERIFY(leftover.open(QIODevice::WriteOnly));
+        leftover.close();
+        {
+            auto form = makeForm();
+            QVERIFY(!leftover.exists());
+            QCOMPARE(logLines(*form).filter(QStringLiteral("не прочитан")).size(), 1);
+            form->COMPort = 7;
+        }
+        QVERIFY(QFileInfo(iniPath() + QStringLiteral(".unreadable.1")).isDir());
+        QCOMPARE(loadConfig(iniPath()).COMPort, 7);
     }
 
     void staleCompactionCopyIsRecovered()

@@ -4,6 +4,8 @@
 #include "sensors/IniFile.h"
 #include "sensors/KalvexConfig.h"
 
+#include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -114,10 +116,12 @@ private slots:
     {
         QTest::addColumn<QByteArray>("count");
         QTest::addColumn<int>("items");
-        QTest::newRow("missing") << QByteArray() << 0;
-        QTest::newRow("zero") << QByteArray("ItemCount=0\n") << 0;
-        QTest::newRow("negative") << QByteArray("ItemCount=-5\n") << 0;
-        QTest::newRow("garbage") << QByteArray("ItemCount=two\n") << 0;
+        // A sensor whose keys are in the file is never dropped, whatever ItemCount says.
+        QTest::newRow("missing") << QByteArray() << 1;
+        QTest::newRow("zero") << QByteArray("ItemCount=0\n") << 1;
+        QTest::newRow("negative") << QByteArray("ItemCount=-5\n") << 1;
+        QTest::newRow("garbage") << QByteArray("ItemCount=two\n") << 1;
+        QTest::newRow("stored beyond the cap") << QByteArray("ItemCount=1\nItemSN1500=28BB\n") << 1501;
         QTest::newRow("as stored") << QByteArray("ItemCount=1\n") << 1;
         QTest::newRow("more than stored") << QByteArray("ITEMCOUNT=3\n") << 3;
         QTest::newRow("absurd") << QByteArray("ItemCount=2000000000\n") << MaxItemCount;
@@ -135,8 +139,10 @@ private slots:
             QCOMPARE(c.Items[0].CBChart, TColor(255));
         }
         // Sensors beyond the stored ones are default sensors with a random standard colour.
-        for (int k = 1; k < items; ++k)
+        for (int k = 1; k < items && k < 1500; ++k)
             QCOMPARE(c.Items[size_t(k)], defaultSensor(StandardColors[5]));
+        if (items == 1501)
+            QCOMPARE(c.Items[1500].SN, QStringLiteral("28BB"));
     }
 
     void defaultSensorIsCleared()
@@ -226,6 +232,60 @@ private slots:
     }
 
     // The exact file SaveIni writes: key order, renumbering, float and boolean forms.
+    // Every line is pre-filled with CharMaxCount points: the bound is on all lines together,
+    // and it is logged.
+    void chartPointsBoundedOverAllLines()
+    {
+        QStringList holds;
+        FixedRandom random;
+        const KalvexConfig c = readConfig(
+            IniFile::fromBytes("[General]\nCharMaxCount=1000000\n[Items]\nItemCount=1000\n"), random.source(), &holds);
+        QCOMPARE(int(c.Items.size()), 1000);
+        QCOMPARE(c.CharMaxCount, int(MaxChartPoints / 1000));
+        QCOMPARE(holds.size(), 1);
+        QVERIFY(holds.first().contains(QStringLiteral("1000000")));
+    }
+
+    void encodingsAndUnreadableFiles_data()
+    {
+        QTest::addColumn<QByteArray>("bytes"); // "<dir>": a directory of that name
+        QTest::addColumn<bool>("readable");
+        const QString text = QStringLiteral("[General]\r\nCharMinY=-2,5\r\n[Items]\r\nItemName0=Кухня\r\nItemCount=1\r\n");
+        QByteArray le("\xFF\xFE");
+        QByteArray be("\xFE\xFF");
+        for (const QChar ch : text) {
+            const char hi = static_cast<char>(ch.unicode() >> 8);
+            const char lo = static_cast<char>(ch.unicode() & 0xFF);
+            le.append(lo).append(hi);
+            be.append(hi).append(lo);
+        }
+        QTest::newRow("UTF-16 LE") << le << true;
+        QTest::newRow("UTF-16 BE") << be << true;
+        QTest::newRow("UTF-16 without its mark") << le.mid(2) << false;
+        QTest::newRow("directory") << QByteArray("<dir>") << false;
+    }
+    void encodingsAndUnreadableFiles()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, readable);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("Kalvex.ini"));
+        if (bytes == "<dir>") {
+            QVERIFY(QDir().mkdir(path));
+        } else {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(bytes);
+        }
+        QString problem;
+        const KalvexConfig c = loadConfig(path, {}, nullptr, &problem);
+        QCOMPARE(problem.isEmpty(), readable);
+        if (readable) {
+            QCOMPARE(c.CharMinY, -2.5);
+            QCOMPARE(c.Items.at(0).Name, QStringLiteral("Кухня"));
+        }
+    }
+
     void savedLayout()
     {
         KalvexConfig c;

@@ -39,6 +39,8 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMenuBar>
 #include <QPlainTextEdit>
@@ -501,12 +503,34 @@ QString TForm1::iniPath() const
 // Reads Kalvex.ini: the settings and the sensors. A missing file or key gives its default.
 void TForm1::LoadIni()
 {
-    ConfigBinding::apply(*this, loadConfig(iniPath()));
+    // What a save cut short by a kill left behind (".Kalvex.ini.XXXXXX").
+    QDir dir(ProgramDir);
+    for (const QString &name : dir.entryList({QStringLiteral(".Kalvex.ini.??????")}, QDir::Files | QDir::Hidden))
+        dir.remove(name);
+    QStringList holds;
+    QString problem;
+    const KalvexConfig config = loadConfig(iniPath(), {}, &holds, &problem);
+    m_iniUnreadable = !problem.isEmpty();
+    if (m_iniUnreadable)
+        AddLog(QStringLiteral("Файл настроек ") + iniPath() + QStringLiteral(" не прочитан (") + problem
+               + QStringLiteral("): работа с настройками по умолчанию, при выходе он будет сохранён под другим именем."));
+    for (const QString &hold : std::as_const(holds))
+        AddLog(QStringLiteral("Kalvex.ini: ") + hold);
+    ConfigBinding::apply(*this, config);
 }
 
 // Writes Kalvex.ini in one atomic replace; false on a write error, the old file then intact.
+// A file that could not be read at start-up is first kept under another name, never replaced.
 bool TForm1::SaveIni()
 {
+    if (m_iniUnreadable) {
+        QString kept = iniPath() + QStringLiteral(".unreadable");
+        for (int n = 1; QFileInfo::exists(kept) || QFileInfo(kept).isSymLink(); ++n)
+            kept = iniPath() + QStringLiteral(".unreadable.%1").arg(n);
+        if (QFileInfo::exists(iniPath()) && !QFile::rename(iniPath(), kept))
+            return false;
+        m_iniUnreadable = false;
+    }
     return writeConfig(iniPath(), ConfigBinding::collect(*this));
 }
 

@@ -245,5 +245,7 @@ private:
     // Set by the first close (window, menu or a stop signal): cycles and searches under way
     // end at their next step.
     bool m_closing = false;
+    // Kalvex.ini exists but could not be read: the save keeps it under another name first.
+    bool m_iniUnreadable = false;
     std::function<bool()> m_stopPending;
 };
