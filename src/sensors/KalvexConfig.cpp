@@ -53,7 +53,7 @@ int highestStoredSensor(const IniFile &ini)
 
 } // namespace
 
-KalvexConfig readConfig(const IniFile &ini, const RandomIndex &random, QStringList *holds)
+KalvexConfig readConfig(const IniFile &ini, const RandomIndex &random, QStringList *holds, bool *partial)
 {
     const auto hold = [holds](const QString &text) {
         if (holds)
@@ -131,14 +131,17 @@ KalvexConfig readConfig(const IniFile &ini, const RandomIndex &random, QStringLi
         hold(QStringLiteral("CharMaxCount=%1 ограничено до %2: %3 датчиков.").arg(c.CharMaxCount).arg(fitting).arg(count));
         c.CharMaxCount = fitting;
     }
+    if (partial)
+        *partial = inFile > MaxStoredItems;
     if (inFile > MaxStoredItems)
         hold(QStringLiteral("В файле датчиков: %1, загружены первые %2.").arg(inFile).arg(MaxStoredItems));
     return c;
 }
 
-KalvexConfig loadConfig(const QString &path, const RandomIndex &random, QStringList *holds, QString *problem)
+KalvexConfig loadConfig(const QString &path, const RandomIndex &random, QStringList *holds, QString *problem,
+                        bool *partial)
 {
-    return readConfig(IniFile::fromFile(path, problem), random, holds);
+    return readConfig(IniFile::fromFile(path, problem), random, holds, partial);
 }
 
 IniFile configIni(const KalvexConfig &c)

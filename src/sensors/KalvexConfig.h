@@ -83,8 +83,9 @@ struct KalvexConfig
 // sensors or chart points exhaust memory at start-up); the dialogs never produce them.
 inline constexpr int MaxItemCount = 1000;
 inline constexpr int MaxCharMaxCount = 1000000;
-// Sensors whose keys the file holds are loaded beyond MaxItemCount, up to this many.
-inline constexpr int MaxStoredItems = 10000;
+// Sensors whose keys the file holds are loaded up to this many (start-up stays within seconds);
+// a file holding more is reported as partly loaded, so that the save keeps it.
+inline constexpr int MaxStoredItems = MaxItemCount;
 // Chart points of all lines together (each line is pre-filled with CharMaxCount points).
 inline constexpr qint64 MaxChartPoints = 2000000;
 
@@ -100,13 +101,15 @@ using RandomIndex = std::function<int(int bound)>;
 // "ItemSN" k is in the file is loaded whatever "ItemCount" says (up to MaxStoredItems); the
 // chart points of all lines together are held to MaxChartPoints. `random` picks the default
 // chart colour once per sensor (StandardColors[random(16)]); empty = the global generator.
-// holds: one text per bound that was applied, for the log.
-KalvexConfig readConfig(const IniFile &ini, const RandomIndex &random = {}, QStringList *holds = nullptr);
+// holds: one text per bound that was applied, for the log. partial: set when sensors of the
+// file were left out (more than MaxStoredItems).
+KalvexConfig readConfig(const IniFile &ini, const RandomIndex &random = {}, QStringList *holds = nullptr,
+                        bool *partial = nullptr);
 
 // readConfig() of the file at path (a missing file gives every default and no sensor).
 // problem: why an existing file could not be read (then every default applies).
 KalvexConfig loadConfig(const QString &path, const RandomIndex &random = {}, QStringList *holds = nullptr,
-                        QString *problem = nullptr);
+                        QString *problem = nullptr, bool *partial = nullptr);
 
 // The IniFile SaveIni writes: "General" with its 17 keys, then "Items" with every sensor's
 // keys (numbered from 0 in the order of config.Items) and "ItemCount" last.

@@ -121,7 +121,7 @@ private slots:
         QTest::newRow("zero") << QByteArray("ItemCount=0\n") << 1;
         QTest::newRow("negative") << QByteArray("ItemCount=-5\n") << 1;
         QTest::newRow("garbage") << QByteArray("ItemCount=two\n") << 1;
-        QTest::newRow("stored beyond the cap") << QByteArray("ItemCount=1\nItemSN1500=28BB\n") << 1501;
+        QTest::newRow("stored beyond ItemCount") << QByteArray("ItemCount=1\nItemSN900=28BB\n") << 901;
         QTest::newRow("as stored") << QByteArray("ItemCount=1\n") << 1;
         QTest::newRow("more than stored") << QByteArray("ITEMCOUNT=3\n") << 3;
         QTest::newRow("absurd") << QByteArray("ItemCount=2000000000\n") << MaxItemCount;
@@ -139,10 +139,10 @@ private slots:
             QCOMPARE(c.Items[0].CBChart, TColor(255));
         }
         // Sensors beyond the stored ones are default sensors with a random standard colour.
-        for (int k = 1; k < items && k < 1500; ++k)
+        for (int k = 1; k < items && k < 900; ++k)
             QCOMPARE(c.Items[size_t(k)], defaultSensor(StandardColors[5]));
-        if (items == 1501)
-            QCOMPARE(c.Items[1500].SN, QStringLiteral("28BB"));
+        if (items == 901)
+            QCOMPARE(c.Items[900].SN, QStringLiteral("28BB"));
     }
 
     void defaultSensorIsCleared()

@@ -509,8 +509,10 @@ void TForm1::LoadIni()
         dir.remove(name);
     QStringList holds;
     QString problem;
-    const KalvexConfig config = loadConfig(iniPath(), {}, &holds, &problem);
-    m_iniUnreadable = !problem.isEmpty();
+    bool partial = false;
+    const KalvexConfig config = loadConfig(iniPath(), {}, &holds, &problem, &partial);
+    // A file with more sensors than were loaded is kept whole as well.
+    m_iniUnreadable = !problem.isEmpty() || partial;
     if (m_iniUnreadable)
         AddLog(QStringLiteral("Файл настроек ") + iniPath() + QStringLiteral(" не прочитан (") + problem
                + QStringLiteral("): работа с настройками по умолчанию, при выходе он будет сохранён под другим именем."));
