@@ -26,6 +26,9 @@
 #include "onewire/VirtualBus.h"
 #include "onewire/VirtualSensor.h"
 #include "sensors/ui/SensorSlots.h"
+#include "sensors/ui/SensorPicture.h"
+#include "web/HttpServer.h"
+#include "web/WebSnapshotBuilder.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -73,6 +76,12 @@ TForm1::~TForm1()
 
 void TForm1::createSubsystems(TForm1Context &context)
 {
+    IdHTTPServer1 = std::make_unique<HttpServer>();
+    m_webSnapshotTimer = new QTimer(this);
+    m_webSnapshotTimer->setSingleShot(true);
+    m_webSnapshotTimer->setInterval(0);
+    connect(m_webSnapshotTimer, &QTimer::timeout, this, &TForm1::publishWebSnapshot);
+
     if (context.makeSerialPort)
         m_port = context.makeSerialPort();
     if (m_port) {
@@ -122,7 +131,12 @@ void TForm1::createSubsystems(TForm1Context &context)
         .boxes = m_boxes,
         .clock = m_clock,
         .LastHour = LastHour,
-        .reader = [this] { return m_reader.get(); },
+        // Asked for just before each measurement's wait, when the slot's caption has been
+        // cleared: the page shows the sensor being read as the panel does.
+        .reader = [this] {
+            publishWebSnapshot();
+            return m_reader.get();
+        },
         .store = [this] { return m_store.get(); },
         .observationOn = [this] { return N3->isChecked(); },
         .stopTimer = [this] { Timer1->stop(); },
@@ -130,6 +144,11 @@ void TForm1::createSubsystems(TForm1Context &context)
         .autoBounds = [this] { return CharMinMaxAuto; },
         .repaintHours = [this] { m_sHourView->viewport()->update(); },
     });
+    // A reading ends in the grids (after its caption and LastTime), a new or deleted sensor
+    // changes them too.
+    connect(&Sns, &StringGrid::changed, this, &TForm1::scheduleWebSnapshot);
+    connect(&SHour, &StringGrid::changed, this, &TForm1::scheduleWebSnapshot);
+    connect(m_slots, &SensorSlots::pictureCreated, this, &TForm1::scheduleWebSnapshot);
     m_cycle->TrayModify = [this](int id, const QString &text, const QString &tip, TColor background, TColor foreground) {
         TrayModify(id, text, tip, background, foreground);
     };
@@ -166,19 +185,19 @@ void TForm1::connectCommands()
     connect(m_snsView, &StringGridView::gridDoubleClicked, this, &TForm1::SnsDblClick);
     connect(m_chart, &LiveChart::doubleClicked, this, &TForm1::Chart1DblClick);
     // The commands of the sensor pictures' pop-up menu, each under the error guard.
-    connect(NImgOn, &QAction::triggered, this, [this] { guarded(m_boxes, [this] { m_slots->NImgOnClick(); }); });
-    connect(NImgOff, &QAction::triggered, this, [this] { guarded(m_boxes, [this] { m_slots->NImgOffClick(); }); });
-    connect(N18, &QAction::triggered, this, [this] { guarded(m_boxes, [this] { m_slots->N18Click(); }); });
-    connect(N16, &QAction::triggered, this, [this] { guarded(m_boxes, [this] { m_slots->N16Click(); }); });
+    connect(NImgOn, &QAction::triggered, this, [this] { guarded(m_boxes, [this] { m_slots->NImgOnClick(); }); publishWebSnapshot(); });
+    connect(NImgOff, &QAction::triggered, this, [this] { guarded(m_boxes, [this] { m_slots->NImgOffClick(); }); publishWebSnapshot(); });
+    connect(N18, &QAction::triggered, this, [this] { guarded(m_boxes, [this] { m_slots->N18Click(); }); publishWebSnapshot(); });
+    connect(N16, &QAction::triggered, this, [this] { guarded(m_boxes, [this] { m_slots->N16Click(); }); publishWebSnapshot(); });
 }
 
 // Commands whose subsystem is not in the program yet stay disabled rather than do nothing;
 // each line goes when its handler is filled.
 void TForm1::markCommandsToCome()
 {
-    for (QAction *action : {N2, N4, N13, N7, N9, HTTP_Active})
+    for (QAction *action : {N2, N4, N13, N7, N9})
         action->setEnabled(false);
-    for (QToolButton *button : {BSetting, BAdd, BAbout, BHistory, bHTTP})
+    for (QToolButton *button : {BSetting, BAdd, BAbout, BHistory})
         button->setEnabled(false);
 }
 
@@ -207,6 +226,7 @@ void TForm1::FormCreate()
                 m_hours->ViewSHour(m_slots->DSItems, i, m_slots->name(i));
         }
     });
+    publishWebSnapshot();
 }
 
 void TForm1::FormDestroy()
@@ -443,10 +463,76 @@ bool TForm1::SaveIni()
 // Loads the sensor panel's background picture bkFileName (sensor panel).
 void TForm1::LoadBackground() {}
 
-// Starts the web server when HTTP_Active is checked; reportOff logs the off state (web server).
+// The server follows the check mark of HTTP_Active; a failure to start unticks it.
 void TForm1::StartHTTP(bool reportOff)
 {
-    Q_UNUSED(reportOff);
+    bHTTP->setChecked(HTTP_Active->isChecked());
+    if (!HTTP_Active->isChecked()) {
+        IdHTTPServer1->stop();
+        if (reportOff)
+            AddLog(QStringLiteral("HTTP-сервер выключен."));
+        return;
+    }
+    if (!IdHTTPServer1->running()) {
+        publishWebSnapshot();
+        const HttpServer::StartResult result = IdHTTPServer1->start(HTTPBinding, HTTPPort);
+        if (result != HttpServer::StartResult::Started) {
+            reportHTTPFailure(result == HttpServer::StartResult::PortBusy);
+            return;
+        }
+    }
+    AddLog(QStringLiteral("HTTP-сервер включен."));
+}
+
+void TForm1::reportHTTPFailure(bool portBusy)
+{
+    HTTP_Active->setChecked(false);
+    bHTTP->setChecked(false);
+    const QString reason = portBusy
+        ? QStringLiteral("HTTP Порт ") + QString::number(HTTPPort) + QStringLiteral(" занят.")
+        : QString();
+    AddLog(QStringLiteral("HTTP-сервер не запущен: ") + reason);
+}
+
+void TForm1::ChangeHTTPPort(int port)
+{
+    if (port == HTTPPort)
+        return;
+    const bool wasRunning = IdHTTPServer1->running();
+    IdHTTPServer1->stop();
+    HTTPPort = port;
+    HTTPBinding = QStringLiteral("0.0.0.0");
+    if (!wasRunning)
+        return;
+    const HttpServer::StartResult result = IdHTTPServer1->start(HTTPBinding, HTTPPort);
+    // Left running-looking, the menu item and the button would lie about a dead server.
+    if (result != HttpServer::StartResult::Started)
+        reportHTTPFailure(result == HttpServer::StartResult::PortBusy);
+}
+
+void TForm1::publishWebSnapshot()
+{
+    std::vector<websnapshot::SlotValues> items;
+    items.reserve(m_slots->DSItems.size());
+    for (const TDSItem &item : m_slots->DSItems) {
+        websnapshot::SlotValues values;
+        values.SN = item.SN;
+        values.Enable = item.Enable;
+        if (item.ImageCtl) {
+            values.left = item.ImageCtl->x();
+            values.top = item.ImageCtl->y();
+        }
+        if (item.TempLabel)
+            values.caption = item.TempLabel->text();
+        values.LastTime = item.LastTime;
+        items.push_back(std::move(values));
+    }
+    IdHTTPServer1->publish(websnapshot::make(items, SHour, bkFileName, ProgramDir));
+}
+
+void TForm1::scheduleWebSnapshot()
+{
+    m_webSnapshotTimer->start();
 }
 
 // Opens or creates Kalvex.st; an engine error ends the caller's handler.
@@ -536,6 +622,7 @@ void TForm1::N5Click()
         SensorDiscovery(*this, m_boxes, *m_port, m_slots->DSItems, discoveryHooks())
             .N5Click(QStringLiteral("COM") + QString::number(COMPort));
     });
+    publishWebSnapshot();
 }
 
 // Shows the about box modally (about window).
@@ -544,11 +631,17 @@ void TForm1::N7Click() {}
 // Shows the history window, not modally (history window).
 void TForm1::N9Click() {}
 
-// Web server switch from the menu (web server).
-void TForm1::HTTP_ActiveClick() {}
+// The menu item has toggled its check mark already.
+void TForm1::HTTP_ActiveClick()
+{
+    StartHTTP(true);
+}
 
-// Web server switch from the tool bar (web server).
-void TForm1::bHTTPClick() {}
+void TForm1::bHTTPClick()
+{
+    HTTP_Active->setChecked(bHTTP->isChecked());
+    StartHTTP(true);
+}
 
 // The sensor editor for the sensor of the current row (the editor itself comes later).
 void TForm1::SnsDblClick()
