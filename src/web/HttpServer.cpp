@@ -16,7 +16,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <exception>
+#include <stdexcept>
 
 namespace {
 
@@ -113,6 +113,8 @@ struct HttpServer::Callbacks
         WebReply reply;
         try {
             const std::shared_ptr<const WebSnapshot> snapshot = server->snapshot();
+            if (!snapshot)
+                throw std::logic_error("no snapshot published");
             reply = web::IdHTTPServer1CommandGet(WebRequest{QByteArray(method), QByteArray(url)}, *snapshot);
         } catch (const std::exception &) {
             // Nothing of the program's inside goes to the network.
