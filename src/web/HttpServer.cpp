@@ -144,7 +144,15 @@ HttpServer::~HttpServer()
 
 void HttpServer::publish(std::shared_ptr<const WebSnapshot> snapshot)
 {
-    m_snapshot.store(std::move(snapshot));
+    // The old snapshot is released outside the lock (a request may still hold it).
+    std::lock_guard lock(m_snapshotMutex);
+    m_snapshot.swap(snapshot);
+}
+
+std::shared_ptr<const WebSnapshot> HttpServer::snapshot() const
+{
+    std::lock_guard lock(m_snapshotMutex);
+    return m_snapshot;
 }
 
 HttpServer::StartResult HttpServer::start(const QString &address, int port)

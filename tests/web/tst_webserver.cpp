@@ -391,6 +391,34 @@ private slots:
         QCOMPARE(page.body, expectedPage(""));
     }
 
+    // The cap and the idle time-out, on a server of small limits: a client beyond the cap
+    // waits until the idle ones are closed, then gets its reply.
+    void connectionLimits()
+    {
+        HttpServer::Limits limits;
+        limits.connections = 2;
+        limits.idleSeconds = 3;
+        HttpServer server(HttpServer::Threading::Pool, limits);
+        server.publish(m_server->snapshot());
+        const int port = httpclient::freePort();
+        QCOMPARE(server.start(QStringLiteral("0.0.0.0"), port), HttpServer::StartResult::Started);
+        const int first = httpclient::connectTo(port);
+        const int second = httpclient::connectTo(port);
+        QTest::qWait(200);
+        const int third = httpclient::connectTo(port);
+        QVERIFY(httpclient::sendAll(third, "GET /sn= HTTP/1.1\r\nHost: x\r\n\r\n"));
+        bool closed = false;
+        QVERIFY(httpclient::readAll(third, closed, 1000).isEmpty());
+        QVERIFY(!closed);
+        const httpclient::Reply late = httpclient::parse(httpclient::readAll(third, closed, 10000), closed);
+        QCOMPARE(late.body, QByteArray("off"));
+        QVERIFY(httpclient::readAll(first, closed, 10000).isEmpty());
+        QVERIFY(closed);
+        ::close(first);
+        ::close(second);
+        ::close(third);
+    }
+
     void stopClosesListener()
     {
         const int port = httpclient::freePort();
