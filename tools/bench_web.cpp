@@ -1,7 +1,8 @@
 // Measures the web server under load on loopback, against nginx serving the same page as a
 // static file, and the monitoring cycle's timing while the page is fetched:
 //
-//   bench_web [seconds=10] [sensors=10] [pool-threads=2]
+//   bench_web [seconds=10] [sensors=10] [pool-threads=2] [publish]
+//     publish: only the time the window thread spends publishing one snapshot
 //
 // Needs wrk and nginx on the PATH (benchmark only, not program dependencies).
 // 1. A main window on the virtual bus with `sensors` sensors and a day of hourly values
@@ -188,7 +189,17 @@ int main(int argc, char *argv[])
         for (int k = 0; k < sensors; ++k)
             form->SHour.setCell(h + 1, k + 1, QStringLiteral("%1,%2").arg(10 + k).arg(h % 10));
     }
-    form->publishWebSnapshot();
+    {
+        QElapsedTimer timer;
+        timer.start();
+        constexpr int publishes = 1000;
+        for (int i = 0; i < publishes; ++i)
+            form->publishWebSnapshot();
+        std::printf("publishing the snapshot of %d sensors: %.1f us\n", sensors,
+                    static_cast<double>(timer.nsecsElapsed()) / 1000.0 / publishes);
+        if (argc > 4 && qstrcmp(argv[4], "publish") == 0)
+            return 0;
+    }
     const std::shared_ptr<const WebSnapshot> snapshot = form->httpServer().snapshot();
     const QByteArray page = web::page(*snapshot, QByteArray());
     std::setlocale(LC_NUMERIC, "C");

@@ -4,6 +4,7 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <array>
 
 namespace {
@@ -44,6 +45,10 @@ const QHash<char16_t, char> &table()
 
 QByteArray cp1251::fromText(const QString &text)
 {
+    // Most texts (numbers, serials, times) are ASCII, which the code page keeps as it is.
+    const bool ascii = std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() < 0x80; });
+    if (ascii)
+        return text.toLatin1();
     const QHash<char16_t, char> &map = table();
     QByteArray bytes;
     bytes.reserve(text.size());

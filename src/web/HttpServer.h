@@ -37,6 +37,8 @@ public:
         Failed,   // any other reason
     };
 
+    // A pool of two threads: on loopback with a new connection per request it answers about
+    // twice the requests of a thread per connection (tools/bench_web).
     HttpServer();
     HttpServer(Threading threading, Limits limits);
     ~HttpServer();

@@ -18,6 +18,7 @@ struct WebSnapshot
         int top = 0;
         QByteArray caption;     // the temperature label's caption (Windows-1251)
         QByteArray lastTime;    // LastTime as the locale's date-time text (Windows-1251)
+        double lastTimeValue = 0;
     };
 
     // Every slot of DSItems, free ones included, in index order.

@@ -23,18 +23,25 @@ QString websnapshot::fileNamePart(const QString &name)
 }
 
 std::shared_ptr<const WebSnapshot> websnapshot::make(const std::vector<SlotValues> &items, const StringGrid &SHour,
-                                                     const QString &bkFileName, const QString &ProgramDir)
+                                                     const QString &bkFileName, const QString &ProgramDir,
+                                                     const WebSnapshot *previous)
 {
     auto snapshot = std::make_shared<WebSnapshot>();
     snapshot->items.reserve(items.size());
     for (const SlotValues &values : items) {
+        const std::size_t index = snapshot->items.size();
         WebSnapshot::Slot slot;
         slot.SN = values.SN.toUtf8();
         slot.Enable = values.Enable;
         slot.left = values.left;
         slot.top = values.top;
         slot.caption = cp1251::fromText(values.caption);
-        slot.lastTime = cp1251::fromText(datetime::text(values.LastTime));
+        slot.lastTimeValue = values.LastTime;
+        // The locale's date-time text is the dearest part of a publish; most slots keep theirs.
+        if (previous && index < previous->items.size() && previous->items[index].lastTimeValue == values.LastTime)
+            slot.lastTime = previous->items[index].lastTime;
+        else
+            slot.lastTime = cp1251::fromText(datetime::text(values.LastTime));
         snapshot->items.push_back(std::move(slot));
     }
     snapshot->hours.resize(static_cast<std::size_t>(std::max(SHour.RowCount(), 0)));

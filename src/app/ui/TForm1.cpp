@@ -527,7 +527,8 @@ void TForm1::publishWebSnapshot()
         values.LastTime = item.LastTime;
         items.push_back(std::move(values));
     }
-    IdHTTPServer1->publish(websnapshot::make(items, SHour, bkFileName, ProgramDir));
+    const std::shared_ptr<const WebSnapshot> previous = IdHTTPServer1->snapshot();
+    IdHTTPServer1->publish(websnapshot::make(items, SHour, bkFileName, ProgramDir, previous.get()));
 }
 
 void TForm1::scheduleWebSnapshot()
