@@ -184,11 +184,24 @@ void TForm1::connectCommands()
     connect(bHTTP, &QToolButton::clicked, this, &TForm1::bHTTPClick);
     connect(m_snsView, &StringGridView::gridDoubleClicked, this, &TForm1::SnsDblClick);
     connect(m_chart, &LiveChart::doubleClicked, this, &TForm1::Chart1DblClick);
-    // The commands of the sensor pictures' pop-up menu, each under the error guard.
-    connect(NImgOn, &QAction::triggered, this, [this] { guarded(m_boxes, [this] { m_slots->NImgOnClick(); }); publishWebSnapshot(); });
-    connect(NImgOff, &QAction::triggered, this, [this] { guarded(m_boxes, [this] { m_slots->NImgOffClick(); }); publishWebSnapshot(); });
-    connect(N18, &QAction::triggered, this, [this] { guarded(m_boxes, [this] { m_slots->N18Click(); }); publishWebSnapshot(); });
-    connect(N16, &QAction::triggered, this, [this] { guarded(m_boxes, [this] { m_slots->N16Click(); }); publishWebSnapshot(); });
+    // The commands of the sensor pictures' pop-up menu, each under the error guard; each
+    // changes what the web page shows.
+    connect(NImgOn, &QAction::triggered, this, [this] {
+        guarded(m_boxes, [this] { m_slots->NImgOnClick(); });
+        publishWebSnapshot();
+    });
+    connect(NImgOff, &QAction::triggered, this, [this] {
+        guarded(m_boxes, [this] { m_slots->NImgOffClick(); });
+        publishWebSnapshot();
+    });
+    connect(N18, &QAction::triggered, this, [this] {
+        guarded(m_boxes, [this] { m_slots->N18Click(); });
+        publishWebSnapshot();
+    });
+    connect(N16, &QAction::triggered, this, [this] {
+        guarded(m_boxes, [this] { m_slots->N16Click(); });
+        publishWebSnapshot();
+    });
 }
 
 // Commands whose subsystem is not in the program yet stay disabled rather than do nothing;
