@@ -35,6 +35,9 @@
 #include "sensors/ui/TForm3.h"
 #include "view/ui/SensorPanel.h"
 #include "view/ui/TrayIndicators.h"
+#include "sensors/ui/SensorPicture.h"
+#include "web/HttpServer.h"
+#include "web/WebSnapshotBuilder.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -67,7 +70,6 @@ TForm1::TForm1(TForm1Context context, QWidget *parent)
     setupUi(this);
     createSubsystems(context);
     connectCommands();
-    markCommandsToCome();
     FormCreate();
     // The sensor editor and the settings dialog, then the history window, the about box, the
     // loading window and the chart help: once each, in that order.
@@ -98,6 +100,12 @@ TForm1::~TForm1()
 void TForm1::createSubsystems(TForm1Context &context)
 {
     m_stopPending = context.stopPending;
+    IdHTTPServer1 = std::make_unique<HttpServer>();
+    m_webSnapshotTimer = new QTimer(this);
+    m_webSnapshotTimer->setSingleShot(true);
+    m_webSnapshotTimer->setInterval(0);
+    connect(m_webSnapshotTimer, &QTimer::timeout, this, &TForm1::publishWebSnapshot);
+
     if (context.makeSerialPort)
         m_port = context.makeSerialPort();
     if (m_port) {
@@ -159,7 +167,12 @@ void TForm1::createSubsystems(TForm1Context &context)
         .boxes = m_boxes,
         .clock = m_clock,
         .LastHour = LastHour,
-        .reader = [this] { return m_reader.get(); },
+        // Asked for just before each measurement's wait, when the slot's caption has been
+        // cleared: the page shows the sensor being read as the panel does.
+        .reader = [this] {
+            publishWebSnapshot();
+            return m_reader.get();
+        },
         .store = [this] { return m_store.get(); },
         .observationOn = [this] { return N3->isChecked(); },
         .stopTimer = [this] { Timer1->stop(); },
@@ -168,6 +181,11 @@ void TForm1::createSubsystems(TForm1Context &context)
         .repaintHours = [this] { m_sHourView->viewport()->update(); },
         .stopping = [this] { return m_closing || (m_stopPending && m_stopPending()); },
     });
+    // A reading ends in the grids (after its caption and LastTime), a new or deleted sensor
+    // changes them too.
+    connect(&Sns, &StringGrid::changed, this, &TForm1::scheduleWebSnapshot);
+    connect(&SHour, &StringGrid::changed, this, &TForm1::scheduleWebSnapshot);
+    connect(m_slots, &SensorSlots::pictureCreated, this, &TForm1::scheduleWebSnapshot);
     m_cycle->TrayModify = [this](int id, const QString &text, const QString &tip, TColor background, TColor foreground) {
         TrayModify(id, text, tip, background, foreground);
     };
@@ -181,6 +199,9 @@ void TForm1::createDialogs()
     m_settingsBinding = std::make_unique<SettingsBinding>(*this);
     m_form3 = new TForm3(*m_settingsBinding, m_boxes, this);
     m_slots->EditItem = [this](int index) { openEditor(index); };
+    // An edit or new settings (names, places, the background) change what the page shows.
+    connect(m_form2, &TForm2::applied, this, &TForm1::publishWebSnapshot);
+    connect(m_form3, &TForm3::applied, this, &TForm1::publishWebSnapshot);
 }
 
 void TForm1::openEditor(int index)
@@ -222,25 +243,28 @@ void TForm1::connectCommands()
     connect(bHTTP, &QToolButton::clicked, this, &TForm1::bHTTPClick);
     connect(m_snsView, &StringGridView::gridDoubleClicked, this, &TForm1::SnsDblClick);
     connect(m_chart, &LiveChart::doubleClicked, this, &TForm1::Chart1DblClick);
-    // The commands of the sensor pictures' pop-up menu, each under the error guard.
-    connect(NImgOn, &QAction::triggered, this, [this] { guarded(m_boxes, [this] { m_slots->NImgOnClick(); }); });
-    connect(NImgOff, &QAction::triggered, this, [this] { guarded(m_boxes, [this] { m_slots->NImgOffClick(); }); });
-    connect(N18, &QAction::triggered, this, [this] { guarded(m_boxes, [this] { m_slots->N18Click(); }); });
-    connect(N16, &QAction::triggered, this, [this] { guarded(m_boxes, [this] { m_slots->N16Click(); }); });
-    // A sensor picture dropped at a new place. (The web page's copy of the panel is taken
-    // again here once the web server publishes one.)
-    connect(m_panel, &SensorPanel::panelChanged, this, [] {});
+    // The commands of the sensor pictures' pop-up menu, each under the error guard; each
+    // changes what the web page shows.
+    connect(NImgOn, &QAction::triggered, this, [this] {
+        guarded(m_boxes, [this] { m_slots->NImgOnClick(); });
+        publishWebSnapshot();
+    });
+    connect(NImgOff, &QAction::triggered, this, [this] {
+        guarded(m_boxes, [this] { m_slots->NImgOffClick(); });
+        publishWebSnapshot();
+    });
+    connect(N18, &QAction::triggered, this, [this] {
+        guarded(m_boxes, [this] { m_slots->N18Click(); });
+        publishWebSnapshot();
+    });
+    connect(N16, &QAction::triggered, this, [this] {
+        guarded(m_boxes, [this] { m_slots->N16Click(); });
+        publishWebSnapshot();
+    });
+    // A sensor picture dropped at a new place.
+    connect(m_panel, &SensorPanel::panelChanged, this, &TForm1::publishWebSnapshot);
 }
 
-// Commands whose subsystem is not in the program yet stay disabled rather than do nothing;
-// each line goes when its handler is filled.
-void TForm1::markCommandsToCome()
-{
-    for (QAction *action : {HTTP_Active})
-        action->setEnabled(false);
-    for (QToolButton *button : {bHTTP})
-        button->setEnabled(false);
-}
 
 void TForm1::FormCreate()
 {
@@ -267,6 +291,7 @@ void TForm1::FormCreate()
                 m_hours->ViewSHour(m_slots->DSItems, i, m_slots->name(i));
         }
     });
+    publishWebSnapshot();
 }
 
 void TForm1::FormDestroy()
@@ -536,15 +561,12 @@ bool TForm1::SaveIni()
     return writeConfig(iniPath(), ConfigBinding::collect(*this));
 }
 
-// Stops the web server, gives it `port` and its one binding on all interfaces, and starts it
-// again if it was running (web server). Until the server is in the program it only takes
-// the port.
+// The settings dialog's port change: ChangeHTTPPort moves the server and reports a failed
+// restart itself, as StartHTTP reports a failed start.
 bool TForm1::RestartHTTP(int port, QString &reason)
 {
     reason.clear();
-    HTTPPort = port;
-    HTTPBinding = QStringLiteral("0.0.0.0");
-    qInfo("Kalvex: web server port now %d", port);
+    ChangeHTTPPort(port);
     return true;
 }
 
@@ -561,10 +583,77 @@ void TForm1::LoadBackground()
     m_panel->LoadBackground(bkFileName, ProgramDir);
 }
 
-// Starts the web server when HTTP_Active is checked; reportOff logs the off state (web server).
+// The server follows the check mark of HTTP_Active; a failure to start unticks it.
 void TForm1::StartHTTP(bool reportOff)
 {
-    Q_UNUSED(reportOff);
+    bHTTP->setChecked(HTTP_Active->isChecked());
+    if (!HTTP_Active->isChecked()) {
+        IdHTTPServer1->stop();
+        if (reportOff)
+            AddLog(QStringLiteral("HTTP-сервер выключен."));
+        return;
+    }
+    if (!IdHTTPServer1->running()) {
+        publishWebSnapshot();
+        const HttpServer::StartResult result = IdHTTPServer1->start(HTTPBinding, HTTPPort);
+        if (result != HttpServer::StartResult::Started) {
+            reportHTTPFailure(result == HttpServer::StartResult::PortBusy);
+            return;
+        }
+    }
+    AddLog(QStringLiteral("HTTP-сервер включен."));
+}
+
+void TForm1::reportHTTPFailure(bool portBusy)
+{
+    HTTP_Active->setChecked(false);
+    bHTTP->setChecked(false);
+    const QString reason = portBusy
+        ? QStringLiteral("HTTP Порт ") + QString::number(HTTPPort) + QStringLiteral(" занят.")
+        : QString();
+    AddLog(QStringLiteral("HTTP-сервер не запущен: ") + reason);
+}
+
+void TForm1::ChangeHTTPPort(int port)
+{
+    if (port == HTTPPort)
+        return;
+    const bool wasRunning = IdHTTPServer1->running();
+    IdHTTPServer1->stop();
+    HTTPPort = port;
+    HTTPBinding = QStringLiteral("0.0.0.0");
+    if (!wasRunning)
+        return;
+    const HttpServer::StartResult result = IdHTTPServer1->start(HTTPBinding, HTTPPort);
+    // Left running-looking, the menu item and the button would lie about a dead server.
+    if (result != HttpServer::StartResult::Started)
+        reportHTTPFailure(result == HttpServer::StartResult::PortBusy);
+}
+
+void TForm1::publishWebSnapshot()
+{
+    std::vector<websnapshot::SlotValues> items;
+    items.reserve(m_slots->DSItems.size());
+    for (const TDSItem &item : m_slots->DSItems) {
+        websnapshot::SlotValues values;
+        values.SN = item.SN;
+        values.Enable = item.Enable;
+        if (item.ImageCtl) {
+            values.left = item.ImageCtl->x();
+            values.top = item.ImageCtl->y();
+        }
+        if (item.TempLabel)
+            values.caption = item.TempLabel->text();
+        values.LastTime = item.LastTime;
+        items.push_back(std::move(values));
+    }
+    const std::shared_ptr<const WebSnapshot> previous = IdHTTPServer1->snapshot();
+    IdHTTPServer1->publish(websnapshot::make(items, SHour, bkFileName, ProgramDir, previous.get()));
+}
+
+void TForm1::scheduleWebSnapshot()
+{
+    m_webSnapshotTimer->start();
 }
 
 // Opens or creates Kalvex.st. A store that cannot be used is logged by the store, which
@@ -657,6 +746,7 @@ void TForm1::N5Click()
         SensorDiscovery(*this, m_boxes, *m_port, m_slots->DSItems, discoveryHooks())
             .N5Click(QStringLiteral("COM") + QString::number(COMPort));
     });
+    publishWebSnapshot();
 }
 
 void TForm1::createWindows()
@@ -689,11 +779,17 @@ void TForm1::N9Click()
     FormStats->activateWindow();
 }
 
-// Web server switch from the menu (web server).
-void TForm1::HTTP_ActiveClick() {}
+// The menu item has toggled its check mark already.
+void TForm1::HTTP_ActiveClick()
+{
+    StartHTTP(true);
+}
 
-// Web server switch from the tool bar (web server).
-void TForm1::bHTTPClick() {}
+void TForm1::bHTTPClick()
+{
+    HTTP_Active->setChecked(bHTTP->isChecked());
+    StartHTTP(true);
+}
 
 void TForm1::SnsDblClick()
 {

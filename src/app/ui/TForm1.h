@@ -14,6 +14,7 @@
 #include <memory>
 
 class AlarmActions;
+class HttpServer;
 class AppLauncher;
 class Clock;
 class DialogBoxes;
@@ -125,6 +126,17 @@ public:
     // failure is logged.
     void SetAutoStart();
 
+    // Web server. StartHTTP makes the server's running state follow the check mark of
+    // HTTP_Active and logs the outcome; reportOff logs the off state too.
+    void StartHTTP(bool reportOff);
+    // The settings dialog's port change: a running server moves to `port` ("0.0.0.0"),
+    // without log lines; a failure to start there is reported as StartHTTP reports it.
+    void ChangeHTTPPort(int port);
+    // Hands the web server a copy of what the page shows. Call after every change to the
+    // sensor slots, their pictures, captions, the hourly grid or bkFileName.
+    void publishWebSnapshot();
+    HttpServer &httpServer() const { return *IdHTTPServer1; }
+
     // The port under the 1-Wire link; null when the program has none.
     SerialPort *serialPort() const { return m_port.get(); }
     Clock &clock() const { return m_clock; }
@@ -176,7 +188,6 @@ private:
     // EditItem(index) and the editor shown modally; -1 for a new sensor.
     void openEditor(int index);
     void connectCommands();
-    void markCommandsToCome();
     void FormCreate();
     void FormDestroy();
     // The history window, the about box, the loading window and the chart help, in that order.
@@ -190,9 +201,8 @@ private:
     void LoadIni();
     bool SaveIni();
     void LoadBackground();
-    void StartHTTP(bool reportOff);
-    // The settings dialog moved the web server to `port` (web server); false with StartHTTP's
-    // reason when it would not start again there.
+    // The settings dialog moves the web server to `port` (ChangeHTTPPort); true: a failed
+    // restart is already reported there.
     bool RestartHTTP(int port, QString &reason);
     // A failed start as StartHTTP reports it: HTTP_Active and bHTTP released, the log line.
     void HTTPNotStarted(const QString &reason);
@@ -211,6 +221,9 @@ private:
     void N9Click();
     void HTTP_ActiveClick();
     void bHTTPClick();
+    void reportHTTPFailure(bool portBusy);
+    // Several changes in one go (a grid rewritten cell by cell) give one snapshot.
+    void scheduleWebSnapshot();
     void SnsDblClick();
     void Chart1DblClick();
 
@@ -229,6 +242,8 @@ private:
     std::unique_ptr<ReadingStore> m_store;
     std::unique_ptr<HourTable> m_hours;
     std::unique_ptr<MonitorCycle> m_cycle;
+    std::unique_ptr<HttpServer> IdHTTPServer1;
+    QTimer *m_webSnapshotTimer = nullptr;
     LiveChart *m_chart = nullptr;
     StringGridView *m_snsView = nullptr;
     StringGridView *m_sHourView = nullptr;

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <vector>
+
+// What the page and the queries show, copied by the window thread after each change it makes
+// and never changed afterwards: request threads read it without any lock. Texts the page
+// shows are already in its code page (Windows-1251).
+struct WebSnapshot
+{
+    struct Slot
+    {
+        QByteArray SN;          // the serial as UTF-8, as the slot holds it
+        bool Enable = false;
+        int left = 0;           // the picture's place on the panel
+        int top = 0;
+        QByteArray caption;     // the temperature label's caption (Windows-1251)
+        QByteArray lastTime;    // LastTime as the locale's date-time text (Windows-1251)
+        double lastTimeValue = 0;
+    };
+
+    // Every slot of DSItems, free ones included, in index order.
+    std::vector<Slot> items;
+    // Rows 0 (header) to the last row of the hourly grid, columns 0 (name) to 24 (Windows-1251).
+    std::vector<std::vector<QByteArray>> hours;
+    // File-name part of bkFileName: UTF-8 (what a request path holds) and Windows-1251 (the page).
+    QByteArray backgroundName;
+    QByteArray backgroundNameText;
+    // Where the background file is read from: bkFileName itself when it names a folder, else
+    // ProgramDir + bkFileName. Empty when there is no file name.
+    QString backgroundPath;
+    QByteArray version = QByteArrayLiteral("1.2");
+};

@@ -1,0 +1,60 @@
+#include "web/WebSnapshotBuilder.h"
+
+#include "base/DateTime.h"
+#include "base/StringGrid.h"
+#include "web/Cp1251.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr int ShownHourColumns = 25; // the name and the 24 hours; the serial stays out
+
+qsizetype lastSeparator(const QString &name)
+{
+    return std::max(name.lastIndexOf(QLatin1Char('\\')), name.lastIndexOf(QLatin1Char('/')));
+}
+
+} // namespace
+
+QString websnapshot::fileNamePart(const QString &name)
+{
+    return name.mid(lastSeparator(name) + 1);
+}
+
+std::shared_ptr<const WebSnapshot> websnapshot::make(const std::vector<SlotValues> &items, const StringGrid &SHour,
+                                                     const QString &bkFileName, const QString &ProgramDir,
+                                                     const WebSnapshot *previous)
+{
+    auto snapshot = std::make_shared<WebSnapshot>();
+    snapshot->items.reserve(items.size());
+    for (const SlotValues &values : items) {
+        const std::size_t index = snapshot->items.size();
+        WebSnapshot::Slot slot;
+        slot.SN = values.SN.toUtf8();
+        slot.Enable = values.Enable;
+        slot.left = values.left;
+        slot.top = values.top;
+        slot.caption = cp1251::fromText(values.caption);
+        slot.lastTimeValue = values.LastTime;
+        // The locale's date-time text is the dearest part of a publish; most slots keep theirs.
+        if (previous && index < previous->items.size() && previous->items[index].lastTimeValue == values.LastTime)
+            slot.lastTime = previous->items[index].lastTime;
+        else
+            slot.lastTime = cp1251::fromText(datetime::text(values.LastTime));
+        snapshot->items.push_back(std::move(slot));
+    }
+    snapshot->hours.resize(static_cast<std::size_t>(std::max(SHour.RowCount(), 0)));
+    for (int row = 0; row < SHour.RowCount(); ++row) {
+        std::vector<QByteArray> &cells = snapshot->hours[static_cast<std::size_t>(row)];
+        cells.reserve(ShownHourColumns);
+        for (int col = 0; col < ShownHourColumns; ++col)
+            cells.push_back(cp1251::fromText(SHour.Cells(col, row)));
+    }
+    const QString name = fileNamePart(bkFileName);
+    snapshot->backgroundName = name.toUtf8();
+    snapshot->backgroundNameText = cp1251::fromText(name);
+    if (!bkFileName.isEmpty())
+        snapshot->backgroundPath = lastSeparator(bkFileName) >= 0 ? bkFileName : ProgramDir + bkFileName;
+    return snapshot;
+}

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "web/WebSnapshot.h"
+
+#include <QString>
+
+#include <memory>
+#include <vector>
+
+class StringGrid;
+
+// The window thread's side of the snapshot: plain values in, an immutable snapshot out.
+namespace websnapshot {
+
+// One sensor slot as the window shows it.
+struct SlotValues
+{
+    QString SN;
+    bool Enable = false;
+    int left = 0;
+    int top = 0;
+    QString caption;      // the temperature label's caption
+    double LastTime = 0;  // date-time double
+};
+
+// The snapshot of `items` (slot index order), the hourly grid's rows and columns 0 to 24, and
+// the background file named by bkFileName (a name with a folder separator stands alone,
+// a bare name lives in ProgramDir). Date-times become the locale's text here; the texts of
+// `previous` are reused where a slot's LastTime has not changed.
+std::shared_ptr<const WebSnapshot> make(const std::vector<SlotValues> &items, const StringGrid &SHour,
+                                        const QString &bkFileName, const QString &ProgramDir,
+                                        const WebSnapshot *previous = nullptr);
+
+// The file-name part of a name whose folders end in "\" or "/".
+QString fileNamePart(const QString &name);
+
+} // namespace websnapshot

@@ -1,0 +1,434 @@
+#include "HttpClient.h"
+
+#include "base/DateTime.h"
+#include "base/Formats.h"
+#include "base/StringGrid.h"
+#include "web/HttpServer.h"
+#include "web/WebPage.h"
+#include "web/WebSnapshotBuilder.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <iconv.h>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// The expected page text in Windows-1251, converted independently of the program's code.
+QByteArray win1251(const QString &text)
+{
+    const QByteArray utf8 = text.toUtf8();
+    QByteArray out(utf8.size() * 2 + 1, '\0');
+    iconv_t cd = iconv_open("WINDOWS-1251", "UTF-8");
+    char *in = const_cast<char *>(utf8.constData());
+    char *outPtr = out.data();
+    size_t inLeft = static_cast<size_t>(utf8.size());
+    size_t outLeft = static_cast<size_t>(out.size());
+    iconv(cd, &in, &inLeft, &outPtr, &outLeft);
+    iconv_close(cd);
+    out.truncate(out.size() - static_cast<qsizetype>(outLeft));
+    return out;
+}
+
+double at(int y, int mo, int d, int h, int mi, int s)
+{
+    return datetime::fromQDateTime(QDateTime(QDate(y, mo, d), QTime(h, mi, s)));
+}
+
+using Slots = std::vector<websnapshot::SlotValues>;
+
+// Slot 0 read at 14:05:09 on 8 December 2026; slot 1 free; slot 2 switched off; slot 3 at
+// slot 0's place, not read yet.
+Slots knownSlots()
+{
+    return {
+        {QStringLiteral("28FF0123456789AB"), true, 100, 50, QStringLiteral("23,5"), at(2026, 12, 8, 14, 5, 9)},
+        {QString(), false, 0, 0, QString(), 0},
+        {QStringLiteral("10AA000000000001"), false, 300, 70, QString(), 0},
+        {QStringLiteral("28BB000000000002"), true, 100, 50, QString(), 0},
+    };
+}
+
+void fillHours(StringGrid &SHour)
+{
+    SHour.setColCount(26);
+    SHour.setRowCount(3);
+    SHour.setCell(0, 0, QStringLiteral(" Имя"));
+    for (int h = 0; h < 24; ++h)
+        SHour.setCell(h + 1, 0, QStringLiteral(" %1 ч.").arg(h));
+    SHour.setCell(25, 0, QStringLiteral(" Серийный номер"));
+    SHour.setCell(0, 1, QStringLiteral("Гостиная <b>"));
+    SHour.setCell(15, 1, QStringLiteral("23,5"));
+    SHour.setCell(25, 1, QStringLiteral("28FF0123456789AB"));
+    SHour.setCell(0, 2, QStringLiteral("Котёл"));
+    SHour.setCell(1, 2, QStringLiteral("-4"));
+}
+
+// The page of the known state, written out by hand.
+QByteArray expectedPage(const QByteArray &mode)
+{
+    QString page = QStringLiteral(
+        "<html><title>Kalvex</title>\n<style>\n"
+        " .txt {font-family:Tahoma; font-size:12px; color:#FFFF00; font-weight:bold; text-align:right;}\n"
+        " .tth {font-family:Tahoma; font-size:12px; color:#B0B000; font-weight:bold; text-align:center;}\n"
+        " .ttr {font-family:Tahoma; font-size:12px; color:#FFFF00; font-weight:bold; text-align:center;}\n"
+        "</style>\n<body bgcolor=\"#0\" class=\"txt\"></body>\n");
+    if (mode != "noimg") {
+        page += QStringLiteral(
+            "<div style=\"position:absolute; top:0; left:0; z-index:0;\"><img src=\"bk.jpg\"></div>\n"
+            "<div style=\"position:absolute; top:49; left:57; z-index:1;\"><table width=\"60\" cellpadding=\"0\" "
+            "cellspacing=\"0\"><tr><td class=\"txt\">23,5°</td><td width=\"18\"><img src=\"t.png\" "
+            "title=\"08.12.2026 14:05:09\"></td></tr></table></div>\n"
+            "<div style=\"position:absolute; top:49; left:57; z-index:4;\"><table width=\"60\" cellpadding=\"0\" "
+            "cellspacing=\"0\"><tr><td class=\"txt\">°</td><td width=\"18\"><img src=\"t.png\" "
+            "title=\"30.12.1899\"></td></tr></table></div>\n");
+    }
+    if (mode != "notable") {
+        page += QStringLiteral("<div style=\"position:absolute; top:%1; left:5; z-index:998;\">\n")
+                    .arg(mode == "noimg" ? 20 : 820);
+        page += QStringLiteral("<div style=\"color:#B0B000; text-align:left;\">Среднечасовая температура за "
+                               "сутки:</div>\n<table border=\"1\" cellpadding=\"0\" cellspacing=\"0\">\n"
+                               "<tr class=\"tth\"><th width=\"100\">Имя</th>");
+        for (int h = 0; h < 24; ++h)
+            page += QStringLiteral("<th width=\"40\"> %1 ч.</th>").arg(h);
+        page += QStringLiteral("</tr><tr class=\"ttr\"><td align=\"left\">Гостиная <b></td>");
+        for (int h = 0; h < 24; ++h)
+            page += h == 14 ? QStringLiteral("<td>23,5</td>") : QStringLiteral("<td>&nbsp;</td>");
+        page += QStringLiteral("</tr>\n<tr class=\"ttr\"><td align=\"left\">Котёл</td><td>-4</td>");
+        for (int h = 1; h < 24; ++h)
+            page += QStringLiteral("<td>&nbsp;</td>");
+        page += QStringLiteral("</tr>\n</table></div>\n");
+    }
+    page += QStringLiteral("<div style=\"position:absolute; top:0; left:0; z-index:999;\"><a href=\"")
+        + QString::fromLatin1(web::ProductSite)
+        + QStringLiteral("\" target=\"_blank\" style=\"color:#6666FF; text-decoration:none;\">Kalvex v1.2</a></div></html>");
+    return win1251(page);
+}
+
+} // namespace
+
+class TestWebServer : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    QString m_programDir;
+    QByteArray m_background;
+    StringGrid m_hours{26, 2};
+    std::unique_ptr<HttpServer> m_server;
+    int m_port = 0;
+
+    void publish(const Slots &items, const QString &bkFileName = QStringLiteral("bk.jpg"))
+    {
+        m_server->publish(websnapshot::make(items, m_hours, bkFileName, m_programDir));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        Formats::setCurrent(Formats::russian());
+        QVERIFY(m_dir.isValid());
+        m_programDir = m_dir.path() + QLatin1Char('/');
+        for (int i = 0; i < 70000; ++i)
+            m_background.append(static_cast<char>(i * 7));
+        QFile file(m_programDir + QStringLiteral("bk.jpg"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(m_background);
+        file.close();
+        fillHours(m_hours);
+        m_server = std::make_unique<HttpServer>();
+        m_port = httpclient::freePort();
+        QCOMPARE(m_server->start(QStringLiteral("0.0.0.0"), m_port), HttpServer::StartResult::Started);
+    }
+    void init() { publish(knownSlots()); }
+
+    void wholePage()
+    {
+        const httpclient::Reply reply = httpclient::get(m_port, "/");
+        QCOMPARE(reply.status, 200);
+        QCOMPARE(reply.header("Content-Type"), QByteArray("text/html"));
+        QCOMPARE(reply.body, expectedPage(""));
+    }
+
+    void dispatch_data()
+    {
+        QTest::addColumn<QByteArray>("target");
+        QTest::addColumn<QByteArray>("type");
+        QTest::addColumn<QByteArray>("body"); // "page:<mode>", "png", "background" or the text
+        QTest::newRow("index") << QByteArray("/index.html") << QByteArray("text/html") << QByteArray("page:");
+        QTest::newRow("query string cut") << QByteArray("/?noimg") << QByteArray("text/html") << QByteArray("page:");
+        QTest::newRow("noimg") << QByteArray("/noimg") << QByteArray("text/html") << QByteArray("page:noimg");
+        QTest::newRow("noimg upper") << QByteArray("/NOIMG") << QByteArray("text/html") << QByteArray("page:noimg");
+        QTest::newRow("noimg escaped") << QByteArray("/%6Eoimg") << QByteArray("text/html") << QByteArray("page:noimg");
+        QTest::newRow("notable") << QByteArray("/notable") << QByteArray("text/html") << QByteArray("page:notable");
+        QTest::newRow("t.png") << QByteArray("/t.png") << QByteArray("image/png") << QByteArray("png");
+        QTest::newRow("any jpg") << QByteArray("/anything.jpg") << QByteArray("image/png") << QByteArray("png");
+        QTest::newRow("background") << QByteArray("/bk.jpg") << QByteArray("text/html") << QByteArray("background");
+        QTest::newRow("background upper") << QByteArray("/BK.JPG") << QByteArray("text/html") << QByteArray("background");
+        QTest::newRow("sn") << QByteArray("/sn=28ff0123456789ab") << QByteArray("text/html")
+                            << QByteArray("23,5|08.12.2026 14:05:09");
+        QTest::newRow("sn upper") << QByteArray("/SN=28FF0123456789AB") << QByteArray("text/html")
+                                  << QByteArray("23,5|08.12.2026 14:05:09");
+        QTest::newRow("sn not read yet") << QByteArray("/sn=28bb000000000002") << QByteArray("text/html")
+                                         << QByteArray("|30.12.1899");
+        QTest::newRow("sn off") << QByteArray("/sn=10aa000000000001") << QByteArray("text/html") << QByteArray("off");
+        QTest::newRow("sn unknown") << QByteArray("/sn=28ff000000000000") << QByteArray("text/html") << QByteArray("no");
+        QTest::newRow("sn empty: free slot") << QByteArray("/sn=") << QByteArray("text/html") << QByteArray("off");
+        // Nothing but the background file is ever read from disk.
+        QTest::newRow("dot dot") << QByteArray("/../../etc/passwd") << QByteArray("text/html") << QByteArray("page:../../etc/passwd");
+        QTest::newRow("escaped slash") << QByteArray("/..%2F..%2Fetc%2Fpasswd") << QByteArray("text/html")
+                                       << QByteArray("page:../../etc/passwd");
+        QTest::newRow("nul before png") << QByteArray("/..%2Fetc%2Fpasswd%00.png") << QByteArray("text/html")
+                                        << QByteArray("page:../etc/passwd");
+        QTest::newRow("background by folder") << QByteArray("/%2E%2E/bk.jpg") << QByteArray("image/png") << QByteArray("png");
+    }
+    void dispatch()
+    {
+        QFETCH(QByteArray, target);
+        QFETCH(QByteArray, type);
+        QFETCH(QByteArray, body);
+        const httpclient::Reply reply = httpclient::get(m_port, target);
+        QCOMPARE(reply.status, 200);
+        QCOMPARE(reply.header("Content-Type"), type);
+        if (body.startsWith("page:")) {
+            const QByteArray mode = body.mid(5);
+            if (mode.isEmpty() || mode == "noimg" || mode == "notable")
+                QCOMPARE(reply.body, expectedPage(mode));
+            else
+                QCOMPARE(reply.body, expectedPage(""));
+        } else if (body == "png") {
+            QCOMPARE(reply.body, web::thermometerPng());
+            QVERIFY(QImage::fromData(reply.body).size() == QSize(18, 50));
+            QCOMPARE(QImage::fromData(reply.body).format(), QImage::Format_ARGB32);
+        } else if (body == "background") {
+            QCOMPARE(reply.header("Content-Length"), QByteArray::number(m_background.size()));
+            QCOMPARE(reply.body, m_background);
+        } else {
+            QCOMPARE(reply.body, body);
+        }
+        QVERIFY(reply.closed);
+        QCOMPARE(reply.header("Connection"), QByteArray("close"));
+    }
+
+    void snQueryWithoutEmptySerial()
+    {
+        Slots items = knownSlots();
+        items.erase(items.begin() + 1);
+        publish(items);
+        QCOMPARE(httpclient::get(m_port, "/sn=").body, QByteArray("no"));
+    }
+
+    void backgroundNames_data()
+    {
+        QTest::addColumn<QString>("bkFileName");
+        QTest::addColumn<QByteArray>("target");
+        QTest::addColumn<QByteArray>("body"); // "page", "png" or the file's bytes
+        const QString folderFile = m_dir.path() + QStringLiteral("/bk.jpg");
+        QTest::newRow("missing file: empty") << QStringLiteral("nothere.jpg") << QByteArray("/nothere.jpg") << QByteArray();
+        QTest::newRow("name with a folder") << folderFile << QByteArray("/bk.jpg") << QByteArray("file");
+        QTest::newRow("capitals never match") << QStringLiteral("BK.jpg") << QByteArray("/bk.jpg") << QByteArray("png");
+        QTest::newRow("empty name: root is the page") << QString() << QByteArray("/") << QByteArray("page");
+        QTest::newRow("background is a folder") << QStringLiteral(".") << QByteArray("/.") << QByteArray();
+    }
+    void backgroundNames()
+    {
+        QFETCH(QString, bkFileName);
+        QFETCH(QByteArray, target);
+        QFETCH(QByteArray, body);
+        publish(knownSlots(), bkFileName);
+        const httpclient::Reply reply = httpclient::get(m_port, target);
+        QCOMPARE(reply.status, 200);
+        if (body == "page")
+            QVERIFY(reply.body.startsWith("<html><title>Kalvex</title>\n") && reply.body.endsWith("</html>"));
+        else if (body == "png")
+            QCOMPARE(reply.body, web::thermometerPng());
+        else if (body == "file")
+            QCOMPARE(reply.body, m_background);
+        else
+            QCOMPARE(reply.body, body);
+    }
+
+    // A name the code page cannot hold comes out as "?" rather than as broken bytes.
+    void textOutsideTheCodePage()
+    {
+        Slots items = knownSlots();
+        items[0].caption = QStringLiteral("2\u2603");
+        publish(items);
+        QCOMPARE(httpclient::get(m_port, "/sn=28ff0123456789ab").body, QByteArray("2?|08.12.2026 14:05:09"));
+    }
+
+    void methods_data()
+    {
+        QTest::addColumn<QByteArray>("method");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<bool>("hasBody");
+        QTest::newRow("GET") << QByteArray("GET") << 200 << true;
+        QTest::newRow("POST") << QByteArray("POST") << 200 << true;
+        QTest::newRow("HEAD") << QByteArray("HEAD") << 200 << false;
+        QTest::newRow("PUT") << QByteArray("PUT") << 405 << false;
+    }
+    void methods()
+    {
+        QFETCH(QByteArray, method);
+        QFETCH(int, status);
+        QFETCH(bool, hasBody);
+        const httpclient::Reply reply = httpclient::get(m_port, "/sn=28FF0123456789AB", method);
+        QCOMPARE(reply.status, status);
+        QCOMPARE(reply.body, hasBody ? QByteArray("23,5|08.12.2026 14:05:09") : QByteArray());
+        if (method == "HEAD")
+            QCOMPARE(reply.header("Content-Length"), QByteArray("24"));
+    }
+
+    void postBody_data()
+    {
+        QTest::addColumn<int>("size");
+        QTest::addColumn<int>("status");
+        QTest::newRow("small body is read and dropped") << 1000 << 200;
+        QTest::newRow("body over the limit") << 2000000 << 413;
+    }
+    void postBody()
+    {
+        QFETCH(int, size);
+        QFETCH(int, status);
+        const QByteArray request = "POST /sn=10aa000000000001 HTTP/1.1\r\nHost: x\r\nContent-Length: "
+            + QByteArray::number(size) + "\r\n\r\n" + QByteArray(std::min(size, 100000), 'x');
+        const httpclient::Reply reply = httpclient::exchange(m_port, request);
+        QCOMPARE(reply.status, status);
+        if (status == 200)
+            QCOMPARE(reply.body, QByteArray("off"));
+        QVERIFY(reply.closed);
+    }
+
+    // Nothing of the program's inside reaches the network.
+    void handlerErrorIs500()
+    {
+        m_server->publish(nullptr);
+        const httpclient::Reply reply = httpclient::get(m_port, "/");
+        QCOMPARE(reply.status, 500);
+        QVERIFY(reply.body.isEmpty());
+    }
+
+    void portInUse_data()
+    {
+        QTest::addColumn<bool>("reusePort");
+        QTest::newRow("plain listener") << false;
+        QTest::newRow("listener that allows port reuse") << true;
+    }
+    void portInUse()
+    {
+        QFETCH(bool, reusePort);
+        const int port = httpclient::freePort();
+        const int holder = httpclient::holdPort(port, reusePort);
+        QVERIFY(holder >= 0);
+        HttpServer other;
+        QCOMPARE(other.start(QStringLiteral("0.0.0.0"), port), HttpServer::StartResult::PortBusy);
+        QVERIFY(!other.running());
+        ::close(holder);
+        QCOMPARE(other.start(QStringLiteral("0.0.0.0"), port), HttpServer::StartResult::Started);
+    }
+
+    void secondServerOnOnePort()
+    {
+        HttpServer second;
+        QCOMPARE(second.start(QStringLiteral("0.0.0.0"), m_port), HttpServer::StartResult::PortBusy);
+        QCOMPARE(httpclient::get(m_port, "/sn=").body, QByteArray("off"));
+    }
+
+    void otherFailures_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<int>("port");
+        QTest::newRow("port 0") << QStringLiteral("0.0.0.0") << 0;
+        QTest::newRow("port too large") << QStringLiteral("0.0.0.0") << 65536;
+        QTest::newRow("address of no interface") << QStringLiteral("192.0.2.1") << httpclient::freePort();
+    }
+    void otherFailures()
+    {
+        QFETCH(QString, address);
+        QFETCH(int, port);
+        HttpServer other;
+        QCOMPARE(other.start(address, port), HttpServer::StartResult::Failed);
+    }
+
+    // Idle connections up to the cap, a client dribbling its header, a huge header: the page
+    // still comes to a well-behaved client.
+    void abuse()
+    {
+        std::vector<int> idle;
+        for (int i = 0; i < 1000; ++i) {
+            const int fd = httpclient::connectTo(m_port);
+            if (fd >= 0)
+                idle.push_back(fd);
+        }
+        std::atomic<bool> stop{false};
+        std::thread dribbler([this, &stop] {
+            const int fd = httpclient::connectTo(m_port);
+            const QByteArray request = "GET / HTTP/1.1\r\nHost: x\r\nX-Slow: " + QByteArray(100, 'a');
+            for (qsizetype i = 0; i < request.size() && !stop; ++i) {
+                httpclient::sendAll(fd, request.mid(i, 1));
+                std::this_thread::sleep_for(std::chrono::seconds(1));
+            }
+            ::close(fd);
+        });
+        const httpclient::Reply huge = httpclient::exchange(
+            m_port, "GET / HTTP/1.1\r\nHost: x\r\nX-Big: " + QByteArray(1 << 20, 'b') + "\r\n\r\n");
+        QVERIFY(huge.status == 0 || huge.status == 431 || huge.status == 413);
+        QVERIFY(huge.body.isEmpty() || !huge.body.contains("<html><title>Kalvex"));
+        // The idle ones beyond the cap were closed at once; those within it go at the time-out.
+        for (int fd : idle)
+            ::close(fd);
+        const httpclient::Reply page = httpclient::get(m_port, "/");
+        stop = true;
+        dribbler.join();
+        QCOMPARE(page.body, expectedPage(""));
+    }
+
+    // The cap and the idle time-out, on a server of small limits: a client beyond the cap
+    // waits until the idle ones are closed, then gets its reply.
+    void connectionLimits()
+    {
+        HttpServer::Limits limits;
+        limits.connections = 2;
+        limits.idleSeconds = 3;
+        HttpServer server(HttpServer::Threading::Pool, limits);
+        server.publish(m_server->snapshot());
+        const int port = httpclient::freePort();
+        QCOMPARE(server.start(QStringLiteral("0.0.0.0"), port), HttpServer::StartResult::Started);
+        const int first = httpclient::connectTo(port);
+        const int second = httpclient::connectTo(port);
+        QTest::qWait(200);
+        const int third = httpclient::connectTo(port);
+        QVERIFY(httpclient::sendAll(third, "GET /sn= HTTP/1.1\r\nHost: x\r\n\r\n"));
+        bool closed = false;
+        QVERIFY(httpclient::readAll(third, closed, 1000).isEmpty());
+        QVERIFY(!closed);
+        const httpclient::Reply late = httpclient::parse(httpclient::readAll(third, closed, 10000), closed);
+        QCOMPARE(late.body, QByteArray("off"));
+        QVERIFY(httpclient::readAll(first, closed, 10000).isEmpty());
+        QVERIFY(closed);
+        ::close(first);
+        ::close(second);
+        ::close(third);
+    }
+
+    void stopClosesListener()
+    {
+        const int port = httpclient::freePort();
+        HttpServer server;
+        QCOMPARE(server.start(QStringLiteral("0.0.0.0"), port), HttpServer::StartResult::Started);
+        server.stop();
+        QVERIFY(!server.running());
+        QCOMPARE(httpclient::connectTo(port), -1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestWebServer)
+#include "tst_webserver.moc"
