@@ -16,6 +16,7 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QSplitter>
 #include <QImage>
@@ -522,6 +523,28 @@ private slots:
             QVERIFY(!m_boxes.messages.isEmpty());
         else
             QCOMPARE(modal, reaches);
+    }
+
+    void hiddenSerialButton_data()
+    {
+        QTest::addColumn<bool>("portOpens");
+        QTest::newRow("port free") << true;
+        QTest::newRow("port busy") << false;
+    }
+    void hiddenSerialButton()
+    {
+        QFETCH(bool, portOpens);
+        auto form = makeForm();
+        m_port->openSucceeds = portOpens;
+        const int lines = logLines(*form).size();
+        form->Button1->click();
+        const QStringList after = logLines(*form);
+        // One unstamped line, the port closed again; nothing at all when it would not open.
+        QCOMPARE(after.size(), lines + (portOpens ? 1 : 0));
+        if (portOpens)
+            QVERIFY(after.last().startsWith(QStringLiteral("s/n : ")));
+        QCOMPARE(m_port->isOpen(), false);
+        QCOMPARE(form->N3->isChecked(), false);
     }
 
     void leftColumnLayout()
