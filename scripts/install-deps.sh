@@ -12,7 +12,7 @@ packages=(
   libsqlite3-dev sqlite3
   libjpeg62-turbo libqt6svg6
   fonts-dejavu-core fonts-dejavu-extra
-  xdg-utils
+  xdg-utils desktop-file-utils
   xvfb xauth xdotool imagemagick
   locales
   curl

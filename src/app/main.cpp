@@ -44,6 +44,8 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Kalvex"));
     QCoreApplication::setApplicationVersion(apptitle::versionText());
+    // The installed launcher kalvex.desktop: the desktop shows its icon and name for the window.
+    QGuiApplication::setDesktopFileName(QStringLiteral("kalvex"));
     QGuiApplication::setWindowIcon(glyphs::applicationIcon());
     // The program ends when its main window closes, not when the last visible window does
     // (the main window may be hidden in the tray while a dialog closes).

@@ -1,16 +1,22 @@
 #include "base/Formats.h"
 #include "app/ui/TForm1.h"
+#include "history/ui/TFormStats.h"
+#include "monitor/ui/StringGridView.h"
+#include "sensors/KalvexConfig.h"
 #include "support/FakeClock.h"
 #include "support/FakeDialogBoxes.h"
 #include "support/FakeSerialPort.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QContextMenuEvent>
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QSplitter>
 #include <QImage>
@@ -20,6 +26,7 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <cstdlib>
 #include <memory>
 
 namespace {
@@ -77,6 +84,13 @@ private:
                 },
             .demo = false,
         });
+    }
+
+    void writeIni(const QByteArray &text)
+    {
+        QFile ini(m_dir->filePath(QStringLiteral("Kalvex.ini")));
+        QVERIFY(ini.open(QIODevice::WriteOnly));
+        ini.write(text);
     }
 
     void verifyObservation(const TForm1 &form, bool on)
@@ -402,6 +416,135 @@ private slots:
         QVERIFY(form->menuBar()->isVisible());
         form->N10->trigger();
         QVERIFY(!form->menuBar()->isVisible());
+    }
+
+    void menuBarBackFromToolBarPopup()
+    {
+        auto form = makeForm();
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+        QVERIFY(!form->menuBar()->isVisible());
+        // A right click on the tool bar, between two buttons.
+        const QPoint at(88, 20);
+        QContextMenuEvent event(QContextMenuEvent::Mouse, at, form->Panel1->mapToGlobal(at));
+        QCoreApplication::sendEvent(form->Panel1, &event);
+        QTRY_VERIFY(form->PopupMenu1->isVisible());
+        QTest::keyClick(form->PopupMenu1, Qt::Key_Down);
+        QTest::keyClick(form->PopupMenu1, Qt::Key_Return);
+        QVERIFY(form->N10->isChecked());
+        QTRY_VERIFY(form->menuBar()->isVisible());
+        for (QMenu *top : {form->File1, form->N8, form->N12})
+            QVERIFY(top->menuAction()->isVisible());
+    }
+
+    void widerColumnWidensTheSerialColumn()
+    {
+        auto form = makeForm();
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+        StringGridView &grid = form->snsView();
+        const int before = grid.columnWidth(2);
+        QSplitterHandle *handle = form->Splitter3->handle(1);
+        const QPoint grip(handle->width() / 2, 300);
+        QTest::mousePress(handle, Qt::LeftButton, {}, grip);
+        QTest::mouseMove(handle, grip + QPoint(50, 0));
+        QTest::mouseRelease(handle, Qt::LeftButton, {}, grip + QPoint(50, 0));
+        // The handle's grip point may shift the drop by a pixel.
+        const int widened = form->Panel3->width() - 400;
+        QVERIFY2(std::abs(widened - 50) <= 1, qPrintable(QString::number(widened)));
+        QCOMPARE(grid.columnWidth(2), before + widened);
+        QCOMPARE(grid.columnWidth(0) + grid.columnWidth(1) + grid.columnWidth(2),
+                 form->Panel3->width() - (grid.width() - grid.viewport()->width()));
+    }
+
+    void narrowColumnIsSavedAsSet()
+    {
+        writeIni("[General]\nP3Width=333\n");
+        auto form = makeForm();
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+        QCOMPARE(form->Panel3->width(), 333);
+        form.reset();
+        QCOMPARE(loadConfig(m_dir->filePath(QStringLiteral("Kalvex.ini"))).P3Width, 333);
+    }
+
+    // Each key and tool button, and where it leads: the modal window it opens, the history
+    // window, or observation switched on.
+    void commandsReachTheirHandlers_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<QString>("reaches");
+        QTest::newRow("F10") << QString() << int(Qt::Key_F10) << "TForm3";
+        QTest::newRow("BSetting") << "BSetting" << 0 << "TForm3";
+        QTest::newRow("Insert") << QString() << int(Qt::Key_Insert) << "TForm2";
+        QTest::newRow("BAdd") << "BAdd" << 0 << "TForm2";
+        QTest::newRow("F1") << QString() << int(Qt::Key_F1) << "TFormAbout";
+        QTest::newRow("BAbout") << "BAbout" << 0 << "TFormAbout";
+        QTest::newRow("F3") << QString() << int(Qt::Key_F3) << "TFormStats";
+        QTest::newRow("BHistory") << "BHistory" << 0 << "TFormStats";
+        QTest::newRow("Chart1 double-click") << "Chart1" << 0 << "TFormStats";
+        QTest::newRow("F2") << QString() << int(Qt::Key_F2) << "observation";
+        QTest::newRow("BScan") << "BScan" << 0 << "observation";
+        QTest::newRow("BSearch") << "BSearch" << 0 << "search";
+    }
+    void commandsReachTheirHandlers()
+    {
+        QFETCH(QString, button);
+        QFETCH(int, key);
+        QFETCH(QString, reaches);
+        auto form = makeForm();
+        form->show();
+        form->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(form.get()));
+        QString modal;
+        QTimer::singleShot(0, [&modal] {
+            if (QWidget *dialog = QApplication::activeModalWidget()) {
+                modal = QString::fromLatin1(dialog->metaObject()->className());
+                dialog->close();
+            }
+        });
+        if (button == QLatin1String("Chart1")) {
+            QWidget *plot = form->Chart1->childAt(form->Chart1->rect().center());
+            QVERIFY(plot);
+            QTest::mouseDClick(plot, Qt::LeftButton, {}, plot->rect().center());
+        } else if (!button.isEmpty()) {
+            auto *tool = form->findChild<QToolButton *>(button);
+            QVERIFY(tool && tool->isEnabled());
+            QTest::mouseClick(tool, Qt::LeftButton);
+        } else {
+            QTest::keyClick(form.get(), Qt::Key(key));
+        }
+        if (reaches == QLatin1String("TFormStats"))
+            QTRY_VERIFY(form->FormStats->isVisible());
+        else if (reaches == QLatin1String("observation"))
+            verifyObservation(*form, true);
+        else if (reaches == QLatin1String("search"))
+            QVERIFY(!m_boxes.messages.isEmpty());
+        else
+            QCOMPARE(modal, reaches);
+    }
+
+    void hiddenSerialButton_data()
+    {
+        QTest::addColumn<bool>("portOpens");
+        QTest::newRow("port free") << true;
+        QTest::newRow("port busy") << false;
+    }
+    void hiddenSerialButton()
+    {
+        QFETCH(bool, portOpens);
+        auto form = makeForm();
+        m_port->openSucceeds = portOpens;
+        const int lines = logLines(*form).size();
+        form->Button1->click();
+        const QStringList after = logLines(*form);
+        // One unstamped line, the port closed again; nothing at all when it would not open.
+        QCOMPARE(after.size(), lines + (portOpens ? 1 : 0));
+        if (portOpens)
+            QVERIFY(after.last().startsWith(QStringLiteral("s/n : ")));
+        QCOMPARE(m_port->isOpen(), false);
+        QCOMPARE(form->N3->isChecked(), false);
     }
 
     void leftColumnLayout()

@@ -10,10 +10,12 @@
 
 #include <sqlite3.h>
 
+#include <QImage>
 #include <QMap>
 #include <QScopeGuard>
 
 #include <csignal>
+#include <functional>
 #include <cstdlib>
 #include <fcntl.h>
 #include <sys/types.h>
@@ -273,6 +275,51 @@ private slots:
         QCOMPARE(program.exitCode(), 0);
         QImage image(picture);
         QCOMPARE(image.size(), QSize(1219, 906));
+    }
+
+    // The window as a user sees it on the virtual bus after the first cycle: a few pixels
+    // that a broken layout would lose.
+    void demoScreenshot()
+    {
+        const QString picture = m_dir->filePath(QStringLiteral("demo.png"));
+        QProcess program;
+        program.setProcessEnvironment(environment());
+        program.start(QStringLiteral(KALVEX_PROGRAM),
+                      {QStringLiteral("--demo"), QStringLiteral("--dir"), m_dir->filePath(QStringLiteral("demo")),
+                       QStringLiteral("--screenshot"), picture, QStringLiteral("--screenshot-delay"),
+                       QStringLiteral("4000")});
+        QVERIFY(program.waitForFinished(30000));
+        QCOMPARE(program.exitCode(), 0);
+        const QImage image = QImage(picture).convertToFormat(QImage::Format_RGB32);
+        QCOMPARE(image.size(), QSize(1219, 906));
+        const auto count = [&image](const QRect &area, const std::function<bool(QColor)> &wanted) {
+            int n = 0;
+            for (int y = area.top(); y <= area.bottom(); ++y) {
+                for (int x = area.left(); x <= area.right(); ++x)
+                    n += wanted(image.pixelColor(x, y)) ? 1 : 0;
+            }
+            return n;
+        };
+        const auto red = [](QColor c) { return c.red() > 180 && c.green() < 90 && c.blue() < 90; };
+        const auto yellow = [](QColor c) { return c.red() > 200 && c.green() > 200 && c.blue() < 90; };
+        const auto black = [](QColor c) { return c.red() < 10 && c.green() < 10 && c.blue() < 10; };
+        // The sensor panel right of the 400-pixel column, black where no sensor stands.
+        const QPoint panel(404, 1);
+        QCOMPARE(count(QRect(1000, 500, 200, 300), black), 200 * 300);
+        QCOMPARE(count(QRect(panel.x() - 4, 500, 2, 300), black), 0);
+        // The demo's living room at 120, 90: its red thermometer, its reading in yellow on
+        // the left of it; the outside at 300, 60 likewise.
+        for (const QPoint &at : {QPoint(120, 90), QPoint(300, 60)}) {
+            const QPoint p = panel + at;
+            QVERIFY2(count(QRect(p.x(), p.y(), 18, 50), red) > 40, qPrintable(QStringLiteral("thermometer at %1").arg(at.x())));
+            QVERIFY2(count(QRect(p.x() - 45, p.y(), 45, 50), yellow) > 15, qPrintable(QStringLiteral("reading at %1").arg(at.x())));
+        }
+        // Tool bar: BScan shows the red stop glyph (observation on), BExit its red arrow,
+        // BHistory its chart; nothing else of the tool bar is red.
+        QVERIFY(count(QRect(5, 3, 34, 34), red) > 100);
+        QVERIFY(count(QRect(313, 3, 34, 34), red) > 20);
+        QVERIFY(count(QRect(92, 3, 34, 34), red) > 5);
+        QCOMPARE(count(QRect(350, 0, 50, 40), red), 0);
     }
 };
 

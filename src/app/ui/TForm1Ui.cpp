@@ -1,6 +1,9 @@
 #include "app/ui/TForm1Ui.h"
 
 #include "app/ui/Glyphs.h"
+#include "sensors/ui/ColorBox.h"
+#include "view/ThermometerPictures.h"
+#include "view/TrendPictures.h"
 
 #include <QAction>
 #include <QFrame>
@@ -79,6 +82,21 @@ QWidget *place(const char *name, const QString &hint = QString())
     return frame;
 }
 
+QLabel *picture(QWidget *parent, const char *name, const QPixmap &pixmap)
+{
+    auto *label = new QLabel(parent);
+    label->setObjectName(QLatin1String(name));
+    label->setPixmap(pixmap);
+    label->resize(pixmap.size());
+    return label;
+}
+
+// A sensor picture as the panel shows it: the 17 x 50 bitmap, its magenta ground transparent.
+QPixmap thermometerPicture(thermometer::Kind kind)
+{
+    return QPixmap::fromImage(thermometer::transparentBitmap(kind));
+}
+
 void showMenuAt(QWidget *owner, QMenu *popup)
 {
     owner->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -90,11 +108,157 @@ void showMenuAt(QWidget *owner, QMenu *popup)
 
 void TForm1Ui::setupUi(QMainWindow *window)
 {
-    window->resize(1219, 906);
+    window->setGeometry(664, 115, 1219, 906);
     QPalette palette = window->palette();
     palette.setColor(QPalette::Window, windowColour);
     window->setPalette(palette);
+    // The designed face where it is installed, else the desktop's sans serif at the same size.
+    window->setFont(QFont(QStringList{QStringLiteral("MS Sans Serif"), QStringLiteral("DejaVu Sans"),
+                                      QStringLiteral("Sans Serif")},
+                          8));
 
+    setupMenus(window);
+
+    // Column divider and the two sides.
+    Splitter3 = new QSplitter(Qt::Horizontal, window);
+    Splitter3->setObjectName(QStringLiteral("Splitter3"));
+    Splitter3->setHandleWidth(3);
+    Splitter3->setChildrenCollapsible(false);
+    window->setCentralWidget(Splitter3);
+
+    Panel3 = new QWidget;
+    Panel3->setObjectName(QStringLiteral("Panel3"));
+    auto *column = new QVBoxLayout(Panel3);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+
+    setupToolBar();
+    column->addWidget(Panel1);
+
+    leftColumn = new QSplitter(Qt::Vertical);
+    leftColumn->setObjectName(QStringLiteral("leftColumn"));
+    leftColumn->setHandleWidth(2);
+    leftColumn->setChildrenCollapsible(false);
+    SnsView = place("Sns");
+    SHourView = place("SHour", QStringLiteral("Средняя почасовая температура за сутки"));
+    Chart1 = place("Chart1");
+    Memo1 = new QPlainTextEdit;
+    Memo1->setObjectName(QStringLiteral("Memo1"));
+    Memo1->setReadOnly(true);
+    Memo1->setToolTip(QStringLiteral("Лог"));
+    Memo1->setMaximumBlockCount(maxLogLines);
+    // Long lines wrap, as in a memo box: the start of a line (its time) stays in sight.
+    Memo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    showMenuAt(Memo1, PopupMenu3);
+    for (QWidget *w : {SnsView, SHourView, Chart1, static_cast<QWidget *>(Memo1)}) {
+        w->setMinimumHeight(20);
+        leftColumn->addWidget(w);
+    }
+    leftColumn->setStretchFactor(2, 1);
+    Splitter4 = leftColumn->handle(1);
+    Splitter4->setObjectName(QStringLiteral("Splitter4"));
+    Splitter1 = leftColumn->handle(2);
+    Splitter1->setObjectName(QStringLiteral("Splitter1"));
+    Splitter2 = leftColumn->handle(3);
+    Splitter2->setObjectName(QStringLiteral("Splitter2"));
+    column->addWidget(leftColumn, 1);
+
+    PnItems = new QFrame;
+    PnItems->setObjectName(QStringLiteral("PnItems"));
+    PnItems->setFrameShape(QFrame::Box);
+    PnItems->setFrameShadow(QFrame::Plain);
+    PnItems->setLineWidth(1);
+    PnItems->setAutoFillBackground(true);
+    QPalette black = PnItems->palette();
+    black.setColor(QPalette::Window, Qt::black);
+    black.setColor(QPalette::WindowText, QColor(90, 90, 90));
+    PnItems->setPalette(black);
+    // PopupMenu2 opens through the sensor panel's handling, which tells pictures from the rest.
+
+    setupPictureStore();
+
+    Splitter3->addWidget(Panel3);
+    Splitter3->addWidget(PnItems);
+    Splitter3->setStretchFactor(1, 1);
+    Splitter3->handle(1)->setObjectName(QStringLiteral("Splitter3Handle"));
+
+    Timer1 = new QTimer(window);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setTimerType(Qt::PreciseTimer);
+    Timer1->setInterval(10000);
+    Timer2 = new QTimer(window);
+    Timer2->setObjectName(QStringLiteral("Timer2"));
+    Timer2->setSingleShot(true);
+    Timer2->setInterval(1);
+
+    // Only the handles are coloured: a style sheet on a splitter would reach every widget
+    // below it and replace their palettes (the sensor labels take the panel's black).
+    for (QSplitter *splitter : {Splitter3, leftColumn}) {
+        for (int i = 1; i < splitter->count(); ++i)
+            splitter->handle(i)->setStyleSheet(QStringLiteral("background-color: %1;").arg(splitterColour.name()));
+    }
+
+    setLeftColumnHeights(designedSnsHeight, designedSHourHeight, designedLogHeight);
+    setPanel3Width(designedPanel3Width);
+}
+
+void TForm1Ui::setupToolBar()
+{
+    Panel1 = new QWidget;
+    Panel1->setObjectName(QStringLiteral("Panel1"));
+    Panel1->setFixedHeight(40);
+    showMenuAt(Panel1, PopupMenu1);
+    BScan = toolButton(Panel1, "BScan", 5, QStringLiteral("Вкл/Выкл опрос датчиков"), glyphs::start(), true);
+    bHTTP = toolButton(Panel1, "bHTTP", 43, QStringLiteral("Вкл/Выкл Web Server"),
+                       glyphs::tool(glyphs::Tool::Http), true);
+    BHistory = toolButton(Panel1, "BHistory", 92, QStringLiteral("История"),
+                          glyphs::tool(glyphs::Tool::History), false);
+    BSetting = toolButton(Panel1, "BSetting", 129, QStringLiteral("Настройки"),
+                          glyphs::tool(glyphs::Tool::Settings), false);
+    BAdd = toolButton(Panel1, "BAdd", 178, QStringLiteral("Добавить датчик"),
+                      glyphs::tool(glyphs::Tool::AddSensor), false);
+    BSearch = toolButton(Panel1, "BSearch", 215, QStringLiteral("Поиск датчиков"),
+                         glyphs::tool(glyphs::Tool::Search), false);
+    BAbout = toolButton(Panel1, "BAbout", 264, QStringLiteral("О программе"),
+                        glyphs::tool(glyphs::Tool::About), false);
+    BExit = toolButton(Panel1, "BExit", 313, QStringLiteral("Выход"), glyphs::tool(glyphs::Tool::Exit), false);
+    for (const int x : {84, 170, 256, 305}) {
+        auto *line = new QLabel(Panel1);
+        line->setPixmap(glyphs::separator());
+        line->setGeometry(x, 5, 2, 30);
+    }
+}
+
+// The hidden panel: templates and picture sources of the other windows' parts.
+void TForm1Ui::setupPictureStore()
+{
+    Panel2 = new QWidget(PnItems);
+    Panel2->setObjectName(QStringLiteral("Panel2"));
+    Panel2->hide();
+    allItemImg = picture(Panel2, "allItemImg", thermometerPicture(thermometer::Kind::On));
+    ImgItemOff = picture(Panel2, "ImgItemOff", thermometerPicture(thermometer::Kind::Off));
+    allItemTemper = new QLabel(QStringLiteral("-99.9"), Panel2);
+    allItemTemper->setObjectName(QStringLiteral("allItemTemper"));
+    allItemTemper->setFont(QFont(QStringLiteral("Arial Rounded MT Bold"), 11, QFont::Bold));
+    QPalette yellow = allItemTemper->palette();
+    yellow.setColor(QPalette::WindowText, Qt::yellow);
+    allItemTemper->setPalette(yellow);
+    imgUp = picture(Panel2, "imgUp", QPixmap::fromImage(trendpictures::up()));
+    ImgDown = picture(Panel2, "ImgDown", QPixmap::fromImage(trendpictures::down()));
+    ImgRavno = picture(Panel2, "ImgRavno", QPixmap::fromImage(trendpictures::same()));
+    ImgStart = picture(Panel2, "ImgStart", glyphs::start());
+    ImgStop = picture(Panel2, "ImgStop", glyphs::stop());
+    CB = new ColorBox(Panel2);
+    CB->setObjectName(QStringLiteral("CB"));
+    Button1 = new QPushButton(QStringLiteral("Серийник для 1 устройства"), Panel2);
+    Button1->setObjectName(QStringLiteral("Button1"));
+    LTerm = new QLabel(QStringLiteral("-99.9"), Panel2);
+    LTerm->setObjectName(QStringLiteral("LTerm"));
+    Image1 = picture(Panel2, "Image1", thermometerPicture(thermometer::Kind::On));
+}
+
+void TForm1Ui::setupMenus(QMainWindow *window)
+{
     // Main menu.
     QMenuBar *bar = window->menuBar();
     bar->setObjectName(QStringLiteral("MainMenu1"));
@@ -146,120 +310,6 @@ void TForm1Ui::setupUi(QMainWindow *window)
     imgPopup->addActions({NImgOn, NImgOff, N18});
     N17 = separator(imgPopup, "N17");
     imgPopup->addAction(N16);
-
-    // Column divider and the two sides.
-    Splitter3 = new QSplitter(Qt::Horizontal, window);
-    Splitter3->setObjectName(QStringLiteral("Splitter3"));
-    Splitter3->setHandleWidth(3);
-    Splitter3->setChildrenCollapsible(false);
-    window->setCentralWidget(Splitter3);
-
-    Panel3 = new QWidget;
-    Panel3->setObjectName(QStringLiteral("Panel3"));
-    auto *column = new QVBoxLayout(Panel3);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(0);
-
-    Panel1 = new QWidget;
-    Panel1->setObjectName(QStringLiteral("Panel1"));
-    Panel1->setFixedHeight(40);
-    Panel1->setMinimumWidth(350);
-    showMenuAt(Panel1, PopupMenu1);
-    BScan = toolButton(Panel1, "BScan", 5, QStringLiteral("Вкл/Выкл опрос датчиков"), glyphs::start(), true);
-    bHTTP = toolButton(Panel1, "bHTTP", 43, QStringLiteral("Вкл/Выкл Web Server"),
-                       glyphs::tool(glyphs::Tool::Http), true);
-    BHistory = toolButton(Panel1, "BHistory", 92, QStringLiteral("История"),
-                          glyphs::tool(glyphs::Tool::History), false);
-    BSetting = toolButton(Panel1, "BSetting", 129, QStringLiteral("Настройки"),
-                          glyphs::tool(glyphs::Tool::Settings), false);
-    BAdd = toolButton(Panel1, "BAdd", 178, QStringLiteral("Добавить датчик"),
-                      glyphs::tool(glyphs::Tool::AddSensor), false);
-    BSearch = toolButton(Panel1, "BSearch", 215, QStringLiteral("Поиск датчиков"),
-                         glyphs::tool(glyphs::Tool::Search), false);
-    BAbout = toolButton(Panel1, "BAbout", 264, QStringLiteral("О программе"),
-                        glyphs::tool(glyphs::Tool::About), false);
-    BExit = toolButton(Panel1, "BExit", 313, QStringLiteral("Выход"), glyphs::tool(glyphs::Tool::Exit), false);
-    for (const int x : {84, 170, 256, 305}) {
-        auto *line = new QLabel(Panel1);
-        line->setPixmap(glyphs::separator());
-        line->setGeometry(x, 5, 2, 30);
-    }
-    column->addWidget(Panel1);
-
-    leftColumn = new QSplitter(Qt::Vertical);
-    leftColumn->setObjectName(QStringLiteral("leftColumn"));
-    leftColumn->setHandleWidth(2);
-    leftColumn->setChildrenCollapsible(false);
-    SnsView = place("Sns");
-    SHourView = place("SHour", QStringLiteral("Средняя почасовая температура за сутки"));
-    Chart1 = place("Chart1");
-    Memo1 = new QPlainTextEdit;
-    Memo1->setObjectName(QStringLiteral("Memo1"));
-    Memo1->setReadOnly(true);
-    Memo1->setToolTip(QStringLiteral("Лог"));
-    Memo1->setMaximumBlockCount(maxLogLines);
-    Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
-    showMenuAt(Memo1, PopupMenu3);
-    for (QWidget *w : {SnsView, SHourView, Chart1, static_cast<QWidget *>(Memo1)}) {
-        w->setMinimumHeight(20);
-        leftColumn->addWidget(w);
-    }
-    leftColumn->setStretchFactor(2, 1);
-    Splitter4 = leftColumn->handle(1);
-    Splitter4->setObjectName(QStringLiteral("Splitter4"));
-    Splitter1 = leftColumn->handle(2);
-    Splitter1->setObjectName(QStringLiteral("Splitter1"));
-    Splitter2 = leftColumn->handle(3);
-    Splitter2->setObjectName(QStringLiteral("Splitter2"));
-    column->addWidget(leftColumn, 1);
-
-    PnItems = new QFrame;
-    PnItems->setObjectName(QStringLiteral("PnItems"));
-    PnItems->setFrameShape(QFrame::Box);
-    PnItems->setFrameShadow(QFrame::Plain);
-    PnItems->setLineWidth(1);
-    PnItems->setAutoFillBackground(true);
-    QPalette black = PnItems->palette();
-    black.setColor(QPalette::Window, Qt::black);
-    black.setColor(QPalette::WindowText, QColor(90, 90, 90));
-    PnItems->setPalette(black);
-    // PopupMenu2 opens through the sensor panel's handling, which tells pictures from the rest.
-
-    Panel2 = new QWidget(PnItems);
-    Panel2->setObjectName(QStringLiteral("Panel2"));
-    Panel2->hide();
-    ImgStart = new QLabel(Panel2);
-    ImgStart->setObjectName(QStringLiteral("ImgStart"));
-    ImgStart->setPixmap(glyphs::start());
-    ImgStop = new QLabel(Panel2);
-    ImgStop->setObjectName(QStringLiteral("ImgStop"));
-    ImgStop->setPixmap(glyphs::stop());
-    Button1 = new QPushButton(QStringLiteral("Серийник для 1 устройства"), Panel2);
-    Button1->setObjectName(QStringLiteral("Button1"));
-
-    Splitter3->addWidget(Panel3);
-    Splitter3->addWidget(PnItems);
-    Splitter3->setStretchFactor(1, 1);
-    Splitter3->handle(1)->setObjectName(QStringLiteral("Splitter3Handle"));
-
-    Timer1 = new QTimer(window);
-    Timer1->setObjectName(QStringLiteral("Timer1"));
-    Timer1->setTimerType(Qt::PreciseTimer);
-    Timer1->setInterval(10000);
-    Timer2 = new QTimer(window);
-    Timer2->setObjectName(QStringLiteral("Timer2"));
-    Timer2->setSingleShot(true);
-    Timer2->setInterval(1);
-
-    // Only the handles are coloured: a style sheet on a splitter would reach every widget
-    // below it and replace their palettes (the sensor labels take the panel's black).
-    for (QSplitter *splitter : {Splitter3, leftColumn}) {
-        for (int i = 1; i < splitter->count(); ++i)
-            splitter->handle(i)->setStyleSheet(QStringLiteral("background-color: %1;").arg(splitterColour.name()));
-    }
-
-    setLeftColumnHeights(designedSnsHeight, designedSHourHeight, designedLogHeight);
-    setPanel3Width(designedPanel3Width);
 }
 
 void TForm1Ui::plugIn(QWidget *&place, QWidget *widget)

@@ -1,5 +1,6 @@
 #pragma once
 
+class ColorBox;
 class QAction;
 class QFrame;
 class QLabel;
@@ -79,9 +80,18 @@ public:
     // The sensor panel and its hidden picture store.
     QFrame *PnItems = nullptr;
     QWidget *Panel2 = nullptr;   // never shown
+    QLabel *allItemImg = nullptr;   // 18 x 50 red thermometer: an enabled sensor
+    QLabel *ImgItemOff = nullptr;   // 18 x 50 grey thermometer: a switched-off sensor
+    QLabel *allItemTemper = nullptr; // "-99.9", yellow: the look of the temperature labels
+    QLabel *imgUp = nullptr;     // trend arrows of Sns: green up,
+    QLabel *ImgDown = nullptr;   // red down,
+    QLabel *ImgRavno = nullptr;  // black equals sign
     QLabel *ImgStart = nullptr;  // 32 x 32 glyph of BScan while observation is off
     QLabel *ImgStop = nullptr;   // ... while it is on
+    ColorBox *CB = nullptr;      // its first 16 entries are the standard colours
     QPushButton *Button1 = nullptr; // hidden: "Серийник для 1 устройства"
+    QLabel *LTerm = nullptr;     // "-99.9", used by no command
+    QLabel *Image1 = nullptr;    // a further thermometer, used by no command
 
     QTimer *Timer1 = nullptr;    // poll timer
     QTimer *Timer2 = nullptr;    // one-shot start timer, 1 ms
@@ -89,7 +99,7 @@ public:
     // Heights of Sns, SHour and Memo1 and width of Panel3 until the configuration says more.
     static constexpr int designedSnsHeight = 200;
     static constexpr int designedSHourHeight = 200;
-    static constexpr int designedLogHeight = 150;
+    static constexpr int designedLogHeight = 71;
     static constexpr int designedPanel3Width = 400;
 
     // The log box keeps at most this many lines; the oldest go first.
@@ -116,6 +126,10 @@ protected:
     void setupUi(QMainWindow *window);
 
 private:
+    void setupMenus(QMainWindow *window);
+    void setupToolBar();
+    void setupPictureStore();
+
     // The sizes last asked for: a splitter that was never laid out at its real size (the
     // window not shown yet, or started minimised) reports these instead of its placeholder
     // geometry.

@@ -1,0 +1,45 @@
+# Installs the build into a scratch prefix and checks what a desktop finds there: the program,
+# a launcher that desktop-file-validate accepts and the icon in every size under hicolor.
+# cmake -DBUILD_DIR=... -DPREFIX=... -P InstallCheck.cmake
+file(REMOVE_RECURSE ${PREFIX})
+execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${PREFIX}
+                RESULT_VARIABLE result OUTPUT_QUIET)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "cmake --install failed: ${result}")
+endif()
+
+if(NOT EXISTS ${PREFIX}/bin/kalvex OR IS_DIRECTORY ${PREFIX}/bin/kalvex)
+  message(FATAL_ERROR "bin/kalvex not installed")
+endif()
+
+set(desktop ${PREFIX}/share/applications/kalvex.desktop)
+if(NOT EXISTS ${desktop})
+  message(FATAL_ERROR "share/applications/kalvex.desktop not installed")
+endif()
+find_program(VALIDATE desktop-file-validate REQUIRED)
+execute_process(COMMAND ${VALIDATE} ${desktop} RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE out)
+if(NOT result EQUAL 0 OR out MATCHES "error")
+  message(FATAL_ERROR "desktop-file-validate: ${out}")
+endif()
+file(STRINGS ${desktop} icon_line REGEX "^Icon=")
+file(STRINGS ${desktop} exec_line REGEX "^Exec=")
+if(NOT icon_line STREQUAL "Icon=kalvex" OR NOT exec_line MATCHES "^Exec=kalvex")
+  message(FATAL_ERROR "launcher names another program or icon: ${exec_line} ${icon_line}")
+endif()
+
+foreach(size 128 96 64 48 32)
+  set(png ${PREFIX}/share/icons/hicolor/${size}x${size}/apps/kalvex.png)
+  if(NOT EXISTS ${png})
+    message(FATAL_ERROR "icon ${size}x${size} not installed")
+  endif()
+  # The PNG header: width and height as 32-bit big-endian numbers at byte 16.
+  file(READ ${png} header OFFSET 16 LIMIT 8 HEX)
+  math(EXPR want "${size}" OUTPUT_FORMAT HEXADECIMAL)
+  string(SUBSTRING "${want}" 2 -1 want)
+  string(LENGTH "${want}" digits)
+  math(EXPR pad "8 - ${digits}")
+  string(REPEAT "0" ${pad} zeros)
+  if(NOT header STREQUAL "${zeros}${want}${zeros}${want}")
+    message(FATAL_ERROR "icon ${size}x${size} has the header ${header}")
+  endif()
+endforeach()
