@@ -246,13 +246,13 @@ IniFile IniFile::fromBytes(const QByteArray &bytes)
     const QStringView all(text);
     qsizetype pos = 0;
     while (pos < all.size()) {
-        qsizetype nl = all.indexOf(QLatin1Char('\n'), pos);
-        if (nl < 0)
-            nl = all.size();
+        // CR, LF and CR LF all end a line: a stray CR (a file converted twice, an old editor)
+        // never stays inside a value, which a save could not write back as it was read.
+        qsizetype nl = pos;
+        while (nl < all.size() && all[nl] != QLatin1Char('\n') && all[nl] != QLatin1Char('\r'))
+            ++nl;
         QStringView line = all.mid(pos, nl - pos);
         pos = nl + 1;
-        if (line.endsWith(QLatin1Char('\r')))
-            line.chop(1);
         line = trimmed(line);
         if (line.isEmpty() || line[0] == QLatin1Char(';'))
             continue;

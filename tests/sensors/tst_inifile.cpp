@@ -114,6 +114,8 @@ private slots:
         QTest::newRow("key before any section") << QByteArray("k=1\n[S]\n") << "def";
         QTest::newRow("mixed case") << QByteArray("[s]\nK=v\n") << "v";
         QTest::newRow("CR LF") << QByteArray("[S]\r\nk=v\r\nj=w\r\n") << "v";
+        QTest::newRow("CR CR LF") << QByteArray("[S]\nk=v\r\r\n") << "v";
+        QTest::newRow("CR alone") << QByteArray("[S]\rj=w\rk=v\r") << "v";
         QTest::newRow("no final line end") << QByteArray("[S]\nk=v") << "v";
         QTest::newRow("blank lines and comments") << QByteArray("\n\n[S]\n\n; k=x\n\nk=v\n\n") << "v";
         QTest::newRow("first of duplicates") << QByteArray("[S]\nk=1\nK=2\n[s]\nk=3\n") << "1";
