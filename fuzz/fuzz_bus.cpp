@@ -37,8 +37,8 @@ const QString Sensor28 = QStringLiteral("28A2D984000002EA");
 const QString Sensor10 = QStringLiteral("108739A80208006F");
 constexpr double Celsius28 = 21.5;
 constexpr double Celsius10 = -3.5;
-// Far more passes than any bus holds devices: an enumeration still running then never ends.
-constexpr int MaxSearchPasses = 4096;
+// An enumeration reports each code once, in rising order, and at most this many.
+constexpr int MaxSearchPasses = RomSearch::MaxDevices;
 
 [[noreturn]] void fail(const char *what)
 {
