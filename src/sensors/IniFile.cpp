@@ -6,6 +6,7 @@
 #include <QFileInfo>
 
 #include <cerrno>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <fcntl.h>
@@ -387,7 +388,13 @@ void IniFile::writeBool(const QString &section, const QString &key, bool value)
 
 void IniFile::writeFloat(const QString &section, const QString &key, double value)
 {
-    writeString(section, key, numbertext::general(value));
+    QString text = numbertext::general(value);
+    double back = 0;
+    // Within 15 digits of the largest double the rounding goes past it, and the text would
+    // read back as no number at all (the key's default): the largest 15-digit value instead.
+    if (std::isfinite(value) && !numbertext::parseFloat(text, back))
+        text = numbertext::general(std::copysign(1.79769313486231e308, value));
+    writeString(section, key, text);
 }
 
 QByteArray IniFile::toBytes(Encoding *used) const

@@ -7,6 +7,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cmath>
+#include <limits>
+
 #include <sys/stat.h>
 
 namespace {
@@ -98,6 +101,24 @@ private slots:
         QFETCH(QByteArray, value);
         QFETCH(double, expected);
         QCOMPARE(oneValue(value).readFloat("S", "k", 99.0), expected);
+    }
+
+    // What is saved reads back: a value near the largest double once came back as the default.
+    void floatReadsBackAsWritten_data()
+    {
+        QTest::addColumn<double>("value");
+        QTest::newRow("minus two and a half") << -2.5;
+        QTest::newRow("largest") << std::numeric_limits<double>::max();
+        QTest::newRow("most negative") << -std::numeric_limits<double>::max();
+        QTest::newRow("smallest") << std::numeric_limits<double>::denorm_min();
+    }
+    void floatReadsBackAsWritten()
+    {
+        QFETCH(double, value);
+        IniFile ini;
+        ini.writeFloat("S", "k", value);
+        const double back = IniFile::fromBytes(ini.toBytes()).readFloat("S", "k", 99.0);
+        QVERIFY2(std::fabs(back - value) <= std::fabs(value) * 1e-14, qPrintable(ini.readString("S", "k", "")));
     }
 
     void readString_data()
