@@ -17,6 +17,7 @@ packages=(
   locales
   curl
   chromium
+  clang libclang-rt-14-dev
 )
 
 SUDO=""

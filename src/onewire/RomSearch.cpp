@@ -11,6 +11,18 @@ QString hexByte(std::uint8_t byte)
 {
     return QStringLiteral("%1").arg(byte, 2, 16, QLatin1Char('0')).toUpper();
 }
+
+// True when `code` comes after `previous` in search order: compared bit by bit in bus order
+// (bit 0 of byte 0 first), the first bit where they differ is 1 in `code`.
+bool comesAfter(const std::array<std::uint8_t, 8> &code, const std::array<std::uint8_t, 8> &previous)
+{
+    for (std::size_t byte = 0; byte < code.size(); ++byte) {
+        const int differ = code[byte] ^ previous[byte];
+        if (differ != 0)
+            return (code[byte] & (differ & -differ)) != 0;
+    }
+    return false;
+}
 } // namespace
 
 RomSearch::RomSearch(OneWireLink &link)
@@ -22,6 +34,7 @@ void RomSearch::clearState()
 {
     LastDiscrepancy = 0;
     LastDeviceFlag = false;
+    m_found = 0;
 }
 
 QString RomSearch::codeText(const std::array<std::uint8_t, 8> &rom)
@@ -42,6 +55,7 @@ QString RomSearch::FindDS()
     std::uint8_t byteUnderConstruction = 0;
     bool success = false;
     m_link.Crc8 = 0;
+    const std::array<std::uint8_t, 8> previous = ROM_NO;
 
     if (!LastDeviceFlag) {
         if (!m_link.ResetT()) {
@@ -94,6 +108,10 @@ QString RomSearch::FindDS()
             success = true;
         }
     }
+    if (success && m_found > 0 && !comesAfter(ROM_NO, previous))
+        success = false;
+    if (success && ++m_found > MaxDevices)
+        success = false;
     if (!success || ROM_NO[0] == 0xFF) {
         clearState();
         success = false;

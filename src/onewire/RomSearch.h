@@ -24,6 +24,11 @@ public:
     // Starts a new enumeration.
     void clearState();
 
+    // Devices come out of a bus in strictly rising search order, each once; a line that
+    // answers otherwise (a code again, an earlier one) or past this many devices is no bus
+    // of devices, and the pass fails: the enumeration ends instead of running forever.
+    static constexpr int MaxDevices = 1000;
+
     // Code text of 8 ROM bytes in bus order.
     static QString codeText(const std::array<std::uint8_t, 8> &rom);
 
@@ -33,4 +38,5 @@ public:
 
 private:
     OneWireLink &m_link;
+    int m_found = 0; // codes reported since the enumeration began
 };

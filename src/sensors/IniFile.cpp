@@ -7,6 +7,7 @@
 #include <QStringDecoder>
 
 #include <cerrno>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <fcntl.h>
@@ -270,13 +271,13 @@ IniFile IniFile::fromBytes(const QByteArray &bytes)
     const QStringView all(text);
     qsizetype pos = 0;
     while (pos < all.size()) {
-        qsizetype nl = all.indexOf(QLatin1Char('\n'), pos);
-        if (nl < 0)
-            nl = all.size();
+        // CR, LF and CR LF all end a line: a stray CR (a file converted twice, an old editor)
+        // never stays inside a value, which a save could not write back as it was read.
+        qsizetype nl = pos;
+        while (nl < all.size() && all[nl] != QLatin1Char('\n') && all[nl] != QLatin1Char('\r'))
+            ++nl;
         QStringView line = all.mid(pos, nl - pos);
         pos = nl + 1;
-        if (line.endsWith(QLatin1Char('\r')))
-            line.chop(1);
         line = trimmed(line);
         if (line.isEmpty() || line[0] == QLatin1Char(';'))
             continue;
@@ -411,7 +412,13 @@ void IniFile::writeBool(const QString &section, const QString &key, bool value)
 
 void IniFile::writeFloat(const QString &section, const QString &key, double value)
 {
-    writeString(section, key, numbertext::general(value));
+    QString text = numbertext::general(value);
+    double back = 0;
+    // Within 15 digits of the largest double the rounding goes past it, and the text would
+    // read back as no number at all (the key's default): the largest 15-digit value instead.
+    if (std::isfinite(value) && !numbertext::parseFloat(text, back))
+        text = numbertext::general(std::copysign(1.79769313486231e308, value));
+    writeString(section, key, text);
 }
 
 QByteArray IniFile::toBytes(Encoding *used) const

@@ -157,6 +157,21 @@ private slots:
         QVERIFY(!rig.search.LastDeviceFlag);
     }
 
+    // A line that echoes the same nine characters over and over (found by fuzzing) once made
+    // every pass succeed, so the enumeration, and the sensor search with it, never ended.
+    void repeatingLineEndsTheEnumeration()
+    {
+        Rig rig;
+        const std::vector<std::uint8_t> cycle{0xFC, 0xE0, 0xE0, 0xFC, 0xFC, 0xE0, 0xFC, 0x00, 0xFF};
+        std::vector<std::uint8_t> echoes;
+        for (int i = 0; i < 40000; ++i)
+            echoes.insert(echoes.end(), cycle.begin(), cycle.end());
+        rig.bus.queueEchoOverride(echoes);
+        const QStringList found = rig.enumerate(RomSearch::MaxDevices + 10);
+        QVERIFY(!found.contains(QStringLiteral("<no end>")));
+        QCOMPARE(QSet<QString>(found.begin(), found.end()).size(), found.size());
+    }
+
     void noEchoEndsAtOnce()
     {
         Rig rig;

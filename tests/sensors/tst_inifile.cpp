@@ -7,6 +7,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cmath>
+#include <limits>
+
 #include <sys/stat.h>
 
 namespace {
@@ -100,6 +103,24 @@ private slots:
         QCOMPARE(oneValue(value).readFloat("S", "k", 99.0), expected);
     }
 
+    // What is saved reads back: a value near the largest double once came back as the default.
+    void floatReadsBackAsWritten_data()
+    {
+        QTest::addColumn<double>("value");
+        QTest::newRow("minus two and a half") << -2.5;
+        QTest::newRow("largest") << std::numeric_limits<double>::max();
+        QTest::newRow("most negative") << -std::numeric_limits<double>::max();
+        QTest::newRow("smallest") << std::numeric_limits<double>::denorm_min();
+    }
+    void floatReadsBackAsWritten()
+    {
+        QFETCH(double, value);
+        IniFile ini;
+        ini.writeFloat("S", "k", value);
+        const double back = IniFile::fromBytes(ini.toBytes()).readFloat("S", "k", 99.0);
+        QVERIFY2(std::fabs(back - value) <= std::fabs(value) * 1e-14, qPrintable(ini.readString("S", "k", "")));
+    }
+
     void readString_data()
     {
         QTest::addColumn<QByteArray>("text");
@@ -114,6 +135,8 @@ private slots:
         QTest::newRow("key before any section") << QByteArray("k=1\n[S]\n") << "def";
         QTest::newRow("mixed case") << QByteArray("[s]\nK=v\n") << "v";
         QTest::newRow("CR LF") << QByteArray("[S]\r\nk=v\r\nj=w\r\n") << "v";
+        QTest::newRow("CR CR LF") << QByteArray("[S]\nk=v\r\r\n") << "v";
+        QTest::newRow("CR alone") << QByteArray("[S]\rj=w\rk=v\r") << "v";
         QTest::newRow("no final line end") << QByteArray("[S]\nk=v") << "v";
         QTest::newRow("blank lines and comments") << QByteArray("\n\n[S]\n\n; k=x\n\nk=v\n\n") << "v";
         QTest::newRow("first of duplicates") << QByteArray("[S]\nk=1\nK=2\n[s]\nk=3\n") << "1";
