@@ -325,7 +325,7 @@ bool ReadingStore::compactInto()
     sqlite3_close_v2(db);
     // A log still beside the file belongs to a connection of another program: the renamed copy
     // would meet that log, so the store is left as it is.
-    return ok && QFileInfo(storePath() + QStringLiteral("-wal")).size() == 0;
+    return ok && !fileExists(storePath() + QStringLiteral("-wal"));
 }
 
 void ReadingStore::CompactDB()
