@@ -28,6 +28,9 @@
 #include <QFileInfo>
 #include <QProgressBar>
 #include <QTextStream>
+#include <QTimer>
+
+#include <algorithm>
 
 #include <sys/resource.h>
 
@@ -150,6 +153,17 @@ int main(int argc, char *argv[])
     });
     const double before = peakMegabytes();
     timer.restart();
+    // The window thread's longest wait between two 10 ms ticks while the chart is built: how
+    // long a polling cycle would have been held up.
+    QElapsedTimer sinceTick;
+    qint64 longestStallMs = 0;
+    QTimer ticker;
+    ticker.setInterval(10);
+    QObject::connect(&ticker, &QTimer::timeout, &form, [&] {
+        longestStallMs = std::max(longestStallMs, sinceTick.restart());
+    });
+    sinceTick.start();
+    ticker.start();
     bool drawn = false;
     QObject::connect(&form, &TFormStats::chartDrawn, &form, [&] { drawn = true; });
     form.SpeedButton4Click();
@@ -157,6 +171,7 @@ int main(int argc, char *argv[])
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
     form.Chart1->repaint();
     QCoreApplication::processEvents();
+    ticker.stop();
     const double seconds = static_cast<double>(timer.nsecsElapsed()) / 1e9;
     if (boxes.failed)
         return 1;
@@ -165,6 +180,7 @@ int main(int argc, char *argv[])
     for (int line = 0; line < form.Chart1->lineCount(); ++line)
         points += form.Chart1->pointCount(line);
     std::printf("points=%lld seconds=%.3f peak_mb=%.1f\n", static_cast<long long>(points), seconds, peakMegabytes());
+    std::printf("longest_window_thread_stall_ms=%lld\n", static_cast<long long>(longestStallMs));
     std::printf("show_seconds=%.3f query_seconds=%.3f rows_and_drawing_seconds=%.3f lines=%d peak_mb_before=%.1f\n",
                 showSeconds, firstRow, seconds - firstRow, form.Chart1->lineCount(), before);
 

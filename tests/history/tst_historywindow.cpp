@@ -77,9 +77,19 @@ int storeHandles(const QString &path)
     return count;
 }
 
+// Threads of this process that are not Qt's own (its pools name theirs).
 int threads()
 {
-    return static_cast<int>(QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size());
+    const auto name = [](const QString &task) {
+        QFile comm(task + QStringLiteral("/comm"));
+        return comm.open(QIODevice::ReadOnly) ? comm.readAll() : QByteArray();
+    };
+    const QByteArray program = name(QStringLiteral("/proc/self"));
+    const QDir tasks(QStringLiteral("/proc/self/task"));
+    int count = 0;
+    for (const QString &task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+        count += name(tasks.filePath(task)) == program ? 1 : 0;
+    return count;
 }
 
 } // namespace
