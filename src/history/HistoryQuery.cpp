@@ -3,10 +3,16 @@
 #include "base/DateTime.h"
 #include "base/Formats.h"
 #include "base/KalvexError.h"
+#include "history/Consolidation.h"
 #include "history/StoreFunctions.h"
 #include "history/TADOQuery.h"
 
+#include <QHash>
 #include <QRegularExpression>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
 
 namespace history {
 namespace {
@@ -154,7 +160,190 @@ QString timeSeparator()
     return QStringLiteral(":");
 }
 
+namespace {
+
+bool isCoarse(Level level)
+{
+    return level == Level::Hour || level == Level::Day || level == Level::Month || level == Level::Year;
+}
+
+bool hasSums(TADOQuery &query)
+{
+    query.Close();
+    query.SQL.Clear();
+    query.SQL.Add(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE (type = 'table' AND name = 'stats_hours') "
+                                 "OR (type = 'trigger' AND tbl_name = 'stats' AND name IN "
+                                 "('stats_hours_insert', 'stats_hours_delete', 'stats_hours_update'))"));
+    query.Open();
+    const bool complete = !query.Eof() && query.Fields(0).AsInteger() == 4;
+    query.Close();
+    return complete;
+}
+
+void bindSerials(TADOQuery &query, const QStringList &serials)
+{
+    for (int i = 0; i < serials.size(); ++i)
+        query.setText(paramName(i), serials.at(i));
+}
+
+struct GroupSums
+{
+    double s = 0;
+    qint64 n = 0;
+    qint64 r = 0;
+    qint64 hk = 0; // an hour of the group
+};
+
+// The group's key as readKey reads its text back, from one of its hours.
+QDateTime keyOfHour(qint64 hk, Level level)
+{
+    const QDate day = epoch.addDays(hk / 24);
+    switch (level) {
+    case Level::Hour:
+        return QDateTime(day, QTime(static_cast<int>(hk % 24), 0));
+    case Level::Month:
+        return QDateTime(QDate(day.year(), day.month(), 1), QTime(0, 0));
+    case Level::Year:
+        return QDateTime(QDate(day.year(), 1, 1), QTime(0, 0));
+    default:
+        return QDateTime(day, QTime(0, 0));
+    }
+}
+
+// Ordered as the engine orders texts: by their UTF-8 bytes.
+struct Utf8Less
+{
+    bool operator()(const QByteArray &a, const QByteArray &b) const
+    {
+        const int c = std::memcmp(a.constData(), b.constData(), static_cast<std::size_t>(std::min(a.size(), b.size())));
+        return c != 0 ? c < 0 : a.size() < b.size();
+    }
+};
+
+using Groups = std::map<QByteArray, std::map<QByteArray, GroupSums, Utf8Less>, Utf8Less>;
+
+// The readings of one edge hour that the sums hold but the range does not (sign -1), or that the
+// range holds in an hour the sums were not asked for (sign +1): a reading a hair before midnight
+// counts to the next day's first hour.
+void addEdge(TADOQuery &query, const ChartRequest &request, const QString &condition, double datBound,
+             double datLimit, qint64 hk, int sign, Groups &groups, const QString &keyPattern)
+{
+    query.Close();
+    query.SQL.Clear();
+    query.SQL.Add(QStringLiteral("SELECT Sn, total(t), count(t), count(*) FROM Stats WHERE ") + condition
+                  + QStringLiteral(" AND Sn IN (") + selectionParams(static_cast<int>(request.serials.size()))
+                  + QStringLiteral(") AND ") + consolidation::hourKeySql(QStringLiteral("Dat"))
+                  + QStringLiteral(" = :Hk GROUP BY Sn"));
+    query.setDateTime(QStringLiteral("Bound"), datBound);
+    query.setDateTime(QStringLiteral("Limit"), datLimit);
+    query.setFloat(QStringLiteral("Hk"), static_cast<double>(hk));
+    bindSerials(query, request.serials);
+    query.Open();
+    const QByteArray key = storefunctions::format(consolidation::hourStart(hk), keyPattern).toUtf8();
+    for (query.First(); !query.Eof(); query.Next()) {
+        GroupSums &group = groups[query.Fields(0).AsString().toUtf8()][key];
+        group.hk = hk;
+        group.s += sign * query.Fields(1).AsFloat();
+        group.n += sign * query.Fields(2).AsInteger();
+        group.r += sign * query.Fields(3).AsInteger();
+    }
+    query.Close();
+}
+
+std::vector<ChartLine> chartFromSums(TADOQuery &query, const ChartRequest &request, const ChartProgress &progress)
+{
+    const LevelPatterns &level = patterns(request.level);
+    const QString separator = timeSeparator();
+    const double from = rangeStart(request.from);
+    const double to = rangeEnd(request.to);
+    const qint64 first = consolidation::hourKey(from);
+    const qint64 last = consolidation::hourKey(to);
+    const QString serialList = selectionParams(static_cast<int>(request.serials.size()));
+
+    Groups groups;
+    query.Close();
+    query.SQL.Clear();
+    // Coarser than the hour, the days are summed by the engine: a year is then a few thousand
+    // rows instead of a hundred thousand.
+    const bool hours = request.level == Level::Hour;
+    query.SQL.Add(QStringLiteral("SELECT Sn, ") + (hours ? QStringLiteral("Hk, S, N, R") : QStringLiteral("Hk / 24 * 24, total(S), total(N), total(R)"))
+                  + QStringLiteral(" FROM stats_hours WHERE Sn IN (") + serialList
+                  + QStringLiteral(") AND Hk >= :HkFrom AND Hk <= :HkTo") + (hours ? QString() : QStringLiteral(" GROUP BY Sn, Hk / 24")));
+    query.setFloat(QStringLiteral("HkFrom"), static_cast<double>(first));
+    query.setFloat(QStringLiteral("HkTo"), static_cast<double>(last));
+    bindSerials(query, request.serials);
+    query.Open();
+    // Hours of one day share the key of the coarser levels: formatted once per day.
+    QHash<qint64, QByteArray> dayKeys;
+    for (query.First(); !query.Eof(); query.Next()) {
+        const qint64 hk = query.Fields(1).AsInteger();
+        QByteArray key;
+        if (request.level == Level::Hour) {
+            key = storefunctions::format(consolidation::hourStart(hk), level.keyPattern).toUtf8();
+        } else {
+            auto it = dayKeys.find(hk / 24);
+            if (it == dayKeys.end())
+                it = dayKeys.insert(hk / 24, storefunctions::format(consolidation::hourStart(hk), level.keyPattern).toUtf8());
+            key = *it;
+        }
+        GroupSums &group = groups[query.Fields(0).AsString().toUtf8()][key];
+        group.hk = hk;
+        group.s += query.Fields(2).AsFloat();
+        group.n += query.Fields(3).AsInteger();
+        group.r += query.Fields(4).AsInteger();
+    }
+    query.Close();
+    const double oneSecond = 1.0 / 86400.0;
+    addEdge(query, request, QStringLiteral("Dat >= :Bound AND Dat < :Limit"), from - oneSecond, from, first, -1,
+            groups, level.keyPattern);
+    addEdge(query, request, QStringLiteral("Dat > :Bound AND Dat <= :Limit"), to - oneSecond, to, last + 1, +1, groups,
+            level.keyPattern);
+
+    int rows = 0;
+    for (const auto &serial : groups) {
+        for (const auto &group : serial.second)
+            rows += group.second.r > 0 ? 1 : 0;
+    }
+    if (progress.maximum)
+        progress.maximum(rows);
+    std::vector<ChartLine> lines;
+    int row = 0;
+    for (const auto &[serial, keys] : groups) {
+        ChartLine line{QString::fromUtf8(serial), {}};
+        for (const auto &entry : keys) {
+            const GroupSums &sums = entry.second;
+            if (sums.r <= 0)
+                continue;
+            if (progress.position)
+                progress.position(++row);
+            const QDateTime key = keyOfHour(sums.hk, level.level);
+            // A group of NULL readings only: the engine's mean is NULL, read as 0.
+            const double mean = sums.n > 0 ? sums.s / static_cast<double>(sums.n) : 0.0;
+            line.points.push_back(ChartPoint{secondsSinceEpoch(key), mean, pointLabel(key, level.level, separator)});
+        }
+        if (!line.points.empty())
+            lines.push_back(std::move(line));
+    }
+    return lines;
+}
+
+} // namespace
+
+bool fromSums(TADOQuery &query, const ChartRequest &request)
+{
+    const double from = rangeStart(request.from);
+    const double to = rangeEnd(request.to);
+    return isCoarse(request.level) && from >= 1.0 && to < 2958465.0 && from <= to && hasSums(query);
+}
+
 std::vector<ChartLine> queryChart(TADOQuery &query, const ChartRequest &request, const ChartProgress &progress)
+{
+    if (fromSums(query, request))
+        return chartFromSums(query, request, progress);
+    return queryChartPlain(query, request, progress);
+}
+
+std::vector<ChartLine> queryChartPlain(TADOQuery &query, const ChartRequest &request, const ChartProgress &progress)
 {
     const LevelPatterns &level = patterns(request.level);
     const QString separator = timeSeparator();
@@ -191,22 +380,83 @@ std::vector<ChartLine> queryChart(TADOQuery &query, const ChartRequest &request,
     return lines;
 }
 
-int deleteReadings(TADOQuery &query, const QStringList &serials, const QDate &from, const QDate &to)
+namespace {
+
+void execText(TADOQuery &query, const QString &text)
 {
     query.Close();
     query.SQL.Clear();
-    query.SQL.Add(deleteStatement(static_cast<int>(serials.size())));
-    bindRange(query, serials, from, to);
-    const int deleted = query.ExecSQL();
+    query.SQL.Add(text);
+    query.ExecSQL();
+}
+
+// Sums of the hours a deletion touched, read again from the readings left: exact, where taking
+// each deleted reading off its sum would leave rounding behind.
+void recomputeHours(TADOQuery &query, const QStringList &serials, const QDate &from, const QDate &to)
+{
+    const qint64 first = consolidation::hourKey(rangeStart(from));
+    const qint64 last = consolidation::hourKey(rangeEnd(to)) + 1;
+    const QString serialList = selectionParams(static_cast<int>(serials.size()));
+    query.Close();
+    query.SQL.Clear();
+    query.SQL.Add(QStringLiteral("DELETE FROM stats_hours WHERE Sn IN (") + serialList
+                  + QStringLiteral(") AND Hk >= :HkFrom AND Hk <= :HkTo"));
+    query.setFloat(QStringLiteral("HkFrom"), static_cast<double>(first));
+    query.setFloat(QStringLiteral("HkTo"), static_cast<double>(last));
+    bindSerials(query, serials);
+    query.ExecSQL();
+    const QString hk = consolidation::hourKeySql(QStringLiteral("Dat"));
+    query.SQL.Clear();
+    query.SQL.Add(QStringLiteral("INSERT INTO stats_hours(Sn, Hk, S, N, R) SELECT Sn, ") + hk
+                  + QStringLiteral(", total(t), count(t), count(*) FROM Stats WHERE Dat >= :Lo AND Dat < :Hi AND Sn IN (")
+                  + serialList
+                  + QStringLiteral(") AND typeof(Dat) IN ('integer', 'real') AND Dat >= 1 AND Dat < 2958466 AND ") + hk
+                  + QStringLiteral(" >= :HkFrom AND ") + hk + QStringLiteral(" <= :HkTo GROUP BY 1, 2"));
+    const double oneSecond = 1.0 / 86400.0;
+    query.setDateTime(QStringLiteral("Lo"), consolidation::hourStart(first) - oneSecond);
+    query.setDateTime(QStringLiteral("Hi"), consolidation::hourStart(last + 1) + oneSecond);
+    query.setFloat(QStringLiteral("HkFrom"), static_cast<double>(first));
+    query.setFloat(QStringLiteral("HkTo"), static_cast<double>(last));
+    bindSerials(query, serials);
+    query.ExecSQL();
+}
+
+} // namespace
+
+int deleteReadings(TADOQuery &query, const QStringList &serials, const QDate &from, const QDate &to)
+{
+    const bool sums = hasSums(query) && from <= to && rangeStart(from) >= 1.0 && rangeEnd(to) < 2958465.0;
+    execText(query, QStringLiteral("BEGIN IMMEDIATE"));
+    int deleted = 0;
+    try {
+        query.Close();
+        query.SQL.Clear();
+        query.SQL.Add(deleteStatement(static_cast<int>(serials.size())));
+        bindRange(query, serials, from, to);
+        deleted = query.ExecSQL();
+        if (sums)
+            recomputeHours(query, serials, from, to);
+        execText(query, QStringLiteral("COMMIT"));
+    } catch (...) {
+        try {
+            execText(query, QStringLiteral("ROLLBACK"));
+        } catch (...) {
+        }
+        throw;
+    }
     query.Close();
     return deleted;
 }
 
 QStringList distinctSerials(TADOQuery &query)
 {
+    // The hourly sums list every serial in a fraction of the readings; serials in the order
+    // they first appear.
+    const bool sums = hasSums(query);
     query.Close();
     query.SQL.Clear();
-    query.SQL.Add(QStringLiteral("SELECT DISTINCT Sn FROM Stats"));
+    query.SQL.Add(sums ? QStringLiteral("SELECT Sn FROM stats_hours GROUP BY Sn ORDER BY min(Hk), Sn")
+                       : QStringLiteral("SELECT DISTINCT Sn FROM Stats"));
     query.Open();
     QStringList serials;
     for (query.First(); !query.Eof(); query.Next())

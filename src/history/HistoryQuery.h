@@ -88,11 +88,18 @@ struct ChartProgress
     std::function<void(int)> position;
 };
 
-// Runs the chart statement on `query`, whose connection string the caller set, and closes it.
-// One line per serial that has rows, in the order of the rows. Errors of the engine and of the
-// key texts are thrown as KalvexError.
+// The points of the chart statement on `query`, whose connection string the caller set; the
+// query is closed after. One line per serial that has rows, in the order of the rows. The hour,
+// day, month and year come from the store's hourly sums when it has them (the same points, keys
+// and order; means equal to rounding), the finer levels from the statement itself. Errors of
+// the engine and of the key texts are thrown as KalvexError.
 std::vector<ChartLine> queryChart(TADOQuery &query, const ChartRequest &request,
                                   const ChartProgress &progress = {});
+// The chart statement itself, whatever the store holds.
+std::vector<ChartLine> queryChartPlain(TADOQuery &query, const ChartRequest &request,
+                                       const ChartProgress &progress = {});
+// Whether queryChart answers `request` from the hourly sums.
+bool fromSums(TADOQuery &query, const ChartRequest &request);
 // Deletes the readings of `serials` from the first instant of `from` to the last of `to`.
 // Returns the number of rows deleted.
 int deleteReadings(TADOQuery &query, const QStringList &serials, const QDate &from, const QDate &to);

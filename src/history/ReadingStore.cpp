@@ -4,6 +4,7 @@
 #include "base/DateTime.h"
 #include "base/KalvexError.h"
 #include "base/Log.h"
+#include "history/Consolidation.h"
 
 #include <sqlite3.h>
 
@@ -69,6 +70,52 @@ ReadingStore::ReadingStore(const QString &programDir, const Clock &clock, Log &l
 {
 }
 
+ReadingStore::~ReadingStore()
+{
+    stopRebuild();
+}
+
+void ReadingStore::stopRebuild()
+{
+    if (!m_rebuild.joinable())
+        return;
+    m_stopRebuild = true;
+    m_rebuild.join();
+    m_stopRebuild = false;
+}
+
+void ReadingStore::waitConsolidated()
+{
+    if (m_rebuild.joinable())
+        m_rebuild.join();
+}
+
+void ReadingStore::prepareStore()
+{
+    sqlite3 *db = nullptr;
+    bool complete = true;
+    if (sqlite3_open_v2(QFile::encodeName(storePath()).constData(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
+        sqlite3_busy_timeout(db, 5000);
+        // Readers (the history window's query) then never hold up the cycle's inserts, nor
+        // the inserts the readers. The mode stays with the file.
+        sqlite3_exec(db, "pragma journal_mode=wal;", nullptr, nullptr, nullptr);
+        complete = consolidation::present(db);
+    }
+    sqlite3_close_v2(db);
+    if (complete || consolidating())
+        return;
+    if (m_rebuild.joinable())
+        m_rebuild.join();
+    // A store of an older version, or one whose sums another tool removed: built beside the
+    // running program; until then the history reads the readings themselves.
+    m_rebuildDone = false;
+    m_rebuild = std::thread([this, path = storePath()] {
+        QString message;
+        consolidation::rebuild(path, m_stopRebuild, m_deletes, message);
+        m_rebuildDone = true;
+    });
+}
+
 void ReadingStore::attachQuery(TADOQuery *query)
 {
     if (query && query != &ADOQuery1 && !m_queries.contains(query))
@@ -82,21 +129,27 @@ QString engineMessage(sqlite3 *db, int rc)
     return db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString::fromUtf8(sqlite3_errstr(rc));
 }
 
-// Creates the table and its index in one transaction: a file never holds half of them.
+// Creates the table, its index and the hourly sums in one transaction: a file never holds part
+// of them.
 int createTable(sqlite3 *db, QString &message)
 {
     char *error = nullptr;
-    const int rc = sqlite3_exec(db,
-                                "begin;"
-                                "create table stats\n(Dat DATETIME, Sn Text(16), t float);"
-                                "create index stats_dat on stats(Dat);"
-                                "commit;",
-                                nullptr, nullptr, &error);
-    if (rc != SQLITE_OK) {
+    int rc = sqlite3_exec(db,
+                          "begin;"
+                          "create table stats\n(Dat DATETIME, Sn Text(16), t float);"
+                          "create index stats_dat on stats(Dat);",
+                          nullptr, nullptr, &error);
+    if (rc != SQLITE_OK)
         message = error ? QString::fromUtf8(error) : engineMessage(db, rc);
-        sqlite3_exec(db, "rollback;", nullptr, nullptr, nullptr);
-    }
     sqlite3_free(error);
+    error = nullptr;
+    if (rc == SQLITE_OK && !consolidation::create(db, message))
+        rc = SQLITE_ERROR;
+    if (rc == SQLITE_OK && (rc = sqlite3_exec(db, "commit;", nullptr, nullptr, &error)) != SQLITE_OK)
+        message = error ? QString::fromUtf8(error) : engineMessage(db, rc);
+    sqlite3_free(error);
+    if (rc != SQLITE_OK)
+        sqlite3_exec(db, "rollback;", nullptr, nullptr, nullptr);
     return rc;
 }
 
@@ -222,6 +275,7 @@ bool ReadingStore::ConnectDB()
         ADOQuery1.Close();
         ADOQuery1.setConnectionString(path);
     }
+    prepareStore();
     return true;
 }
 
@@ -258,8 +312,10 @@ bool ReadingStore::compactInto()
         return false;
     }
     sqlite3_busy_timeout(db, 5000);
+    // Everything of the log into the file first, so the copy holds every committed reading.
+    bool ok = sqlite3_exec(db, "pragma wal_checkpoint(truncate);", nullptr, nullptr, nullptr) == SQLITE_OK;
     sqlite3_stmt *stmt = nullptr;
-    bool ok = sqlite3_prepare_v2(db, "vacuum into ?1", -1, &stmt, nullptr) == SQLITE_OK;
+    ok = ok && sqlite3_prepare_v2(db, "vacuum into ?1", -1, &stmt, nullptr) == SQLITE_OK;
     if (ok) {
         const QByteArray target = QFile::encodeName(tempPath());
         sqlite3_bind_text(stmt, 1, target.constData(), static_cast<int>(target.size()), SQLITE_TRANSIENT);
@@ -267,11 +323,14 @@ bool ReadingStore::compactInto()
     }
     sqlite3_finalize(stmt);
     sqlite3_close_v2(db);
-    return ok;
+    // A log still beside the file belongs to a connection of another program: the renamed copy
+    // would meet that log, so the store is left as it is.
+    return ok && !fileExists(storePath() + QStringLiteral("-wal"));
 }
 
 void ReadingStore::CompactDB()
 {
+    stopRebuild();
     ADOQuery1.setConnectionString(QString());
     for (const QPointer<TADOQuery> &query : std::as_const(m_queries)) {
         if (query)

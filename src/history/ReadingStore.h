@@ -7,6 +7,9 @@
 #include <QPointer>
 #include <QString>
 
+#include <atomic>
+#include <thread>
+
 class Clock;
 class Log;
 
@@ -22,6 +25,7 @@ public:
     // `programDir` ends with a separator (ProgramDir). The clock stamps inserts; the log gets
     // the line of a recovery from "Kalvex.tmp". Both must outlive the store.
     ReadingStore(const QString &programDir, const Clock &clock, Log &log, QObject *parent = nullptr);
+    ~ReadingStore() override;
 
     static QString fileName() { return QStringLiteral("Kalvex.st"); }
     static QString tempFileName() { return QStringLiteral("Kalvex.tmp"); }
@@ -53,6 +57,14 @@ public:
     // Another query object (the history window's) whose connection CompactDB must release too.
     void attachQuery(TADOQuery *query);
 
+    // Called before this program deletes readings: a build of the hourly sums running meanwhile
+    // starts over instead of putting back sums of deleted rows.
+    void readingsDeleting() { ++m_deletes; }
+    // Whether a build of the hourly sums of an older store is running.
+    bool consolidating() const { return m_rebuild.joinable() && !m_rebuildDone.load(); }
+    // Waits for the build of the hourly sums to end (tests, tools).
+    void waitConsolidated();
+
     TADOQuery ADOQuery1;
 
     // How long an unusable file is left alone before it is looked at again.
@@ -62,6 +74,9 @@ private:
     enum class Usability { Ready, CannotCreate, Unusable };
 
     bool compactInto();
+    // Write-ahead logging and the hourly sums, on a store found usable.
+    void prepareStore();
+    void stopRebuild();
     bool createStore(QString &message);
     Usability checkStore(QString &message);
     QString withPath(const QString &message) const;
@@ -74,4 +89,8 @@ private:
     quint32 m_nextRetryTick = 0;
     QString m_failure;
     QString m_loggedFailure;
+    std::thread m_rebuild;
+    std::atomic<bool> m_stopRebuild{false};
+    std::atomic<bool> m_rebuildDone{false};
+    std::atomic<int> m_deletes{0};
 };

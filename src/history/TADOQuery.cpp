@@ -147,6 +147,10 @@ sqlite3 *TADOQuery::connection()
         sqlite3_close_v2(db);
         throw KalvexError(message);
     }
+    if (m_interrupt) {
+        sqlite3_progress_handler(
+            db, 4000, [](void *self) { return static_cast<TADOQuery *>(self)->m_interrupt() ? 1 : 0; }, this);
+    }
     m_db = db;
     return m_db;
 }

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <variant>
 #include <vector>
 
@@ -64,6 +65,11 @@ public:
 
     QueryText SQL;
 
+    // Asked every few thousand steps of the engine while a statement runs, on the thread that
+    // runs it: true stops the statement, which then fails ("interrupted"). Set before the
+    // first statement.
+    void setInterruptCheck(std::function<bool()> check) { m_interrupt = std::move(check); }
+
     // Sets a parameter of the current text by name (case-insensitive). Throws KalvexError when
     // the text has no parameter of that name.
     void setDateTime(const QString &name, double value);
@@ -107,6 +113,7 @@ private:
     void syncParams();
 
     QString m_connectionString;
+    std::function<bool()> m_interrupt;
     sqlite3 *m_db = nullptr;
     // The prepared form of the last text, kept while the text stays the same: one insert per
     // reading then costs no parse.

@@ -12,6 +12,8 @@
 #include "support/RecordingLog.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QSignalSpy>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QProgressBar>
@@ -63,6 +65,33 @@ struct Window
     }
 };
 
+// Open files of this process that are the store, and this process's threads.
+int storeHandles(const QString &path)
+{
+    int count = 0;
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    for (const QString &fd : fds.entryList(QDir::System | QDir::NoDotAndDotDot)) {
+        if (QFileInfo(fds.filePath(fd)).symLinkTarget().startsWith(path))
+            ++count;
+    }
+    return count;
+}
+
+// Threads of this process that are not Qt's own (its pools name theirs).
+int threads()
+{
+    const auto name = [](const QString &task) {
+        QFile comm(task + QStringLiteral("/comm"));
+        return comm.open(QIODevice::ReadOnly) ? comm.readAll() : QByteArray();
+    };
+    const QByteArray program = name(QStringLiteral("/proc/self"));
+    const QDir tasks(QStringLiteral("/proc/self/task"));
+    int count = 0;
+    for (const QString &task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+        count += name(tasks.filePath(task)) == program ? 1 : 0;
+    return count;
+}
+
 } // namespace
 
 class TestHistoryWindow : public QObject
@@ -81,6 +110,7 @@ private slots:
         bool loadingShown = false;
         connect(w.loading.ProgressBar1, &QProgressBar::valueChanged, [&] { loadingShown = true; });
         QTest::mouseClick(w.form.SpeedButton4, Qt::LeftButton);
+        QTRY_VERIFY(!w.form.chartRunning());
         QCOMPARE(w.form.Chart1->lineCount(), 0);
         QVERIFY(!loadingShown);
         QVERIFY(!w.loading.isVisible());
@@ -114,6 +144,7 @@ private slots:
             }
         });
         QTest::mouseClick(w.form.SpeedButton4, Qt::LeftButton);
+        QTRY_VERIFY(!w.form.chartRunning());
         QCOMPARE(maximum, 3);
         QCOMPARE(placed, TFormStats::loadingPosition(frame));
         QVERIFY(!w.loading.isVisible());
@@ -127,6 +158,51 @@ private slots:
         QCOMPARE(w.form.Chart1->pointCount(1), 2);
         QVERIFY(w.column(2).contains(stranger));
         QCOMPARE(w.form.GetNameSer(stranger), QString());
+    }
+
+    // A chart cancelled by another press or by hiding the window leaves no thread, no
+    // connection and no loading window, and never arrives.
+    void cancelledChartLeavesNothingBehind_data()
+    {
+        QTest::addColumn<bool>("hide");
+        QTest::newRow("window hidden") << true;
+        QTest::newRow("another press") << false;
+    }
+    void cancelledChartLeavesNothingBehind()
+    {
+        QFETCH(bool, hide);
+        Window w;
+        w.add(sensorA, QTime(10, 0), 20);
+        QByteArray sql = "begin;";
+        const double day = datetime::fromQDateTime(QDateTime(QDate(2026, 5, 10), QTime(0, 0)));
+        for (int i = 0; i < 150000; ++i)
+            sql += "insert into stats values (" + QByteArray::number(day + i / 150000.0, 'g', 17) + ", '" + sensorA.toUtf8() + "', 1);";
+        QVERIFY(exec(w.store.storePath(), (sql + "commit;").constData()));
+        w.form.show();
+        w.form.Detal->setCurrentText(QStringLiteral("Секунда"));
+        const int threadsBefore = threads();
+        const int handlesBefore = storeHandles(w.store.storePath());
+        QSignalSpy drawn(&w.form, &TFormStats::chartDrawn);
+
+        QTest::mouseClick(w.form.SpeedButton4, Qt::LeftButton);
+        QVERIFY(w.form.chartRunning());
+        QVERIFY(w.loading.isVisible());
+        if (hide) {
+            w.form.hide();
+        } else {
+            w.form.Detal->setCurrentText(QStringLiteral("День"));
+            QTest::mouseClick(w.form.SpeedButton4, Qt::LeftButton);
+            QTRY_VERIFY(!w.form.chartRunning());
+            QCOMPARE(drawn.size(), 1);
+            QCOMPARE(w.form.Chart1->pointCount(0), 1);
+        }
+        QVERIFY(!w.form.chartRunning());
+        QVERIFY(!w.loading.isVisible());
+        QCOMPARE(threads(), threadsBefore);
+        QCOMPARE(storeHandles(w.store.storePath()), handlesBefore);
+        QTest::qWait(100);
+        QCOMPARE(drawn.size(), hide ? 0 : 1);
+        QVERIFY(w.boxes.errors.isEmpty());
     }
 
     void loadingPosition_data()
@@ -151,6 +227,7 @@ private slots:
         w.form.show();
         QVERIFY(exec(w.store.storePath(), "drop table stats"));
         QTest::mouseClick(w.form.SpeedButton4, Qt::LeftButton);
+        QTRY_VERIFY(!w.form.chartRunning());
         QCOMPARE(w.boxes.errors.size(), 1);
         QVERIFY(w.boxes.errors.at(0).contains(QStringLiteral("stats"), Qt::CaseInsensitive));
         QVERIFY(!w.loading.isVisible());
@@ -195,6 +272,7 @@ private slots:
         w.add(sensorB, QTime(10, 0), 3);
         w.form.show();
         QTest::mouseClick(w.form.SpeedButton4, Qt::LeftButton);
+        QTRY_VERIFY(!w.form.chartRunning());
         QCOMPARE(w.form.Chart1->lineCount(), 2);
 
         w.form.SnsView->setCurrentIndex(w.form.SnsView->model()->index(1, 0));
@@ -208,6 +286,7 @@ private slots:
         QCOMPARE(w.column(2).size(), 2);
 
         QTest::mouseClick(w.form.SpeedButton4, Qt::LeftButton);
+        QTRY_VERIFY(!w.form.chartRunning());
         QCOMPARE(w.form.Chart1->lineCount(), 0);
         QVERIFY(w.boxes.errors.isEmpty());
     }
@@ -240,6 +319,7 @@ private slots:
         w.form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w.form));
         QTest::mouseClick(w.form.SpeedButton4, Qt::LeftButton);
+        QTRY_VERIFY(!w.form.chartRunning());
         HistoryChart &chart = *w.form.Chart1;
         const QRectF full = chart.view();
         QWidget *plot = chart.plotArea();

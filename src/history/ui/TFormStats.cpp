@@ -4,6 +4,8 @@
 #include "base/DialogBoxes.h"
 #include "base/ErrorGuard.h"
 #include "base/Formats.h"
+#include "base/KalvexError.h"
+#include "history/ChartWorker.h"
 #include "history/HistoryQuery.h"
 #include "history/HourTable.h"
 #include "history/ReadingStore.h"
@@ -59,40 +61,6 @@ int halfToEven(int twice)
     return down % 2 == 0 ? down : down + 1;
 }
 
-// While a chart is built: the hourglass and the loading window, both gone again however the
-// build ends (an error of the store or of a key text included).
-class LoadingShown
-{
-public:
-    LoadingShown(QWidget *owner, QWidget *window, QProgressBar *bar)
-        : m_window(window)
-        , m_bar(bar)
-    {
-        QApplication::setOverrideCursor(Qt::WaitCursor);
-        if (m_window) {
-            m_window->show();
-            // Drawn once before the query holds the window thread.
-            QCoreApplication::processEvents();
-            if (m_window)
-                m_window->move(TFormStats::loadingPosition(owner->frameGeometry()));
-        }
-    }
-    ~LoadingShown()
-    {
-        if (m_bar)
-            m_bar->setValue(0);
-        if (m_window)
-            m_window->hide();
-        QApplication::restoreOverrideCursor();
-    }
-    LoadingShown(const LoadingShown &) = delete;
-    LoadingShown &operator=(const LoadingShown &) = delete;
-
-private:
-    QPointer<QWidget> m_window;
-    QPointer<QProgressBar> m_bar;
-};
-
 } // namespace
 
 TFormStats::TFormStats(TFormStatsContext context, QWidget *parent)
@@ -108,10 +76,78 @@ TFormStats::TFormStats(TFormStatsContext context, QWidget *parent)
     connect(SpeedButton4, &QToolButton::clicked, this, [this] { guarded(m_boxes, [this] { SpeedButton4Click(); }); });
     connect(SpeedButton2, &QToolButton::clicked, this, [this] { guarded(m_boxes, [this] { SpeedButton2Click(); }); });
     connect(SpeedButton3, &QToolButton::clicked, this, [this] { guarded(m_boxes, [this] { SpeedButton3Click(); }); });
+    m_chart = new ChartWorker(this);
+    connect(m_chart, &ChartWorker::progress, this, [this](int position, int maximum) {
+        if (m_progress) {
+            // No maximum yet: the bar runs to and fro while the statement works.
+            m_progress->setMaximum(maximum);
+            m_progress->setValue(position);
+        }
+    });
+    connect(m_chart, &ChartWorker::finished, this, [this](const std::vector<history::ChartLine> &lines) {
+        guarded(m_boxes, [&] {
+            for (const history::ChartLine &line : lines)
+                Chart1->addLine(GetNameSer(line.serial), line.points);
+            Chart1->fullView();
+        });
+        hideLoading();
+        emit chartDrawn();
+    });
+    connect(m_chart, &ChartWorker::failed, this, [this](const QString &message) {
+        hideLoading();
+        m_boxes.error(message);
+        emit chartDrawn();
+    });
     FormCreate();
 }
 
-TFormStats::~TFormStats() = default;
+TFormStats::~TFormStats()
+{
+    cancelChart();
+}
+
+bool TFormStats::chartRunning() const
+{
+    return m_chart->running();
+}
+
+void TFormStats::showLoading()
+{
+    setCursor(Qt::BusyCursor);
+    if (m_progress) {
+        m_progress->setMaximum(0);
+        m_progress->setValue(0);
+    }
+    if (m_loading) {
+        m_loading->show();
+        m_loading->move(loadingPosition(frameGeometry()));
+    }
+}
+
+void TFormStats::hideLoading()
+{
+    if (m_progress) {
+        m_progress->setMaximum(100);
+        m_progress->setValue(0);
+    }
+    if (m_loading)
+        m_loading->hide();
+    unsetCursor();
+}
+
+void TFormStats::cancelChart()
+{
+    if (!m_chart->running())
+        return;
+    m_chart->cancel();
+    hideLoading();
+}
+
+void TFormStats::hideEvent(QHideEvent *event)
+{
+    cancelChart();
+    QWidget::hideEvent(event);
+}
 
 void TFormStats::setupUi()
 {
@@ -250,32 +286,18 @@ void TFormStats::SnsDblClick()
 
 void TFormStats::SpeedButton4Click()
 {
+    cancelChart();
     takeConnection();
     Chart1->clear();
     const QStringList serials = m_list.selection();
     if (serials.isEmpty())
         return;
+    const QString path = ADOQuery1.ConnectionString();
+    if (path.isEmpty())
+        throw KalvexError(QStringLiteral("Missing Connection or ConnectionString"));
     const history::ChartRequest request{serials, DateFrom->date(), DateTo->date(), history::levelOf(Detal->currentText())};
-    std::vector<history::ChartLine> lines;
-    {
-        LoadingShown loading(this, m_loading, m_progress);
-        QPointer<QProgressBar> bar = m_progress;
-        history::ChartProgress progress;
-        progress.maximum = [bar](int rows) {
-            if (bar) {
-                bar->setMaximum(rows);
-                bar->setValue(0);
-            }
-        };
-        progress.position = [bar](int row) {
-            if (bar)
-                bar->setValue(row);
-        };
-        lines = history::queryChart(ADOQuery1, request, progress);
-        for (const history::ChartLine &line : lines)
-            Chart1->addLine(GetNameSer(line.serial), line.points);
-    }
-    Chart1->fullView();
+    showLoading();
+    m_chart->start(path, request);
 }
 
 void TFormStats::SpeedButton2Click()
@@ -290,12 +312,17 @@ void TFormStats::SpeedButton3Click()
     if (!m_boxes.confirm(QStringLiteral("Удалить историю выбранных датчиков с ") + DateFrom->date().toString(format)
                          + QStringLiteral(" по ") + DateTo->date().toString(format) + QLatin1Char('?')))
         return;
+    // The chart's connection goes before the readings do: the compaction needs the file alone.
+    cancelChart();
     takeConnection();
     const QStringList serials = m_list.selection();
     if (serials.isEmpty())
         return;
+    ReadingStore *store = m_store ? m_store() : nullptr;
+    if (store)
+        store->readingsDeleting();
     history::deleteReadings(ADOQuery1, serials, DateFrom->date(), DateTo->date());
-    if (ReadingStore *store = m_store ? m_store() : nullptr)
+    if (store)
         store->CompactDB();
     m_boxes.message(QStringLiteral("Итория удалена."));
 }

@@ -10,6 +10,7 @@
 
 #include <functional>
 
+class ChartWorker;
 class Clock;
 class DialogBoxes;
 class HistoryChart;
@@ -53,8 +54,11 @@ public:
     void LoadSns();
     QString GetNameSer(const QString &Sn) const;
     void SnsDblClick();
-    // "Обновить": builds the chart.
+    // "Обновить": starts building the chart (off the window thread); the chart appears when
+    // chartDrawn comes. Another press, hiding the window or a deletion cancels it.
     void SpeedButton4Click();
+    // True while a chart is being built.
+    bool chartRunning() const;
     // "Справка".
     void SpeedButton2Click();
     // "Удалить историю".
@@ -82,8 +86,12 @@ public:
     StringGrid Sns{HistorySensorList::ColCount, 1};
     TADOQuery ADOQuery1;
 
+signals:
+    void chartDrawn();
+
 protected:
     void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
@@ -91,6 +99,9 @@ private:
     void FormCreate();
     // Copies the main window's connection string into ADOQuery1, which CompactDB then releases too.
     void takeConnection();
+    void showLoading();
+    void hideLoading();
+    void cancelChart();
 
     DialogBoxes &m_boxes;
     const Clock &m_clock;
@@ -100,4 +111,5 @@ private:
     QPointer<QWidget> m_loading;
     QPointer<QProgressBar> m_progress;
     QPointer<QDialog> m_help;
+    ChartWorker *m_chart = nullptr;
 };

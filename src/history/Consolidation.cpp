@@ -1,0 +1,271 @@
+#include "history/Consolidation.h"
+
+#include <sqlite3.h>
+
+#include <QByteArray>
+#include <QFile>
+#include <QHash>
+#include <QStringList>
+
+#include <cmath>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace consolidation {
+namespace {
+
+constexpr double msPerDay = 86400000.0;
+constexpr std::int64_t msPerHour = 3600000;
+// 1899-12-31 to 9999-12-31: whole hour numbers, unique and positive.
+constexpr double firstDat = 1.0;
+constexpr double lastDat = 2958466.0;
+
+const char *const triggerNames[] = {"stats_hours_insert", "stats_hours_delete", "stats_hours_update"};
+
+QString counted(const QString &row)
+{
+    return QStringLiteral("typeof(%1.Dat) IN ('integer','real') AND %1.Dat >= 1 AND %1.Dat < 2958466 "
+                          "AND %1.Sn IS NOT NULL")
+        .arg(row);
+}
+
+QString addRow(const QString &row)
+{
+    const QString hk = hourKeySql(row + QStringLiteral(".Dat"));
+    return QStringLiteral("INSERT OR IGNORE INTO stats_hours(Sn, Hk, S, N, R) VALUES (%1.Sn, %2, 0, 0, 0);"
+                          "UPDATE stats_hours SET S = S + coalesce(%1.t, 0), N = N + (%1.t IS NOT NULL), R = R + 1 "
+                          "WHERE Sn = %1.Sn AND Hk = %2;")
+        .arg(row, hk);
+}
+
+QString removeRow(const QString &row)
+{
+    const QString hk = hourKeySql(row + QStringLiteral(".Dat"));
+    return QStringLiteral("UPDATE stats_hours SET S = S - coalesce(%1.t, 0), N = N - (%1.t IS NOT NULL), R = R - 1 "
+                          "WHERE Sn = %1.Sn AND Hk = %2;"
+                          "DELETE FROM stats_hours WHERE Sn = %1.Sn AND Hk = %2 AND R <= 0;")
+        .arg(row, hk);
+}
+
+// Statements joined by ";", in one call.
+bool execAll(sqlite3 *db, const QString &sql, QString &message)
+{
+    char *error = nullptr;
+    const int rc = sqlite3_exec(db, sql.toUtf8().constData(), nullptr, nullptr, &error);
+    if (rc != SQLITE_OK)
+        message = error ? QString::fromUtf8(error) : QString::fromUtf8(sqlite3_errmsg(db));
+    sqlite3_free(error);
+    return rc == SQLITE_OK;
+}
+
+struct Sums
+{
+    double s = 0;
+    std::int64_t n = 0;
+    std::int64_t r = 0;
+};
+
+using SerialSums = std::unordered_map<std::int64_t, Sums>;
+
+// Reads every counted row with a rowid up to `lastRowid` into per-serial sums. The scan works on
+// a read snapshot, so the cycle keeps inserting meanwhile.
+bool readSums(sqlite3 *db, const std::atomic<bool> &stop, std::unordered_map<std::string, SerialSums> &sums,
+              sqlite3_int64 &lastRowid, QString &message)
+{
+    sqlite3_stmt *stmt = nullptr;
+    bool ok = sqlite3_prepare_v2(db, "select max(rowid) from stats", -1, &stmt, nullptr) == SQLITE_OK
+        && sqlite3_step(stmt) == SQLITE_ROW;
+    lastRowid = ok ? sqlite3_column_int64(stmt, 0) : 0;
+    sqlite3_finalize(stmt);
+    stmt = nullptr;
+    ok = ok && sqlite3_prepare_v2(db, "select Sn, Dat, t from stats where rowid <= ?1", -1, &stmt, nullptr) == SQLITE_OK;
+    if (ok)
+        sqlite3_bind_int64(stmt, 1, lastRowid);
+    std::string serial;
+    SerialSums *current = nullptr;
+    int rc = SQLITE_DONE;
+    std::int64_t rows = 0;
+    while (ok && (rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+        if ((++rows & 0xFFFF) == 0 && stop.load(std::memory_order_relaxed)) {
+            ok = false;
+            break;
+        }
+        const int datType = sqlite3_column_type(stmt, 1);
+        if (sqlite3_column_type(stmt, 0) == SQLITE_NULL || (datType != SQLITE_INTEGER && datType != SQLITE_FLOAT))
+            continue;
+        const double dat = sqlite3_column_double(stmt, 1);
+        if (!(dat >= firstDat && dat < lastDat))
+            continue;
+        const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(stmt, 0));
+        const std::size_t bytes = static_cast<std::size_t>(sqlite3_column_bytes(stmt, 0));
+        if (!current || serial.size() != bytes || serial.compare(0, bytes, text, bytes) != 0) {
+            serial.assign(text, bytes);
+            current = &sums[serial];
+        }
+        Sums &hour = (*current)[hourKey(dat)];
+        ++hour.r;
+        if (sqlite3_column_type(stmt, 2) != SQLITE_NULL) {
+            hour.s += sqlite3_column_double(stmt, 2);
+            ++hour.n;
+        }
+    }
+    if (ok && rc != SQLITE_DONE) {
+        message = QString::fromUtf8(sqlite3_errmsg(db));
+        ok = false;
+    }
+    sqlite3_finalize(stmt);
+    return ok;
+}
+
+bool writeSums(sqlite3 *db, const std::unordered_map<std::string, SerialSums> &sums, sqlite3_int64 lastRowid,
+               QString &message)
+{
+    if (!create(db, message))
+        return false;
+    sqlite3_stmt *stmt = nullptr;
+    if (sqlite3_prepare_v2(db, "insert into stats_hours(Sn, Hk, S, N, R) values (?1, ?2, ?3, ?4, ?5)", -1, &stmt,
+                           nullptr)
+        != SQLITE_OK) {
+        message = QString::fromUtf8(sqlite3_errmsg(db));
+        return false;
+    }
+    bool ok = true;
+    for (auto serial = sums.begin(); ok && serial != sums.end(); ++serial) {
+        for (const auto &[hk, hour] : serial->second) {
+            sqlite3_bind_text(stmt, 1, serial->first.data(), static_cast<int>(serial->first.size()), SQLITE_STATIC);
+            sqlite3_bind_int64(stmt, 2, hk);
+            sqlite3_bind_double(stmt, 3, hour.s);
+            sqlite3_bind_int64(stmt, 4, hour.n);
+            sqlite3_bind_int64(stmt, 5, hour.r);
+            if (sqlite3_step(stmt) != SQLITE_DONE) {
+                message = QString::fromUtf8(sqlite3_errmsg(db));
+                ok = false;
+                break;
+            }
+            sqlite3_reset(stmt);
+        }
+    }
+    sqlite3_finalize(stmt);
+    if (!ok)
+        return false;
+    // The rows the cycle inserted while the snapshot was read.
+    const QString hk = hourKeySql(QStringLiteral("Dat"));
+    return execAll(db,
+                   QStringLiteral("insert into stats_hours(Sn, Hk, S, N, R) "
+                                  "select Sn, %1, total(t), count(t), count(*) from stats as r where rowid > %2 and %3 "
+                                  "group by 1, 2 "
+                                  "on conflict(Sn, Hk) do update set S = S + excluded.S, N = N + excluded.N, "
+                                  "R = R + excluded.R")
+                       .arg(hk, QString::number(lastRowid), counted(QStringLiteral("r"))),
+                   message);
+}
+
+} // namespace
+
+std::int64_t hourKey(double dat)
+{
+    // As the engine computes it: CAST truncates, round() adds a half and truncates.
+    const auto whole = static_cast<std::int64_t>(dat);
+    const double r = (dat - static_cast<double>(whole)) * msPerDay;
+    const auto ms = static_cast<std::int64_t>(r + 0.5);
+    return whole * 24 + ms / msPerHour;
+}
+
+QString hourKeySql(const QString &column)
+{
+    return QStringLiteral("(CAST(%1 AS INTEGER) * 24 + CAST(round((%1 - CAST(%1 AS INTEGER)) * 86400000.0) AS INTEGER) "
+                          "/ 3600000)")
+        .arg(column);
+}
+
+double hourStart(std::int64_t hk)
+{
+    return static_cast<double>(hk / 24) + static_cast<double>(hk % 24) / 24.0;
+}
+
+bool present(sqlite3 *db)
+{
+    sqlite3_stmt *stmt = nullptr;
+    bool ok = sqlite3_prepare_v2(db,
+                                 "select count(*) from sqlite_master where (type = 'table' and name = 'stats_hours') "
+                                 "or (type = 'trigger' and tbl_name = 'stats' and name in "
+                                 "('stats_hours_insert', 'stats_hours_delete', 'stats_hours_update'))",
+                                 -1, &stmt, nullptr)
+            == SQLITE_OK
+        && sqlite3_step(stmt) == SQLITE_ROW && sqlite3_column_int(stmt, 0) == 4;
+    sqlite3_finalize(stmt);
+    return ok;
+}
+
+bool create(sqlite3 *db, QString &message)
+{
+    QStringList sql;
+    for (const char *name : triggerNames)
+        sql << QStringLiteral("drop trigger if exists %1").arg(QLatin1String(name));
+    sql << QStringLiteral("drop table if exists stats_hours")
+        << QStringLiteral("create table stats_hours (Sn TEXT NOT NULL, Hk INTEGER NOT NULL, S REAL NOT NULL, "
+                          "N INTEGER NOT NULL, R INTEGER NOT NULL, PRIMARY KEY (Sn, Hk)) WITHOUT ROWID")
+        << QStringLiteral("create trigger stats_hours_insert after insert on stats when %1 begin %2 end")
+               .arg(counted(QStringLiteral("new")), addRow(QStringLiteral("new")))
+        << QStringLiteral("create trigger stats_hours_delete after delete on stats when %1 begin %2 end")
+               .arg(counted(QStringLiteral("old")), removeRow(QStringLiteral("old")))
+        // Written as its old row going and its new row coming, each only when counted.
+        << QStringLiteral("create trigger stats_hours_update after update of Dat, Sn, t on stats begin "
+                          "%1 %2 end")
+               .arg(QStringLiteral("UPDATE stats_hours SET S = S - coalesce(old.t, 0), N = N - (old.t IS NOT NULL), R = R - 1 "
+                                   "WHERE %1 AND Sn = old.Sn AND Hk = %2;"
+                                   "DELETE FROM stats_hours WHERE %1 AND Sn = old.Sn AND Hk = %2 AND R <= 0;")
+                        .arg(counted(QStringLiteral("old")), hourKeySql(QStringLiteral("old.Dat"))),
+                    QStringLiteral("INSERT OR IGNORE INTO stats_hours(Sn, Hk, S, N, R) SELECT new.Sn, %2, 0, 0, 0 WHERE %1;"
+                                   "UPDATE stats_hours SET S = S + coalesce(new.t, 0), N = N + (new.t IS NOT NULL), R = R + 1 "
+                                   "WHERE %1 AND Sn = new.Sn AND Hk = %2;")
+                        .arg(counted(QStringLiteral("new")), hourKeySql(QStringLiteral("new.Dat"))));
+    return execAll(db, sql.join(QStringLiteral(";\n")) + QLatin1Char(';'), message);
+}
+
+bool rebuild(const QString &path, const std::atomic<bool> &stop, const std::atomic<int> &deletes, QString &message)
+{
+    sqlite3 *db = nullptr;
+    if (sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr)
+        != SQLITE_OK) {
+        message = db ? QString::fromUtf8(sqlite3_errmsg(db)) : QStringLiteral("cannot open");
+        sqlite3_close_v2(db);
+        return false;
+    }
+    sqlite3_busy_timeout(db, 5000);
+    bool done = false;
+    bool failed = false;
+    while (!done && !failed && !stop.load()) {
+        const int deletesBefore = deletes.load();
+        std::unordered_map<std::string, SerialSums> sums;
+        sqlite3_int64 lastRowid = 0;
+        if (!execAll(db, QStringLiteral("begin"), message))
+            break;
+        const bool read = readSums(db, stop, sums, lastRowid, message);
+        execAll(db, QStringLiteral("commit"), message);
+        if (!read) {
+            failed = !stop.load();
+            break;
+        }
+        if (!execAll(db, QStringLiteral("begin immediate"), message))
+            break;
+        if (present(db)) {
+            // Built meanwhile by another connection.
+            execAll(db, QStringLiteral("rollback"), message);
+            done = true;
+        } else if (deletes.load() != deletesBefore) {
+            execAll(db, QStringLiteral("rollback"), message);
+        } else if (writeSums(db, sums, lastRowid, message) && execAll(db, QStringLiteral("commit"), message)) {
+            done = true;
+        } else {
+            QString ignored;
+            execAll(db, QStringLiteral("rollback"), ignored);
+            failed = true;
+        }
+    }
+    sqlite3_close_v2(db);
+    return done;
+}
+
+} // namespace consolidation
