@@ -24,6 +24,7 @@
 #include <QDateTime>
 #include <QSet>
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -223,6 +224,9 @@ double expectedReading(const QString &serial, const std::vector<RoundTrip> &trip
             scratchpad[i] |= static_cast<std::uint8_t>((echoes[first + static_cast<std::size_t>(bit)] & 1) << bit);
     }
     if (crc8(scratchpad.data(), 8) != scratchpad[8])
+        return TemperatureReader::NoReading;
+    // Nine zero bytes (a line held low) pass the CRC but are no reading.
+    if (std::all_of(scratchpad.begin(), scratchpad.end(), [](std::uint8_t b) { return b == 0; }))
         return TemperatureReader::NoReading;
     return TemperatureReader::decode(scratchpad, serial.startsWith(QLatin1String("28")));
 }
