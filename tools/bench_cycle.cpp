@@ -14,14 +14,13 @@
 // The store goes into DIR (default: a new folder under /dev/shm when it exists, so the disk's
 // sync time does not hide the program's own; give a disk folder to include it).
 #include "base/Clock.h"
-#include "base/DialogBoxes.h"
 #include "app/ui/TForm1.h"
-#include "monitor/AppLauncher.h"
-#include "monitor/SoundPlayer.h"
 #include "monitor/ui/MonitorCycle.h"
 #include "onewire/TemperatureReader.h"
 #include "onewire/VirtualBus.h"
 #include "sensors/ui/SensorSlots.h"
+
+#include "SilentEdges.h"
 
 #include <QApplication>
 #include <QDir>
@@ -34,40 +33,6 @@
 #include <memory>
 
 namespace {
-
-class SilentBoxes final : public DialogBoxes
-{
-public:
-    void message(const QString &) override {}
-    bool confirm(const QString &) override { return false; }
-    void error(const QString &text) override { std::fprintf(stderr, "error box: %s\n", qUtf8Printable(text)); }
-    QString openFile(const QString &, const QString &, const QString &) override { return {}; }
-};
-
-class SilentSound final : public SoundPlayer
-{
-public:
-    bool playWarning() override { return true; }
-    bool playFile(const QString &) override { return true; }
-};
-
-class SilentLauncher final : public AppLauncher
-{
-public:
-    bool start(const QString &) override { return true; }
-};
-
-long residentKb()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-    }
-    return -1;
-}
 
 QString serialOf(int k)
 {

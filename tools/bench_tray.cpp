@@ -12,13 +12,14 @@
 // (xcb beside a tray, or offscreen for the program's own share). On xcb the tray paints each
 // picture through QIcon, which keeps its scaled copies in QPixmapCache (10 MB by default): the
 // resident memory rises while that cache fills and then levels off.
-#include "base/DialogBoxes.h"
 #include "base/Log.h"
 #include "base/NumberText.h"
 #include "base/StringGrid.h"
 #include "monitor/ui/LiveChart.h"
 #include "sensors/ui/SensorSlots.h"
 #include "view/ui/TrayIndicators.h"
+
+#include "SilentEdges.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -29,15 +30,6 @@
 
 namespace {
 
-class SilentBoxes final : public DialogBoxes
-{
-public:
-    void message(const QString &) override {}
-    bool confirm(const QString &) override { return false; }
-    void error(const QString &) override {}
-    QString openFile(const QString &, const QString &, const QString &) override { return QString(); }
-};
-
 class CountingLog final : public Log
 {
 public:
@@ -45,18 +37,6 @@ public:
     void addRawLine(const QString &) override { ++lines; }
     long lines = 0;
 };
-
-long residentKb()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-    }
-    return -1;
-}
 
 void run(const char *title, int readings, bool everyReadingNew, bool sameTip)
 {

@@ -13,15 +13,14 @@
 // 3. The window's own server runs; cycles of four sensors with the real 750 ms conversion wait
 //    are timed without load and while wrk fetches the page with 64 connections.
 #include "base/Clock.h"
-#include "base/DialogBoxes.h"
 #include "app/ui/TForm1.h"
-#include "monitor/AppLauncher.h"
-#include "monitor/SoundPlayer.h"
 #include "onewire/TemperatureReader.h"
 #include "onewire/VirtualBus.h"
 #include "sensors/ui/SensorSlots.h"
 #include "web/HttpServer.h"
 #include "web/WebPage.h"
+
+#include "SilentEdges.h"
 
 #include <QAction>
 #include <QApplication>
@@ -43,28 +42,6 @@
 #include <memory>
 
 namespace {
-
-class SilentBoxes final : public DialogBoxes
-{
-public:
-    void message(const QString &) override {}
-    bool confirm(const QString &) override { return false; }
-    void error(const QString &text) override { std::fprintf(stderr, "error box: %s\n", qUtf8Printable(text)); }
-    QString openFile(const QString &, const QString &, const QString &) override { return {}; }
-};
-
-class SilentSound final : public SoundPlayer
-{
-public:
-    bool playWarning() override { return true; }
-    bool playFile(const QString &) override { return true; }
-};
-
-class SilentLauncher final : public AppLauncher
-{
-public:
-    bool start(const QString &) override { return true; }
-};
 
 int freePort()
 {
