@@ -93,7 +93,10 @@ void SettingsBinding::setLeftAxis(int minimum, int maximum)
 
 bool SettingsBinding::moveHttpServer(int port, QString &reason)
 {
-    return m_form.RestartHTTP(port, reason);
+    // ChangeHTTPPort reports a failed restart itself, as StartHTTP reports a failed start.
+    reason.clear();
+    m_form.ChangeHTTPPort(port);
+    return true;
 }
 
 void SettingsBinding::httpNotStarted(const QString &reason)

@@ -561,15 +561,7 @@ bool TForm1::SaveIni()
     return writeConfig(iniPath(), ConfigBinding::collect(*this));
 }
 
-// The settings dialog's port change: ChangeHTTPPort moves the server and reports a failed
-// restart itself, as StartHTTP reports a failed start.
-bool TForm1::RestartHTTP(int port, QString &reason)
-{
-    reason.clear();
-    ChangeHTTPPort(port);
-    return true;
-}
-
+// A failed start as StartHTTP reports it: both switches released, the log line.
 void TForm1::HTTPNotStarted(const QString &reason)
 {
     HTTP_Active->setChecked(false);
@@ -606,12 +598,8 @@ void TForm1::StartHTTP(bool reportOff)
 
 void TForm1::reportHTTPFailure(bool portBusy)
 {
-    HTTP_Active->setChecked(false);
-    bHTTP->setChecked(false);
-    const QString reason = portBusy
-        ? QStringLiteral("HTTP Порт ") + QString::number(HTTPPort) + QStringLiteral(" занят.")
-        : QString();
-    AddLog(QStringLiteral("HTTP-сервер не запущен: ") + reason);
+    HTTPNotStarted(portBusy ? QStringLiteral("HTTP Порт ") + QString::number(HTTPPort) + QStringLiteral(" занят.")
+                            : QString());
 }
 
 void TForm1::ChangeHTTPPort(int port)

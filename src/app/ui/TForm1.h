@@ -201,9 +201,6 @@ private:
     void LoadIni();
     bool SaveIni();
     void LoadBackground();
-    // The settings dialog moves the web server to `port` (ChangeHTTPPort); true: a failed
-    // restart is already reported there.
-    bool RestartHTTP(int port, QString &reason);
     // A failed start as StartHTTP reports it: HTTP_Active and bHTTP released, the log line.
     void HTTPNotStarted(const QString &reason);
     void ConnectDB();
