@@ -7,12 +7,11 @@
 #include "history/StoreFunctions.h"
 #include "history/TADOQuery.h"
 
-#include <QHash>
 #include <QRegularExpression>
 
 #include <algorithm>
-#include <cstring>
-#include <map>
+#include <deque>
+#include <unordered_map>
 
 namespace history {
 namespace {
@@ -186,47 +185,198 @@ void bindSerials(TADOQuery &query, const QStringList &serials)
         query.setText(paramName(i), serials.at(i));
 }
 
+enum class Source { Statement, Sums, Readings };
+
+Source sourceOf(TADOQuery &query, const ChartRequest &request)
+{
+    const double from = rangeStart(request.from);
+    const double to = rangeEnd(request.to);
+    // Inside these bounds every key has a four-digit year and reads back; outside them the
+    // statement itself runs, with its conversion errors.
+    if (!(from >= 1.0 && to < 2958465.0 && from <= to))
+        return Source::Statement;
+    return isCoarse(request.level) && hasSums(query) ? Source::Sums : Source::Readings;
+}
+
+constexpr qint64 secondsPerDay = 86400;
+
+// A group's key held as the whole seconds since 1899-12-30 00:00 of the time it writes.
+using GroupKey = qint64;
+
 struct GroupSums
 {
     double s = 0;
     qint64 n = 0;
     qint64 r = 0;
-    qint64 hk = 0; // an hour of the group
 };
 
-// The group's key as readKey reads its text back, from one of its hours.
-QDateTime keyOfHour(qint64 hk, Level level)
+// The key of the group an hour falls in.
+GroupKey groupOfHour(qint64 hk, Level level)
 {
-    const QDate day = epoch.addDays(hk / 24);
+    const qint64 day = hk / 24;
     switch (level) {
     case Level::Hour:
-        return QDateTime(day, QTime(static_cast<int>(hk % 24), 0));
+        return day * secondsPerDay + hk % 24 * 3600;
     case Level::Month:
-        return QDateTime(QDate(day.year(), day.month(), 1), QTime(0, 0));
-    case Level::Year:
-        return QDateTime(QDate(day.year(), 1, 1), QTime(0, 0));
+    case Level::Year: {
+        const QDate date = epoch.addDays(day);
+        const QDate first(date.year(), level == Level::Month ? date.month() : 1, 1);
+        return epoch.daysTo(first) * secondsPerDay;
+    }
     default:
-        return QDateTime(day, QTime(0, 0));
+        return day * secondsPerDay;
     }
 }
 
-// Ordered as the engine orders texts: by their UTF-8 bytes.
-struct Utf8Less
+// pointLabel's text, without a date-time object per point.
+QString labelOf(int y, int m, int d, int second, Level level, const QString &separator)
 {
-    bool operator()(const QByteArray &a, const QByteArray &b) const
-    {
-        const int c = std::memcmp(a.constData(), b.constData(), static_cast<std::size_t>(std::min(a.size(), b.size())));
-        return c != 0 ? c < 0 : a.size() < b.size();
+    QString text;
+    text.reserve(20);
+    const auto two = [&text](int value) {
+        text += QLatin1Char(static_cast<char>('0' + value / 10 % 10));
+        text += QLatin1Char(static_cast<char>('0' + value % 10));
+    };
+    two(y / 100);
+    two(y % 100);
+    if (level != Level::Year) {
+        text += QLatin1Char('.');
+        two(m);
     }
+    if (level <= Level::Day) {
+        text += QLatin1Char('.');
+        two(d);
+    }
+    if (level <= Level::Hour) {
+        text += QLatin1Char(' ');
+        two(second / 3600);
+    }
+    if (level <= Level::Minute) {
+        text += separator;
+        two(second / 60 % 60);
+    }
+    if (level == Level::Second) {
+        text += separator;
+        two(second % 60);
+    }
+    return text;
+}
+
+// The groups of a chart by serial and key, summed as they come in any order, and then given
+// out as the statement gives its rows: serials in the order of their bytes, each serial's groups
+// in the order of their key texts. Keys are numbers here, so no text is written per reading.
+class Groups
+{
+public:
+    explicit Groups(const QStringList &serials)
+    {
+        for (const QString &serial : serials)
+            m_serials.push_back(Serial{serial.toUtf8(), {}});
+    }
+
+    GroupSums &at(QByteArrayView serial, GroupKey key)
+    {
+        // Readings come mostly in time order: often the same group as the row before.
+        if (m_lastGroup && key == m_lastKey && m_lastSerial->utf8 == serial)
+            return *m_lastGroup;
+        m_lastSerial = &serialOf(serial);
+        m_lastKey = key;
+        m_lastGroup = &m_lastSerial->groups[key];
+        return *m_lastGroup;
+    }
+
+    std::vector<ChartLine> lines(Level level, const ChartProgress &progress) const;
+
+private:
+    struct Serial
+    {
+        QByteArray utf8;
+        std::unordered_map<GroupKey, GroupSums> groups;
+    };
+
+    Serial &serialOf(QByteArrayView utf8)
+    {
+        for (Serial &serial : m_serials) {
+            if (serial.utf8 == utf8)
+                return serial;
+        }
+        // Only a collation of another tool's making could match a serial not asked for.
+        m_serials.push_back(Serial{utf8.toByteArray(), {}});
+        return m_serials.back();
+    }
+
+    std::deque<Serial> m_serials; // never moves a serial, so the pointers below stay good
+    Serial *m_lastSerial = nullptr;
+    GroupKey m_lastKey = 0;
+    GroupSums *m_lastGroup = nullptr;
 };
 
-using Groups = std::map<QByteArray, std::map<QByteArray, GroupSums, Utf8Less>, Utf8Less>;
+std::vector<ChartLine> Groups::lines(Level level, const ChartProgress &progress) const
+{
+    std::vector<const Serial *> serials;
+    int rows = 0;
+    for (const Serial &serial : m_serials) {
+        const auto groups = std::count_if(serial.groups.begin(), serial.groups.end(),
+                                          [](const auto &group) { return group.second.r > 0; });
+        if (groups > 0)
+            serials.push_back(&serial);
+        rows += static_cast<int>(groups);
+    }
+    std::sort(serials.begin(), serials.end(), [](const Serial *a, const Serial *b) { return a->utf8 < b->utf8; });
+    if (progress.maximum)
+        progress.maximum(rows);
+
+    const QString separator = timeSeparator();
+    const bool yearFirst = patterns(level).yearFirstKey;
+    struct Point
+    {
+        qint64 order;
+        GroupKey key;
+        int year;
+        int month;
+        int day;
+        const GroupSums *sums;
+    };
+    std::vector<ChartLine> lines;
+    std::vector<Point> points;
+    int row = 0;
+    for (const Serial *serial : serials) {
+        points.clear();
+        for (const auto &[key, sums] : serial->groups) {
+            if (sums.r <= 0)
+                continue;
+            int y = 0;
+            int m = 0;
+            int d = 0;
+            epoch.addDays(key / secondsPerDay).getDate(&y, &m, &d);
+            const qint64 second = key % secondsPerDay;
+            // The key text's order: day.month.year or year-month-day, then the time; every year
+            // has four digits here.
+            const qint64 order = yearFirst ? ((qint64(y) * 13 + m) * 32 + d) * secondsPerDay + second
+                                           : ((qint64(d) * 13 + m) * 10000 + y) * secondsPerDay + second;
+            points.push_back(Point{order, key, y, m, d, &sums});
+        }
+        std::sort(points.begin(), points.end(), [](const Point &a, const Point &b) { return a.order < b.order; });
+        ChartLine line{QString::fromUtf8(serial->utf8), {}};
+        line.points.reserve(points.size());
+        for (const Point &p : points) {
+            if (progress.position)
+                progress.position(++row);
+            // A group of NULL readings only: the engine's mean is NULL, read as 0.
+            const double mean = p.sums->n > 0 ? p.sums->s / static_cast<double>(p.sums->n) : 0.0;
+            const int second = static_cast<int>(p.key % secondsPerDay);
+            line.points.push_back(ChartPoint{p.key, mean, labelOf(p.year, p.month, p.day, second, level, separator)});
+        }
+        lines.push_back(std::move(line));
+    }
+    return lines;
+}
 
 // The readings of one edge hour that the sums hold but the range does not (sign -1), or that the
 // range holds in an hour the sums were not asked for (sign +1): a reading a hair before midnight
 // counts to the next day's first hour.
 void addEdge(TADOQuery &query, const ChartRequest &request, const QString &condition, double datBound,
-             double datLimit, qint64 hk, int sign, Groups &groups, const QString &keyPattern)
+             double datLimit, qint64 hk, int sign, Groups &groups)
 {
     query.Close();
     query.SQL.Clear();
@@ -238,108 +388,104 @@ void addEdge(TADOQuery &query, const ChartRequest &request, const QString &condi
     query.setDateTime(QStringLiteral("Limit"), datLimit);
     query.setFloat(QStringLiteral("Hk"), static_cast<double>(hk));
     bindSerials(query, request.serials);
-    query.Open();
-    const QByteArray key = storefunctions::format(consolidation::hourStart(hk), keyPattern).toUtf8();
-    for (query.First(); !query.Eof(); query.Next()) {
-        GroupSums &group = groups[query.Fields(0).AsString().toUtf8()][key];
-        group.hk = hk;
-        group.s += sign * query.Fields(1).AsFloat();
-        group.n += sign * query.Fields(2).AsInteger();
-        group.r += sign * query.Fields(3).AsInteger();
-    }
-    query.Close();
+    const GroupKey key = groupOfHour(hk, request.level);
+    query.Scan([&](const TRowView &row) {
+        GroupSums &group = groups.at(row.AsUtf8(0), key);
+        group.s += sign * row.AsFloat(1);
+        group.n += sign * row.AsInteger(2);
+        group.r += sign * row.AsInteger(3);
+    });
 }
 
 std::vector<ChartLine> chartFromSums(TADOQuery &query, const ChartRequest &request, const ChartProgress &progress)
 {
-    const LevelPatterns &level = patterns(request.level);
-    const QString separator = timeSeparator();
     const double from = rangeStart(request.from);
     const double to = rangeEnd(request.to);
     const qint64 first = consolidation::hourKey(from);
     const qint64 last = consolidation::hourKey(to);
-    const QString serialList = selectionParams(static_cast<int>(request.serials.size()));
 
-    Groups groups;
+    Groups groups(request.serials);
     query.Close();
     query.SQL.Clear();
     // Coarser than the hour, the days are summed by the engine: a year is then a few thousand
     // rows instead of a hundred thousand.
     const bool hours = request.level == Level::Hour;
-    query.SQL.Add(QStringLiteral("SELECT Sn, ") + (hours ? QStringLiteral("Hk, S, N, R") : QStringLiteral("Hk / 24 * 24, total(S), total(N), total(R)"))
-                  + QStringLiteral(" FROM stats_hours WHERE Sn IN (") + serialList
-                  + QStringLiteral(") AND Hk >= :HkFrom AND Hk <= :HkTo") + (hours ? QString() : QStringLiteral(" GROUP BY Sn, Hk / 24")));
+    query.SQL.Add(QStringLiteral("SELECT Sn, ")
+                  + (hours ? QStringLiteral("Hk, S, N, R") : QStringLiteral("Hk / 24 * 24, total(S), total(N), total(R)"))
+                  + QStringLiteral(" FROM stats_hours WHERE Sn IN (")
+                  + selectionParams(static_cast<int>(request.serials.size()))
+                  + QStringLiteral(") AND Hk >= :HkFrom AND Hk <= :HkTo")
+                  + (hours ? QString() : QStringLiteral(" GROUP BY Sn, Hk / 24")));
     query.setFloat(QStringLiteral("HkFrom"), static_cast<double>(first));
     query.setFloat(QStringLiteral("HkTo"), static_cast<double>(last));
     bindSerials(query, request.serials);
-    query.Open();
-    // Hours of one day share the key of the coarser levels: formatted once per day.
-    QHash<qint64, QByteArray> dayKeys;
-    for (query.First(); !query.Eof(); query.Next()) {
-        const qint64 hk = query.Fields(1).AsInteger();
-        QByteArray key;
-        if (request.level == Level::Hour) {
-            key = storefunctions::format(consolidation::hourStart(hk), level.keyPattern).toUtf8();
-        } else {
-            auto it = dayKeys.find(hk / 24);
-            if (it == dayKeys.end())
-                it = dayKeys.insert(hk / 24, storefunctions::format(consolidation::hourStart(hk), level.keyPattern).toUtf8());
-            key = *it;
-        }
-        GroupSums &group = groups[query.Fields(0).AsString().toUtf8()][key];
-        group.hk = hk;
-        group.s += query.Fields(2).AsFloat();
-        group.n += query.Fields(3).AsInteger();
-        group.r += query.Fields(4).AsInteger();
-    }
-    query.Close();
+    query.Scan([&](const TRowView &row) {
+        GroupSums &group = groups.at(row.AsUtf8(0), groupOfHour(row.AsInteger(1), request.level));
+        group.s += row.AsFloat(2);
+        group.n += row.AsInteger(3);
+        group.r += row.AsInteger(4);
+    });
     const double oneSecond = 1.0 / 86400.0;
-    addEdge(query, request, QStringLiteral("Dat >= :Bound AND Dat < :Limit"), from - oneSecond, from, first, -1,
-            groups, level.keyPattern);
-    addEdge(query, request, QStringLiteral("Dat > :Bound AND Dat <= :Limit"), to - oneSecond, to, last + 1, +1, groups,
-            level.keyPattern);
+    addEdge(query, request, QStringLiteral("Dat >= :Bound AND Dat < :Limit"), from - oneSecond, from, first, -1, groups);
+    addEdge(query, request, QStringLiteral("Dat > :Bound AND Dat <= :Limit"), to - oneSecond, to, last + 1, +1, groups);
+    return groups.lines(request.level, progress);
+}
 
-    int rows = 0;
-    for (const auto &serial : groups) {
-        for (const auto &group : serial.second)
-            rows += group.second.r > 0 ? 1 : 0;
-    }
-    if (progress.maximum)
-        progress.maximum(rows);
-    std::vector<ChartLine> lines;
-    int row = 0;
-    for (const auto &[serial, keys] : groups) {
-        ChartLine line{QString::fromUtf8(serial), {}};
-        for (const auto &entry : keys) {
-            const GroupSums &sums = entry.second;
-            if (sums.r <= 0)
-                continue;
-            if (progress.position)
-                progress.position(++row);
-            const QDateTime key = keyOfHour(sums.hk, level.level);
-            // A group of NULL readings only: the engine's mean is NULL, read as 0.
-            const double mean = sums.n > 0 ? sums.s / static_cast<double>(sums.n) : 0.0;
-            line.points.push_back(ChartPoint{secondsSinceEpoch(key), mean, pointLabel(key, level.level, separator)});
+// The statement's groups summed here from the readings themselves: the same rows by the same
+// condition, each cut where format() cuts it, without a text per reading and without the
+// engine sorting every reading by its key.
+std::vector<ChartLine> chartFromReadings(TADOQuery &query, const ChartRequest &request, const ChartProgress &progress)
+{
+    query.Close();
+    query.SQL.Clear();
+    query.SQL.Add(QStringLiteral("SELECT Dat, Sn, t FROM Stats WHERE (Dat>=:DatFrom AND Dat<=:DatTo) AND Sn IN (")
+                  + selectionParams(static_cast<int>(request.serials.size())) + QStringLiteral(")"));
+    bindRange(query, request.serials, request.from, request.to);
+    Groups groups(request.serials);
+    const Level level = request.level;
+    const qint64 width = level == Level::Second ? 1 : level == Level::Minute ? 60 : level == Level::Hour ? 3600 : secondsPerDay;
+    // Months and years from the day, worked out once a day.
+    qint64 lastDay = -1;
+    GroupKey lastDayGroup = 0;
+    query.Scan([&](const TRowView &row) {
+        const storefunctions::DaySecond at = storefunctions::daySecond(row.AsFloat(0));
+        GroupKey key = 0;
+        if (level == Level::Month || level == Level::Year) {
+            if (at.day != lastDay) {
+                lastDay = at.day;
+                lastDayGroup = groupOfHour(at.day * 24, level);
+            }
+            key = lastDayGroup;
+        } else {
+            key = at.day * secondsPerDay + at.second / width * width;
         }
-        if (!line.points.empty())
-            lines.push_back(std::move(line));
-    }
-    return lines;
+        GroupSums &group = groups.at(row.AsUtf8(1), key);
+        ++group.r;
+        if (!row.IsNull(2)) {
+            group.s += row.AsFloat(2);
+            ++group.n;
+        }
+    });
+    return groups.lines(level, progress);
 }
 
 } // namespace
 
 bool fromSums(TADOQuery &query, const ChartRequest &request)
 {
-    const double from = rangeStart(request.from);
-    const double to = rangeEnd(request.to);
-    return isCoarse(request.level) && from >= 1.0 && to < 2958465.0 && from <= to && hasSums(query);
+    return sourceOf(query, request) == Source::Sums;
 }
 
 std::vector<ChartLine> queryChart(TADOQuery &query, const ChartRequest &request, const ChartProgress &progress)
 {
-    if (fromSums(query, request))
+    switch (sourceOf(query, request)) {
+    case Source::Sums:
         return chartFromSums(query, request, progress);
+    case Source::Readings:
+        return chartFromReadings(query, request, progress);
+    case Source::Statement:
+        break;
+    }
     return queryChartPlain(query, request, progress);
 }
 

@@ -89,10 +89,11 @@ struct ChartProgress
 };
 
 // The points of the chart statement on `query`, whose connection string the caller set; the
-// query is closed after. One line per serial that has rows, in the order of the rows. The hour,
-// day, month and year come from the store's hourly sums when it has them (the same points, keys
-// and order; means equal to rounding), the finer levels from the statement itself. Errors of
-// the engine and of the key texts are thrown as KalvexError.
+// query is closed after. One line per serial that has rows, in the order of the rows. The same
+// points, keys and order as the statement (means equal to rounding), but worked out faster: the
+// hour, day, month and year from the store's hourly sums when it has them, the rest by summing
+// the range's readings here instead of having the engine write and sort a key text for each.
+// Errors of the engine and of the key texts are thrown as KalvexError.
 std::vector<ChartLine> queryChart(TADOQuery &query, const ChartRequest &request,
                                   const ChartProgress &progress = {});
 // The chart statement itself, whatever the store holds.

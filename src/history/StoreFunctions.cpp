@@ -25,14 +25,21 @@ struct Broken
 
 // Days since 1899-12-30 and the millisecond of the day, the fraction counting away from zero
 // before the epoch as the date-time double does.
-Broken breakDown(double dat)
+DaySecond wholeSeconds(double dat, double &whole)
 {
-    double whole = std::trunc(dat);
+    whole = std::trunc(dat);
     std::int64_t ms = std::llround(std::fabs(dat - whole) * static_cast<double>(msPerDay));
     if (ms >= msPerDay) {
         ms -= msPerDay;
         whole += dat >= 0 ? 1 : -1;
     }
+    return DaySecond{static_cast<std::int64_t>(whole), static_cast<int>(ms / 1000)};
+}
+
+Broken breakDown(double dat)
+{
+    double whole = 0;
+    const std::int64_t secs = wholeSeconds(dat, whole).second;
     // Civil-from-days on days since 1970-01-01 (date-time 25569): no QDateTime per row, since
     // the history's grouping calls this for every stored reading in its range.
     const std::int64_t z0 = static_cast<std::int64_t>(whole) - 25569; // 1970-01-01 is 25569
@@ -45,7 +52,6 @@ Broken breakDown(double dat)
     const std::int64_t d = doy - (153 * mp + 2) / 5 + 1;
     const std::int64_t m = mp < 10 ? mp + 3 : mp - 9;
     const std::int64_t y = yoe + era * 400 + (m <= 2 ? 1 : 0);
-    const std::int64_t secs = ms / 1000;
     return Broken{y, static_cast<int>(m), static_cast<int>(d), static_cast<int>(secs / 3600),
                   static_cast<int>(secs / 60 % 60), static_cast<int>(secs % 60)};
 }
@@ -137,6 +143,12 @@ void sqlFormat(sqlite3_context *context, int, sqlite3_value **argv)
 }
 
 } // namespace
+
+DaySecond daySecond(double dat)
+{
+    double whole = 0;
+    return wholeSeconds(dat, whole);
+}
 
 int hourOf(double dat)
 {

@@ -345,6 +345,48 @@ void TADOQuery::Open()
     m_active = true;
 }
 
+void TADOQuery::Scan(const std::function<void(const TRowView &)> &row)
+{
+    Close();
+    sqlite3_stmt *stmt = prepare();
+    const TRowView view(stmt);
+    int rc;
+    try {
+        while ((rc = sqlite3_step(stmt)) == SQLITE_ROW)
+            row(view);
+    } catch (...) {
+        sqlite3_reset(stmt);
+        throw;
+    }
+    if (rc != SQLITE_DONE) {
+        const QString message = QString::fromUtf8(sqlite3_errmsg(m_db));
+        sqlite3_reset(stmt);
+        throw KalvexError(message);
+    }
+    sqlite3_reset(stmt);
+}
+
+bool TRowView::IsNull(int column) const
+{
+    return sqlite3_column_type(m_stmt, column) == SQLITE_NULL;
+}
+
+double TRowView::AsFloat(int column) const
+{
+    return sqlite3_column_double(m_stmt, column);
+}
+
+qint64 TRowView::AsInteger(int column) const
+{
+    return sqlite3_column_int64(m_stmt, column);
+}
+
+QByteArrayView TRowView::AsUtf8(int column) const
+{
+    const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(m_stmt, column));
+    return QByteArrayView(text, sqlite3_column_bytes(m_stmt, column));
+}
+
 void TADOQuery::Close()
 {
     m_rows.clear();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QHash>
 #include <QObject>
 #include <QString>
@@ -45,6 +46,22 @@ private:
     Value m_value;
 };
 
+// The current row of a statement read by TADOQuery::Scan, straight from the engine: valid only
+// inside the call that received it. Texts are the stored UTF-8 bytes.
+class TRowView
+{
+public:
+    explicit TRowView(sqlite3_stmt *stmt) : m_stmt(stmt) {}
+    bool IsNull(int column) const;
+    // As the engine converts: a text to the number it starts with, NULL to 0.
+    double AsFloat(int column) const;
+    qint64 AsInteger(int column) const;
+    QByteArrayView AsUtf8(int column) const;
+
+private:
+    sqlite3_stmt *m_stmt;
+};
+
 // A query object on the reading store: it connects by itself to the file its connection string
 // names (the file's path, empty = not connected) whenever it runs a statement. Named parameters
 // (":Name") are found in the text and set by name before the statement runs; Open fetches every
@@ -82,6 +99,10 @@ public:
     int ExecSQL();
     // Runs a statement that returns rows and moves to the first one.
     void Open();
+    // Runs a statement that returns rows and hands each one to `row` as it comes, keeping none:
+    // for results too large to copy whole. The query stays closed. An exception of `row` ends
+    // the statement and goes on to the caller.
+    void Scan(const std::function<void(const TRowView &)> &row);
     // Forgets the rows; the connection stays.
     void Close();
     bool Active() const { return m_active; }

@@ -55,9 +55,10 @@ void fill(const QString &path, quint32 seed, double from, double to)
     QVERIFY(exec(path, (sql + "commit;").constData()));
 }
 
-void compareCharts(TADOQuery &query, const history::ChartRequest &request)
+// `summed`: whether the chart comes from the hourly sums or from the readings.
+void compareCharts(TADOQuery &query, const history::ChartRequest &request, bool summed)
 {
-    QVERIFY(history::fromSums(query, request));
+    QCOMPARE(history::fromSums(query, request), summed);
     const auto sums = history::queryChart(query, request);
     const auto plain = history::queryChartPlain(query, request);
     QVERIFY(!plain.empty());
@@ -126,6 +127,9 @@ private slots:
         QTest::newRow("day, whole store") << int(history::Level::Day) << QDate(2026, 1, 1) << QDate(2026, 12, 31);
         QTest::newRow("month") << int(history::Level::Month) << QDate(2026, 1, 15) << QDate(2026, 3, 1);
         QTest::newRow("year") << int(history::Level::Year) << QDate(2025, 1, 1) << QDate(2027, 1, 1);
+        // The finer levels beside the sums, after the same changes.
+        QTest::newRow("second, across midnight") << int(history::Level::Second) << QDate(2026, 2, 4) << QDate(2026, 2, 7);
+        QTest::newRow("minute, across a month") << int(history::Level::Minute) << QDate(2026, 1, 1) << QDate(2026, 3, 31);
     }
     void sumsEqualTheStatement()
     {
@@ -163,8 +167,39 @@ private slots:
         store.CompactDB();
         QVERIFY(store.ready());
 
-        compareCharts(query, {serials, from, to, history::Level(level)});
-        compareCharts(query, {{serials.at(2), serials.at(1)}, from, to, history::Level(level)});
+        const bool summed = history::Level(level) >= history::Level::Hour;
+        compareCharts(query, {serials, from, to, history::Level(level)}, summed);
+        compareCharts(query, {{serials.at(2), serials.at(1)}, from, to, history::Level(level)}, summed);
+    }
+
+    // A store without sums yet (an older version's, still being summed) gets every level from
+    // its readings, equal to the statement's, labels written with the system's time separator.
+    void readingsEqualTheStatement_data()
+    {
+        QTest::addColumn<int>("level");
+        QTest::addColumn<QString>("longTime");
+        for (const history::LevelPatterns &p : history::levels())
+            QTest::newRow(qPrintable(p.item)) << int(p.level) << QString();
+        QTest::newRow("second, dots in the time") << int(history::Level::Second) << QStringLiteral("h.mm.ss AP");
+        QTest::newRow("minute, dots in the time") << int(history::Level::Minute) << QStringLiteral("HH.mm.ss");
+    }
+    void readingsEqualTheStatement()
+    {
+        QFETCH(int, level);
+        QFETCH(QString, longTime);
+        if (!longTime.isEmpty()) {
+            Formats formats = Formats::russian();
+            formats.longTime = longTime;
+            Formats::setCurrent(formats);
+        }
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("old.st"));
+        QVERIFY(exec(path, "create table stats (Dat DATETIME, Sn Text(16), t float); create index stats_dat on stats(Dat);"));
+        fill(path, 21, dat(2026, 1, 29, 21), dat(2026, 2, 3, 2));
+        TADOQuery query;
+        query.setConnectionString(path);
+        compareCharts(query, {serials, QDate(2026, 1, 30), QDate(2026, 2, 2), history::Level(level)}, false);
+        compareCharts(query, {{serials.at(2)}, QDate(2026, 1, 1), QDate(2026, 12, 31), history::Level(level)}, false);
     }
 
     // The reading and its hour's sum are one statement: when the sum cannot be written, the
