@@ -24,6 +24,7 @@
 #include <QComboBox>
 #include <QDateEdit>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QProgressBar>
@@ -164,11 +165,13 @@ int main(int argc, char *argv[])
     });
     sinceTick.start();
     ticker.start();
-    bool drawn = false;
-    QObject::connect(&form, &TFormStats::chartDrawn, &form, [&] { drawn = true; });
+    // Waits as the program's own loop waits: the timed processEvents would spin and take a core
+    // from the chart's thread.
+    QEventLoop wait;
+    QObject::connect(&form, &TFormStats::chartDrawn, &wait, &QEventLoop::quit);
     form.SpeedButton4Click();
-    while (!drawn && form.chartRunning())
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    if (form.chartRunning())
+        wait.exec();
     form.Chart1->repaint();
     QCoreApplication::processEvents();
     ticker.stop();
