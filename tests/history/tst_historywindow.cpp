@@ -336,6 +336,31 @@ private slots:
         QTRY_VERIFY(!chart.animating());
         QCOMPARE(chart.view(), full);
     }
+
+    // Points come in their key texts' order (the 1st of two months before the 2nd) and lines
+    // leave gaps in each other's points: every line still runs in ascending x, and each x has
+    // its own label.
+    void linesAscendWithTheirLabels()
+    {
+        HistoryChart chart;
+        const auto point = [](qint64 x, double y) {
+            return history::ChartPoint{x, y, QStringLiteral("L") + QString::number(x)};
+        };
+        chart.addLine(QStringLiteral("a"), {point(30, 1), point(60, 2), point(40, 3), point(70, 4)});
+        chart.addLine(QStringLiteral("b"), {point(10, 5), point(30, 6), point(50, 7), point(80, 8)});
+        chart.addLine(QStringLiteral("c"), {point(35, 9)});
+        const QList<QList<qint64>> keys{{30, 40, 60, 70}, {10, 30, 50, 80}, {35}};
+        const QList<QList<double>> values{{1, 3, 2, 4}, {5, 6, 7, 8}, {9}};
+        for (int line = 0; line < keys.size(); ++line) {
+            QCOMPARE(chart.pointCount(line), keys[line].size());
+            for (int i = 0; i < keys[line].size(); ++i) {
+                QCOMPARE(chart.keyAt(line, i), double(keys[line][i]));
+                QCOMPARE(chart.valueAt(line, i), values[line][i]);
+                QCOMPARE(chart.labelAt(keys[line][i]), QStringLiteral("L") + QString::number(keys[line][i]));
+            }
+        }
+        QCOMPARE(chart.labelAt(20), QString());
+    }
 };
 
 QTEST_MAIN(TestHistoryWindow)

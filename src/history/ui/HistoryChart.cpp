@@ -145,17 +145,24 @@ void HistoryChart::addLine(const QString &title, const std::vector<history::Char
     graph->setLineStyle(QCPGraph::lsLine);
     if (points.size() <= markedPoints)
         graph->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssDisc, 4));
-    QVector<double> keys;
-    QVector<double> values;
-    keys.reserve(static_cast<qsizetype>(points.size()));
-    values.reserve(static_cast<qsizetype>(points.size()));
-    for (const history::ChartPoint &p : points) {
-        keys << static_cast<double>(p.x);
-        values << p.y;
-        m_labels.insert(p.x, p.label);
+    // The rows may come in any order: the line keeps its points in ascending x. Taken in that
+    // order, the data goes in as it is and each label next to the one before, so that a line of
+    // hundreds of thousands of points holds the window for a moment only.
+    std::vector<const history::ChartPoint *> sorted;
+    sorted.reserve(points.size());
+    for (const history::ChartPoint &p : points)
+        sorted.push_back(&p);
+    const auto byX = [](const history::ChartPoint *a, const history::ChartPoint *b) { return a->x < b->x; };
+    if (!std::is_sorted(sorted.begin(), sorted.end(), byX))
+        std::stable_sort(sorted.begin(), sorted.end(), byX);
+    QVector<QCPGraphData> data;
+    data.reserve(static_cast<qsizetype>(sorted.size()));
+    auto next = sorted.empty() ? m_labels.end() : m_labels.lowerBound(sorted.front()->x);
+    for (const history::ChartPoint *p : sorted) {
+        data.append(QCPGraphData(static_cast<double>(p->x), p->y));
+        next = std::next(m_labels.insert(next, p->x, p->label));
     }
-    // The rows may come in any order: the line keeps its points in ascending x.
-    graph->setData(keys, values, false);
+    graph->data()->set(data, true);
     graph->addToLegend();
     m_plot->legend->setVisible(true);
 }
