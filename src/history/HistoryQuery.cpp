@@ -285,7 +285,8 @@ public:
         return *m_lastGroup;
     }
 
-    std::vector<ChartLine> lines(Level level, const ChartProgress &progress) const;
+    // Ends with KalvexError "interrupted" when the query's interrupt check says so.
+    std::vector<ChartLine> lines(const TADOQuery &query, Level level, const ChartProgress &progress) const;
 
 private:
     struct Serial
@@ -311,7 +312,15 @@ private:
     GroupSums *m_lastGroup = nullptr;
 };
 
-std::vector<ChartLine> Groups::lines(Level level, const ChartProgress &progress) const
+// Millions of points take seconds to make: a cancel is heard every so many.
+constexpr int checkEvery = 4096;
+
+[[noreturn]] void interrupted()
+{
+    throw KalvexError(QStringLiteral("interrupted"));
+}
+
+std::vector<ChartLine> Groups::lines(const TADOQuery &query, Level level, const ChartProgress &progress) const
 {
     std::vector<const Serial *> serials;
     int rows = 0;
@@ -360,8 +369,10 @@ std::vector<ChartLine> Groups::lines(Level level, const ChartProgress &progress)
         ChartLine line{QString::fromUtf8(serial->utf8), {}};
         line.points.reserve(points.size());
         for (const Point &p : points) {
+            if (++row % checkEvery == 1 && query.Interrupted())
+                interrupted();
             if (progress.position)
-                progress.position(++row);
+                progress.position(row);
             // A group of NULL readings only: the engine's mean is NULL, read as 0.
             const double mean = p.sums->n > 0 ? p.sums->s / static_cast<double>(p.sums->n) : 0.0;
             const int second = static_cast<int>(p.key % secondsPerDay);
@@ -428,7 +439,7 @@ std::vector<ChartLine> chartFromSums(TADOQuery &query, const ChartRequest &reque
     const double oneSecond = 1.0 / 86400.0;
     addEdge(query, request, QStringLiteral("Dat >= :Bound AND Dat < :Limit"), from - oneSecond, from, first, -1, groups);
     addEdge(query, request, QStringLiteral("Dat > :Bound AND Dat <= :Limit"), to - oneSecond, to, last + 1, +1, groups);
-    return groups.lines(request.level, progress);
+    return groups.lines(query, request.level, progress);
 }
 
 // The statement's groups summed here from the readings themselves: the same rows by the same
@@ -466,7 +477,7 @@ std::vector<ChartLine> chartFromReadings(TADOQuery &query, const ChartRequest &r
             ++group.n;
         }
     });
-    return groups.lines(level, progress);
+    return groups.lines(query, level, progress);
 }
 
 } // namespace
@@ -509,7 +520,8 @@ std::vector<ChartLine> queryChartPlain(TADOQuery &query, const ChartRequest &req
     QString previous = QStringLiteral("_ -_1-!_a");
     int row = 0;
     while (!query.Eof()) {
-        ++row;
+        if (++row % checkEvery == 1 && query.Interrupted())
+            interrupted();
         if (progress.position)
             progress.position(row);
         const QString serial = query.Fields(1).AsString();

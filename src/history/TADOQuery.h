@@ -86,6 +86,8 @@ public:
     // runs it: true stops the statement, which then fails ("interrupted"). Set before the
     // first statement.
     void setInterruptCheck(std::function<bool()> check) { m_interrupt = std::move(check); }
+    // The check's answer now (false without one), for long work on the rows after a statement.
+    bool Interrupted() const { return m_interrupt && m_interrupt(); }
 
     // Sets a parameter of the current text by name (case-insensitive). Throws KalvexError when
     // the text has no parameter of that name.

@@ -212,6 +212,36 @@ private slots:
             QVERIFY(ticked.contains(line.serial));
     }
 
+    // A cancel that comes once the rows are read still stops the making of the points, at
+    // every source of them.
+    void cancelAfterTheStatementStopsThePoints_data()
+    {
+        QTest::addColumn<int>("level");
+        QTest::addColumn<QDate>("from");
+        QTest::newRow("from the readings") << int(history::Level::Minute) << QDate(2026, 5, 1);
+        QTest::newRow("from the hourly sums") << int(history::Level::Hour) << QDate(2026, 5, 1);
+        QTest::newRow("from the statement") << int(history::Level::Minute) << QDate(1899, 1, 1);
+    }
+    void cancelAfterTheStatementStopsThePoints()
+    {
+        QFETCH(int, level);
+        QFETCH(QDate, from);
+        Store s({{at(2026, 5, 10, 9), sensorA, 1}, {at(2026, 5, 10, 10), sensorA, 2}});
+        TADOQuery query;
+        bool cancelled = false;
+        query.setInterruptCheck([&cancelled] { return cancelled; });
+        query.setConnectionString(s.store.storePath());
+        int points = 0;
+        try {
+            history::queryChart(query, {{sensorA}, from, QDate(2026, 5, 31), history::Level(level)},
+                                {[&](int) { cancelled = true; }, [&](int) { ++points; }});
+            QFAIL("not stopped");
+        } catch (const KalvexError &e) {
+            QCOMPARE(e.message(), QStringLiteral("interrupted"));
+        }
+        QCOMPARE(points, 0);
+    }
+
     // The rows of one serial make one line, whatever order the engine returns the groups in.
     void oneLinePerSerialInRowOrder()
     {
