@@ -71,14 +71,22 @@ Level levelOf(const QString &detalText)
     return chosen;
 }
 
+// Worked out from the day alone, as the date-time double counts: a local date-time object would
+// ask the system's time zone, which has nothing to say about these times (and where a clock
+// change falls on midnight, calls it a time that does not exist).
 double rangeStart(const QDate &from)
 {
-    return datetime::fromQDateTime(QDateTime(from, QTime(0, 0)));
+    return static_cast<double>(epoch.daysTo(from));
 }
 
 double rangeEnd(const QDate &to)
 {
-    return datetime::fromQDateTime(QDateTime(to, QTime(23, 59, 59, 999)));
+    if (!to.isValid())
+        return 0;
+    const double days = static_cast<double>(epoch.daysTo(to));
+    const double fraction = 86399999.0 / 86400000.0;
+    // Before the epoch the fraction counts away from zero.
+    return days >= 0 ? days + fraction : days - fraction;
 }
 
 QString selectionParams(int count)
