@@ -119,10 +119,6 @@ int main(int argc, char *argv[])
     QtDialogBoxes screenBoxes;
     HeadlessDialogBoxes loggedBoxes;
     DialogBoxes &boxes = headless ? static_cast<DialogBoxes &>(loggedBoxes) : screenBoxes;
-    // Until the window's log exists, straight to standard error in the log's form.
-    loggedBoxes.log = [&clock](const QString &text) {
-        TForm1::echoLine(datetime::text(clock.now()) + QStringLiteral(" : ") + text);
-    };
     // Watching for stop requests starts before the window exists: a box shown while it is
     // created (an unusable store, say) must not hold a service stop until someone clicks it.
     // A stop closes every box as cancelled; the window, once it exists, closes through its
@@ -130,6 +126,14 @@ int main(int argc, char *argv[])
     TerminationSignals stopRequests;
     bool stopRequested = false;
     QPointer<TForm1> window;
+    // Into the window's log; while it is being created (or gone), straight to standard error
+    // in the log's form.
+    loggedBoxes.log = [&clock, &window](const QString &text) {
+        if (window)
+            window->AddLog(text);
+        else
+            TForm1::echoLine(datetime::text(clock.now()) + QStringLiteral(" : ") + text);
+    };
     QObject::connect(&stopRequests, &TerminationSignals::received, &app, [&] {
         stopRequested = true;
         serviceManager.stopping();
@@ -154,7 +158,6 @@ int main(int argc, char *argv[])
         .demo = demo,
         .headless = headless,
     });
-    loggedBoxes.log = [&form](const QString &text) { form.AddLog(text); };
     // The window has created the sensor editor and the settings dialog after itself; the
     // history window, the about box, the loading window and the chart help are created here,
     // in that order, once each.
