@@ -16,6 +16,7 @@ packages=(
   xvfb xauth xdotool imagemagick
   locales
   curl
+  python3 python3-prometheus-client systemd
   chromium
   clang libclang-rt-14-dev
 )

@@ -10,6 +10,7 @@
 // 2. For 16 and 64 connections, each request on a new connection (Connection: close):
 //    requests per second, p99 latency and errors of nginx, of the server with a thread pool
 //    and of the server with a thread per connection.
+//    Then /metrics from the thread pool with 16 connections.
 // 3. The window's own server runs; cycles of four sensors with the real 750 ms conversion wait
 //    are timed without load and while wrk fetches the page with 64 connections.
 #include "base/Clock.h"
@@ -74,11 +75,11 @@ double toMs(const QString &value)
     return unit == QLatin1String("us") ? v / 1000 : unit == QLatin1String("ms") ? v : unit == QLatin1String("s") ? v * 1000 : v * 60000;
 }
 
-QStringList wrkArguments(int port, int connections, int seconds)
+QStringList wrkArguments(int port, int connections, int seconds, const QString &path = QStringLiteral("/"))
 {
     return {QStringLiteral("-t2"), QStringLiteral("-c%1").arg(connections), QStringLiteral("-d%1s").arg(seconds),
             QStringLiteral("--latency"), QStringLiteral("-H"), QStringLiteral("Connection: close"),
-            QStringLiteral("http://127.0.0.1:%1/").arg(port)};
+            QStringLiteral("http://127.0.0.1:%1%2").arg(port).arg(path)};
 }
 
 WrkResult parseWrk(const QString &out)
@@ -98,10 +99,10 @@ WrkResult parseWrk(const QString &out)
     return r;
 }
 
-WrkResult runWrk(int port, int connections, int seconds)
+WrkResult runWrk(int port, int connections, int seconds, const QString &path = QStringLiteral("/"))
 {
     QProcess wrk;
-    wrk.start(QStringLiteral("wrk"), wrkArguments(port, connections, seconds));
+    wrk.start(QStringLiteral("wrk"), wrkArguments(port, connections, seconds, path));
     wrk.waitForFinished(seconds * 1000 + 30000);
     return parseWrk(QString::fromLocal8Bit(wrk.readAllStandardOutput()));
 }
@@ -225,6 +226,8 @@ int main(int argc, char *argv[])
         printResult("kalvex, thread pool", connections, runWrk(poolPort, connections, seconds), n.rps);
         printResult("kalvex, thread/connection", connections, runWrk(perConnectionPort, connections, seconds), n.rps);
     }
+    // What a scraper fetches: the metrics text, made afresh for each request.
+    printResult("kalvex /metrics, pool", 16, runWrk(poolPort, 16, seconds, QStringLiteral("/metrics")), 0);
     pool.stop();
     perConnection.stop();
     nginx.terminate();

@@ -1,9 +1,12 @@
 #include "base/Clock.h"
+#include "base/DateTime.h"
 #include "app/ui/AppTitle.h"
 #include "app/ui/AutoStartEntry.h"
 #include "app/ui/Glyphs.h"
+#include "app/ui/HeadlessDialogBoxes.h"
 #include "app/ui/ProgramDirectory.h"
 #include "app/ui/QtDialogBoxes.h"
+#include "app/ui/ServiceNotifier.h"
 #include "app/ui/TForm1.h"
 #include "app/ui/TerminationSignals.h"
 #include "onewire/PosixSerialPort.h"
@@ -19,6 +22,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 namespace {
@@ -32,6 +36,21 @@ std::unique_ptr<SerialPort> makeSerialPort(bool demo, const QString &programDir)
     return std::make_unique<PosixSerialPort>(programDir);
 }
 
+// Whether an option is on the command line, known before the application object picks its
+// platform.
+bool hasOption(int argc, char *argv[], std::initializer_list<const char *> names)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--") == 0)
+            break;
+        for (const char *name : names) {
+            if (std::strcmp(argv[i], name) == 0)
+                return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -40,6 +59,13 @@ int main(int argc, char *argv[])
     if (!TerminationSignals::installHandlers())
         std::fputs("kalvex: SIGTERM, SIGINT and SIGHUP cannot be caught; they will end the program without its shutdown\n",
                    stderr);
+    // Before anything can start a child process: the service manager's socket is ours alone.
+    ServiceNotifier serviceManager;
+
+    const bool headless = hasOption(argc, argv, {"--headless"});
+    // No screen needed, whatever DISPLAY or WAYLAND_DISPLAY say; nor to print the options.
+    if (headless || hasOption(argc, argv, {"--help", "-h", "-?", "--help-all", "--version", "-v"}))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
 
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Kalvex"));
@@ -59,16 +85,19 @@ int main(int argc, char *argv[])
                                        QStringLiteral("DIR"));
     const QCommandLineOption demoOption(QStringLiteral("demo"),
                                         QStringLiteral("Use the built-in virtual bus instead of the serial port."));
-    QCommandLineOption screenshotOption(QStringLiteral("screenshot"),
-                                        QStringLiteral("Save a picture of the main window after start-up, then end."),
-                                        QStringLiteral("FILE"));
-    screenshotOption.setFlags(QCommandLineOption::HiddenFromHelp);
+    const QCommandLineOption headlessOption(
+        QStringLiteral("headless"),
+        QStringLiteral("Run as a service: no window and no display needed, observation on at start, "
+                       "every log line also to standard error, boxes logged and answered with their safe choice."));
+    const QCommandLineOption screenshotOption(QStringLiteral("screenshot"),
+                                              QStringLiteral("Save a picture of the main window after start-up, then end."),
+                                              QStringLiteral("FILE"));
     // Milliseconds from the start to the picture (long enough for a first cycle, say 4000).
-    QCommandLineOption screenshotDelayOption(QStringLiteral("screenshot-delay"),
-                                             QStringLiteral("Milliseconds before the picture is taken."),
-                                             QStringLiteral("MS"), QStringLiteral("300"));
-    screenshotDelayOption.setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOptions({dirOption, demoOption, screenshotOption, screenshotDelayOption});
+    const QCommandLineOption screenshotDelayOption(QStringLiteral("screenshot-delay"),
+                                                   QStringLiteral("Milliseconds before the picture is taken (300)."),
+                                                   QStringLiteral("MS"), QStringLiteral("300"));
+    parser.addVersionOption();
+    parser.addOptions({dirOption, demoOption, headlessOption, screenshotOption, screenshotDelayOption});
     parser.process(app);
 
     const ProgramDirectory programDir = ProgramDirectory::resolve(
@@ -87,7 +116,9 @@ int main(int argc, char *argv[])
         command << QStringLiteral("--demo");
 
     SystemClock clock;
-    QtDialogBoxes boxes;
+    QtDialogBoxes screenBoxes;
+    HeadlessDialogBoxes loggedBoxes;
+    DialogBoxes &boxes = headless ? static_cast<DialogBoxes &>(loggedBoxes) : screenBoxes;
     // Watching for stop requests starts before the window exists: a box shown while it is
     // created (an unusable store, say) must not hold a service stop until someone clicks it.
     // A stop closes every box as cancelled; the window, once it exists, closes through its
@@ -95,9 +126,18 @@ int main(int argc, char *argv[])
     TerminationSignals stopRequests;
     bool stopRequested = false;
     QPointer<TForm1> window;
+    // Into the window's log; while it is being created (or gone), straight to standard error
+    // in the log's form.
+    loggedBoxes.log = [&clock, &window](const QString &text) {
+        if (window)
+            window->AddLog(text);
+        else
+            TForm1::echoLine(datetime::text(clock.now()) + QStringLiteral(" : ") + text);
+    };
     QObject::connect(&stopRequests, &TerminationSignals::received, &app, [&] {
         stopRequested = true;
-        boxes.closeAll();
+        serviceManager.stopping();
+        screenBoxes.closeAll();
         if (window)
             window->close();
     });
@@ -108,8 +148,15 @@ int main(int argc, char *argv[])
         .programCommand = command,
         .autostartFile = AutoStartEntry::defaultPath(),
         .makeSerialPort = [demo, dir = programDir.dir] { return makeSerialPort(demo, dir); },
-        .stopPending = &TerminationSignals::pending,
+        // Asked on the window thread, also inside long bus waits that run no event loop:
+        // the watchdog hears from a program that is slow but alive.
+        .stopPending =
+            [&serviceManager] {
+                serviceManager.keepAlive();
+                return TerminationSignals::pending();
+            },
         .demo = demo,
+        .headless = headless,
     });
     // The window has created the sensor editor and the settings dialog after itself; the
     // history window, the about box, the loading window and the chart help are created here,
@@ -123,7 +170,21 @@ int main(int argc, char *argv[])
         return 0;
     }
 
-    form.show();
+    // The manager learns the program is up once the first cycle is on its way (or observation
+    // could not come on; the web page serves all the same), and hears from the window thread's
+    // event loop while it turns.
+    QObject::connect(&form, &TForm1::observationStarted, &app,
+                     [&] { serviceManager.ready(QStringLiteral("Отслеживание датчиков включено.")); });
+    QObject::connect(&form, &TForm1::startUpEnded, &app,
+                     [&] { serviceManager.ready(QStringLiteral("Отслеживание датчиков выключено.")); });
+    QTimer keepAlive;
+    if (serviceManager.keepAliveIntervalMs() > 0) {
+        QObject::connect(&keepAlive, &QTimer::timeout, &app, [&] { serviceManager.keepAlive(); });
+        keepAlive.start(static_cast<int>(std::min<qint64>(serviceManager.keepAliveIntervalMs() / 2 + 1, 1 << 30)));
+    }
+
+    if (!headless)
+        form.show();
 
     int result = 0;
     if (parser.isSet(screenshotOption)) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QPointer>
+#include <QtGlobal>
 #include <QString>
 
 #include <array>
@@ -58,6 +59,15 @@ struct TDSItem
     double LastTemp = 0;
     TSign Sign{};
     double LastTime = 0;          // date-time double of the last valid reading
+    // What the metrics export keeps of this run for the slot's serial: the last valid
+    // corrected reading and its date-time (0 = none yet), and the readings that ended as
+    // "err". A new serial in the slot starts them again.
+    struct Tally
+    {
+        double reading = 0;
+        double time = 0;
+        quint64 failures = 0;
+    } ReadingTally;
 };
 
 using TDSItems = std::vector<TDSItem>;

@@ -2,6 +2,7 @@
 
 #include "web/WebPage.h"
 
+#include <QDateTime>
 #include <QFile>
 
 #include <microhttpd.h>
@@ -115,7 +116,8 @@ struct HttpServer::Callbacks
             const std::shared_ptr<const WebSnapshot> snapshot = server->snapshot();
             if (!snapshot)
                 throw std::logic_error("no snapshot published");
-            reply = web::IdHTTPServer1CommandGet(WebRequest{QByteArray(method), QByteArray(url)}, *snapshot);
+            reply = web::IdHTTPServer1CommandGet(
+                WebRequest{QByteArray(method), QByteArray(url), QDateTime::currentMSecsSinceEpoch()}, *snapshot);
         } catch (const std::exception &) {
             // Nothing of the program's inside goes to the network.
             return queueStatus(connection, MHD_HTTP_INTERNAL_SERVER_ERROR);

@@ -59,8 +59,14 @@ QByteArray web::dispatchPath(const QByteArray &path)
 
 WebReply web::IdHTTPServer1CommandGet(const WebRequest &request, const WebSnapshot &state)
 {
-    const QByteArray P = dispatchPath(request.path);
     WebReply reply;
+    // Exactly this path, as scrapers ask for it; every other one keeps the page's dispatch.
+    if (request.path == MetricsPath) {
+        reply.contentType = MetricsContentType;
+        reply.body = metrics(state, request.nowMs);
+        return reply;
+    }
+    const QByteArray P = dispatchPath(request.path);
     // An empty background name would take the root path: the root gives the page then.
     if (!state.backgroundName.isEmpty() && P == state.backgroundName) {
         reply.file = state.backgroundPath;

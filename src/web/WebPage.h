@@ -11,6 +11,8 @@ struct WebRequest
 {
     QByteArray method;
     QByteArray path;
+    // When it arrived, in milliseconds since the epoch (what reading ages count up to).
+    qint64 nowMs = 0;
 };
 
 // What goes back. A reply that names a file sends that file's bytes as the body (a file that
@@ -30,8 +32,9 @@ namespace web {
 // The request path as the handler compares it: ASCII letters lower-cased, one leading "/" gone.
 QByteArray dispatchPath(const QByteArray &path);
 
-// The reply to one request, from the snapshot alone: the background file, an "sn=" query,
-// the thermometer picture or the page. Reads no file and touches nothing shared.
+// The reply to one request, from the snapshot alone: "/metrics" for monitoring systems, else
+// the background file, an "sn=" query, the thermometer picture or the page. Reads no file and
+// touches nothing shared.
 WebReply IdHTTPServer1CommandGet(const WebRequest &request, const WebSnapshot &state);
 
 // The picture block of the page (background and one thermometer per switched-on sensor);
@@ -44,6 +47,11 @@ QByteArray page(const WebSnapshot &state, const QByteArray &Mode);
 
 // The 18 x 50 thermometer PNG, as carried in the resources.
 const QByteArray &thermometerPng();
+
+// The readings in the Prometheus text exposition format 0.0.4 (UTF-8) at request time nowMs.
+QByteArray metrics(const WebSnapshot &state, qint64 nowMs);
+inline constexpr const char *MetricsPath = "/metrics";
+inline constexpr const char *MetricsContentType = "text/plain; version=0.0.4; charset=utf-8";
 
 // Where the page's link goes.
 inline constexpr const char *ProductSite = "https://kalvex.org/";

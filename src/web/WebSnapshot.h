@@ -19,6 +19,16 @@ struct WebSnapshot
         QByteArray caption;     // the temperature label's caption (Windows-1251)
         QByteArray lastTime;    // LastTime as the locale's date-time text (Windows-1251)
         double lastTimeValue = 0;
+        // For /metrics: the slot holds a sensor, its name (UTF-8), the last valid corrected
+        // reading of this run with its time (milliseconds since the epoch), and the readings
+        // that ended as "err".
+        bool inUse = false;
+        QByteArray name;
+        bool hasReading = false;
+        double reading = 0;
+        double readingTime = 0; // the same as a date-time double
+        qint64 readingMs = 0;
+        quint64 failures = 0;
     };
 
     // Every slot of DSItems, free ones included, in index order.
@@ -32,4 +42,6 @@ struct WebSnapshot
     // ProgramDir + bkFileName. Empty when there is no file name.
     QString backgroundPath;
     QByteArray version = QByteArrayLiteral("1.2");
+    // How long the last whole monitoring cycle took; negative before the first has ended.
+    double cycleSeconds = -1;
 };

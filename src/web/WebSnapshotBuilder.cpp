@@ -24,9 +24,10 @@ QString websnapshot::fileNamePart(const QString &name)
 
 std::shared_ptr<const WebSnapshot> websnapshot::make(const std::vector<SlotValues> &items, const StringGrid &SHour,
                                                      const QString &bkFileName, const QString &ProgramDir,
-                                                     const WebSnapshot *previous)
+                                                     const WebSnapshot *previous, double cycleSeconds)
 {
     auto snapshot = std::make_shared<WebSnapshot>();
+    snapshot->cycleSeconds = cycleSeconds;
     snapshot->items.reserve(items.size());
     for (const SlotValues &values : items) {
         const std::size_t index = snapshot->items.size();
@@ -37,11 +38,24 @@ std::shared_ptr<const WebSnapshot> websnapshot::make(const std::vector<SlotValue
         slot.top = values.top;
         slot.caption = cp1251::fromText(values.caption);
         slot.lastTimeValue = values.LastTime;
-        // The locale's date-time text is the dearest part of a publish; most slots keep theirs.
-        if (previous && index < previous->items.size() && previous->items[index].lastTimeValue == values.LastTime)
-            slot.lastTime = previous->items[index].lastTime;
+        slot.inUse = values.inUse;
+        slot.name = values.name.toUtf8();
+        slot.hasReading = values.lastReadingTime != 0;
+        slot.reading = values.lastReading;
+        slot.failures = values.failures;
+        // The locale's date-time text and the time zone's rules are the dearest part of a
+        // publish; most slots keep what they had.
+        const WebSnapshot::Slot *before =
+            previous && index < previous->items.size() ? &previous->items[index] : nullptr;
+        if (before && before->lastTimeValue == values.LastTime)
+            slot.lastTime = before->lastTime;
         else
             slot.lastTime = cp1251::fromText(datetime::text(values.LastTime));
+        if (before && before->hasReading && slot.hasReading && before->readingTime == values.lastReadingTime)
+            slot.readingMs = before->readingMs;
+        else if (slot.hasReading)
+            slot.readingMs = datetime::toQDateTime(values.lastReadingTime).toMSecsSinceEpoch();
+        slot.readingTime = values.lastReadingTime;
         snapshot->items.push_back(std::move(slot));
     }
     snapshot->hours.resize(static_cast<std::size_t>(std::max(SHour.RowCount(), 0)));

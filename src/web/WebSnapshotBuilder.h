@@ -21,15 +21,22 @@ struct SlotValues
     int top = 0;
     QString caption;      // the temperature label's caption
     double LastTime = 0;  // date-time double
+    // For /metrics.
+    bool inUse = false;
+    QString name{};
+    double lastReading = 0;
+    double lastReadingTime = 0;  // date-time double; 0 = no valid reading yet
+    quint64 failures = 0;
 };
 
 // The snapshot of `items` (slot index order), the hourly grid's rows and columns 0 to 24, and
 // the background file named by bkFileName (a name with a folder separator stands alone,
 // a bare name lives in ProgramDir). Date-times become the locale's text here; the texts of
-// `previous` are reused where a slot's LastTime has not changed.
+// `previous` are reused where a slot's LastTime has not changed. cycleSeconds: the last whole
+// cycle's duration, negative before the first.
 std::shared_ptr<const WebSnapshot> make(const std::vector<SlotValues> &items, const StringGrid &SHour,
                                         const QString &bkFileName, const QString &ProgramDir,
-                                        const WebSnapshot *previous = nullptr);
+                                        const WebSnapshot *previous = nullptr, double cycleSeconds = -1);
 
 // The file-name part of a name whose folders end in "\" or "/".
 QString fileNamePart(const QString &name);

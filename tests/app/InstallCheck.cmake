@@ -1,5 +1,6 @@
 # Installs the build into a scratch prefix and checks what a desktop finds there: the program,
-# a launcher that desktop-file-validate accepts and the icon in every size under hicolor.
+# a launcher that desktop-file-validate accepts, the icon in every size under hicolor, and a
+# service unit that systemd accepts and that starts the installed program headless.
 # cmake -DBUILD_DIR=... -DPREFIX=... -P InstallCheck.cmake
 file(REMOVE_RECURSE ${PREFIX})
 execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${PREFIX}
@@ -43,3 +44,17 @@ foreach(size 128 96 64 48 32)
     message(FATAL_ERROR "icon ${size}x${size} has the header ${header}")
   endif()
 endforeach()
+
+set(unit ${PREFIX}/lib/systemd/system/kalvex.service)
+if(NOT EXISTS ${unit})
+  message(FATAL_ERROR "lib/systemd/system/kalvex.service not installed")
+endif()
+file(STRINGS ${unit} exec_line REGEX "^ExecStart=")
+if(NOT exec_line STREQUAL "ExecStart=${PREFIX}/bin/kalvex --headless --dir /var/lib/kalvex")
+  message(FATAL_ERROR "the unit starts ${exec_line}")
+endif()
+find_program(ANALYZE systemd-analyze REQUIRED)
+execute_process(COMMAND ${ANALYZE} verify ${unit} RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE out)
+if(NOT result EQUAL 0 OR NOT out STREQUAL "")
+  message(FATAL_ERROR "systemd-analyze verify: ${out}")
+endif()

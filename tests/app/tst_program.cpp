@@ -7,18 +7,26 @@
 
 #include "onewire/PtyBusServer.h"
 #include "onewire/VirtualBus.h"
+#include "support/ExpositionParser.h"
+#include "web/HttpClient.h"
 
 #include <sqlite3.h>
 
 #include <QImage>
+#include <QJsonObject>
 #include <QMap>
+#include <QRegularExpression>
 #include <QScopeGuard>
 
 #include <csignal>
 #include <functional>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/types.h>
+#include <sys/un.h>
 #include <thread>
 #include <unistd.h>
 
@@ -262,6 +270,111 @@ private slots:
         QVERIFY(program.waitForFinished(20000));
         QCOMPARE(program.exitCode(), 2);
         QVERIFY(QString::fromUtf8(program.readAllStandardError()).contains(m_dir->filePath(QStringLiteral("file/sub"))));
+    }
+
+    // A small box without a screen, started by a service manager: no display in the
+    // environment, observation on although AutoNab is off, readings stored, the page and the
+    // metrics served, the manager told ready and kept alive, and SIGTERM saves the settings.
+    void headlessService()
+    {
+        VirtualBus bus;
+        bus.addSensor(QStringLiteral("28ECEDC7050000F6"), 21.5);
+        PtyBusServer server(bus);
+        QVERIFY(server.open());
+        QVERIFY(QDir().mkpath(dataPath(QString())));
+        QVERIFY(server.linkAs(dataPath(QStringLiteral("COM1"))));
+        std::thread serving([&server] { server.run(); });
+        const auto joinServer = qScopeGuard([&] {
+            server.requestStop();
+            serving.join();
+        });
+
+        const int port = httpclient::freePort();
+        // No P3Width: the key appears only if the shutdown saved.
+        const QByteArray ini = "[General]\nCOMPort=1\nTimeOut=1000\nAutoNab=0\nHTTPActive=1\nHTTPPort="
+            + QByteArray::number(port)
+            + "\n[Items]\nItemName0=Кухня\nItemSN0=28ECEDC7050000F6\nItemEnable0=1\nItemCorrect0=0,5\n"
+              "ItemName1=Подвал\nItemSN1=2825EA52050000CE\nItemEnable1=1\n"
+              "ItemName2=Гараж\nItemSN2=10AA000000000001\nItemEnable2=0\nItemCount=3\n";
+        QFile file(dataPath(QStringLiteral("Kalvex.ini")));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("\xEF\xBB\xBF" + ini);
+        file.close();
+
+        // The service manager's end of the notification socket.
+        const int manager = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        QVERIFY(manager >= 0);
+        const auto closeManager = qScopeGuard([manager] { ::close(manager); });
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        const QByteArray socketPath = QFile::encodeName(m_dir->filePath(QStringLiteral("notify")));
+        QVERIFY(static_cast<std::size_t>(socketPath.size()) < sizeof address.sun_path);
+        std::memcpy(address.sun_path, socketPath.constData(), static_cast<std::size_t>(socketPath.size()));
+        QCOMPARE(::bind(manager, reinterpret_cast<const sockaddr *>(&address), sizeof address), 0);
+        QStringList messages;
+        const auto receive = [&] {
+            char buffer[512];
+            ssize_t n = 0;
+            while ((n = ::recv(manager, buffer, sizeof buffer, 0)) > 0)
+                messages << QString::fromUtf8(buffer, static_cast<qsizetype>(n));
+        };
+
+        QProcessEnvironment env = environment();
+        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            env.remove(QString::fromLatin1(name));
+        env.insert(QStringLiteral("NOTIFY_SOCKET"), QString::fromLocal8Bit(socketPath));
+        env.insert(QStringLiteral("WATCHDOG_USEC"), QStringLiteral("2000000"));
+        QProcess program;
+        program.setProcessEnvironment(env);
+        program.start(QStringLiteral(KALVEX_PROGRAM),
+                      {QStringLiteral("--headless"), QStringLiteral("--dir"), dataPath(QString())});
+        QVERIFY(program.waitForStarted());
+
+        QTRY_VERIFY_WITH_TIMEOUT((receive(), messages.filter(QStringLiteral("READY=1")).size() == 1), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!storedReadings(dataPath(QStringLiteral("Kalvex.st")), "28ECEDC7050000F6").isEmpty(),
+                                 20000);
+        // The missing sensor has had its three attempts once the next cycle has begun.
+        QTRY_VERIFY_WITH_TIMEOUT(storedReadings(dataPath(QStringLiteral("Kalvex.st")), "28ECEDC7050000F6").size() >= 2,
+                                 20000);
+        QCOMPARE(httpclient::get(port, "/").status, 200);
+
+        const httpclient::Reply reply = httpclient::get(port, "/metrics");
+        QCOMPARE(reply.status, 200);
+        QString error;
+        const QJsonArray families = exposition::parse(reply.body, &error);
+        QVERIFY2(!families.isEmpty(), qPrintable(error));
+        QMap<QString, double> samples;
+        for (const QJsonValue &family : families) {
+            for (const QJsonValue &sample : family.toObject()[QStringLiteral("samples")].toArray()) {
+                const QJsonArray s = sample.toArray();
+                samples.insert(s[0].toString() + QLatin1Char(' ') + s[1].toObject()[QStringLiteral("name")].toString(),
+                               s[2].toDouble());
+            }
+        }
+        QCOMPARE(samples.value(QStringLiteral("kalvex_temperature_celsius Кухня")), 22.0);
+        QVERIFY(samples.value(QStringLiteral("kalvex_reading_age_seconds Кухня"), -1) >= 0);
+        QCOMPARE(samples.value(QStringLiteral("kalvex_reading_failures_total Кухня"), -1), 0.0);
+        QVERIFY(!samples.contains(QStringLiteral("kalvex_temperature_celsius Подвал")));
+        QVERIFY(samples.value(QStringLiteral("kalvex_reading_failures_total Подвал")) >= 1);
+        QVERIFY(!samples.contains(QStringLiteral("kalvex_reading_failures_total Гараж")));
+        QVERIFY(samples.value(QStringLiteral("kalvex_cycle_duration_seconds "), -1) > 0);
+
+        // Two seconds of watchdog time: a keep-alive at least every half second.
+        QTest::qWait(1200);
+        receive();
+        QVERIFY2(messages.filter(QStringLiteral("WATCHDOG=1")).size() >= 2, qPrintable(messages.join(QLatin1Char('|'))));
+
+        stop(program, SIGTERM, 2000);
+        receive();
+        QCOMPARE(messages.last(), QStringLiteral("STOPPING=1"));
+        QVERIFY(iniValues(file.fileName()).contains("General/P3Width"));
+        QCOMPARE(iniValues(file.fileName()).value("General/AutoNab"), QByteArray("0"));
+        // The log on standard error, each line with its time stamp.
+        const QString log = QString::fromUtf8(program.readAllStandardError());
+        QVERIFY2(log.contains(QRegularExpression(QStringLiteral(
+                     "(^|\\n)\\d\\d\\.\\d\\d\\.\\d{4} \\d\\d:\\d\\d:\\d\\d : Отслеживание датчиков включено\\.\\n"))),
+                 qPrintable(log));
+        QVERIFY(log.contains(QStringLiteral(" : Датчик не отвечает: 1 : -999\n")));
     }
 
     void screenshot()

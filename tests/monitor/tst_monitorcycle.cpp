@@ -208,8 +208,10 @@ private slots:
         addSensor(QStringLiteral("Улица"), SnB);
         m_bus->addSensor(SnA, 19.0);
         m_bus->addSensor(SnB, 21.5);
+        QCOMPARE(m_form->monitorCycle().lastCycleMs(), -1);
         switchOn();
         QCOMPARE(snsCell(1, 0), QStringLiteral("19"));
+        const double firstReadingAt = item(0).LastTime;
         QVERIFY(m_bus->removeDevice(SnA));
         for (int cycle = 1; cycle <= 2; ++cycle) {
             m_bus->setTemperature(SnB, 21.5 + cycle);
@@ -227,6 +229,14 @@ private slots:
         }
         QCOMPARE(m_form->Sns.RowCount(), 3);
         verifyCycleEnded();
+        // What the metrics export shows: the last valid reading stays with its time, each
+        // cycle without one counts as a failure.
+        QCOMPARE(item(0).ReadingTally.reading, 19.0);
+        QCOMPARE(item(0).ReadingTally.time, firstReadingAt);
+        QCOMPARE(item(0).ReadingTally.failures, quint64(2));
+        QCOMPARE(item(1).ReadingTally.reading, 23.5);
+        QCOMPARE(item(1).ReadingTally.failures, quint64(0));
+        QVERIFY(m_form->monitorCycle().lastCycleMs() > 0);
     }
 
     void thirdAttemptAnswers()

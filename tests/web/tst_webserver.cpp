@@ -1,4 +1,5 @@
 #include "HttpClient.h"
+#include "support/ExpositionParser.h"
 
 #include "base/DateTime.h"
 #include "base/Formats.h"
@@ -8,6 +9,7 @@
 #include "web/WebSnapshotBuilder.h"
 
 #include <QFile>
+#include <QJsonObject>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -189,6 +191,10 @@ private slots:
         QTest::newRow("nul before png") << QByteArray("/..%2Fetc%2Fpasswd%00.png") << QByteArray("text/html")
                                         << QByteArray("page:../etc/passwd");
         QTest::newRow("background by folder") << QByteArray("/%2E%2E/bk.jpg") << QByteArray("image/png") << QByteArray("png");
+        // Only the metrics path itself is new; its neighbours keep the page's dispatch.
+        QTest::newRow("metrics upper") << QByteArray("/METRICS") << QByteArray("text/html") << QByteArray("page:x");
+        QTest::newRow("metrics folder") << QByteArray("/metrics/") << QByteArray("text/html") << QByteArray("page:x");
+        QTest::newRow("metrics longer") << QByteArray("/metricsx") << QByteArray("text/html") << QByteArray("page:x");
     }
     void dispatch()
     {
@@ -216,6 +222,78 @@ private slots:
         }
         QVERIFY(reply.closed);
         QCOMPARE(reply.header("Connection"), QByteArray("close"));
+    }
+
+    // What a scraper reads: a reading with its age and failures per switched-on sensor, the
+    // label values unescaped to the names as typed (quote, backslash, line feed, Cyrillic).
+    void metrics()
+    {
+        const QString awkward = QStringLiteral("Кухня \"у окна\" \\ 1\nэтаж");
+        const double readAt = datetime::fromQDateTime(QDateTime::currentDateTime().addSecs(-30));
+        const auto sensor = [](const char *sn, const QString &name, bool enable, double reading, double time,
+                               quint64 failures) {
+            websnapshot::SlotValues values{QString::fromLatin1(sn), enable, 100, 50, QString(), time};
+            values.inUse = true;
+            values.name = name;
+            values.lastReading = reading;
+            values.lastReadingTime = time;
+            values.failures = failures;
+            return values;
+        };
+        const Slots items = {
+            sensor("28FF0123456789AB", awkward, true, 21.5625, readAt, 2),
+            websnapshot::SlotValues{},                                          // a free slot
+            sensor("28BB000000000002", QStringLiteral("Подвал"), true, 0, 0, 7), // never answered
+            sensor("10AA000000000001", QStringLiteral("Гараж"), false, 5, readAt, 1),
+            sensor("28FF0123456789AB", awkward, true, 30, readAt, 0),            // the same series again
+        };
+        m_server->publish(websnapshot::make(items, m_hours, QStringLiteral("bk.jpg"), m_programDir, nullptr, 2.5));
+
+        const httpclient::Reply reply = httpclient::get(m_port, "/metrics?name[]=x");
+        QCOMPARE(reply.status, 200);
+        QCOMPARE(reply.header("Content-Type"), QByteArray("text/plain; version=0.0.4; charset=utf-8"));
+        QCOMPARE(reply.body.count("\n# HELP ") + reply.body.startsWith("# HELP "), 4);
+        QCOMPARE(reply.body.count("\n# TYPE "), 4);
+        QString error;
+        const QJsonArray families = exposition::parse(reply.body, &error);
+        QVERIFY2(!families.isEmpty(), qPrintable(error));
+
+        QStringList seen;
+        double age = -1;
+        for (const QJsonValue &family : families) {
+            const QJsonObject f = family.toObject();
+            seen << f[QStringLiteral("family")].toString() + QLatin1Char(' ') + f[QStringLiteral("type")].toString();
+            for (const QJsonValue &sample : f[QStringLiteral("samples")].toArray()) {
+                const QJsonArray s = sample.toArray();
+                const QJsonObject labels = s[1].toObject();
+                if (s[0].toString() == QStringLiteral("kalvex_reading_age_seconds")) {
+                    age = s[2].toDouble();
+                    continue;
+                }
+                seen << QStringLiteral("%1 %2 %3 = %4")
+                            .arg(s[0].toString(), labels[QStringLiteral("serial")].toString(),
+                                 labels[QStringLiteral("name")].toString(), QString::number(s[2].toDouble()));
+            }
+        }
+        const QStringList expected = {
+            QStringLiteral("kalvex_temperature_celsius gauge"),
+            QStringLiteral("kalvex_temperature_celsius 28FF0123456789AB ") + awkward + QStringLiteral(" = 21.5625"),
+            QStringLiteral("kalvex_reading_age_seconds gauge"),
+            QStringLiteral("kalvex_reading_failures counter"),
+            QStringLiteral("kalvex_reading_failures_total 28FF0123456789AB ") + awkward + QStringLiteral(" = 2"),
+            QStringLiteral("kalvex_reading_failures_total 28BB000000000002 Подвал = 7"),
+            QStringLiteral("kalvex_cycle_duration_seconds gauge"),
+            QStringLiteral("kalvex_cycle_duration_seconds   = 2.5"),
+        };
+        QCOMPARE(seen, expected);
+        QVERIFY2(age >= 29 && age < 60, qPrintable(QString::number(age)));
+
+        // Before the first cycle has ended there is no duration; a clock set back gives no
+        // negative age.
+        WebSnapshot early = *websnapshot::make({items[0]}, m_hours, QString(), m_programDir);
+        const QByteArray text = web::metrics(early, early.items[0].readingMs - 5000);
+        QVERIFY(!text.contains("\nkalvex_cycle_duration_seconds "));
+        QVERIFY(text.contains("} 0\n"));
     }
 
     void snQueryWithoutEmptySerial()

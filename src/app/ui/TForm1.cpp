@@ -54,6 +54,7 @@
 #include <QToolButton>
 
 #include <algorithm>
+#include <cstdio>
 #include <exception>
 #include <iterator>
 #include <utility>
@@ -66,6 +67,7 @@ TForm1::TForm1(TForm1Context context, QWidget *parent)
     , m_programCommand(std::move(context.programCommand))
     , m_autostartFile(std::move(context.autostartFile))
     , m_demo(context.demo)
+    , m_headless(context.headless)
 {
     setupUi(this);
     createSubsystems(context);
@@ -180,6 +182,7 @@ void TForm1::createSubsystems(TForm1Context &context)
         .autoBounds = [this] { return CharMinMaxAuto; },
         .repaintHours = [this] { m_sHourView->viewport()->update(); },
         .stopping = [this] { return m_closing || (m_stopPending && m_stopPending()); },
+        .cycleEnded = [this] { scheduleWebSnapshot(); },
     });
     // A reading ends in the grids (after its caption and LastTime), a new or deleted sensor
     // changes them too.
@@ -277,7 +280,7 @@ void TForm1::FormCreate()
     guarded(m_boxes, [this] {
         LoadIni();
         addDemoSensors();
-        if (StartMin)
+        if (StartMin && !m_headless)
             setWindowState(windowState() | Qt::WindowMinimized);
         LoadBackground();
         StartHTTP(false);
@@ -308,7 +311,8 @@ void TForm1::FormDestroy()
         }
     };
     step("TrayAllDelete", [this] { TrayAllDelete(); });
-    step("SetAutoStart", [this] { SetAutoStart(); });
+    if (!m_headless)
+        step("SetAutoStart", [this] { SetAutoStart(); });
     step("SaveIni", [this] {
         constexpr int calls = 4;
         for (int call = 1; call <= calls; ++call) {
@@ -350,12 +354,24 @@ void TForm1::showEvent(QShowEvent *event)
 
 void TForm1::AddLog(const QString &message)
 {
-    Memo1->appendPlainText(datetime::text(m_clock.now()) + QStringLiteral(" : ") + message);
+    const QString line = datetime::text(m_clock.now()) + QStringLiteral(" : ") + message;
+    Memo1->appendPlainText(line);
+    if (m_headless)
+        echoLine(line);
 }
 
 void TForm1::addRawLine(const QString &line)
 {
     Memo1->appendPlainText(line);
+    if (m_headless)
+        echoLine(datetime::text(m_clock.now()) + QStringLiteral(" : ") + line);
+}
+
+void TForm1::echoLine(const QString &line)
+{
+    const QByteArray bytes = line.toUtf8() + '\n';
+    std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stderr);
+    std::fflush(stderr);
 }
 
 void TForm1::N15Click()
@@ -368,11 +384,12 @@ void TForm1::Timer2Timer()
     Timer2->stop();
     // The window is shown and painted before the port is touched.
     QCoreApplication::processEvents();
-    if (AutoNab || m_startObservation) {
+    if (AutoNab || m_startObservation || m_headless) {
         BScan->setChecked(true);
         N3->setChecked(true);
         N3Click();
     }
+    emit startUpEnded();
 }
 
 void TForm1::BScanClick()
@@ -388,6 +405,7 @@ void TForm1::N3Click()
         if (m_port && m_port->OpenCOM(QStringLiteral("COM") + QString::number(COMPort))) {
             m_port->SetComPortTimeouts();
             AddLog(QStringLiteral("Отслеживание датчиков включено."));
+            emit observationStarted();
             Nabl();
         } else {
             AddLog(QStringLiteral("Порт: COM") + QString::number(COMPort) + QStringLiteral(" занят."));
@@ -622,9 +640,16 @@ void TForm1::publishWebSnapshot()
 {
     std::vector<websnapshot::SlotValues> items;
     items.reserve(m_slots->DSItems.size());
-    for (const TDSItem &item : m_slots->DSItems) {
+    for (int i = 0; i < static_cast<int>(m_slots->DSItems.size()); ++i) {
+        const TDSItem &item = m_slots->DSItems[static_cast<std::size_t>(i)];
         websnapshot::SlotValues values;
         values.SN = item.SN;
+        values.inUse = m_slots->inUse(i);
+        if (values.inUse)
+            values.name = m_slots->name(i);
+        values.lastReading = item.ReadingTally.reading;
+        values.lastReadingTime = item.ReadingTally.time;
+        values.failures = item.ReadingTally.failures;
         values.Enable = item.Enable;
         if (item.ImageCtl) {
             values.left = item.ImageCtl->x();
@@ -636,7 +661,9 @@ void TForm1::publishWebSnapshot()
         items.push_back(std::move(values));
     }
     const std::shared_ptr<const WebSnapshot> previous = IdHTTPServer1->snapshot();
-    IdHTTPServer1->publish(websnapshot::make(items, SHour, bkFileName, ProgramDir, previous.get()));
+    const qint64 cycleMs = m_cycle->lastCycleMs();
+    IdHTTPServer1->publish(websnapshot::make(items, SHour, bkFileName, ProgramDir, previous.get(),
+                                             cycleMs < 0 ? -1.0 : static_cast<double>(cycleMs) / 1000.0));
 }
 
 void TForm1::scheduleWebSnapshot()

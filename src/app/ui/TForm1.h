@@ -59,6 +59,10 @@ struct TForm1Context
     std::function<bool()> stopPending = {};
     // --demo: the port is the built-in virtual bus.
     bool demo = false;
+    // --headless: no screen and nobody at it. Observation starts whatever AutoNab says, every
+    // log line also goes to standard error, the window never minimises and the desktop's
+    // autostart entry is left alone (a service manager starts the program).
+    bool headless = false;
     // Alarm sound and application start; null gives the real ones (tests pass fakes).
     SoundPlayer *sound = nullptr;
     AppLauncher *launcher = nullptr;
@@ -101,6 +105,8 @@ public:
     // Log: date-time text, " : ", message.
     void AddLog(const QString &message) override;
     void addRawLine(const QString &line) override;
+    // A log line to standard error as well (headless: the service manager's journal).
+    static void echoLine(const QString &line);
 
     // Observation switch: applies the check mark of N3 (set it first when calling from code).
     void N3Click();
@@ -174,6 +180,10 @@ public:
 signals:
     // The window was closed: the program is to end.
     void closed();
+    // Observation came on: the first cycle runs now and the next ones on Timer1.
+    void observationStarted();
+    // The delayed start-up (Timer2) is over, whether observation came on or not.
+    void startUpEnded();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -251,6 +261,7 @@ private:
     SensorPanel *m_panel = nullptr;
     TrayIndicators *m_tray = nullptr;
     bool m_demo;
+    bool m_headless;
     // Observation switches on by itself once the loop runs (AutoNab, or the demo).
     bool m_startObservation = false;
     bool m_destroyed = false;

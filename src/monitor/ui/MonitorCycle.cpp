@@ -81,12 +81,17 @@ void MonitorCycle::Nabl()
     struct CycleEnd
     {
         MonitorCycle &cycle;
+        quint32 started;
         ~CycleEnd()
         {
             QGuiApplication::restoreOverrideCursor();
             // A cycle run inside another one's wait leaves the timer to the outer cycle, so
             // the timer never starts a cycle while one is running.
             if (cycle.m_depth == 1) {
+                // Unsigned: the tick counter wraps.
+                cycle.m_lastCycleMs = cycle.m_parts.clock.tickCount() - started;
+                if (cycle.m_parts.cycleEnded)
+                    cycle.m_parts.cycleEnded();
                 cycle.m_parts.chart.holdReplots(false);
                 cycle.m_parts.sensorSlots.parkMarker();
                 if (cycle.m_parts.observationOn() && !cycle.closing())
@@ -94,7 +99,7 @@ void MonitorCycle::Nabl()
             }
             --cycle.m_depth;
         }
-    } end{*this};
+    } end{*this, m_parts.clock.tickCount()};
 
     const QDateTime now = m_parts.clock.now();
     const double nowValue = datetime::fromQDateTime(now);
@@ -197,6 +202,8 @@ void MonitorCycle::acceptReading(int index, double t, qint64 x, const QString &l
             item.TempLabel->setText(text);
         item.LastTemp = t;
         item.LastTime = now;
+        item.ReadingTally.reading = t;
+        item.ReadingTally.time = now;
         m_parts.chart.addPoint(item.Series, x, t, label);
         name = sensorSlots.name(index);
         sn = item.SN;
@@ -230,7 +237,8 @@ void MonitorCycle::acceptReading(int index, double t, qint64 x, const QString &l
 void MonitorCycle::rejectReading(int index, double t, qint64 x, const QString &label)
 {
     SensorSlots &sensorSlots = m_parts.sensorSlots;
-    const TDSItem &item = sensorSlots.DSItems[static_cast<std::size_t>(index)];
+    TDSItem &item = sensorSlots.DSItems[static_cast<std::size_t>(index)];
+    ++item.ReadingTally.failures;
     const QString name = sensorSlots.name(index);
     m_parts.log.AddLog(QStringLiteral("Датчик не отвечает: ") + QString::number(index) + QStringLiteral(" : ")
                        + numbertext::general(t));

@@ -63,6 +63,8 @@ public:
         // True once the program is closing: the cycle polls no further sensor and drops the
         // reading under way. Unset: never.
         std::function<bool()> stopping;
+        // Called when an outer cycle has ended (its duration is known). Unset: nothing.
+        std::function<void()> cycleEnded = {};
     };
 
     explicit MonitorCycle(Parts parts);
@@ -79,6 +81,8 @@ public:
     const ChartState &chartState() const { return m_state; }
     // How many cycles are running now (more than one only inside a measurement's wait).
     int depth() const { return m_depth; }
+    // Milliseconds the last whole cycle took, from its start to its end; -1 before the first.
+    qint64 lastCycleMs() const { return m_lastCycleMs; }
 
     static constexpr int Attempts = 3;
 
@@ -115,6 +119,7 @@ private:
     // The day of the last cycle, or of start-up (when the hourly values were loaded).
     QDate m_lastCycleDate;
     int m_depth = 0;
+    qint64 m_lastCycleMs = -1;
     // Errors shown since their kind last succeeded, by ErrorKind.
     QStringList m_shown[2];
 };

@@ -131,6 +131,7 @@ int SensorSlots::AddItem(int X, int Y, const QString &Name, const QString &SN, b
     item.LastTemp = 0;
     item.HourAvg.fill(0);
     item.LastTime = 0;
+    item.ReadingTally = {};
 
     if (Tray && TrayCreate)
         TrayCreate(index + 1, Name, CBFon, CBText);
@@ -197,7 +198,10 @@ void SensorSlots::updateItem(int index, const SensorEntry &entry)
         item.NameLabel->setText(entry.Name);
     m_chart.setLineTitle(item.Series, entry.Name);
     m_chart.setLineColor(item.Series, entry.CBChart);
-    item.SN = sensorrecords::cutSerial(entry.SN);
+    const QString serial = sensorrecords::cutSerial(entry.SN);
+    if (serial != item.SN)
+        item.ReadingTally = {};
+    item.SN = serial;
     item.Enable = entry.Enable;
     item.Correct = entry.Correct;
     item.Tray = entry.Tray;

@@ -1,0 +1,118 @@
+#include "web/WebPage.h"
+
+#include <QSet>
+
+#include <algorithm>
+
+#include <charconv>
+#include <cmath>
+
+namespace {
+
+// A sample value as the exposition format writes it: the shortest text that reads back as the
+// same double, in the C convention whatever the locale.
+void appendValue(QByteArray &out, double value)
+{
+    if (std::isnan(value)) {
+        out += "NaN";
+        return;
+    }
+    if (std::isinf(value)) {
+        out += value > 0 ? "+Inf" : "-Inf";
+        return;
+    }
+    char digits[32];
+    const auto written = std::to_chars(digits, digits + sizeof digits, value);
+    out.append(digits, written.ptr - digits);
+}
+
+// A label value between its double quotes: backslash, double quote and line feed escaped,
+// everything else (UTF-8 included) as it is.
+void appendLabelValue(QByteArray &out, const QByteArray &value)
+{
+    for (const char c : value) {
+        switch (c) {
+        case '\\':
+            out += "\\\\";
+            break;
+        case '"':
+            out += "\\\"";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        default:
+            out += c;
+        }
+    }
+}
+
+void appendFamily(QByteArray &out, const char *name, const char *type, const char *help)
+{
+    out += "# HELP ";
+    out += name;
+    out += ' ';
+    out += help;
+    out += "\n# TYPE ";
+    out += name;
+    out += ' ';
+    out += type;
+    out += '\n';
+}
+
+void appendSample(QByteArray &out, const char *name, const QByteArray &labels, double value)
+{
+    out += name;
+    out += labels;
+    out += ' ';
+    appendValue(out, value);
+    out += '\n';
+}
+
+} // namespace
+
+QByteArray web::metrics(const WebSnapshot &state, qint64 nowMs)
+{
+    // The switched-on sensors with their label sets. Two slots with the same serial and name
+    // would be one series twice, which scrapers reject: the first one stands.
+    std::vector<std::pair<const WebSnapshot::Slot *, QByteArray>> sensors;
+    sensors.reserve(state.items.size());
+    QSet<QByteArray> seen;
+    for (const WebSnapshot::Slot &slot : state.items) {
+        if (!slot.inUse || !slot.Enable)
+            continue;
+        QByteArray labels = "{serial=\"";
+        appendLabelValue(labels, slot.SN);
+        labels += "\",name=\"";
+        appendLabelValue(labels, slot.name);
+        labels += "\"}";
+        if (seen.contains(labels))
+            continue;
+        seen.insert(labels);
+        sensors.emplace_back(&slot, std::move(labels));
+    }
+
+    QByteArray out;
+    out.reserve(800 + 200 * static_cast<qsizetype>(sensors.size()));
+    appendFamily(out, "kalvex_temperature_celsius", "gauge",
+                 "Last valid reading of each switched-on sensor, its correction applied.");
+    for (const auto &[slot, labels] : sensors) {
+        if (slot->hasReading)
+            appendSample(out, "kalvex_temperature_celsius", labels, slot->reading);
+    }
+    appendFamily(out, "kalvex_reading_age_seconds", "gauge", "Seconds since the sensor's last valid reading.");
+    for (const auto &[slot, labels] : sensors) {
+        // A clock set back makes no reading younger than new.
+        if (slot->hasReading)
+            appendSample(out, "kalvex_reading_age_seconds", labels,
+                         static_cast<double>(std::max<qint64>(nowMs - slot->readingMs, 0)) / 1000.0);
+    }
+    appendFamily(out, "kalvex_reading_failures_total", "counter",
+                 "Readings of the sensor that ended without a valid value since the program started.");
+    for (const auto &[slot, labels] : sensors)
+        appendSample(out, "kalvex_reading_failures_total", labels, static_cast<double>(slot->failures));
+    appendFamily(out, "kalvex_cycle_duration_seconds", "gauge", "How long the last monitoring cycle took.");
+    if (state.cycleSeconds >= 0)
+        appendSample(out, "kalvex_cycle_duration_seconds", QByteArray(), state.cycleSeconds);
+    return out;
+}
