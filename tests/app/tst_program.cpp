@@ -377,6 +377,36 @@ private slots:
         QVERIFY(log.contains(QStringLiteral(" : Датчик не отвечает: 1 : -999\n")));
     }
 
+    // A service on an empty configuration finds the sensors on the bus, polls them and keeps
+    // them in its configuration.
+    void headlessFindsSensorsOfEmptyConfiguration()
+    {
+        VirtualBus bus;
+        bus.addSensor(QStringLiteral("28ECEDC7050000F6"), 21.5);
+        PtyBusServer server(bus);
+        QVERIFY(server.open());
+        QVERIFY(QDir().mkpath(dataPath(QString())));
+        QVERIFY(server.linkAs(dataPath(QStringLiteral("COM1"))));
+        std::thread serving([&server] { server.run(); });
+        const auto joinServer = qScopeGuard([&] {
+            server.requestStop();
+            serving.join();
+        });
+        QProcessEnvironment env = environment();
+        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        QProcess program;
+        program.setProcessEnvironment(env);
+        program.start(QStringLiteral(KALVEX_PROGRAM),
+                      {QStringLiteral("--headless"), QStringLiteral("--dir"), dataPath(QString())});
+        QTRY_VERIFY_WITH_TIMEOUT(!storedReadings(dataPath(QStringLiteral("Kalvex.st")), "28ECEDC7050000F6").isEmpty(),
+                                 20000);
+        stop(program, SIGTERM, 2000);
+        const QMap<QByteArray, QByteArray> ini = iniValues(dataPath(QStringLiteral("Kalvex.ini")));
+        QCOMPARE(ini.value("Items/ItemSN0"), QByteArray("28ECEDC7050000F6"));
+        QCOMPARE(ini.value("Items/ItemEnable0"), QByteArray("1"));
+        QVERIFY(QString::fromUtf8(program.readAllStandardError()).contains(QStringLiteral("Найдено датчиков: 1, из них новых: 1")));
+    }
+
     void screenshot()
     {
         const QString picture = m_dir->filePath(QStringLiteral("window.png"));

@@ -384,12 +384,25 @@ void TForm1::Timer2Timer()
     Timer2->stop();
     // The window is shown and painted before the port is touched.
     QCoreApplication::processEvents();
+    // A service started on an empty configuration has nobody to press "search": it looks for
+    // itself, so the sensors on the bus are polled (and kept in the configuration) at once.
+    if (m_headless && !anySensor())
+        N5Click();
     if (AutoNab || m_startObservation || m_headless) {
         BScan->setChecked(true);
         N3->setChecked(true);
         N3Click();
     }
     emit startUpEnded();
+}
+
+bool TForm1::anySensor() const
+{
+    for (int i = 0; i < static_cast<int>(m_slots->DSItems.size()); ++i) {
+        if (m_slots->inUse(i))
+            return true;
+    }
+    return false;
 }
 
 void TForm1::BScanClick()

@@ -107,6 +107,8 @@ public:
     void addRawLine(const QString &line) override;
     // A log line to standard error as well (headless: the service manager's journal).
     static void echoLine(const QString &line);
+    // True while a slot holds a sensor.
+    bool anySensor() const;
 
     // Observation switch: applies the check mark of N3 (set it first when calling from code).
     void N3Click();
