@@ -41,6 +41,17 @@ WebSnapshot makeSnapshot()
     for (int h = 0; h < 24; ++h)
         row.push_back(h % 3 ? QByteArray("21,4") : QByteArray());
     s.hours = {header, row, {"short row"}};
+    // What /metrics shows: names to escape, a reading, failures.
+    const QByteArray names[] = {"\xD0\x9A\xD1\x83\xD1\x85\xD0\xBD\xD1\x8F \"1\"", "\\", "a\nb", "x"};
+    for (std::size_t i = 0; i < s.items.size(); ++i) {
+        s.items[i].inUse = true;
+        s.items[i].name = names[i % 4];
+        s.items[i].failures = i * 3;
+    }
+    s.items[0].hasReading = true;
+    s.items[0].reading = 21.5625;
+    s.items[0].readingMs = 1765281600000;
+    s.cycleSeconds = 7.625;
     s.backgroundName = "bk.jpg";
     s.backgroundNameText = "bk.jpg";
     s.backgroundPath = QStringLiteral("pictures/bk.jpg");
@@ -105,6 +116,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (reply.contentType == "image/png") {
         if (reply.body != web::thermometerPng())
             fail("a picture reply that is not the thermometer");
+        return 0;
+    }
+    if (reply.contentType == web::MetricsContentType) {
+        if (request.path != web::MetricsPath || reply.body != web::metrics(snapshot(), request.nowMs))
+            fail("metrics for a path other than the metrics path, or other metrics");
         return 0;
     }
     if (reply.contentType != "text/html")

@@ -23,7 +23,7 @@ struct WebSnapshot
         // reading of this run with its time (milliseconds since the epoch), and the readings
         // that ended as "err".
         bool inUse = false;
-        QByteArray name;
+        QByteArray name{};
         bool hasReading = false;
         double reading = 0;
         double readingTime = 0; // the same as a date-time double
