@@ -30,6 +30,32 @@
 #include <thread>
 #include <unistd.h>
 
+// One sensor at 21.5 °C on the bus simulator, served on a pseudo-terminal for as long as this
+// lives.
+struct ServedBus
+{
+    VirtualBus bus;
+    PtyBusServer server{bus};
+    std::thread serving;
+
+    ServedBus() { bus.addSensor(QStringLiteral("28ECEDC7050000F6"), 21.5); }
+    ~ServedBus()
+    {
+        if (serving.joinable()) {
+            server.requestStop();
+            serving.join();
+        }
+    }
+    // Links the terminal as `link` (a COMn of the program's folder) and starts serving.
+    bool serveAs(const QString &link)
+    {
+        if (!server.open() || !server.linkAs(link))
+            return false;
+        serving = std::thread([this] { server.run(); });
+        return true;
+    }
+};
+
 // The built program, started as a user or a service would start it.
 class TestProgram : public QObject
 {
@@ -277,17 +303,9 @@ private slots:
     // metrics served, the manager told ready and kept alive, and SIGTERM saves the settings.
     void headlessService()
     {
-        VirtualBus bus;
-        bus.addSensor(QStringLiteral("28ECEDC7050000F6"), 21.5);
-        PtyBusServer server(bus);
-        QVERIFY(server.open());
+        ServedBus bus;
         QVERIFY(QDir().mkpath(dataPath(QString())));
-        QVERIFY(server.linkAs(dataPath(QStringLiteral("COM1"))));
-        std::thread serving([&server] { server.run(); });
-        const auto joinServer = qScopeGuard([&] {
-            server.requestStop();
-            serving.join();
-        });
+        QVERIFY(bus.serveAs(dataPath(QStringLiteral("COM1"))));
 
         const int port = httpclient::freePort();
         // No P3Width: the key appears only if the shutdown saved.
@@ -381,17 +399,9 @@ private slots:
     // them in its configuration.
     void headlessFindsSensorsOfEmptyConfiguration()
     {
-        VirtualBus bus;
-        bus.addSensor(QStringLiteral("28ECEDC7050000F6"), 21.5);
-        PtyBusServer server(bus);
-        QVERIFY(server.open());
+        ServedBus bus;
         QVERIFY(QDir().mkpath(dataPath(QString())));
-        QVERIFY(server.linkAs(dataPath(QStringLiteral("COM1"))));
-        std::thread serving([&server] { server.run(); });
-        const auto joinServer = qScopeGuard([&] {
-            server.requestStop();
-            serving.join();
-        });
+        QVERIFY(bus.serveAs(dataPath(QStringLiteral("COM1"))));
         QProcessEnvironment env = environment();
         env.remove(QStringLiteral("QT_QPA_PLATFORM"));
         QProcess program;
