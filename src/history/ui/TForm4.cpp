@@ -1,7 +1,7 @@
 #include "history/ui/TForm4.h"
 
-#include "history/HourTable.h"
 #include "history/ui/HistoryGlyphs.h"
+#include "history/ui/HistoryLook.h"
 
 #include <QFrame>
 #include <QKeyEvent>
@@ -35,13 +35,7 @@ TForm4::TForm4(QWidget *parent)
     setWindowTitle(QString());
     setFixedSize(321, 226);
     move(278, 161);
-    QPalette pal = palette();
-    pal.setColor(QPalette::Window, HourTable::windowColor());
-    setPalette(pal);
-    setAutoFillBackground(true);
-    QFont f = font();
-    f.setPixelSize(11);
-    setFont(f);
+    historylook::apply(*this);
 
     Panel1 = new QFrame(this);
     Panel1->setObjectName(QStringLiteral("Panel1"));

@@ -7,10 +7,10 @@
 #include "base/KalvexError.h"
 #include "history/ChartWorker.h"
 #include "history/HistoryQuery.h"
-#include "history/HourTable.h"
 #include "history/ReadingStore.h"
 #include "history/ui/HistoryChart.h"
 #include "history/ui/HistoryGlyphs.h"
+#include "history/ui/HistoryLook.h"
 #include "history/ui/HistorySnsView.h"
 
 #include <QApplication>
@@ -155,13 +155,7 @@ void TFormStats::setupUi()
     setWindowTitle(QStringLiteral("История"));
     resize(926, 407);
     move(261, 123);
-    QPalette pal = palette();
-    pal.setColor(QPalette::Window, HourTable::windowColor());
-    setPalette(pal);
-    setAutoFillBackground(true);
-    QFont f = font();
-    f.setPixelSize(11);
-    setFont(f);
+    historylook::apply(*this);
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
