@@ -9,6 +9,7 @@ packages=(
   qt6-multimedia-dev libqt6multimedia6 qt6-qpa-plugins
   libqcustomplot-dev
   libmicrohttpd-dev
+  qcoro-qt6-dev
   libsqlite3-dev sqlite3
   libjpeg62-turbo libqt6svg6
   fonts-dejavu-core fonts-dejavu-extra
