@@ -21,6 +21,8 @@
 #include "onewire/TemperatureReader.h"
 #include "onewire/VirtualBus.h"
 
+#include <QCoreApplication>
+#include <QCoroTask>
 #include <QDateTime>
 #include <QSet>
 
@@ -269,6 +271,11 @@ bool isByteList(const QString &text)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
+    // The link's waits suspend and resume from an event loop.
+    static int argc = 1;
+    static char name[] = "fuzz_bus";
+    static char *argv[] = {name, nullptr};
+    static QCoreApplication app(argc, argv);
     if (size == 0)
         return 0;
     const std::uint8_t mode = data[0];
@@ -296,7 +303,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     TemperatureReader reader(link, log);
     reader.setConversionDelayMs(0);
-    const double t = reader.GetTempSn(serial);
+    const double t = QCoro::waitFor(reader.GetTempSn(serial));
     if (t != expectedReading(serial, port.trips))
         fail("the reading differs from what its echoes give");
     if (onBus && !port.noisy && !ownSerial) {
@@ -310,7 +317,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     QSet<QString> found;
     int passes = 0;
     for (;;) {
-        const QString code = search.FindDS();
+        const QString code = QCoro::waitFor(search.FindDS());
         if (code.isEmpty())
             break;
         if (!isCode(code))
@@ -324,7 +331,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (onBus && !port.noisy && found != QSet<QString>{Sensor28, Sensor10})
         fail("a clean bus did not give both sensors");
 
-    if (!isByteList(search.GetSNForOne()))
+    if (!isByteList(QCoro::waitFor(search.GetSNForOne())))
         fail("a ROM read gave something other than eight hex bytes");
     return 0;
 }

@@ -22,6 +22,7 @@
 
 #include "SilentEdges.h"
 
+#include <QCoroTask>
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -33,6 +34,13 @@
 #include <memory>
 
 namespace {
+
+void waitForIdleBus(const TForm1 &form)
+{
+    // The cycle runs in the event loop, one wait after another.
+    while (!form.busIdle())
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);
+}
 
 QString serialOf(int k)
 {
@@ -79,6 +87,7 @@ struct Bench
             form->show();
         form->N3->setChecked(true);
         form->N3Click(); // the port opens and the first cycle runs
+        waitForIdleBus(*form);
         form->Timer1->stop();
     }
     ~Bench() { form.reset(); }
@@ -87,6 +96,7 @@ struct Bench
     {
         for (int c = 0; c < count; ++c) {
             form->Nabl();
+            waitForIdleBus(*form);
             form->Timer1->stop(); // only the cycles the bench runs
         }
     }
@@ -107,7 +117,7 @@ void timing(const QString &dir, int sensors, bool shown)
     timer.restart();
     for (int c = 0; c < count; ++c) {
         for (int k = 0; k < sensors; ++k)
-            reader.GetTempSn(serialOf(k));
+            QCoro::waitFor(reader.GetTempSn(serialOf(k)));
     }
     const double busUs = static_cast<double>(timer.nsecsElapsed()) / 1000.0 / count;
     std::printf("%3d sensors: cycle %9.1f us = %7.1f us/sensor; measurement (link + bus model) %7.1f us/sensor; "

@@ -44,6 +44,13 @@
 
 namespace {
 
+void waitForIdleBus(const TForm1 &form)
+{
+    // The cycle runs in the event loop, one wait after another.
+    while (!form.busIdle())
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);
+}
+
 int freePort()
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -162,6 +169,7 @@ int main(int argc, char *argv[])
     form->temperatureReader()->setConversionDelayMs(0);
     form->N3->setChecked(true);
     form->N3Click();
+    waitForIdleBus(*form);
     form->Timer1->stop();
     for (int h = 0; h < 24; ++h) {
         for (int k = 0; k < sensors; ++k)
@@ -242,6 +250,7 @@ int main(int argc, char *argv[])
         QElapsedTimer timer;
         timer.start();
         form->Nabl();
+        waitForIdleBus(*form);
         form->Timer1->stop();
         return static_cast<double>(timer.nsecsElapsed()) / 1e6;
     };

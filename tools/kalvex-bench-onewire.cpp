@@ -16,6 +16,7 @@
 #include "onewire/VirtualBus.h"
 #include "onewire/VirtualSensor.h"
 
+#include <QCoroTask>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 
@@ -128,14 +129,14 @@ bool measureBus(int latencyMs, int readings, int enumerations, BusFigures &figur
         std::fprintf(stderr, "open failed: %s\n", qPrintable(port.lastError()));
     } else {
         port.SetComPortTimeouts();
-        link.ResetT();
+        QCoro::waitFor(link.ResetT());
         const QString serials[] = { b20, s20, b20b };
         port.resetCounters();
         QElapsedTimer timer;
         timer.start();
         for (int i = 0; i < readings; ++i) {
             const QString &serial = serials[i % 3];
-            if (reader.GetTempSn(serial) != expectedFor(serial))
+            if (QCoro::waitFor(reader.GetTempSn(serial)) != expectedFor(serial))
                 ++figures.wrongReadings;
         }
         figures.readings = readings;
@@ -153,7 +154,7 @@ bool measureBus(int latencyMs, int readings, int enumerations, BusFigures &figur
                 const bool walks = !search.LastDeviceFlag;
                 port.resetCounters();
                 timer.restart();
-                const QString code = search.FindDS();
+                const QString code = QCoro::waitFor(search.FindDS());
                 if (walks) {
                     passNs += timer.nsecsElapsed();
                     passTrips += port.counters().roundTrips;
@@ -202,18 +203,18 @@ int main(int argc, char **argv)
         OneWireLink link(port, log, clock);
         if (port.OpenCOM(server.slavePath())) {
             port.SetComPortTimeouts();
-            link.ResetT();
+            QCoro::waitFor(link.ResetT());
             port.resetCounters();
             QElapsedTimer timer;
             timer.start();
             for (int i = 0; i < iterations; ++i)
-                link.SendB(static_cast<std::uint8_t>(i));
+                QCoro::waitFor(link.SendB(static_cast<std::uint8_t>(i)));
             const double sendUs = timer.nsecsElapsed() / 1000.0 / iterations;
             const double sendTrips = double(port.counters().roundTrips) / iterations;
             port.resetCounters();
             timer.restart();
             for (int i = 0; i < iterations; ++i)
-                link.GetB();
+                QCoro::waitFor(link.GetB());
             const double getUs = timer.nsecsElapsed() / 1000.0 / iterations;
             const double getTrips = double(port.counters().roundTrips) / iterations;
             std::printf("SendB: %.2f round trips/byte, %.1f us/byte (%.2f raw round trips)\n", sendTrips, sendUs, sendUs / raw);

@@ -2,6 +2,7 @@
 
 #include "base/DialogBoxes.h"
 #include "base/Log.h"
+#include "onewire/BusTurn.h"
 #include "onewire/SerialPort.h"
 
 #include <QRandomGenerator>
@@ -54,46 +55,55 @@ TColor SensorDiscovery::pickChartColor() const
     return StandardColors[static_cast<std::size_t>(index)];
 }
 
-SensorDiscovery::Result SensorDiscovery::N5Click(const QString &portName)
+QCoro::Task<SensorDiscovery::Result> SensorDiscovery::N5Click(QString portName, BusTurn &bus)
 {
-    Result result;
     if (m_hooks.observationOn && m_hooks.observationOn() && m_hooks.switchObservationOff)
         m_hooks.switchObservationOff();
-
-    if (!m_port.OpenCOM(portName)) {
+    const Result result = co_await enumerate(portName, bus);
+    if (m_hooks.closing && m_hooks.closing())
+        co_return result;
+    // The port is closed and the bus free again before the summary waits for its click.
+    if (!result.portOpened)
         m_boxes.message(QStringLiteral("Порт занят!"));
-        return result;
-    }
+    else
+        m_boxes.message(QStringLiteral("Найдено датчиков: %1, из них новых: %2").arg(result.found).arg(result.added));
+    co_return result;
+}
+
+QCoro::Task<SensorDiscovery::Result> SensorDiscovery::enumerate(QString portName, BusTurn &bus)
+{
+    Result result;
+    // A cycle suspended in a wait goes on after the switch-off on the closed port; its
+    // transactions and the search's must not interleave on the port opened here.
+    co_await bus.take();
+    BusTurn::Held held(bus);
+    if ((m_hooks.closing && m_hooks.closing()) || !m_port.OpenCOM(portName))
+        co_return result;
     result.portOpened = true;
     PortCloser closer(m_port);
     m_port.SetComPortTimeouts();
 
     if (m_hooks.clearState)
         m_hooks.clearState();
-
-    if (m_hooks.findNext) {
-        for (;;) {
-            const QString code = m_hooks.findNext();
-            if (code.isEmpty())
-                break;
-            ++result.found;
-            if (isKnown(code))
-                continue;
-            ++result.added;
-            const TColor chart = pickChartColor();
-            const TSign sign = CreateClearSign();
-            const int pos = newSensorPosition(result.added);
-            if (m_hooks.addItem)
-                m_hooks.addItem(pos, pos, QStringLiteral("Новый DS"), code, true, 0.0, false,
-                                DefaultTrayBackground, DefaultTrayText, chart, sign);
-            m_log.AddLog(QStringLiteral("Добавлен датчик: ") + code);
-        }
+    if (!m_hooks.findNext)
+        co_return result;
+    for (;;) {
+        const QString code = co_await m_hooks.findNext();
+        if (code.isEmpty() || (m_hooks.closing && m_hooks.closing()))
+            break;
+        ++result.found;
+        if (isKnown(code))
+            continue;
+        ++result.added;
+        const TColor chart = pickChartColor();
+        const TSign sign = CreateClearSign();
+        const int pos = newSensorPosition(result.added);
+        if (m_hooks.addItem)
+            m_hooks.addItem(pos, pos, QStringLiteral("Новый DS"), code, true, 0.0, false, DefaultTrayBackground,
+                            DefaultTrayText, chart, sign);
+        m_log.AddLog(QStringLiteral("Добавлен датчик: ") + code);
     }
-
-    m_boxes.message(QStringLiteral("Найдено датчиков: %1, из них новых: %2")
-                        .arg(result.found)
-                        .arg(result.added));
-    return result;
+    co_return result;
 }
 
 void SensorDiscovery::N4Click()

@@ -2,10 +2,12 @@
 
 #include "sensors/TDSItem.h"
 
+#include <QCoroTask>
 #include <QString>
 
 #include <functional>
 
+class BusTurn;
 class Log;
 class DialogBoxes;
 class SerialPort;
@@ -26,7 +28,9 @@ public:
         std::function<void()> switchObservationOff;
         // The search state and the next code of the enumeration (empty when it ends).
         std::function<void()> clearState;
-        std::function<QString()> findNext;
+        std::function<QCoro::Task<QString>()> findNext;
+        // True once the program is closing: the search ends at its next step. Unset: never.
+        std::function<bool()> closing;
         // Whether a slot is in use (its picture exists and is visible).
         std::function<bool(const TDSItem &)> inUse;
         AddItemFn addItem;
@@ -48,7 +52,9 @@ public:
                     Hooks hooks);
 
     // The whole search on the port named portName ("COM" + COMPort). Observation is off after.
-    Result N5Click(const QString &portName);
+    // The search waits for a cycle under way to run out on the closed port, then holds the
+    // bus until it has closed the port again.
+    QCoro::Task<Result> N5Click(QString portName, BusTurn &bus);
     // The sensor editor for a new sensor, when the main window has given one.
     void N4Click();
 
@@ -60,6 +66,8 @@ public:
 
 private:
     TColor pickChartColor() const;
+    // Opens the port, finds and adds, closes the port, all while holding the bus.
+    QCoro::Task<Result> enumerate(QString portName, BusTurn &bus);
 
     Log &m_log;
     DialogBoxes &m_boxes;

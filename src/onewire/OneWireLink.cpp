@@ -6,11 +6,9 @@
 #include "onewire/OneWireTransaction.h"
 #include "onewire/SerialPort.h"
 
-#include <QAbstractEventDispatcher>
-#include <QCoreApplication>
-#include <QThread>
-#include <QTimer>
+#include "onewire/BusWait.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -41,39 +39,60 @@ bool OneWireLink::pastDeadline(quint32 deadline) const
     return static_cast<qint32>(m_clock.tickCount() - deadline) > 0;
 }
 
-int OneWireLink::readEchoes(std::uint8_t *buffer, int count, quint32 deadline)
+int OneWireLink::msUntil(quint32 deadline) const
+{
+    const qint32 left = static_cast<qint32>(deadline - m_clock.tickCount());
+    return left > 0 ? left : 0;
+}
+
+void OneWireLink::abort()
+{
+    m_aborted = true;
+    m_stopped.wake();
+}
+
+QCoro::Task<int> OneWireLink::readEchoes(std::uint8_t *buffer, int count, quint32 deadline)
 {
     int got = 0;
+    // The port's own read time-out bounds the wait for echoes that do not come, as a
+    // blocking read would; the echo deadline is the least.
+    const quint32 started = m_clock.tickCount();
+    const quint32 readDeadline = started + static_cast<quint32>(std::max(m_port.readTimeoutMs(), 0));
+    const quint32 until = static_cast<qint32>(readDeadline - deadline) > 0 ? readDeadline : deadline;
     while (got < count && !aborted()) {
         int read = 0;
-        if (!m_port.RxDataCOM(buffer + got, count - got, read))
+        if (!m_port.readAvailable(buffer + got, count - got, read))
             break; // a closed or failed port brings no echo, however long one waits
         if (read < 0 || read > count - got)
             read = 0;
         got += read;
-        // A read returns short only when its time-out ran out after the last echo, which is
-        // the read the next slot would have made on its own: past the deadline, stop there.
-        if (got < count && pastDeadline(deadline))
+        if (got == count)
             break;
+        const int fd = m_port.readableDescriptor();
+        // A model port has answered within its write: what is not there will not come.
+        if (fd < 0 || pastDeadline(until))
+            break;
+        // Suspended, not blocked: the window goes on while the line is silent.
+        co_await BusWait(std::max(msUntil(until), 1), fd, &m_stopped);
     }
-    return got;
+    co_return got;
 }
 
-bool OneWireLink::ResetT()
+QCoro::Task<bool> OneWireLink::ResetT()
 {
     if (aborted())
-        return false;
+        co_return false;
     setSpeed(ResetBaud);
     m_port.PurgeCOM();
     m_port.TxByteCOM(ResetCharacter);
     const quint32 deadline = m_clock.tickCount() + EchoDeadlineMs;
     std::uint8_t echo = 0;
-    const bool presence = readEchoes(&echo, 1, deadline) == 1 && echo != ResetCharacter;
+    const bool presence = co_await readEchoes(&echo, 1, deadline) == 1 && echo != ResetCharacter;
     setSpeed(SlotBaud);
-    return presence;
+    co_return presence;
 }
 
-void OneWireLink::run(OneWireTransaction &transaction)
+QCoro::Task<> OneWireLink::run(OneWireTransaction &transaction)
 {
     using Kind = OneWireTransaction::Kind;
     transaction.m_bytesRead.clear();
@@ -98,7 +117,7 @@ void OneWireLink::run(OneWireTransaction &transaction)
         }
     }
     if (characters.empty())
-        return;
+        co_return;
     const int count = static_cast<int>(characters.size());
     std::vector<std::uint8_t> echoes(characters.size());
     int got = 0;
@@ -107,7 +126,7 @@ void OneWireLink::run(OneWireTransaction &transaction)
         m_port.PurgeCOM();
         const quint32 deadline = m_clock.tickCount() + EchoDeadlineMs;
         m_port.TxDataCOM(characters.data(), count);
-        got = readEchoes(echoes.data(), count, deadline);
+        got = co_await readEchoes(echoes.data(), count, deadline);
     }
 
     // Decoded step by step as if each had waited for its own echoes: a step is answered only
@@ -153,34 +172,34 @@ void OneWireLink::run(OneWireTransaction &transaction)
     }
 }
 
-void OneWireLink::SendB(std::uint8_t byte)
+QCoro::Task<> OneWireLink::SendB(std::uint8_t byte)
 {
     OneWireTransaction transaction;
     transaction.writeByte(byte);
-    run(transaction);
+    co_await run(transaction);
 }
 
-std::uint8_t OneWireLink::GetB()
+QCoro::Task<std::uint8_t> OneWireLink::GetB()
 {
     OneWireTransaction transaction;
     transaction.readByte();
-    run(transaction);
-    return transaction.bytesRead().front();
+    co_await run(transaction);
+    co_return transaction.bytesRead().front();
 }
 
-void OneWireLink::SendBit(int bit)
+QCoro::Task<> OneWireLink::SendBit(int bit)
 {
     OneWireTransaction transaction;
     transaction.writeBit(bit);
-    run(transaction);
+    co_await run(transaction);
 }
 
-int OneWireLink::GetBit()
+QCoro::Task<int> OneWireLink::GetBit()
 {
     OneWireTransaction transaction;
     transaction.readBit();
-    run(transaction);
-    return transaction.bitsRead().front();
+    co_await run(transaction);
+    co_return transaction.bitsRead().front();
 }
 
 void OneWireLink::UpdateCRC(std::uint8_t byte)
@@ -188,27 +207,15 @@ void OneWireLink::UpdateCRC(std::uint8_t byte)
     Crc8 = OneWireCrc::update(Crc8, byte);
 }
 
-void OneWireLink::Delay(int ms)
+QCoro::Task<> OneWireLink::Delay(int ms)
 {
+    if (aborted())
+        co_return;
+    // On the tick counter, as every wait of the link: the timer only wakes the coroutine.
+    // Even a wait of 0 lets the event loop run once: commands go on in the middle of a cycle.
     const quint32 start = m_clock.tickCount();
-    // A coarse timer wakes the event loop so the wait sleeps instead of spinning; it only
-    // exists where there is an event loop to wake.
-    QTimer waker;
-    const bool haveLoop = QAbstractEventDispatcher::instance() != nullptr && QCoreApplication::instance() != nullptr;
-    if (haveLoop && ms > 0) {
-        waker.setTimerType(Qt::PreciseTimer);
-        waker.start(5);
-    }
-    for (;;) {
-        const quint32 now = m_clock.tickCount();
-        const bool done = static_cast<qint64>(now - start) >= ms;
-        if (haveLoop && !done)
-            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-        else
-            QCoreApplication::processEvents(QEventLoop::AllEvents);
-        if (done || aborted())
-            break;
-        if (!haveLoop)
-            QThread::msleep(1);
-    }
+    do {
+        const qint64 waited = static_cast<qint64>(static_cast<quint32>(m_clock.tickCount() - start));
+        co_await BusWait(static_cast<int>(std::max<qint64>(ms - waited, 0)), -1, &m_stopped);
+    } while (!aborted() && static_cast<qint64>(static_cast<quint32>(m_clock.tickCount() - start)) < ms);
 }

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "onewire/WakeSignal.h"
+
+#include <QCoroTask>
 #include <QString>
 
 #include <cstdint>
@@ -16,6 +19,10 @@ class SerialPort;
 // echoes are read together; the bus sees the same slots and every result equals slot-by-slot
 // operation. None of these operations raises an error; a missing echo reads as no presence,
 // as 0xFF or as 1.
+//
+// Every operation that waits (for echoes, for a conversion) is a coroutine: it suspends and
+// the event loop runs on, so no window the user opens meanwhile can hold it, and a line that
+// stays silent never blocks the window thread. Callers co_await them one at a time.
 class OneWireLink
 {
 public:
@@ -23,28 +30,29 @@ public:
 
     // Bus reset; true when a device answered with its presence pulse. The line runs at
     // 115200 baud afterwards whatever the outcome.
-    bool ResetT();
+    QCoro::Task<bool> ResetT();
     // Writes one byte, least significant bit first.
-    void SendB(std::uint8_t byte);
+    QCoro::Task<> SendB(std::uint8_t byte);
     // Reads one byte, least significant bit first; 0xFF when the echoes stop early.
-    std::uint8_t GetB();
+    QCoro::Task<std::uint8_t> GetB();
     // Writes one bit; a value other than 0 or 1 is logged and written as 0.
-    void SendBit(int bit);
+    QCoro::Task<> SendBit(int bit);
     // Reads one bit: 0 only for the echo 0xFC; other unexpected echoes are logged and read 1.
-    int GetBit();
+    QCoro::Task<int> GetBit();
     // Runs the steps of a transaction in one serial round trip: one purge, one write, one
     // read of the echoes under one deadline. Its results are those of the steps run one by
     // one; echoes that stop cost one read time-out for the whole transaction.
-    void run(OneWireTransaction &transaction);
+    QCoro::Task<> run(OneWireTransaction &transaction);
     // Feeds one byte into Crc8.
     void UpdateCRC(std::uint8_t byte);
-    // Waits at least ms milliseconds on the tick counter while the event loop keeps running
-    // (events are handled at least once, even for 0).
-    void Delay(int ms);
+    // Waits at least ms milliseconds while the event loop keeps running (it runs at least
+    // once, even for 0).
+    QCoro::Task<> Delay(int ms);
 
     // A closing program: from now on nothing goes to the bus and no wait waits, so a
-    // measurement or a search in progress runs out at once (no reading, no device).
-    void abort() { m_aborted = true; }
+    // measurement or a search in progress runs out at once (no reading, no device). Waits
+    // under way end now.
+    void abort();
     // An outside stop request that needs no event loop to be seen (a signal's flag): a cycle
     // on a silent line never waits with the loop running, yet must end when it is set.
     void setAbortCheck(std::function<bool()> check) { m_abortCheck = std::move(check); }
@@ -59,12 +67,15 @@ private:
     void setSpeed(int baud);
     // Reads up to count echoes; stops early only when a read brings nothing once the
     // deadline has passed (or the port failed). Returns how many arrived.
-    int readEchoes(std::uint8_t *buffer, int count, quint32 deadline);
+    QCoro::Task<int> readEchoes(std::uint8_t *buffer, int count, quint32 deadline);
     bool pastDeadline(quint32 deadline) const;
+    // Milliseconds left until deadline on the tick counter, at least 0.
+    int msUntil(quint32 deadline) const;
 
     SerialPort &m_port;
     Log &m_log;
     const Clock &m_clock;
     bool m_aborted = false;
     std::function<bool()> m_abortCheck;
+    WakeSignal m_stopped;
 };

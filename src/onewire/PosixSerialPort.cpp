@@ -289,6 +289,37 @@ bool PosixSerialPort::RxDataCOM(std::uint8_t *buffer, int count, int &read)
     return true;
 }
 
+bool PosixSerialPort::readAvailable(std::uint8_t *buffer, int count, int &read)
+{
+    read = 0;
+    if (m_fd < 0 || count < 0)
+        return false;
+    while (read < count) {
+        const ssize_t n = ::read(m_fd, buffer + read, static_cast<size_t>(count - read));
+        if (n > 0) {
+            read += static_cast<int>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n == 0 || errno == EAGAIN) {
+            // Nothing there now (a raw line without VMIN reads 0). A line that hung up (an
+            // adapter unplugged) reads the same, and only poll tells them apart.
+            pollfd p { m_fd, POLLIN, 0 };
+            if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) {
+                m_counters.charactersReceived += static_cast<std::uint64_t>(read);
+                return false;
+            }
+            break;
+        }
+        // EIO, ENXIO: the device behind the descriptor is gone.
+        m_counters.charactersReceived += static_cast<std::uint64_t>(read);
+        return false;
+    }
+    m_counters.charactersReceived += static_cast<std::uint64_t>(read);
+    return true;
+}
+
 bool PosixSerialPort::SetComPortTimeouts()
 {
     m_readIntervalMs = 1000;

@@ -30,6 +30,9 @@ public:
     bool TxByteCOM(std::uint8_t byte) override;
     bool TxDataCOM(const std::uint8_t *data, int count) override;
     bool RxDataCOM(std::uint8_t *buffer, int count, int &read) override;
+    bool readAvailable(std::uint8_t *buffer, int count, int &read) override;
+    int readableDescriptor() const override { return m_fd; }
+    int readTimeoutMs() const override { return m_readTotalMs; }
     bool SetComPortTimeouts() override;
     QString lastError() const override { return m_lastError; }
     SerialCounters counters() const override { return m_counters; }

@@ -46,7 +46,7 @@ QString RomSearch::codeText(const std::array<std::uint8_t, 8> &rom)
     return text;
 }
 
-QString RomSearch::FindDS()
+QCoro::Task<QString> RomSearch::FindDS()
 {
     int bitNumber = 1;
     int lastZero = 0;
@@ -58,9 +58,9 @@ QString RomSearch::FindDS()
     const std::array<std::uint8_t, 8> previous = ROM_NO;
 
     if (!LastDeviceFlag) {
-        if (!m_link.ResetT()) {
+        if (!co_await m_link.ResetT()) {
             clearState();
-            return QString();
+            co_return QString();
         }
         // Each pair of read slots decides the direction bit that follows it; that bit in turn
         // asks nothing of its echo, so it goes out with the next pair: one round trip a bit.
@@ -69,7 +69,7 @@ QString RomSearch::FindDS()
         while (byteNumber < 8) {
             step.readBit();
             step.readBit();
-            m_link.run(step);
+            co_await m_link.run(step);
             const int idBit = step.bitsRead()[0];
             const int complementBit = step.bitsRead()[1];
             step.clear();
@@ -100,7 +100,7 @@ QString RomSearch::FindDS()
                 byteMask = 1;
             }
         }
-        m_link.run(step); // the last direction bit, when all 64 were searched
+        co_await m_link.run(step); // the last direction bit, when all 64 were searched
         if (bitNumber > 64 && m_link.Crc8 == 0) {
             LastDiscrepancy = lastZero;
             if (lastZero == 0)
@@ -116,20 +116,20 @@ QString RomSearch::FindDS()
         clearState();
         success = false;
     }
-    return success ? codeText(ROM_NO) : QString();
+    co_return success ? codeText(ROM_NO) : QString();
 }
 
-QString RomSearch::GetSNForOne()
+QCoro::Task<QString> RomSearch::GetSNForOne()
 {
     QString result;
-    if (!m_link.ResetT())
-        return result;
+    if (!co_await m_link.ResetT())
+        co_return result;
     OneWireTransaction read;
     read.writeByte(ReadRom);
     for (int i = 0; i < 8; ++i)
         read.readByte();
-    m_link.run(read);
+    co_await m_link.run(read);
     for (const std::uint8_t byte : read.bytesRead())
         result += hexByte(byte) + QLatin1Char(' ');
-    return result;
+    co_return result;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCoroTask>
 #include <QString>
 
 #include <array>
@@ -16,11 +17,11 @@ public:
 
     // The code text (16 upper-case hex digits, family first) of the next device, or empty
     // text when there is none more; a failed or finished pass leaves the state cleared.
-    QString FindDS();
+    QCoro::Task<QString> FindDS();
     // The 8 bytes read after Read ROM, each as two upper-case hex digits and one space (the
     // text ends with a space); empty without presence. No CRC check: several devices give
     // the wired-AND of their codes.
-    QString GetSNForOne();
+    QCoro::Task<QString> GetSNForOne();
     // Starts a new enumeration.
     void clearState();
 

@@ -37,6 +37,14 @@ public:
     // Reads up to count characters, returning when they arrived or the read time-outs expired;
     // read is what arrived.
     virtual bool RxDataCOM(std::uint8_t *buffer, int count, int &read) = 0;
+    // Reads what has arrived, up to count characters, without waiting; false when the port
+    // failed. A model port that answers within its write reads through RxDataCOM.
+    virtual bool readAvailable(std::uint8_t *buffer, int count, int &read) { return RxDataCOM(buffer, count, read); }
+    // A descriptor that turns readable when characters arrive, for a wait that suspends
+    // instead of blocking; -1 for a port whose answers are all there once the write returns.
+    virtual int readableDescriptor() const { return -1; }
+    // How long a read waits for characters that do not come (the total read time-out).
+    virtual int readTimeoutMs() const { return 0; }
     // Read interval 1000 ms, read total 1000 ms, write total 1000 ms. Always true.
     virtual bool SetComPortTimeouts() = 0;
     // The system's reason for the last failure of OpenCOM, in the user's words; may be empty.

@@ -66,31 +66,31 @@ void TemperatureReader::matchRom(OneWireTransaction &transaction, const std::arr
         transaction.writeByte(byte);
 }
 
-double TemperatureReader::GetTempSn(const QString &sn)
+QCoro::Task<double> TemperatureReader::GetTempSn(QString sn)
 {
     const auto rom = romBytes(sn);
     if (!rom) {
         m_log.addRawLine(QStringLiteral("Непавильный серийный номер датчика: ") + sn);
-        return NoReading;
+        co_return NoReading;
     }
     // Each reset answers whether anyone is there; between them nothing the master sends
     // depends on an echo, so each half of the reading is one serial round trip.
-    if (!m_link.ResetT())
-        return NoReading;
+    if (!co_await m_link.ResetT())
+        co_return NoReading;
     OneWireTransaction convert;
     matchRom(convert, *rom);
     convert.writeByte(ConvertT);
-    m_link.run(convert);
-    m_link.Delay(m_conversionDelayMs);
-    if (!m_link.ResetT())
-        return NoReading;
+    co_await m_link.run(convert);
+    co_await m_link.Delay(m_conversionDelayMs);
+    if (!co_await m_link.ResetT())
+        co_return NoReading;
     OneWireTransaction read;
     matchRom(read, *rom);
     read.writeByte(ReadScratchpad);
     std::array<std::uint8_t, 9> scratchpad {};
     for (std::size_t i = 0; i < scratchpad.size(); ++i)
         read.readByte();
-    m_link.run(read);
+    co_await m_link.run(read);
     m_link.Crc8 = 0;
     for (std::size_t i = 0; i < scratchpad.size(); ++i) {
         scratchpad[i] = read.bytesRead()[i];
@@ -98,10 +98,10 @@ double TemperatureReader::GetTempSn(const QString &sn)
             m_link.UpdateCRC(scratchpad[i]);
     }
     if (scratchpad[8] != m_link.Crc8)
-        return NoReading;
+        co_return NoReading;
     // Nine zero bytes carry a valid CRC but come from a line held low, never from a sensor
     // (their reserved bytes are 0xFF and 0x10).
     if (std::all_of(scratchpad.begin(), scratchpad.end(), [](std::uint8_t b) { return b == 0; }))
-        return NoReading;
-    return decode(scratchpad, sn.startsWith(QLatin1String("28")));
+        co_return NoReading;
+    co_return decode(scratchpad, sn.startsWith(QLatin1String("28")));
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCoroTask>
 #include <QString>
 
 #include <array>
@@ -11,7 +12,7 @@ class OneWireLink;
 class OneWireTransaction;
 
 // Reads one sensor addressed by its serial number: Match ROM, Convert T, the conversion wait
-// (the event loop keeps running), Match ROM again, Read Scratchpad, CRC check and the decoding
+// (suspended: the event loop keeps running), Match ROM again, Read Scratchpad, CRC check and the decoding
 // of the sensor's family (28: 12-bit; any other: the 9-bit-plus-counter formula). A reading
 // is four serial round trips: reset, address and convert, reset, address and read.
 class TemperatureReader
@@ -24,7 +25,7 @@ public:
     // Degrees Celsius, or -999: a serial that is not 16 hex digits is logged (no time stamp)
     // and causes no bus traffic; no presence, a CRC mismatch or COUNT_PER_C = 0 give -999
     // silently. 85.0 is returned as read.
-    double GetTempSn(const QString &sn);
+    QCoro::Task<double> GetTempSn(QString sn);
 
     // The conversion wait; 750 ms in the program, shortened only by tests and benchmarks.
     void setConversionDelayMs(int ms) { m_conversionDelayMs = ms; }

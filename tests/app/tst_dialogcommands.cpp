@@ -180,6 +180,7 @@ private slots:
         form->sensorSlots().AddItem(10, 10, "a", "SA", true, 0, false, 0, 0, 0, CreateClearSign());
         form->N3->setChecked(true);
         form->N3Click();
+        QTRY_VERIFY(form->busIdle());
         form->HTTP_Active->setChecked(true);
         whileModal([&] { run(*form, "N2"); },
                    [](QDialog &dialog) {

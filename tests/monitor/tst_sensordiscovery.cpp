@@ -1,9 +1,12 @@
 #include "monitor/SensorDiscovery.h"
+#include "onewire/BusTurn.h"
 
+#include "support/RunTask.h"
 #include "support/FakeDialogBoxes.h"
 #include "support/FakeSerialPort.h"
 #include "support/RecordingLog.h"
 
+#include <QCoroTask>
 #include <QSet>
 #include <QTest>
 
@@ -44,6 +47,7 @@ struct Rig
     std::vector<Added> added;
     int colorIndex = 0;
     bool throwOnAdd = false;
+    BusTurn turn;
 
     void configure(const QString &sn, bool inUse, bool enable = true)
     {
@@ -67,7 +71,7 @@ struct Rig
             busPos = 0;
             journal << QStringLiteral("clear state");
         };
-        h.findNext = [this] { return busPos < bus.size() ? bus[busPos++] : QString(); };
+        h.findNext = [this]() -> QCoro::Task<QString> { co_return busPos < bus.size() ? bus[busPos++] : QString(); };
         h.inUse = [this](const TDSItem &item) {
             return inUseSlots.contains(static_cast<int>(&item - items.data()));
         };
@@ -155,7 +159,7 @@ void TestSensorDiscovery::search()
     rig.bus = bus;
     SensorDiscovery discovery(rig.log, rig.boxes, rig.port, rig.items, rig.hooks());
 
-    const SensorDiscovery::Result result = discovery.N5Click(QStringLiteral("COM3"));
+    const SensorDiscovery::Result result = runTask(discovery.N5Click(QStringLiteral("COM3"), rig.turn));
 
     QStringList newCodes;
     QList<int> positions;
@@ -192,7 +196,7 @@ void TestSensorDiscovery::newSensorDefaults()
     rig.colorIndex = 6;
     SensorDiscovery discovery(rig.log, rig.boxes, rig.port, rig.items, rig.hooks());
 
-    discovery.N5Click(QStringLiteral("COM1"));
+    runTask(discovery.N5Click(QStringLiteral("COM1"), rig.turn));
 
     QCOMPARE(rig.added.size(), std::size_t{1});
     const Added &add = rig.added.front();
@@ -222,7 +226,7 @@ void TestSensorDiscovery::observationIsOffAfterSearch()
     rig.bus = {QStringLiteral("28FF4A1B02000011")};
     SensorDiscovery discovery(rig.log, rig.boxes, rig.port, rig.items, rig.hooks());
 
-    discovery.N5Click(QStringLiteral("COM2"));
+    runTask(discovery.N5Click(QStringLiteral("COM2"), rig.turn));
 
     QCOMPARE(rig.journal.first(), QStringLiteral("observation off"));
     QCOMPARE(rig.journal.at(1), QStringLiteral("open COM2"));
@@ -232,7 +236,7 @@ void TestSensorDiscovery::observationIsOffAfterSearch()
     // Already off: nothing to switch.
     rig.journal.clear();
     rig.bus.clear();
-    discovery.N5Click(QStringLiteral("COM2"));
+    runTask(discovery.N5Click(QStringLiteral("COM2"), rig.turn));
     QCOMPARE(rig.journal.count(QStringLiteral("observation off")), 0);
 }
 
@@ -244,7 +248,7 @@ void TestSensorDiscovery::busyPort()
     rig.bus = {QStringLiteral("28FF4A1B02000011")};
     SensorDiscovery discovery(rig.log, rig.boxes, rig.port, rig.items, rig.hooks());
 
-    const SensorDiscovery::Result result = discovery.N5Click(QStringLiteral("COM7"));
+    const SensorDiscovery::Result result = runTask(discovery.N5Click(QStringLiteral("COM7"), rig.turn));
 
     QVERIFY(!result.portOpened);
     QCOMPARE(rig.boxes.messages, QStringList{QStringLiteral("Порт занят!")});
@@ -261,7 +265,7 @@ void TestSensorDiscovery::portClosedWhenAddingFails()
     rig.bus = {QStringLiteral("28FF4A1B02000011")};
     SensorDiscovery discovery(rig.log, rig.boxes, rig.port, rig.items, rig.hooks());
 
-    QVERIFY_THROWS_EXCEPTION(std::runtime_error, discovery.N5Click(QStringLiteral("COM1")));
+    QVERIFY_THROWS_EXCEPTION(std::runtime_error, runTask(discovery.N5Click(QStringLiteral("COM1"), rig.turn)));
 
     QCOMPARE(rig.journal.last(), QStringLiteral("close"));
     QVERIFY(!rig.port.isOpen());
@@ -286,7 +290,7 @@ void TestSensorDiscovery::chartColour()
     rig.bus = {QStringLiteral("28FF4A1B02000011")};
     SensorDiscovery discovery(rig.log, rig.boxes, rig.port, rig.items, rig.hooks());
 
-    discovery.N5Click(QStringLiteral("COM1"));
+    runTask(discovery.N5Click(QStringLiteral("COM1"), rig.turn));
 
     QCOMPARE(rig.added.size(), std::size_t{1});
     QCOMPARE(rig.added.front().CBChart, colour);

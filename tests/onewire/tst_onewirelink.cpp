@@ -3,9 +3,11 @@
 #include "onewire/OneWireTransaction.h"
 #include "onewire/VirtualBus.h"
 #include "onewire/VirtualSensor.h"
+#include "support/RunTask.h"
 #include "support/FakeClock.h"
 #include "support/RecordingLog.h"
 
+#include <QCoroTask>
 #include <QTest>
 #include <QTimer>
 
@@ -52,7 +54,7 @@ private slots:
             rig.bus.setFault(VirtualBus::EchoFault::NoEcho);
         else
             rig.bus.setFault(VirtualBus::EchoFault::FixedEcho, 0, static_cast<std::uint8_t>(echo));
-        QCOMPARE(rig.link.ResetT(), presence);
+        QCOMPARE(runTask(rig.link.ResetT()), presence);
         QCOMPARE(rig.bus.sentLog(), Bytes { 0xF0 });
         QCOMPARE(rig.bus.busCounters().resets, 1u);
         QCOMPARE(rig.bus.baud(), 115200);
@@ -62,9 +64,9 @@ private slots:
     void resetSeesDevices()
     {
         Rig rig;
-        QVERIFY(!rig.link.ResetT());
+        QVERIFY(!runTask(rig.link.ResetT()));
         rig.bus.addSensor(QStringLiteral("28A2D984000002EA"));
-        QVERIFY(rig.link.ResetT());
+        QVERIFY(runTask(rig.link.ResetT()));
     }
 
     void byteReadStoppingEarlyIsAllOnes_data()
@@ -84,7 +86,7 @@ private slots:
         // Every slot that echoes reads 0, so the bits gathered so far would give 0xF8.
         rig.bus.queueEchoOverride(Bytes(8, 0xFC));
         rig.bus.setFault(VirtualBus::EchoFault::StopAfter, echoes);
-        QCOMPARE(int(rig.link.GetB()), expected);
+        QCOMPARE(int(runTask(rig.link.GetB())), expected);
         QCOMPARE(rig.bus.sentLog(), Bytes(8, 0xFF));
         QCOMPARE(rig.bus.counters().roundTrips, 1u);
     }
@@ -95,7 +97,7 @@ private slots:
         rig.bus.SetModCOM(115200, 8, 0, 0, true, false);
         // 0xF8 counts as 0 in a byte read; least significant bit first.
         rig.bus.queueEchoOverride({ 0xFF, 0xF8, 0xFF, 0xFF, 0xFC, 0xFF, 0xFE, 0xFF });
-        QCOMPARE(int(rig.link.GetB()), 0b10101101);
+        QCOMPARE(int(runTask(rig.link.GetB())), 0b10101101);
         QVERIFY(rig.log.lines.isEmpty());
     }
 
@@ -120,7 +122,7 @@ private slots:
             rig.bus.setFault(VirtualBus::EchoFault::NoEcho);
         else
             rig.bus.queueEchoOverride({ static_cast<std::uint8_t>(echo) });
-        QCOMPARE(rig.link.GetBit(), bit);
+        QCOMPARE(runTask(rig.link.GetBit()), bit);
         QCOMPARE(rig.log.messages, log);
         QCOMPARE(rig.bus.sentLog(), Bytes { 0xFF });
     }
@@ -141,7 +143,7 @@ private slots:
         QFETCH(int, character);
         QFETCH(QStringList, log);
         Rig rig;
-        rig.link.SendBit(bit);
+        runTask(rig.link.SendBit(bit));
         QCOMPARE(rig.bus.sentLog(), Bytes { static_cast<std::uint8_t>(character) });
         QCOMPARE(rig.log.messages, log);
     }
@@ -149,10 +151,10 @@ private slots:
     void sendByteOrderInOneWrite()
     {
         Rig rig;
-        rig.link.SendB(0x55);
+        runTask(rig.link.SendB(0x55));
         QCOMPARE(rig.bus.sentLog(), (Bytes { 0xFF, 0x00, 0xFF, 0x00, 0xFF, 0x00, 0xFF, 0x00 }));
         rig.bus.clearSentLog();
-        rig.link.SendB(0x01);
+        runTask(rig.link.SendB(0x01));
         QCOMPARE(rig.bus.sentLog(), (Bytes { 0xFF, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00 }));
         QCOMPARE(rig.bus.counters().roundTrips, 2u);
     }
@@ -161,8 +163,8 @@ private slots:
     {
         Rig rig;
         rig.bus.setFault(VirtualBus::EchoFault::NoEcho);
-        rig.link.SendB(0xAA);
-        rig.link.SendBit(1);
+        runTask(rig.link.SendB(0xAA));
+        runTask(rig.link.SendBit(1));
         QVERIFY(rig.log.lines.isEmpty());
     }
 
@@ -171,10 +173,10 @@ private slots:
         Rig rig;
         rig.bus.addSensor(QStringLiteral("28A2D984000002EA"));
         rig.bus.CloseCOM();
-        QVERIFY(!rig.link.ResetT());
-        QCOMPARE(int(rig.link.GetB()), 0xFF);
-        QCOMPARE(rig.link.GetBit(), 1);
-        rig.link.SendB(0x44);
+        QVERIFY(!runTask(rig.link.ResetT()));
+        QCOMPARE(int(runTask(rig.link.GetB())), 0xFF);
+        QCOMPARE(runTask(rig.link.GetBit()), 1);
+        runTask(rig.link.SendB(0x44));
         QVERIFY(rig.bus.sentLog().empty());
     }
 
@@ -184,7 +186,7 @@ private slots:
         rig.bus.SetModCOM(115200, 8, 0, 0, true, false);
         const std::uint8_t stale[] = { 0x00, 0x00 };
         rig.bus.TxDataCOM(stale, 2); // echoes nobody reads
-        QCOMPARE(rig.link.GetBit(), 1);
+        QCOMPARE(runTask(rig.link.GetBit()), 1);
         QVERIFY(rig.log.lines.isEmpty());
     }
 
@@ -231,7 +233,7 @@ private slots:
             Rig rig;
             rig.bus.addSensor(QStringLiteral("28A2D984000002EA"));
             Outcome outcome;
-            outcome.presence = rig.link.ResetT();
+            outcome.presence = runTask(rig.link.ResetT());
             rig.bus.setFault(static_cast<VirtualBus::EchoFault>(fault), count, static_cast<std::uint8_t>(byte));
             rig.bus.setNoise(noise, 7);
             rig.bus.clearSentLog();
@@ -241,22 +243,22 @@ private slots:
                 if (kind == WriteByte && batched)
                     transaction.writeByte(static_cast<std::uint8_t>(value));
                 else if (kind == WriteByte)
-                    rig.link.SendB(static_cast<std::uint8_t>(value));
+                    runTask(rig.link.SendB(static_cast<std::uint8_t>(value)));
                 else if (kind == ReadByte && batched)
                     transaction.readByte();
                 else if (kind == ReadByte)
-                    outcome.bytes.push_back(rig.link.GetB());
+                    outcome.bytes.push_back(runTask(rig.link.GetB()));
                 else if (kind == WriteBit && batched)
                     transaction.writeBit(value);
                 else if (kind == WriteBit)
-                    rig.link.SendBit(value);
+                    runTask(rig.link.SendBit(value));
                 else if (batched)
                     transaction.readBit();
                 else
-                    outcome.bits.push_back(rig.link.GetBit());
+                    outcome.bits.push_back(runTask(rig.link.GetBit()));
             }
             if (batched) {
-                rig.link.run(transaction);
+                runTask(rig.link.run(transaction));
                 outcome.bytes = transaction.bytesRead();
                 outcome.bits = transaction.bitsRead();
             }
@@ -313,7 +315,7 @@ private slots:
         Rig rig;
         bool ran = false;
         QTimer::singleShot(0, this, [&ran] { ran = true; });
-        rig.link.Delay(0);
+        runTask(rig.link.Delay(0));
         QVERIFY(ran);
     }
 
@@ -321,7 +323,7 @@ private slots:
     {
         Rig rig;
         const quint32 start = rig.clock.tickCount();
-        rig.link.Delay(30);
+        runTask(rig.link.Delay(30));
         QVERIFY(rig.clock.tickCount() - start >= 30);
     }
 };

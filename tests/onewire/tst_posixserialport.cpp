@@ -6,8 +6,10 @@
 #include "onewire/TemperatureReader.h"
 #include "onewire/VirtualBus.h"
 #include "onewire/VirtualSensor.h"
+#include "support/RunTask.h"
 #include "support/RecordingLog.h"
 
+#include <QCoroTask>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QFile>
@@ -199,7 +201,7 @@ private slots:
         OneWireLink link(port, log, clock);
         QElapsedTimer elapsed;
         elapsed.start();
-        QVERIFY(!link.ResetT());
+        QVERIFY(!runTask(link.ResetT()));
         // Loose bounds: one 1000 ms read time-out, not 50 ms and not several seconds.
         QVERIFY2(elapsed.elapsed() >= 500 && elapsed.elapsed() < 5000, qPrintable(QString::number(elapsed.elapsed())));
         QCOMPARE(pty.speed(), speed_t(B115200));
@@ -229,7 +231,7 @@ private slots:
         RecordingLog log;
         SystemClock clock;
         OneWireLink link(port, log, clock);
-        const int value = link.GetB();
+        const int value = runTask(link.GetB());
         farEnd.join();
         QCOMPARE(value, 0xFF);
     }
@@ -261,11 +263,11 @@ private slots:
         if (opened) {
             port.SetComPortTimeouts();
             port.resetCounters();
-            b20 = reader.GetTempSn(QStringLiteral("28ECEDC7050000F6"));
+            b20 = runTask(reader.GetTempSn(QStringLiteral("28ECEDC7050000F6")));
             roundTrips = port.counters().roundTrips;
-            s20 = reader.GetTempSn(QStringLiteral("108739A80208006F"));
+            s20 = runTask(reader.GetTempSn(QStringLiteral("108739A80208006F")));
             search.clearState();
-            for (QString code = search.FindDS(); !code.isEmpty(); code = search.FindDS())
+            for (QString code = runTask(search.FindDS()); !code.isEmpty(); code = runTask(search.FindDS()))
                 found << code;
             port.CloseCOM();
         }

@@ -2,9 +2,11 @@
 #include "onewire/RomSearch.h"
 #include "onewire/VirtualBus.h"
 #include "onewire/VirtualSensor.h"
+#include "support/RunTask.h"
 #include "support/FakeClock.h"
 #include "support/RecordingLog.h"
 
+#include <QCoroTask>
 #include <QSet>
 #include <QTest>
 
@@ -34,7 +36,7 @@ private:
             QStringList found;
             search.clearState();
             for (int i = 0; i < maxCalls; ++i) {
-                const QString code = search.FindDS();
+                const QString code = runTask(search.FindDS());
                 if (code.isEmpty())
                     return found;
                 found << code;
@@ -55,7 +57,7 @@ private slots:
         Rig rig;
         rig.search.LastDiscrepancy = 5;
         rig.search.LastDeviceFlag = false;
-        QCOMPARE(rig.search.FindDS(), QString());
+        QCOMPARE(runTask(rig.search.FindDS()), QString());
         QCOMPARE(rig.search.LastDiscrepancy, 0);
         QVERIFY(!rig.search.LastDeviceFlag);
     }
@@ -65,14 +67,14 @@ private slots:
         Rig rig;
         rig.bus.addSensor(QStringLiteral("28A2D984000002EA"));
         rig.search.clearState();
-        QCOMPARE(rig.search.FindDS(), QStringLiteral("28A2D984000002EA"));
+        QCOMPARE(runTask(rig.search.FindDS()), QStringLiteral("28A2D984000002EA"));
         QVERIFY(rig.search.LastDeviceFlag);
         QCOMPARE(rig.search.LastDiscrepancy, 0);
-        QCOMPARE(rig.search.FindDS(), QString());
+        QCOMPARE(runTask(rig.search.FindDS()), QString());
         QVERIFY(!rig.search.LastDeviceFlag);
         QCOMPARE(rig.search.LastDiscrepancy, 0);
         // A finished enumeration starts over on the next call.
-        QCOMPARE(rig.search.FindDS(), QStringLiteral("28A2D984000002EA"));
+        QCOMPARE(runTask(rig.search.FindDS()), QStringLiteral("28A2D984000002EA"));
         QVERIFY(rig.log.lines.isEmpty());
     }
 
@@ -87,13 +89,13 @@ private slots:
         rig.bus.addSensor(text(d1));
         rig.bus.addSensor(text(d2));
         rig.search.clearState();
-        QCOMPARE(rig.search.FindDS(), text(d1));
+        QCOMPARE(runTask(rig.search.FindDS()), text(d1));
         QCOMPARE(rig.search.LastDiscrepancy, 10);
-        QCOMPARE(rig.search.FindDS(), text(d2));
+        QCOMPARE(runTask(rig.search.FindDS()), text(d2));
         QCOMPARE(rig.search.LastDiscrepancy, 3);
-        QCOMPARE(rig.search.FindDS(), text(d3));
+        QCOMPARE(runTask(rig.search.FindDS()), text(d3));
         QVERIFY(rig.search.LastDeviceFlag);
-        QCOMPARE(rig.search.FindDS(), QString());
+        QCOMPARE(runTask(rig.search.FindDS()), QString());
         QCOMPARE(rig.search.LastDiscrepancy, 0);
         QVERIFY(!rig.search.LastDeviceFlag);
     }
@@ -120,7 +122,7 @@ private slots:
         Rig rig;
         rig.bus.addSensor(text(RomDevice::makeRomCode(0xFF, { 1, 2, 3, 4, 5, 6 })));
         rig.search.LastDiscrepancy = 0;
-        QCOMPARE(rig.search.FindDS(), QString());
+        QCOMPARE(runTask(rig.search.FindDS()), QString());
         QCOMPARE(rig.search.LastDiscrepancy, 0);
         QVERIFY(!rig.search.LastDeviceFlag);
     }
@@ -177,7 +179,7 @@ private slots:
         Rig rig;
         rig.bus.addSensor(QStringLiteral("28A2D984000002EA"));
         rig.bus.setFault(VirtualBus::EchoFault::NoEcho);
-        QCOMPARE(rig.search.FindDS(), QString());
+        QCOMPARE(runTask(rig.search.FindDS()), QString());
     }
 
     void onePassCosts66RoundTrips()
@@ -188,7 +190,7 @@ private slots:
         rig.bus.addSensor(QStringLiteral("108739A80208006F"));
         rig.search.clearState();
         rig.bus.resetCounters();
-        QCOMPARE(rig.search.FindDS(), QStringLiteral("108739A80208006F"));
+        QCOMPARE(runTask(rig.search.FindDS()), QStringLiteral("108739A80208006F"));
         // The reset, Search ROM with the first pair, each direction bit with the next pair,
         // the last direction bit: the bus still sees 8 + 64 x 3 slots.
         QCOMPARE(rig.bus.counters().roundTrips, 66u);
@@ -198,9 +200,9 @@ private slots:
     void singleDeviceRead()
     {
         Rig rig;
-        QCOMPARE(rig.search.GetSNForOne(), QString());
+        QCOMPARE(runTask(rig.search.GetSNForOne()), QString());
         rig.bus.addSensor(QStringLiteral("28A2D984000002EA"));
-        QCOMPARE(rig.search.GetSNForOne(), QStringLiteral("28 A2 D9 84 00 00 02 EA "));
+        QCOMPARE(runTask(rig.search.GetSNForOne()), QStringLiteral("28 A2 D9 84 00 00 02 EA "));
     }
 
     void singleDeviceReadOfTwoIsTheirAnd()
@@ -208,7 +210,7 @@ private slots:
         Rig rig;
         rig.bus.addSensor(QStringLiteral("2825EA52050000CE"));
         rig.bus.addSensor(QStringLiteral("108739A80208006F"));
-        QCOMPARE(rig.search.GetSNForOne(), QStringLiteral("00 05 28 00 00 00 00 4E "));
+        QCOMPARE(runTask(rig.search.GetSNForOne()), QStringLiteral("00 05 28 00 00 00 00 4E "));
     }
 
     void unpluggedDeviceDropsOut()

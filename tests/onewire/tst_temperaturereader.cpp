@@ -3,9 +3,11 @@
 #include "onewire/TemperatureReader.h"
 #include "onewire/VirtualBus.h"
 #include "onewire/VirtualSensor.h"
+#include "support/RunTask.h"
 #include "support/FakeClock.h"
 #include "support/RecordingLog.h"
 
+#include <QCoroTask>
 #include <QTest>
 #include <QTimer>
 
@@ -70,7 +72,7 @@ private slots:
         QFETCH(double, expected);
         Rig rig;
         rig.bus.addSensor(serial)->setScratchpad(scratchpad, raw);
-        QCOMPARE(rig.reader.GetTempSn(serial), expected);
+        QCOMPARE(runTask(rig.reader.GetTempSn(serial)), expected);
         QVERIFY(rig.log.lines.isEmpty());
     }
 
@@ -93,7 +95,7 @@ private slots:
         QFETCH(double, expected);
         Rig rig;
         rig.bus.addSensor(serial, celsius);
-        QCOMPARE(rig.reader.GetTempSn(serial), expected);
+        QCOMPARE(runTask(rig.reader.GetTempSn(serial)), expected);
     }
 
     void addressesOnlyTheNamedSensor()
@@ -102,13 +104,13 @@ private slots:
         rig.bus.addSensor(QStringLiteral("2825EA52050000CE"), 10.0);
         rig.bus.addSensor(QStringLiteral("28ECEDC7050000F6"), -5.0);
         rig.bus.addSensor(QStringLiteral("108739A80208006F"), 30.0);
-        QCOMPARE(rig.reader.GetTempSn(QStringLiteral("28ECEDC7050000F6")), -5.0);
-        QCOMPARE(rig.reader.GetTempSn(QStringLiteral("2825EA52050000CE")), 10.0);
-        QCOMPARE(rig.reader.GetTempSn(QStringLiteral("108739A80208006F")), 30.0);
+        QCOMPARE(runTask(rig.reader.GetTempSn(QStringLiteral("28ECEDC7050000F6"))), -5.0);
+        QCOMPARE(runTask(rig.reader.GetTempSn(QStringLiteral("2825EA52050000CE"))), 10.0);
+        QCOMPARE(runTask(rig.reader.GetTempSn(QStringLiteral("108739A80208006F"))), 30.0);
         // A lower-case serial addresses the same ROM bytes.
-        QCOMPARE(rig.reader.GetTempSn(QStringLiteral("28ecedc7050000f6")), -5.0);
+        QCOMPARE(runTask(rig.reader.GetTempSn(QStringLiteral("28ecedc7050000f6"))), -5.0);
         // A sensor that is not on the bus answers nothing but the others' presence.
-        QCOMPARE(rig.reader.GetTempSn(QStringLiteral("28A2D984000002EA")), -999.0);
+        QCOMPARE(runTask(rig.reader.GetTempSn(QStringLiteral("28A2D984000002EA"))), -999.0);
         QVERIFY(rig.log.lines.isEmpty());
     }
 
@@ -117,19 +119,19 @@ private slots:
         Rig rig;
         auto sensor = rig.bus.addSensor(QStringLiteral("28A2D984000002EA"), 19.0);
         const auto readWithoutConversion = [&rig] {
-            rig.link.ResetT();
-            rig.link.SendB(0xCC); // Skip ROM
-            rig.link.SendB(0xBE);
+            runTask(rig.link.ResetT());
+            runTask(rig.link.SendB(0xCC)); // Skip ROM
+            runTask(rig.link.SendB(0xBE));
             Scratchpad bytes {};
             for (auto &byte : bytes)
-                byte = rig.link.GetB();
+                byte = runTask(rig.link.GetB());
             return bytes;
         };
         QCOMPARE(readWithoutConversion(), (Scratchpad { 0x50, 0x05, 0x4B, 0x46, 0x7F, 0xFF, 0x0C, 0x10, 0x1C }));
-        QCOMPARE(rig.reader.GetTempSn(QStringLiteral("28A2D984000002EA")), 19.0);
+        QCOMPARE(runTask(rig.reader.GetTempSn(QStringLiteral("28A2D984000002EA"))), 19.0);
         QCOMPARE(sensor->conversions(), 1);
         sensor->setPlugged(false);
-        QCOMPARE(rig.reader.GetTempSn(QStringLiteral("28A2D984000002EA")), -999.0);
+        QCOMPARE(runTask(rig.reader.GetTempSn(QStringLiteral("28A2D984000002EA"))), -999.0);
         sensor->setPlugged(true);
         QCOMPARE(readWithoutConversion()[0], std::uint8_t(0x50));
     }
@@ -139,8 +141,8 @@ private slots:
         Rig rig;
         int calls = 0;
         rig.bus.addSensor(QStringLiteral("28A2D984000002EA"))->setTemperatureFunction([&calls] { return 20.0 + calls++; });
-        QCOMPARE(rig.reader.GetTempSn(QStringLiteral("28A2D984000002EA")), 20.0);
-        QCOMPARE(rig.reader.GetTempSn(QStringLiteral("28A2D984000002EA")), 21.0);
+        QCOMPARE(runTask(rig.reader.GetTempSn(QStringLiteral("28A2D984000002EA"))), 20.0);
+        QCOMPARE(runTask(rig.reader.GetTempSn(QStringLiteral("28A2D984000002EA"))), 21.0);
     }
 
     void faults_data()
@@ -168,7 +170,7 @@ private slots:
         case 2: rig.bus.setFault(VirtualBus::EchoFault::HeldLow); break;
         default: rig.bus.setFault(VirtualBus::EchoFault::NoEcho); break;
         }
-        QCOMPARE(rig.reader.GetTempSn(serial), expected);
+        QCOMPARE(runTask(rig.reader.GetTempSn(serial)), expected);
         QVERIFY(rig.log.lines.isEmpty());
     }
 
@@ -187,7 +189,7 @@ private slots:
         QFETCH(QString, serial);
         Rig rig;
         rig.bus.addSensor(QStringLiteral("28A2D984000002EA"));
-        QCOMPARE(rig.reader.GetTempSn(serial), -999.0);
+        QCOMPARE(runTask(rig.reader.GetTempSn(serial)), -999.0);
         QCOMPARE(rig.log.rawLines, QStringList { QStringLiteral("Непавильный серийный номер датчика: ") + serial });
         QVERIFY(rig.log.messages.isEmpty());
         QCOMPARE(rig.bus.busCounters().characters, 0u);
@@ -200,7 +202,7 @@ private slots:
         Rig rig;
         const QString serial = QStringLiteral("28A2D984000002EA");
         rig.bus.addSensor(serial)->setScratchpad(pad(0x32, 0x00, 0x0C, 0x10));
-        QCOMPARE(rig.reader.GetTempSn(serial), 50 / 16.0);
+        QCOMPARE(runTask(rig.reader.GetTempSn(serial)), 50 / 16.0);
         QCOMPARE(TemperatureReader::decode(pad(0x32, 0x00, 0x0C, 0x10), false), 25.0);
     }
 
@@ -209,7 +211,7 @@ private slots:
         Rig rig;
         rig.bus.addSensor(QStringLiteral("28A2D984000002EA"));
         rig.bus.resetCounters();
-        QCOMPARE(rig.reader.GetTempSn(QStringLiteral("28A2D984000002EA")), 20.0);
+        QCOMPARE(runTask(rig.reader.GetTempSn(QStringLiteral("28A2D984000002EA"))), 20.0);
         QCOMPARE(rig.bus.counters().roundTrips, 4u); // 2 resets, 2 transactions
         QCOMPARE(rig.bus.busCounters().resets, 2u);
         QCOMPARE(rig.bus.busCounters().slotCount, 29u * 8u);
@@ -226,7 +228,7 @@ private slots:
         bus.OpenCOM(QStringLiteral("COM1"));
         bus.addSensor(QStringLiteral("28A2D984000002EA"));
         QTimer::singleShot(0, this, [&bus] { bus.CloseCOM(); });
-        QCOMPARE(reader.GetTempSn(QStringLiteral("28A2D984000002EA")), -999.0);
+        QCOMPARE(runTask(reader.GetTempSn(QStringLiteral("28A2D984000002EA"))), -999.0);
         QVERIFY(log.lines.isEmpty());
     }
 
@@ -246,7 +248,7 @@ private slots:
         connect(&timer, &QTimer::timeout, this, [&ticks] { ++ticks; });
         timer.start(5);
         const quint32 start = clock.tickCount();
-        QCOMPARE(reader.GetTempSn(QStringLiteral("28A2D984000002EA")), 18.5);
+        QCOMPARE(runTask(reader.GetTempSn(QStringLiteral("28A2D984000002EA"))), 18.5);
         QVERIFY(clock.tickCount() - start >= 40);
         QVERIFY(ticks >= 1);
     }

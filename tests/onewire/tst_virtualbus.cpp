@@ -3,9 +3,11 @@
 #include "onewire/VirtualBus.h"
 #include "onewire/VirtualSensor.h"
 #include "onewire/OneWireLink.h"
+#include "support/RunTask.h"
 #include "support/FakeClock.h"
 #include "support/RecordingLog.h"
 
+#include <QCoroTask>
 #include <QTest>
 
 #include <cmath>
@@ -112,7 +114,7 @@ private slots:
         reader.setConversionDelayMs(0);
         QVERIFY(bus.OpenCOM(QStringLiteral("COM1")));
         for (const QString &serial : serials) {
-            const double t = reader.GetTempSn(serial);
+            const double t = runTask(reader.GetTempSn(serial));
             QVERIFY2(t > -30 && t < 70 && t != 85.0, qPrintable(serial));
         }
     }

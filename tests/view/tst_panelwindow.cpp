@@ -93,11 +93,13 @@ private slots:
         m_bus->addSensor(SnA, 22.4);
         form->N3->setChecked(true);
         form->N3Click();
+        QTRY_VERIFY(form->busIdle());
         QCOMPARE(tray.icon(1)->toolTip(), QStringLiteral("Кухня 22,4°"));
         QVERIFY(!plain(tray.picture(1)));
 
         QVERIFY(m_bus->removeDevice(SnA));
         form->Nabl();
+        QTRY_VERIFY(form->busIdle());
         QCOMPARE(tray.icon(1)->toolTip(), QStringLiteral("Кухня"));
         QVERIFY(plain(tray.picture(1)));
 

@@ -43,6 +43,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLabel>
 #include <QMenuBar>
@@ -82,6 +83,7 @@ TForm1::TForm1(TForm1Context context, QWidget *parent)
 
 TForm1::~TForm1()
 {
+    drainBus();
     FormDestroy();
     // The windows that reach the store and the slots go before them.
     delete FormStats;
@@ -168,6 +170,7 @@ void TForm1::createSubsystems(TForm1Context &context)
         .log = *this,
         .boxes = m_boxes,
         .clock = m_clock,
+        .bus = m_bus,
         .LastHour = LastHour,
         // Asked for just before each measurement's wait, when the slot's caption has been
         // cleared: the page shows the sensor being read as the panel does.
@@ -328,8 +331,8 @@ void TForm1::FormDestroy()
 
 void TForm1::closeEvent(QCloseEvent *event)
 {
-    // A cycle or a search waiting on the bus further down the stack stops at once; the
-    // shutdown itself runs when the event loop has returned.
+    // A cycle or a search waiting on the bus stops at once (its waits end); the shutdown
+    // itself runs when the event loop has returned.
     m_closing = true;
     if (m_link)
         m_link->abort();
@@ -382,18 +385,43 @@ void TForm1::N15Click()
 void TForm1::Timer2Timer()
 {
     Timer2->stop();
+    static_cast<void>(startUp());
+}
+
+QCoro::Task<> TForm1::startUp()
+{
     // The window is shown and painted before the port is touched.
     QCoreApplication::processEvents();
     // A service started on an empty configuration has nobody to press "search": it looks for
     // itself, so the sensors on the bus are polled (and kept in the configuration) at once.
     if (m_headless && !anySensor())
-        N5Click();
+        co_await search();
+    if (m_closing)
+        co_return;
     if (AutoNab || m_startObservation || m_headless) {
         BScan->setChecked(true);
         N3->setChecked(true);
         N3Click();
     }
     emit startUpEnded();
+}
+
+bool TForm1::busIdle() const
+{
+    return !m_bus.busy() && !m_searching && !m_cycle->running();
+}
+
+void TForm1::drainBus()
+{
+    m_closing = true;
+    if (m_link)
+        m_link->abort();
+    Timer1->stop();
+    // Every wait under way has been woken; what resumes finds the program closing and ends.
+    QElapsedTimer waited;
+    waited.start();
+    while (!busIdle() && waited.elapsed() < 2000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
 }
 
 bool TForm1::anySensor() const
@@ -431,6 +459,7 @@ void TForm1::N3Click()
     } else {
         if (m_port)
             m_port->CloseCOM();
+        m_cycle->observationSwitchedOff();
         AddLog(QStringLiteral("Отслеживание датчиков выключено."));
         SetScanButton();
     }
@@ -535,13 +564,24 @@ void TForm1::SetAutoStart()
 
 void TForm1::Button1Click()
 {
+    static_cast<void>(readSingleSerial());
+}
+
+QCoro::Task<> TForm1::readSingleSerial()
+{
     // While observation holds the port the open fails: the running cycle's port is neither
     // taken over nor closed under it.
-    if (!m_port || N3->isChecked() || !m_port->OpenCOM(QStringLiteral("COM") + QString::number(COMPort)))
-        return;
+    if (!m_port || N3->isChecked() || m_bus.busy() || m_closing)
+        co_return;
+    co_await m_bus.take();
+    BusTurn::Held held(m_bus);
+    if (N3->isChecked() || m_closing || !m_port->OpenCOM(QStringLiteral("COM") + QString::number(COMPort)))
+        co_return;
     m_port->SetComPortTimeouts();
-    addRawLine(QStringLiteral("s/n : ") + m_search->GetSNForOne());
+    const QString serial = co_await m_search->GetSNForOne();
     m_port->CloseCOM();
+    if (!m_closing)
+        addRawLine(QStringLiteral("s/n : ") + serial);
 }
 
 // Hides the window into the notification area once the minimising event is done.
@@ -742,6 +782,7 @@ SensorDiscovery::Hooks TForm1::discoveryHooks()
     };
     hooks.clearState = [this] { m_search->clearState(); };
     hooks.findNext = [this] { return m_search->FindDS(); };
+    hooks.closing = [this] { return m_closing; };
     // The search hands out elements of DSItems itself; their place is the slot index.
     hooks.inUse = [this](const TDSItem &item) {
         return m_slots->inUse(static_cast<int>(&item - m_slots->DSItems.data()));
@@ -761,7 +802,25 @@ void TForm1::N4Click()
 // The sensor search: every code on the bus that no slot in use holds becomes a new sensor.
 void TForm1::N5Click()
 {
-    guarded(m_boxes, [this] {
+    // One search at a time: a second click while one runs has nothing to add.
+    if (m_searching || m_closing)
+        return;
+    static_cast<void>(search());
+}
+
+QCoro::Task<> TForm1::search()
+{
+    m_searching = true;
+    struct Searching
+    {
+        TForm1 &form;
+        ~Searching()
+        {
+            form.m_searching = false;
+            form.publishWebSnapshot();
+        }
+    } searching{*this};
+    try {
         if (!m_port) {
             // No port to search on: as a port that will not open.
             if (N3->isChecked()) {
@@ -769,12 +828,15 @@ void TForm1::N5Click()
                 N3Click();
             }
             m_boxes.message(QStringLiteral("Порт занят!"));
-            return;
+            co_return;
         }
-        SensorDiscovery(*this, m_boxes, *m_port, m_slots->DSItems, discoveryHooks())
-            .N5Click(QStringLiteral("COM") + QString::number(COMPort));
-    });
-    publishWebSnapshot();
+        SensorDiscovery discovery(*this, m_boxes, *m_port, m_slots->DSItems, discoveryHooks());
+        co_await discovery.N5Click(QStringLiteral("COM") + QString::number(COMPort), m_bus);
+    } catch (const KalvexError &e) {
+        m_boxes.error(e.message());
+    } catch (const std::exception &e) {
+        m_boxes.error(QString::fromLocal8Bit(e.what()));
+    }
 }
 
 void TForm1::createWindows()

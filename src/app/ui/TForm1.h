@@ -5,8 +5,10 @@
 #include "app/ui/ProgramDirectory.h"
 #include "app/ui/TForm1Ui.h"
 #include "monitor/SensorDiscovery.h"
+#include "onewire/BusTurn.h"
 #include "sensors/TDSItem.h"
 
+#include <QCoroTask>
 #include <QMainWindow>
 #include <QStringList>
 
@@ -167,6 +169,8 @@ public:
     RomSearch *romSearch() const { return m_search.get(); }
     TemperatureReader *temperatureReader() const { return m_reader.get(); }
     MonitorCycle &monitorCycle() const { return *m_cycle; }
+    // True while nothing uses the bus: no cycle, no search, no single-device read under way.
+    bool busIdle() const;
     // The sensor editor and the settings dialog, created once after the window.
     TForm2 &form2() const { return *m_form2; }
     TForm3 &form3() const { return *m_form3; }
@@ -206,7 +210,12 @@ private:
     void createWindows();
     void Timer1Timer();
     void Timer2Timer();
+    QCoro::Task<> startUp();
     void Button1Click();
+    QCoro::Task<> readSingleSerial();
+    // Closing: every operation on the bus runs out (its waits end at once) before what it
+    // works on is destroyed. Bounded, so a stuck one cannot keep the program from ending.
+    void drainBus();
 
     // Seams: each is filled by the subsystem named in its comment.
     void MyMinimize();
@@ -224,6 +233,7 @@ private:
     void N2Click();
     void N4Click();
     void N5Click();
+    QCoro::Task<> search();
     SensorDiscovery::Hooks discoveryHooks();
     QString iniPath() const;
     void N7Click();
@@ -245,6 +255,8 @@ private:
     std::unique_ptr<OneWireLink> m_link;
     std::unique_ptr<RomSearch> m_search;
     std::unique_ptr<TemperatureReader> m_reader;
+    BusTurn m_bus;
+    bool m_searching = false;
     std::unique_ptr<SoundPlayer> m_ownSound;
     std::unique_ptr<AppLauncher> m_ownLauncher;
     std::unique_ptr<AlarmActions> m_alarms;

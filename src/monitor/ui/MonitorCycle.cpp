@@ -12,12 +12,14 @@
 #include "base/RoundDecimals.h"
 #include "monitor/SnsGrid.h"
 #include "monitor/ui/LiveChart.h"
+#include "onewire/BusTurn.h"
 #include "onewire/TemperatureReader.h"
 #include "sensors/ui/SensorSlots.h"
 
 // For the chart lines' identity (QPointer<QCPGraph>::data needs the whole type).
 #include <qcustomplot.h>
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QGuiApplication>
 #include <QLabel>
@@ -66,40 +68,81 @@ bool MonitorCycle::stillSame(int index, const SlotIdentity &before) const
         && now.nameLabel == before.nameLabel && now.series == before.series;
 }
 
+MonitorCycle::~MonitorCycle()
+{
+    *m_alive = false;
+}
+
 void MonitorCycle::Nabl()
 {
     if (!m_parts.observationOn())
         return;
-    ++m_depth;
-    if (m_depth == 1)
-        m_parts.chart.holdReplots(true);
+    if (m_running) {
+        // Never a second cycle beside a suspended one (their transactions would interleave):
+        // this one starts when the running one has ended, and until then no tick asks again.
+        m_again = true;
+        m_parts.stopTimer();
+        return;
+    }
+    // Runs until its first wait, then on from the event loop; the frame ends itself.
+    static_cast<void>(cycle());
+}
+
+bool MonitorCycle::restartAsked() const
+{
+    return m_switchedOff && m_parts.observationOn();
+}
+
+void MonitorCycle::cycleEnd(quint32 started)
+{
+    QGuiApplication::restoreOverrideCursor();
+    // Unsigned: the tick counter wraps.
+    m_lastCycleMs = m_parts.clock.tickCount() - started;
+    if (m_parts.cycleEnded)
+        m_parts.cycleEnded();
+    m_parts.chart.holdReplots(false);
+    m_parts.sensorSlots.parkMarker();
+    m_running = false;
+    const bool again = (m_again || restartAsked()) && m_parts.observationOn() && !closing();
+    m_again = false;
+    m_switchedOff = false;
+    if (again) {
+        // From the event loop, once this cycle's frame is gone.
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [this, alive = m_alive] {
+                if (*alive)
+                    Nabl();
+            },
+            Qt::QueuedConnection);
+    } else if (m_parts.observationOn() && !closing()) {
+        m_parts.startTimer();
+    }
+}
+
+QCoro::Task<> MonitorCycle::cycle()
+{
+    m_running = true;
+    m_again = false;
+    m_switchedOff = false;
+    m_parts.chart.holdReplots(true);
     m_parts.stopTimer();
     QGuiApplication::setOverrideCursor(Qt::BusyCursor);
 
-    // Whatever happens below, the cycle ends the same way: marker parked, cursor back, the poll
-    // timer running again while observation is on.
+    // Whatever happens below, the cycle ends the same way: marker parked, cursor back, the bus
+    // given back, the poll timer running again while observation is on.
     struct CycleEnd
     {
         MonitorCycle &cycle;
         quint32 started;
-        ~CycleEnd()
-        {
-            QGuiApplication::restoreOverrideCursor();
-            // A cycle run inside another one's wait leaves the timer to the outer cycle, so
-            // the timer never starts a cycle while one is running.
-            if (cycle.m_depth == 1) {
-                // Unsigned: the tick counter wraps.
-                cycle.m_lastCycleMs = cycle.m_parts.clock.tickCount() - started;
-                if (cycle.m_parts.cycleEnded)
-                    cycle.m_parts.cycleEnded();
-                cycle.m_parts.chart.holdReplots(false);
-                cycle.m_parts.sensorSlots.parkMarker();
-                if (cycle.m_parts.observationOn() && !cycle.closing())
-                    cycle.m_parts.startTimer();
-            }
-            --cycle.m_depth;
-        }
+        ~CycleEnd() { cycle.cycleEnd(started); }
     } end{*this, m_parts.clock.tickCount()};
+
+    // A search holds the bus until it has closed the port.
+    co_await m_parts.bus.take();
+    BusTurn::Held held(m_parts.bus);
+    if (closing() || !m_parts.observationOn())
+        co_return;
 
     const QDateTime now = m_parts.clock.now();
     const double nowValue = datetime::fromQDateTime(now);
@@ -118,21 +161,22 @@ void MonitorCycle::Nabl()
     }
     m_parts.LastHour = hour;
     m_lastCycleDate = now.date();
-    // Every point of this cycle gets its x, even when a second cycle ran inside a wait.
     const qint64 x = ++m_state.PointCounter;
 
     // The count is read again on every step: a wait may have added sensorSlots.
     bool failed = false;
     for (std::size_t i = 0; i < m_parts.sensorSlots.DSItems.size(); ++i) {
-        if (closing())
-            return;
+        if (closing() || restartAsked())
+            co_return;
         try {
-            readSlot(static_cast<int>(i), x, label, nowValue, hour);
+            co_await readSlot(static_cast<int>(i), x, label, nowValue, hour);
         } catch (const std::exception &e) {
             failed = true;
             report(ErrorKind::Cycle, errorText(e));
         }
     }
+    if (restartAsked())
+        co_return;
     try {
         if (m_parts.autoBounds())
             applyAutoBounds();
@@ -149,14 +193,14 @@ bool MonitorCycle::closing() const
     return m_parts.stopping && m_parts.stopping();
 }
 
-void MonitorCycle::readSlot(int index, qint64 x, const QString &label, double now, int hour)
+QCoro::Task<> MonitorCycle::readSlot(int index, qint64 x, QString label, double now, int hour)
 {
     SensorSlots &sensorSlots = m_parts.sensorSlots;
     if (!sensorSlots.inUse(index))
-        return; // a deleted slot
+        co_return; // a deleted slot
     if (!sensorSlots.DSItems[static_cast<std::size_t>(index)].Enable) {
         switchedOff(index, x, label);
-        return;
+        co_return;
     }
     for (int attempt = 1;; ++attempt) {
         SlotIdentity identity;
@@ -169,20 +213,21 @@ void MonitorCycle::readSlot(int index, qint64 x, const QString &label, double no
             identity = identityOf(index);
         }
         TemperatureReader *reader = m_parts.reader ? m_parts.reader() : nullptr;
-        const double t = reader ? reader->GetTempSn(identity.SN) : NoAnswer;
-        // A reading cut short by the closing program is no answer of the sensor's.
-        if (closing())
-            return;
+        const double t = reader ? co_await reader->GetTempSn(identity.SN) : NoAnswer;
+        // A reading cut short by the closing program is no answer of the sensor's, nor one
+        // taken across a port closed and opened again.
+        if (closing() || restartAsked())
+            co_return;
         // The wait ran the event loop: the slot may be gone, off or another sensor now.
         if (!stillSame(index, identity))
-            return;
+            co_return;
         if (validReading(t)) {
             acceptReading(index, t, x, label, now, hour, identity);
-            return;
+            co_return;
         }
         if (attempt == Attempts) {
             rejectReading(index, t, x, label);
-            return;
+            co_return;
         }
     }
 }

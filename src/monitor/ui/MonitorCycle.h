@@ -3,13 +3,16 @@
 #include "monitor/ChartState.h"
 #include "sensors/TDSItem.h"
 
+#include <QCoroTask>
 #include <QDate>
 #include <QString>
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 
 class AlarmActions;
+class BusTurn;
 class Clock;
 class DialogBoxes;
 class HourTable;
@@ -24,11 +27,14 @@ class TemperatureReader;
 // (three attempts), corrects the reading and hands it to the panel label, the live chart, the
 // store, the grid Sns, the hourly table, the tray and the alarms.
 //
-// The measurement's conversion wait runs the event loop, so anything may happen meanwhile: a
-// slot deleted, switched off, edited or re-created, observation switched off (the port closes)
-// or on again (a whole second cycle runs inside the first). The cycle therefore keeps no
-// reference into the slots across a measurement: it re-reads the slot by index afterwards and
-// drops the result unless the slot still holds the same sensor with the same objects.
+// The cycle is a coroutine: each measurement suspends it in its waits and the event loop runs
+// on, so no window opened meanwhile (modal or not) holds polling, and anything may happen
+// between two steps: a slot deleted, switched off, edited or re-created, observation switched
+// off (the port closes; the rest of the cycle finds no presence) or off and on again (this
+// cycle ends at its next step and a new one starts once it has: never two beside each other).
+// The cycle therefore keeps no reference into the slots across a measurement: it re-reads the
+// slot by index afterwards and drops the result unless the slot still holds the same sensor
+// with the same objects. It holds the bus for its whole run, so a search waits for it.
 // An error inside the cycle is shown and logged; the cycle goes on with the next sensor and
 // always ends by restarting the poll timer while observation is on.
 class MonitorCycle
@@ -46,6 +52,7 @@ public:
         Log &log;
         DialogBoxes &boxes;
         const Clock &clock;
+        BusTurn &bus;
         // LastHour of the window (set by Load24Hour).
         int &LastHour;
         // Null when the program has no port or no store (a failed start-up).
@@ -68,19 +75,28 @@ public:
     };
 
     explicit MonitorCycle(Parts parts);
+    ~MonitorCycle();
+    MonitorCycle(const MonitorCycle &) = delete;
+    MonitorCycle &operator=(const MonitorCycle &) = delete;
 
     // Tray seam: icon number (slot + 1), text, tip, background and text colours. Unset: no
     // tray yet.
     std::function<void(int id, const QString &text, const QString &tip, TColor background, TColor foreground)> TrayModify;
 
-    // One cycle; returns at once while observation is off.
+    // Starts one cycle and returns; the cycle goes on in the event loop. Nothing happens while
+    // observation is off. Asked for while a cycle runs, the new one starts when that one ends.
     void Nabl();
+    // Observation was switched off (the port closed): should it be on again by the cycle's
+    // next step, the cycle ends there and the one asked for by switching on runs after it.
+    void observationSwitchedOff() { m_switchedOff = true; }
+    // True from a cycle's start until its end.
+    bool running() const { return m_running; }
 
     // PointCounter and the automatic bounds (ResetChart works on them too).
     ChartState &chartState() { return m_state; }
     const ChartState &chartState() const { return m_state; }
-    // How many cycles are running now (more than one only inside a measurement's wait).
-    int depth() const { return m_depth; }
+    // How many cycles are running now: 0 or 1.
+    int depth() const { return m_running ? 1 : 0; }
     // Milliseconds the last whole cycle took, from its start to its end; -1 before the first.
     qint64 lastCycleMs() const { return m_lastCycleMs; }
 
@@ -102,7 +118,11 @@ private:
     // True while slot `index` is still in use, enabled and holds the sensor `before` saw.
     bool stillSame(int index, const SlotIdentity &before) const;
 
-    void readSlot(int index, qint64 x, const QString &label, double now, int hour);
+    QCoro::Task<> cycle();
+    // True when observation went off and on again since the cycle started: it ends now.
+    bool restartAsked() const;
+    void cycleEnd(quint32 started);
+    QCoro::Task<> readSlot(int index, qint64 x, QString label, double now, int hour);
     void acceptReading(int index, double t, qint64 x, const QString &label, double now, int hour,
                        const SlotIdentity &identity);
     void rejectReading(int index, double t, qint64 x, const QString &label);
@@ -118,8 +138,13 @@ private:
     ChartState m_state;
     // The day of the last cycle, or of start-up (when the hourly values were loaded).
     QDate m_lastCycleDate;
-    int m_depth = 0;
+    bool m_running = false;
+    // Nabl was called while a cycle ran.
+    bool m_again = false;
+    bool m_switchedOff = false;
     qint64 m_lastCycleMs = -1;
+    // Cleared by the destructor: a next cycle queued meanwhile does not start.
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
     // Errors shown since their kind last succeeded, by ErrorKind.
     QStringList m_shown[2];
 };
