@@ -177,6 +177,11 @@ int main(int argc, char *argv[])
                      [&] { serviceManager.ready(QStringLiteral("Отслеживание датчиков включено.")); });
     QObject::connect(&form, &TForm1::startUpEnded, &app,
                      [&] { serviceManager.ready(QStringLiteral("Отслеживание датчиков выключено.")); });
+    // A lost adapter shows in `systemctl status` while the program waits for it to come back.
+    QObject::connect(&form, &TForm1::portStateChanged, &app, [&](const QString &lostReason) {
+        serviceManager.status(lostReason.isEmpty() ? QStringLiteral("Отслеживание датчиков включено.")
+                                                   : QStringLiteral("Порт потерян: ") + lostReason);
+    });
     QTimer keepAlive;
     if (serviceManager.keepAliveIntervalMs() > 0) {
         QObject::connect(&keepAlive, &QTimer::timeout, &app, [&] { serviceManager.keepAlive(); });

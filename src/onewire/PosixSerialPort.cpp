@@ -13,6 +13,7 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -132,6 +133,12 @@ bool PosixSerialPort::OpenCOM(const QString &name)
         return false;
     }
     m_fd = fd;
+    struct stat opened {};
+    if (::fstat(fd, &opened) == 0) {
+        m_device = opened.st_rdev;
+        m_inode = opened.st_ino;
+    }
+    m_lost.clear();
     setLowLatency(true);
     return true;
 }
@@ -164,6 +171,30 @@ void PosixSerialPort::CloseCOM()
     ::ioctl(m_fd, TIOCNXCL);
     ::close(m_fd); // drops the flock as well
     m_fd = -1;
+    m_lost.clear();
+}
+
+void PosixSerialPort::noteLoss(int error)
+{
+    if (m_lost.isEmpty())
+        m_lost = error == 0 ? QStringLiteral("линия оборвана (устройство отключено)")
+                            : QString::fromLocal8Bit(std::strerror(error));
+}
+
+QString PosixSerialPort::lostReason() const
+{
+    if (m_fd < 0)
+        return {};
+    if (!m_lost.isEmpty())
+        return m_lost;
+    // A USB adapter plugged back in is a new device under the old name (the link in the
+    // program directory, /dev/serial/by-id/...): the open descriptor still names the old one.
+    struct stat now {};
+    if (::stat(QFile::encodeName(m_path).constData(), &now) != 0)
+        return QStringLiteral("нет такого устройства: %1").arg(m_path);
+    if (now.st_rdev != m_device || now.st_ino != m_inode)
+        return QStringLiteral("%1 теперь другое устройство").arg(m_path);
+    return {};
 }
 
 bool PosixSerialPort::PurgeCOM()
@@ -235,8 +266,11 @@ bool PosixSerialPort::TxDataCOM(const std::uint8_t *data, int count)
         }
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0 && errno != EAGAIN)
+        if (n < 0 && errno != EAGAIN) {
+            if (errno == EIO || errno == ENXIO || errno == ENODEV || errno == EPIPE)
+                noteLoss(errno);
             break;
+        }
         pollfd p { m_fd, POLLOUT, 0 };
         const int wait = remainingMs(deadline);
         if (wait <= 0 || ::poll(&p, 1, wait) <= 0)
@@ -307,12 +341,14 @@ bool PosixSerialPort::readAvailable(std::uint8_t *buffer, int count, int &read)
             // adapter unplugged) reads the same, and only poll tells them apart.
             pollfd p { m_fd, POLLIN, 0 };
             if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) {
+                noteLoss(0);
                 m_counters.charactersReceived += static_cast<std::uint64_t>(read);
                 return false;
             }
             break;
         }
         // EIO, ENXIO: the device behind the descriptor is gone.
+        noteLoss(errno);
         m_counters.charactersReceived += static_cast<std::uint64_t>(read);
         return false;
     }

@@ -2,6 +2,7 @@
 
 #include "onewire/SerialPort.h"
 
+#include <sys/types.h>
 #include <termios.h>
 
 // "COMn" for n in 1..999: the file or link COMn in programDir, else /dev/ttyS(n-1); any other
@@ -33,6 +34,7 @@ public:
     bool readAvailable(std::uint8_t *buffer, int count, int &read) override;
     int readableDescriptor() const override { return m_fd; }
     int readTimeoutMs() const override { return m_readTotalMs; }
+    QString lostReason() const override;
     bool SetComPortTimeouts() override;
     QString lastError() const override { return m_lastError; }
     SerialCounters counters() const override { return m_counters; }
@@ -43,12 +45,18 @@ public:
 
 private:
     void setError(int error, const QString &path);
+    // A read or write failed in a way that says the device is gone.
+    void noteLoss(int error);
     void setLowLatency(bool on);
 
     QString m_programDir;
     QString m_path;
     QString m_lastError;
     int m_fd = -1;
+    // The device the port was opened on, to notice another one under the same name.
+    dev_t m_device = 0;
+    ino_t m_inode = 0;
+    QString m_lost;
     bool m_lowLatencySet = false; // by this port, so closing clears it again
     termios m_settings {};
     int m_readIntervalMs = 1000;

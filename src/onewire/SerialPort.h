@@ -45,6 +45,9 @@ public:
     virtual int readableDescriptor() const { return -1; }
     // How long a read waits for characters that do not come (the total read time-out).
     virtual int readTimeoutMs() const { return 0; }
+    // Why the open port is gone (an adapter unplugged, the device behind its name replaced),
+    // in the user's words; empty while it works or when it is closed.
+    virtual QString lostReason() const { return {}; }
     // Read interval 1000 ms, read total 1000 ms, write total 1000 ms. Always true.
     virtual bool SetComPortTimeouts() = 0;
     // The system's reason for the last failure of OpenCOM, in the user's words; may be empty.

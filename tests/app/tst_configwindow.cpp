@@ -593,6 +593,7 @@ private slots:
         QCOMPARE(form->SHour.Cells(0, 1), QStringLiteral("Кухня"));
         form->N3->trigger();
         QVERIFY(form->N3->isChecked());
+        QTRY_VERIFY(form->busIdle());
         form->N3->trigger();
         QVERIFY(m_boxes.errors.isEmpty());
         QVERIFY(m_boxes.notices.isEmpty());

@@ -29,6 +29,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
+#include <QSignalSpy>
 #include <QTimer>
 
 #include <cmath>
@@ -81,6 +82,21 @@ bool execSql(const QString &path, const char *sql)
         && sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
     sqlite3_close_v2(db);
     return ok;
+}
+
+int statsRows(const QString &path)
+{
+    sqlite3 *db = nullptr;
+    int rows = -1;
+    if (sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        sqlite3_stmt *stmt = nullptr;
+        if (sqlite3_prepare_v2(db, "select count(*) from stats", -1, &stmt, nullptr) == SQLITE_OK
+            && sqlite3_step(stmt) == SQLITE_ROW)
+            rows = sqlite3_column_int(stmt, 0);
+        sqlite3_finalize(stmt);
+    }
+    sqlite3_close_v2(db);
+    return rows;
 }
 
 // Runs `action` inside the first event processing from now on: the conversion wait of the
@@ -719,6 +735,80 @@ private slots:
         server.requestStop();
         serving.join();
         server.close();
+        m_clock.setTickStep(1);
+    }
+
+    // The adapter unplugged and plugged back (the simulator closed, a new one under the same
+    // COM1 link): the port is closed, logged once, opened again, and readings go on.
+    void portUnpluggedAndBack()
+    {
+        VirtualBus bus;
+        bus.addSensor(SnA, 22.5);
+        auto server = std::make_unique<PtyBusServer>(bus);
+        QVERIFY2(server->open(), qPrintable(server->errorText()));
+        const QString link = m_dir->filePath(QStringLiteral("COM1"));
+        QVERIFY(server->linkAs(link));
+        auto serving = std::make_unique<std::thread>([s = server.get()] { s->run(); });
+        const auto stopServing = [&] {
+            if (!serving)
+                return;
+            server->requestStop();
+            serving->join();
+            server->close();
+            serving.reset();
+        };
+        m_form.reset();
+        m_clock.setTickStep(0);
+        SystemClock realClock;
+        const QString dir = m_dir->path() + QLatin1Char('/');
+        auto form = std::make_unique<TForm1>(TForm1Context{
+            .clock = realClock,
+            .boxes = m_boxes,
+            .programDir = ProgramDirectory{dir, QString(), QString()},
+            .programCommand = {QStringLiteral("/opt/kalvex/kalvex")},
+            .autostartFile = m_dir->filePath(QStringLiteral("autostart/Kalvex.desktop")),
+            .makeSerialPort = [dir] { return std::make_unique<PosixSerialPort>(dir); },
+            .demo = false,
+            .sound = &m_sound,
+            .launcher = &m_launcher,
+        });
+        form->temperatureReader()->setConversionDelayMs(0);
+        form->COMPort = 1;
+        form->Timer1->setInterval(10);
+        form->sensorSlots().AddItem(100, 100, QStringLiteral("Кухня"), SnA, true, 0, false, 0, 0, 255, CreateClearSign());
+        QSignalSpy portChanges(form.get(), &TForm1::portStateChanged);
+        form->N3->setChecked(true);
+        form->N3Click();
+        const QString storePath = form->store()->storePath();
+        QTRY_VERIFY(statsRows(storePath) >= 3);
+
+        stopServing(); // unplugged, mid-cycle or between cycles
+        QTRY_COMPARE(portChanges.size(), 1);
+        QVERIFY(!portChanges.at(0).at(0).toString().isEmpty());
+        const int storedWhileLost = statsRows(storePath);
+        QTest::qWait(300); // some thirty cycles without a port
+        QCOMPARE(statsRows(storePath), storedWhileLost);
+        QCOMPARE(form->Sns.Cells(1, 1), QStringLiteral("err"));
+
+        // Plugged back: a new line under the same name.
+        bus.setTemperature(SnA, 23.5);
+        server = std::make_unique<PtyBusServer>(bus);
+        QVERIFY2(server->open(), qPrintable(server->errorText()));
+        QVERIFY(server->linkAs(link));
+        serving = std::make_unique<std::thread>([s = server.get()] { s->run(); });
+        QTRY_COMPARE(portChanges.size(), 2);
+        QVERIFY(portChanges.at(1).at(0).toString().isEmpty());
+        QTRY_VERIFY(statsRows(storePath) > storedWhileLost);
+        QTRY_COMPARE(form->Sns.Cells(1, 1), QStringLiteral("23,5"));
+        QVERIFY(form->N3->isChecked());
+
+        // One line for the loss, one for the return, no flood of sensors not answering.
+        const QStringList lines = logMessages(*form);
+        QCOMPARE(lines.filter(QStringLiteral("Порт COM1 потерян: ")).size(), 1);
+        QCOMPARE(lines.filter(QStringLiteral("Порт COM1 снова открыт.")).size(), 1);
+        QVERIFY(noAnswerLines(*form).size() <= 1);
+        form.reset();
+        stopServing();
         m_clock.setTickStep(1);
     }
 

@@ -186,6 +186,8 @@ void TForm1::createSubsystems(TForm1Context &context)
         .repaintHours = [this] { m_sHourView->viewport()->update(); },
         .stopping = [this] { return m_closing || (m_stopPending && m_stopPending()); },
         .cycleEnded = [this] { scheduleWebSnapshot(); },
+        .portLost = [this] { return portLost(); },
+        .reopenPort = [this] { reopenPort(); },
     });
     // A reading ends in the grids (after its caption and LastTime), a new or deleted sensor
     // changes them too.
@@ -406,6 +408,41 @@ QCoro::Task<> TForm1::startUp()
     emit startUpEnded();
 }
 
+QString TForm1::portName() const
+{
+    return QStringLiteral("COM") + QString::number(COMPort);
+}
+
+bool TForm1::portLost()
+{
+    if (m_portLost)
+        return true;
+    // Closed by switching observation off: that is no loss, the rest finds no presence.
+    if (!m_port || !m_port->isOpen())
+        return false;
+    const QString reason = m_port->lostReason();
+    if (reason.isEmpty())
+        return false;
+    // A dead descriptor answers nothing ever again: the port is opened anew instead.
+    m_port->CloseCOM();
+    m_portLost = true;
+    AddLog(QStringLiteral("Порт ") + portName() + QStringLiteral(" потерян: ") + reason);
+    emit portStateChanged(reason);
+    return true;
+}
+
+void TForm1::reopenPort()
+{
+    if (!m_portLost || !m_port || !N3->isChecked())
+        return;
+    if (!m_port->OpenCOM(portName()))
+        return; // tried again at the next cycle, silently
+    m_port->SetComPortTimeouts();
+    m_portLost = false;
+    AddLog(QStringLiteral("Порт ") + portName() + QStringLiteral(" снова открыт."));
+    emit portStateChanged(QString());
+}
+
 bool TForm1::busIdle() const
 {
     return !m_bus.busy() && !m_searching && !m_cycle->running();
@@ -459,6 +496,11 @@ void TForm1::N3Click()
     } else {
         if (m_port)
             m_port->CloseCOM();
+        // Switched off by hand, a lost port is simply closed.
+        if (m_portLost) {
+            m_portLost = false;
+            emit portStateChanged(QString());
+        }
         m_cycle->observationSwitchedOff();
         AddLog(QStringLiteral("Отслеживание датчиков выключено."));
         SetScanButton();

@@ -184,6 +184,8 @@ public:
     TForm4 *Form4 = nullptr;
 
 signals:
+    // The port was lost (reason) or is back (empty text), while observation is on.
+    void portStateChanged(const QString &lostReason);
     // The window was closed: the program is to end.
     void closed();
     // Observation came on: the first cycle runs now and the next ones on Timer1.
@@ -213,6 +215,11 @@ private:
     QCoro::Task<> startUp();
     void Button1Click();
     QCoro::Task<> readSingleSerial();
+    // The port went away under observation (unplugged, replaced): closed, logged once, and
+    // opened again at the start of each cycle until it is back.
+    bool portLost();
+    void reopenPort();
+    QString portName() const;
     // Closing: every operation on the bus runs out (its waits end at once) before what it
     // works on is destroyed. Bounded, so a stuck one cannot keep the program from ending.
     void drainBus();
@@ -257,6 +264,7 @@ private:
     std::unique_ptr<TemperatureReader> m_reader;
     BusTurn m_bus;
     bool m_searching = false;
+    bool m_portLost = false;
     std::unique_ptr<SoundPlayer> m_ownSound;
     std::unique_ptr<AppLauncher> m_ownLauncher;
     std::unique_ptr<AlarmActions> m_alarms;

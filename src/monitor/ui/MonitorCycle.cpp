@@ -143,6 +143,8 @@ QCoro::Task<> MonitorCycle::cycle()
     BusTurn::Held held(m_parts.bus);
     if (closing() || !m_parts.observationOn())
         co_return;
+    if (m_parts.reopenPort)
+        m_parts.reopenPort();
 
     const QDateTime now = m_parts.clock.now();
     const double nowValue = datetime::fromQDateTime(now);
@@ -203,6 +205,10 @@ QCoro::Task<> MonitorCycle::readSlot(int index, qint64 x, QString label, double 
         co_return;
     }
     for (int attempt = 1;; ++attempt) {
+        if (m_parts.portLost && m_parts.portLost()) {
+            portGone(index, x, label);
+            co_return;
+        }
         SlotIdentity identity;
         {
             TDSItem &item = sensorSlots.DSItems[static_cast<std::size_t>(index)];
@@ -291,6 +297,21 @@ void MonitorCycle::rejectReading(int index, double t, qint64 x, const QString &l
     AddToSns(m_parts.Sns, name, item.SN, sns::Err, QString::number(index));
     if (item.Tray && TrayModify)
         TrayModify(index + 1, QString(), name, item.CBFon, item.CBText);
+}
+
+void MonitorCycle::portGone(int index, qint64 x, const QString &label)
+{
+    SensorSlots &sensorSlots = m_parts.sensorSlots;
+    TDSItem &item = sensorSlots.DSItems[static_cast<std::size_t>(index)];
+    sensorSlots.moveMarkerTo(index);
+    if (item.TempLabel)
+        item.TempLabel->clear();
+    item.LastTemp = 0;
+    ++item.ReadingTally.failures;
+    m_parts.chart.addNullPoint(item.Series, x, label);
+    AddToSns(m_parts.Sns, sensorSlots.name(index), item.SN, sns::Err, QString::number(index));
+    if (item.Tray && TrayModify)
+        TrayModify(index + 1, QString(), sensorSlots.name(index), item.CBFon, item.CBText);
 }
 
 void MonitorCycle::switchedOff(int index, qint64 x, const QString &label)

@@ -72,6 +72,11 @@ public:
         std::function<bool()> stopping;
         // Called when an outer cycle has ended (its duration is known). Unset: nothing.
         std::function<void()> cycleEnded = {};
+        // True while the port is lost (unplugged, replaced): asked before every reading, so a
+        // loss is noticed within the cycle. Unset: never.
+        std::function<bool()> portLost = {};
+        // At the start of every cycle: opens a lost port again where it can. Unset: nothing.
+        std::function<void()> reopenPort = {};
     };
 
     explicit MonitorCycle(Parts parts);
@@ -127,6 +132,9 @@ private:
                        const SlotIdentity &identity);
     void rejectReading(int index, double t, qint64 x, const QString &label);
     void switchedOff(int index, qint64 x, const QString &label);
+    // No port to read on: a gap and "err" as for a sensor that does not answer, but no log
+    // line (the loss itself was logged once).
+    void portGone(int index, qint64 x, const QString &label);
     // True when the reading went into the store.
     bool storeReading(const QString &sn, double value);
     void applyAutoBounds();

@@ -1,0 +1,261 @@
+#include "app/ui/QtDialogBoxes.h"
+#include "app/ui/TForm1.h"
+#include "base/Clock.h"
+#include "base/Formats.h"
+#include "history/ReadingStore.h"
+#include "history/ui/TFormStats.h"
+#include "monitor/ui/MonitorCycle.h"
+#include "onewire/PosixSerialPort.h"
+#include "onewire/PtyBusServer.h"
+#include "onewire/TemperatureReader.h"
+#include "onewire/VirtualBus.h"
+#include "sensors/SensorRecords.h"
+#include "sensors/ui/SensorSlots.h"
+#include "support/FakeAppLauncher.h"
+#include "support/FakeSoundPlayer.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QPlainTextEdit>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <memory>
+#include <thread>
+
+namespace {
+
+const QString SnA = QStringLiteral("28ECEDC7050000F6");
+const QString SnB = QStringLiteral("2825EA52050000CE");
+
+// How long each window stays open; a cycle of two sensors takes about 1.5 s.
+constexpr int HoldMs = 10000;
+
+int storedReadings(const QString &path)
+{
+    sqlite3 *db = nullptr;
+    int rows = 0;
+    if (sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        sqlite3_stmt *stmt = nullptr;
+        if (sqlite3_prepare_v2(db, "select count(*) from stats", -1, &stmt, nullptr) == SQLITE_OK
+            && sqlite3_step(stmt) == SQLITE_ROW)
+            rows = sqlite3_column_int(stmt, 0);
+        sqlite3_finalize(stmt);
+    }
+    sqlite3_close_v2(db);
+    return rows;
+}
+
+} // namespace
+
+// The real window on the real serial port (a pseudo-terminal serving a modelled bus), with
+// the real conversion wait and the program's own modal boxes: a window opened while a cycle
+// waits on the bus must not hold polling.
+class TestModalWindows : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { Formats::setCurrent(Formats::russian()); }
+
+    void pollingGoesOnBehindAModalWindow_data()
+    {
+        QTest::addColumn<QString>("window");
+        QTest::newRow("about box") << QStringLiteral("about");
+        QTest::newRow("settings dialog") << QStringLiteral("settings");
+        QTest::newRow("sensor editor") << QStringLiteral("editor");
+        QTest::newRow("chart help") << QStringLiteral("help");
+        QTest::newRow("search result box, observation switched on under it") << QStringLiteral("search");
+    }
+    void pollingGoesOnBehindAModalWindow()
+    {
+        QFETCH(QString, window);
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString programDir = dir.path() + QLatin1Char('/');
+        VirtualBus bus;
+        bus.addSensor(SnA, 21.5);
+        bus.addSensor(SnB, 5.0);
+        PtyBusServer server(bus);
+        QVERIFY2(server.open(), qPrintable(server.errorText()));
+        QVERIFY(server.linkAs(programDir + QStringLiteral("COM1")));
+        std::thread serving([&server] { server.run(); });
+        // However the test ends, the bus thread is stopped and joined.
+        struct Serving
+        {
+            PtyBusServer &server;
+            std::thread &thread;
+            ~Serving()
+            {
+                server.requestStop();
+                thread.join();
+                server.close();
+            }
+        } servingGuard{server, serving};
+
+        SystemClock clock;
+        QtDialogBoxes boxes;
+        FakeSoundPlayer sound;
+        FakeAppLauncher launcher;
+        auto form = std::make_unique<TForm1>(TForm1Context{
+            .clock = clock,
+            .boxes = boxes,
+            .programDir = ProgramDirectory{programDir, QString(), QString()},
+            .programCommand = {QStringLiteral("/opt/kalvex/kalvex")},
+            .autostartFile = dir.filePath(QStringLiteral("autostart/Kalvex.desktop")),
+            .makeSerialPort = [programDir] { return std::make_unique<PosixSerialPort>(programDir); },
+            .demo = false,
+            .sound = &sound,
+            .launcher = &launcher,
+        });
+        form->COMPort = 1;
+        form->Timer1->setInterval(100);
+        form->show();
+        // The search adds the sensors itself; the others poll two configured ones.
+        if (window != QLatin1String("search")) {
+            for (const QString &sn : {SnA, SnB})
+                form->sensorSlots().AddItem(100, 100, sn.left(4), sn, true, 0, false, 0, 0, 255, CreateClearSign());
+            form->N3->setChecked(true);
+            form->N3Click();
+        }
+        const QString store = form->store()->storePath();
+
+        int before = -1;
+        int after = -1;
+        bool done = false;
+        // Counts what is stored while the window is open, then closes it.
+        QTimer watcher;
+        watcher.setInterval(20);
+        QObject::connect(&watcher, &QTimer::timeout, form.get(), [&] {
+            QDialog *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+            if (!dialog)
+                return;
+            watcher.stop();
+            if (window == QLatin1String("search")) {
+                // As from the tray's menu, which a box over the window does not block.
+                form->N3->setChecked(true);
+                form->N3Click();
+            }
+            before = storedReadings(store);
+            QTimer::singleShot(HoldMs, dialog, [&, dialog] {
+                after = storedReadings(store);
+                dialog->reject();
+                done = true;
+            });
+        });
+        // The window opens in the middle of a cycle's wait (a search has its own box).
+        QTimer opener;
+        opener.setInterval(5);
+        QObject::connect(&opener, &QTimer::timeout, form.get(), [&] {
+            if (window != QLatin1String("search") && !form->monitorCycle().running())
+                return;
+            opener.stop();
+            watcher.start();
+            if (window == QLatin1String("about"))
+                form->findChild<QAction *>(QStringLiteral("N7"))->trigger();
+            else if (window == QLatin1String("settings"))
+                form->findChild<QAction *>(QStringLiteral("N2"))->trigger();
+            else if (window == QLatin1String("editor"))
+                form->findChild<QAction *>(QStringLiteral("N4"))->trigger();
+            else if (window == QLatin1String("help"))
+                form->FormStats->SpeedButton2->click();
+            else
+                form->findChild<QAction *>(QStringLiteral("N5"))->trigger();
+        });
+        opener.start();
+        QTRY_VERIFY_WITH_TIMEOUT(done, HoldMs + 20000);
+        QVERIFY(before >= 0);
+        // About six cycles of two sensors fit into the time; a held cycle stores none.
+        QVERIFY2(after - before >= 4, qPrintable(QStringLiteral("%1 readings stored while open").arg(after - before)));
+        qInfo("%d readings stored in %d ms with the window open", after - before, HoldMs);
+        form.reset();
+    }
+
+    // Nothing echoes: each of the 30 transactions of a cycle (ten sensors, three attempts)
+    // waits out the port's read time-out, and the window goes on all the while.
+    void windowAnswersOnASilentLine()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString programDir = dir.path() + QLatin1Char('/');
+        VirtualBus bus;
+        bus.setFault(VirtualBus::EchoFault::NoEcho);
+        PtyBusServer server(bus);
+        QVERIFY2(server.open(), qPrintable(server.errorText()));
+        QVERIFY(server.linkAs(programDir + QStringLiteral("COM1")));
+        std::thread serving([&server] { server.run(); });
+        struct Serving
+        {
+            PtyBusServer &server;
+            std::thread &thread;
+            ~Serving()
+            {
+                server.requestStop();
+                thread.join();
+                server.close();
+            }
+        } servingGuard{server, serving};
+
+        SystemClock clock;
+        QtDialogBoxes boxes;
+        FakeSoundPlayer sound;
+        FakeAppLauncher launcher;
+        auto form = std::make_unique<TForm1>(TForm1Context{
+            .clock = clock,
+            .boxes = boxes,
+            .programDir = ProgramDirectory{programDir, QString(), QString()},
+            .programCommand = {QStringLiteral("/opt/kalvex/kalvex")},
+            .autostartFile = dir.filePath(QStringLiteral("autostart/Kalvex.desktop")),
+            .makeSerialPort = [programDir] { return std::make_unique<PosixSerialPort>(programDir); },
+            .demo = false,
+            .sound = &sound,
+            .launcher = &launcher,
+        });
+        form->COMPort = 1;
+        for (int k = 0; k < 10; ++k) {
+            const QString sn = QStringLiteral("28ECEDC70500%1F6").arg(k, 2, 10, QLatin1Char('0'));
+            form->sensorSlots().AddItem(100, 100, sn.left(4), sn, true, 0, false, 0, 0, 255, CreateClearSign());
+        }
+        form->show();
+
+        QElapsedTimer elapsed;
+        elapsed.start();
+        qint64 last = 0;
+        qint64 longest = 0;
+        QTimer ticker;
+        ticker.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&ticker, &QTimer::timeout, form.get(), [&] {
+            const qint64 now = elapsed.elapsed();
+            longest = std::max(longest, now - last);
+            last = now;
+        });
+        ticker.start(2);
+        form->N3->setChecked(true);
+        form->N3Click();
+        QTRY_VERIFY_WITH_TIMEOUT(form->busIdle(), 60000);
+        ticker.stop();
+        // Every sensor went through its attempts, none answered.
+        const QStringList log = form->Memo1->toPlainText().split(QLatin1Char('\n'));
+        QCOMPARE(log.filter(QStringLiteral("Датчик не отвечает: ")).size(), 10);
+        QVERIFY2(longest < 100, qPrintable(QStringLiteral("the window stood still for %1 ms").arg(longest)));
+        // Closing in the middle of a wait on the silent line is prompt.
+        form->Nabl();
+        QTest::qWait(300);
+        QVERIFY(!form->busIdle());
+        QElapsedTimer closing;
+        closing.start();
+        form.reset();
+        QVERIFY(closing.elapsed() < 2000);
+    }
+};
+
+QTEST_MAIN(TestModalWindows)
+#include "tst_modalwindows.moc"
