@@ -354,17 +354,22 @@ void TForm1::showEvent(QShowEvent *event)
 
 void TForm1::AddLog(const QString &message)
 {
-    const QString line = datetime::text(m_clock.now()) + QStringLiteral(" : ") + message;
-    Memo1->appendPlainText(line);
-    if (m_headless)
-        echoLine(line);
+    writeLogLines(m_logFold.add(message, false));
 }
 
 void TForm1::addRawLine(const QString &line)
 {
-    Memo1->appendPlainText(line);
-    if (m_headless)
-        echoLine(datetime::text(m_clock.now()) + QStringLiteral(" : ") + line);
+    writeLogLines(m_logFold.add(line, true));
+}
+
+void TForm1::writeLogLines(const std::vector<LogFold::Line> &lines)
+{
+    for (const LogFold::Line &line : lines) {
+        const QString stamped = datetime::text(line.at) + QStringLiteral(" : ") + line.text;
+        Memo1->appendPlainText(line.raw ? line.text : stamped);
+        if (m_headless)
+            echoLine(stamped);
+    }
 }
 
 void TForm1::echoLine(const QString &line)
@@ -377,6 +382,7 @@ void TForm1::echoLine(const QString &line)
 void TForm1::N15Click()
 {
     Memo1->clear();
+    m_logFold.reset();
 }
 
 void TForm1::Timer2Timer()
