@@ -573,11 +573,15 @@ void TForm1::LoadIni()
     QString problem;
     bool partial = false;
     const KalvexConfig config = loadConfig(iniPath(), {}, &holds, &problem, &partial);
-    // A file with more sensors than were loaded is kept whole as well.
+    // A file only partly taken (sensors left out, values unreadable, texts cut) is kept whole
+    // as well.
     m_iniUnreadable = !problem.isEmpty() || partial;
-    if (m_iniUnreadable)
+    if (!problem.isEmpty())
         AddLog(QStringLiteral("Файл настроек ") + iniPath() + QStringLiteral(" не прочитан (") + problem
                + QStringLiteral("): работа с настройками по умолчанию, при выходе он будет сохранён под другим именем."));
+    else if (partial)
+        AddLog(QStringLiteral("Файл настроек ") + iniPath()
+               + QStringLiteral(" прочитан не полностью: при выходе он будет сохранён под другим именем."));
     for (const QString &hold : std::as_const(holds))
         AddLog(QStringLiteral("Kalvex.ini: ") + hold);
     ConfigBinding::apply(*this, config);
