@@ -28,6 +28,7 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -288,6 +289,46 @@ private slots:
         QCOMPARE(readFile(dataPath(QStringLiteral("Kalvex.ini.unreadable"))), ini);
         const QString log = QString::fromUtf8(program.readAllStandardError());
         QCOMPARE(log.count(QStringLiteral("ItemName0 (10485760)")), 1);
+    }
+
+    // Store files deleted after a crash, their log left behind: the new store starts empty
+    // and whole, and the log is kept aside.
+    void storeDeletedBesideItsLog()
+    {
+        QVERIFY(QDir().mkpath(dataPath(QString())));
+        const QString st = dataPath(QStringLiteral("Kalvex.st"));
+        // A store in write-ahead mode with its readings still in the log, as a crash leaves it.
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            sqlite3 *db = nullptr;
+            if (sqlite3_open_v2(QFile::encodeName(st).constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
+                                nullptr) != SQLITE_OK)
+                ::_exit(2);
+            const bool ok = sqlite3_exec(db,
+                                         "pragma journal_mode=wal; pragma wal_autocheckpoint=0;"
+                                         "create table stats (Dat DATETIME, Sn Text(16), t float);"
+                                         "with recursive n(i) as (select 1 union all select i + 1 from n where i < 200000)"
+                                         " insert into stats select 46000 + i / 8640.0, '28ECEDC7050000F6', 5 from n;",
+                                         nullptr, nullptr, nullptr)
+                == SQLITE_OK;
+            ::_exit(ok ? 0 : 3);
+        }
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        QVERIFY(QFile::remove(st));
+        ServedBus bus;
+        QVERIFY(bus.serveAs(dataPath(QStringLiteral("COM1"))));
+        writeFile(dataPath(QStringLiteral("Kalvex.ini")),
+                  "[General]\nTimeOut=1000\n[Items]\nItemSN0=28ECEDC7050000F6\nItemEnable0=1\nItemCount=1\n");
+
+        QProcess program;
+        startHeadless(program);
+        QTRY_VERIFY_WITH_TIMEOUT(storedReadings(st, "28ECEDC7050000F6").contains(21.5), 20000);
+        stop(program, SIGTERM, 5000);
+        QVERIFY(!storedReadings(st, "28ECEDC7050000F6").contains(5.0));
+        QVERIFY(QFileInfo(st + QStringLiteral("-wal.orphan")).size() > 0);
+        QVERIFY(QString::fromUtf8(program.readAllStandardError()).contains(QStringLiteral("Kalvex.st-wal → Kalvex.st-wal.orphan")));
     }
 
     void init()
