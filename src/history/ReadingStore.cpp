@@ -240,10 +240,89 @@ ReadingStore::Usability ReadingStore::checkStore(QString &message)
     return result;
 }
 
+bool ReadingStore::setLogAside(QString &message)
+{
+    QStringList moved;
+    bool ok = true;
+    for (const char *suffix : {"-wal", "-shm", "-journal"}) {
+        const QString log = storePath() + QLatin1String(suffix);
+        if (!fileExists(log) && !QFileInfo(log).isSymLink())
+            continue;
+        QString aside = log + QStringLiteral(".orphan");
+        for (int n = 1; fileExists(aside) || QFileInfo(aside).isSymLink(); ++n)
+            aside = log + QStringLiteral(".orphan.%1").arg(n);
+        if (!renameOver(log, aside)) {
+            message = QFileInfo(log).fileName() + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno));
+            ok = false;
+            break;
+        }
+        moved << QFileInfo(log).fileName() + QStringLiteral(" → ") + QFileInfo(aside).fileName();
+    }
+    if (!moved.isEmpty()) {
+        syncPath(m_programDir, true);
+        m_log.AddLog(QStringLiteral("Журнал базы данных без её файла отложен, чтобы не попасть в новую базу: ")
+                     + moved.join(QStringLiteral(", ")) + QLatin1Char('.'));
+    }
+    return ok;
+}
+
+void ReadingStore::releaseConnections()
+{
+    stopRebuild();
+    ADOQuery1.setConnectionString(QString());
+    for (const QPointer<TADOQuery> &query : std::as_const(m_queries)) {
+        if (query)
+            query->setConnectionString(QString());
+    }
+    m_queries.removeAll(nullptr);
+}
+
+void ReadingStore::reopenGoneStore()
+{
+    const QString path = storePath();
+    const bool missing = !fileExists(path);
+    ++m_errors;
+    m_log.AddLog(path
+                 + (missing ? QStringLiteral(": файл базы данных удалён или перемещён во время работы, создаётся новый.")
+                            : QStringLiteral(": файл базы данных заменён во время работы, он открывается заново.")));
+    // The engine keeps writing into the file it has open, wherever it went: every connection
+    // lets go of it. What it leaves beside the path is the old file's log, never the new one's.
+    releaseConnections();
+    QString message;
+    if (!missing && !setLogAside(message)) {
+        m_state = Usability::Unusable;
+        m_nextRetryTick = m_clock.tickCount() + UnusableRetryMs;
+        m_failure = withPath(message);
+        m_loggedFailure = m_failure;
+        m_log.AddLog(m_failure);
+        return;
+    }
+    m_state = Usability::CannotCreate;
+    ConnectDB();
+}
+
 bool ReadingStore::ConnectDB()
 {
     const QString path = storePath();
-    if (!fileExists(path) && fileExists(tempPath()) && holdsReadings(tempPath())) {
+    const bool missing = !fileExists(path);
+    QString asideMessage;
+    // A store deleted after a crash (or while a program had it open) leaves its log: the
+    // engine would replay it into whatever file comes to have the name, a recovered copy or a
+    // new store, putting deleted readings back or corrupting it.
+    if (missing && !setLogAside(asideMessage)) {
+        ++m_errors;
+        m_state = Usability::CannotCreate;
+        m_nextRetryTick = m_clock.tickCount();
+        ADOQuery1.Close();
+        ADOQuery1.setConnectionString(QString());
+        m_failure = withPath(asideMessage);
+        if (m_failure != m_loggedFailure) {
+            m_loggedFailure = m_failure;
+            m_log.AddLog(m_failure);
+        }
+        return false;
+    }
+    if (missing && fileExists(tempPath()) && holdsReadings(tempPath())) {
         // Left by a compaction that was cut off between writing the copy and swapping it in
         // (the swap is one rename, so the copy is complete): the readings are there.
         if (renameOver(tempPath(), path)) {
@@ -260,6 +339,7 @@ bool ReadingStore::ConnectDB()
     m_nextRetryTick = m_clock.tickCount() + (state == Usability::Unusable ? UnusableRetryMs : 0);
     m_state = state;
     if (state != Usability::Ready) {
+        ++m_errors;
         ADOQuery1.Close();
         ADOQuery1.setConnectionString(QString());
         m_failure = withPath(message);
@@ -281,6 +361,13 @@ bool ReadingStore::ConnectDB()
 
 void ReadingStore::AddToStats(const QString &Sn, double t)
 {
+    // A stat of the path per insert: a store deleted or replaced by hand would otherwise take
+    // every reading into a file nobody can reach any more, until the next start.
+    if (m_state == Usability::Ready && (ADOQuery1.FileMoved() || !fileExists(storePath()))) {
+        reopenGoneStore();
+        if (m_state != Usability::Ready)
+            throw KalvexError(m_failure);
+    }
     if (m_state != Usability::Ready) {
         // An unusable file is looked at again every few minutes; a store that could not be
         // created (a full disk) on every reading, so it appears as soon as there is room.
@@ -299,6 +386,7 @@ void ReadingStore::AddToStats(const QString &Sn, double t)
         ADOQuery1.ExecSQL();
         ADOQuery1.Close();
     } catch (const KalvexError &e) {
+        ++m_errors;
         ADOQuery1.Close();
         throw KalvexError(withPath(e.message()));
     }
@@ -330,13 +418,7 @@ bool ReadingStore::compactInto()
 
 void ReadingStore::CompactDB()
 {
-    stopRebuild();
-    ADOQuery1.setConnectionString(QString());
-    for (const QPointer<TADOQuery> &query : std::as_const(m_queries)) {
-        if (query)
-            query->setConnectionString(QString());
-    }
-    m_queries.removeAll(nullptr);
+    releaseConnections();
 
     QFile::remove(tempPath());
     // "Kalvex.st" stays whole until the one rename that replaces it by a complete, synced copy;

@@ -34,7 +34,8 @@ public:
 
     // Opens or creates the store: a missing "Kalvex.st" next to a "Kalvex.tmp" is recovered
     // from it (logged); with neither, a new file with the table and its index is built beside
-    // it and renamed into place. A database without the table gets it. A file that is not a
+    // it and renamed into place. A log of a missing store ("-wal", "-shm", "-journal") is first
+    // renamed aside (logged): the engine would replay it into the new file. A database without the table gets it. A file that is not a
     // usable database is never modified: the engine's reason is logged with the path (once
     // per distinct reason), ADOQuery1 is left without a connection, and false comes back.
     bool ConnectDB();
@@ -45,8 +46,14 @@ public:
     // Inserts one row: the clock's now, the first 16 characters of `Sn`, `t` as given. One
     // statement, committed when it runs. Without a store it first tries to open or create it
     // again (an unusable file every few minutes, an uncreated store every time) and drops the
-    // reading meanwhile; a failure throws KalvexError naming the file.
+    // reading meanwhile; a failure throws KalvexError naming the file. A store deleted, moved
+    // or replaced since it was opened is noticed here (logged): every connection is released,
+    // the log left of the old file set aside, and the store opened or made again as at
+    // start-up before the row goes in.
     void AddToStats(const QString &Sn, double t);
+    // Failures of the store since start: opens and creations that failed, inserts that failed,
+    // a store found gone or replaced. Read from any thread (the web's /metrics).
+    quint64 errorCount() const { return m_errors.load(std::memory_order_relaxed); }
     // Compacts the store into "Kalvex.tmp" and renames that over "Kalvex.st" in one step, with
     // every connection released meanwhile. Any failure leaves "Kalvex.st" as it was (and no
     // "Kalvex.tmp"); it is not reported. Ends with ConnectDB.
@@ -80,6 +87,11 @@ private:
     bool createStore(QString &message);
     Usability checkStore(QString &message);
     QString withPath(const QString &message) const;
+    // Renames the log files beside the store to "<name>.orphan" (numbered past older ones);
+    // false, with the reason, when one stays in place.
+    bool setLogAside(QString &message);
+    void releaseConnections();
+    void reopenGoneStore();
 
     QString m_programDir;
     const Clock &m_clock;
@@ -93,4 +105,5 @@ private:
     std::atomic<bool> m_stopRebuild{false};
     std::atomic<bool> m_rebuildDone{false};
     std::atomic<int> m_deletes{0};
+    std::atomic<quint64> m_errors{0};
 };

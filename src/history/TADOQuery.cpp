@@ -118,6 +118,14 @@ void TADOQuery::disconnect()
     }
 }
 
+bool TADOQuery::FileMoved() const
+{
+    if (!m_db)
+        return false;
+    int moved = 0;
+    return sqlite3_file_control(m_db, "main", SQLITE_FCNTL_HAS_MOVED, &moved) == SQLITE_OK && moved != 0;
+}
+
 void TADOQuery::fail(sqlite3 *db) const
 {
     throw KalvexError(QString::fromUtf8(sqlite3_errmsg(db)));

@@ -107,6 +107,9 @@ public:
     void Scan(const std::function<void(const TRowView &)> &row);
     // Forgets the rows; the connection stays.
     void Close();
+    // True when the file this query holds open is no longer the one at its path (deleted,
+    // moved, or replaced by another file): one stat of the path. False without a connection.
+    bool FileMoved() const;
     bool Active() const { return m_active; }
 
     void First() { m_row = 0; }

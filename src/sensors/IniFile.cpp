@@ -1,10 +1,13 @@
 #include "sensors/IniFile.h"
 
+#include "base/Formats.h"
 #include "base/NumberText.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QStringDecoder>
+
+#include <algorithm>
 
 #include <cerrno>
 #include <cmath>
@@ -222,23 +225,59 @@ IniFile IniFile::fromFile(const QString &path, QString *problem)
 {
     if (problem)
         problem->clear();
-    QFile file(path);
-    if (!file.exists())
-        return IniFile();
-    if (!file.open(QIODevice::ReadOnly)) {
+    const auto fail = [problem](const QString &why) {
         if (problem)
-            *problem = file.errorString();
+            *problem = why;
         return IniFile();
+    };
+    const auto failErrno = [&fail](int error) { return fail(QString::fromLocal8Bit(std::strerror(error))); };
+    const QByteArray name = QFile::encodeName(path);
+    // O_NONBLOCK: the open of a FIFO without a writer, or of a device, returns at once; the
+    // descriptor is then asked what it is before anything is read from it.
+    int fd = -1;
+    do {
+        fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        // No file (or a link to where the save will put it): every default.
+        if (errno == ENOENT)
+            return IniFile();
+        return failErrno(errno);
     }
-    // Far beyond any real configuration; a larger file (a mistake) is read in part, not
-    // allowed to take the memory of the machine.
-    constexpr qint64 MaxBytes = 64 * 1024 * 1024;
-    const QByteArray bytes = file.read(MaxBytes);
-    if (file.error() != QFileDevice::NoError) {
-        if (problem)
-            *problem = file.errorString();
-        return IniFile();
+    struct FdCloser
+    {
+        int fd;
+        ~FdCloser() { ::close(fd); }
+    } closer{fd};
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        return failErrno(errno);
+    if (!S_ISREG(st.st_mode))
+        return fail(QStringLiteral("не обычный файл"));
+    // Read whole or not at all: a part of a file would be saved back as the whole of it.
+    if (st.st_size > MaxFileBytes)
+        return fail(QStringLiteral("больше %1 МиБ").arg(MaxFileBytes / (1024 * 1024)));
+    QByteArray bytes;
+    bytes.resize(static_cast<qsizetype>(st.st_size) + 1);
+    qsizetype have = 0;
+    for (;;) {
+        if (have == bytes.size()) {
+            // The file grew while it was read.
+            if (bytes.size() > MaxFileBytes)
+                return fail(QStringLiteral("больше %1 МиБ").arg(MaxFileBytes / (1024 * 1024)));
+            bytes.resize(std::min<qsizetype>(bytes.size() * 2, MaxFileBytes + 1));
+        }
+        const ssize_t n = ::read(fd, bytes.data() + have, static_cast<size_t>(bytes.size() - have));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return failErrno(errno);
+        }
+        if (n == 0)
+            break;
+        have += n;
     }
+    bytes.truncate(have);
     if (problem && !bytes.startsWith(Utf16LeBom) && !bytes.startsWith(Utf16BeBom) && bytes.contains('\0'))
         *problem = QStringLiteral("not a text file");
     return fromBytes(bytes);
@@ -330,23 +369,37 @@ const IniFile::Entry *IniFile::find(const QString &section, const QString &key) 
     return &sec.entries[static_cast<size_t>(k.value())];
 }
 
-int IniFile::readInteger(const QString &section, const QString &key, int def) const
+int IniFile::readInteger(const QString &section, const QString &key, int def, bool *unreadable) const
 {
     const Entry *e = find(section, key);
     int v = 0;
-    return e && parseInteger(e->value, v) ? v : def;
+    const bool ok = e && parseInteger(e->value, v);
+    if (unreadable)
+        *unreadable = e && !ok;
+    return ok ? v : def;
 }
 
-bool IniFile::readBool(const QString &section, const QString &key, bool def) const
+bool IniFile::readBool(const QString &section, const QString &key, bool def, bool *unreadable) const
 {
-    return readInteger(section, key, def ? 1 : 0) != 0;
+    return readInteger(section, key, def ? 1 : 0, unreadable) != 0;
 }
 
-double IniFile::readFloat(const QString &section, const QString &key, double def) const
+double IniFile::readFloat(const QString &section, const QString &key, double def, bool *unreadable) const
 {
     const Entry *e = find(section, key);
     double v = 0;
-    return e && numbertext::parseFloat(e->value, v) ? v : def;
+    bool ok = e && numbertext::parseFloat(e->value, v);
+    // A file from a machine whose separator is the point (or written by hand that way); the
+    // texts have no digit grouping, so a point can only be the decimal one.
+    const QChar separator = Formats::current().decimalSeparator;
+    if (e && !ok && separator != QLatin1Char('.') && !e->value.contains(separator)) {
+        QString local = e->value;
+        local.replace(QLatin1Char('.'), separator);
+        ok = numbertext::parseFloat(local, v);
+    }
+    if (unreadable)
+        *unreadable = e && !ok;
+    return ok ? v : def;
 }
 
 QString IniFile::readString(const QString &section, const QString &key, const QString &def) const

@@ -26,20 +26,28 @@ public:
 
     IniFile() = default;
 
-    // The file's contents (its first 64 MiB); a missing or unreadable file gives an empty IniFile.
-    // problem: set to the reason when the file exists but cannot be read, or holds NUL bytes
-    // without a UTF-16 mark (not a text file); cleared otherwise.
+    // Far beyond any real configuration: a larger file is a mistake, not read at all.
+    static constexpr qint64 MaxFileBytes = 64 * 1024 * 1024;
+
+    // The file's contents; a missing or unreadable file gives an empty IniFile. Only a regular
+    // file is read, opened so that a FIFO or a device cannot block.
+    // problem: set to the reason when the file exists but cannot be read (not a regular file,
+    // larger than MaxFileBytes, a read error), or holds NUL bytes without a UTF-16 mark (not a
+    // text file); cleared otherwise.
     static IniFile fromFile(const QString &path, QString *problem = nullptr);
     // Parses bytes of any content (binary garbage gives whatever lines parse).
     static IniFile fromBytes(const QByteArray &bytes);
 
+    // The number readers set *unreadable (when given) to whether the key is there but its
+    // value is no number of the asked type (it then gives def); a missing key is not.
     // Integer: decimal, signed 32 bits; "0x"/"0X" after an optional sign reads hexadecimal
     // (up to 32 bits, so 0xFFFFFFFF is -1). Anything else gives def.
-    int readInteger(const QString &section, const QString &key, int def) const;
+    int readInteger(const QString &section, const QString &key, int def, bool *unreadable = nullptr) const;
     // Any integer other than 0 is true; a non-integer gives def.
-    bool readBool(const QString &section, const QString &key, bool def) const;
-    // Decimal number with the current decimal separator (numbertext::parseFloat); else def.
-    double readFloat(const QString &section, const QString &key, double def) const;
+    bool readBool(const QString &section, const QString &key, bool def, bool *unreadable = nullptr) const;
+    // Decimal number with the current decimal separator or a point, whatever the separator of
+    // the machine that wrote it (numbertext::parseFloat); else def.
+    double readFloat(const QString &section, const QString &key, double def, bool *unreadable = nullptr) const;
     // The value as it stands (blanks around it dropped); def only when the key is missing.
     QString readString(const QString &section, const QString &key, const QString &def) const;
 

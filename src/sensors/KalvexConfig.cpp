@@ -53,6 +53,87 @@ int highestStoredSensor(const IniFile &ini)
 
 } // namespace
 
+namespace {
+
+// Reads the keys of one file, noting every value that is there but not of its type and every
+// text held to MaxTextLength, for one log line each.
+class KeyReader
+{
+public:
+    explicit KeyReader(const IniFile &ini) : m_ini(ini) {}
+
+    int integer(const QString &section, const QString &key, int def)
+    {
+        bool bad = false;
+        const int v = m_ini.readInteger(section, key, def, &bad);
+        note(bad, section, key);
+        return v;
+    }
+    bool boolean(const QString &section, const QString &key, bool def)
+    {
+        bool bad = false;
+        const bool v = m_ini.readBool(section, key, def, &bad);
+        note(bad, section, key);
+        return v;
+    }
+    double real(const QString &section, const QString &key, double def)
+    {
+        bool bad = false;
+        const double v = m_ini.readFloat(section, key, def, &bad);
+        note(bad, section, key);
+        return v;
+    }
+    QString text(const QString &section, const QString &key, const QString &def)
+    {
+        QString v = m_ini.readString(section, key, def);
+        if (v.size() > MaxTextLength) {
+            m_cut << QStringLiteral("%1 (%2)").arg(key).arg(v.size());
+            v.truncate(MaxTextLength);
+        }
+        return v;
+    }
+
+    // The log lines of what was noted, and whether the file holds anything a save would lose.
+    QStringList lines() const
+    {
+        QStringList out;
+        if (!m_unreadable.isEmpty())
+            out << QStringLiteral("значения не прочитаны, взяты значения по умолчанию: ") + listed(m_unreadable)
+                    + QLatin1Char('.');
+        if (!m_cut.isEmpty())
+            out << QStringLiteral("тексты длиннее %1 символов сокращены: ").arg(MaxTextLength) + listed(m_cut)
+                    + QLatin1Char('.');
+        return out;
+    }
+    bool lossy() const { return !m_unreadable.isEmpty() || !m_cut.isEmpty(); }
+
+private:
+    void note(bool bad, const QString &section, const QString &key)
+    {
+        if (!bad)
+            return;
+        QString value = m_ini.readString(section, key, QString());
+        if (value.size() > 40)
+            value = value.left(40) + QStringLiteral("…");
+        m_unreadable << key + QStringLiteral("=«") + value + QStringLiteral("»");
+    }
+    // A file full of garbage gives one line of bounded length.
+    static QString listed(const QStringList &items)
+    {
+        constexpr int shown = 20;
+        QString text = QStringList(items.mid(0, shown)).join(QStringLiteral(", "));
+        if (items.size() > shown)
+            text += QStringLiteral(" и ещё %1").arg(items.size() - shown);
+        return text;
+    }
+
+    const IniFile &m_ini;
+    QStringList m_unreadable;
+    QStringList m_cut;
+};
+
+} // namespace
+
 KalvexConfig readConfig(const IniFile &ini, const RandomIndex &random, QStringList *holds, bool *partial)
 {
     const auto hold = [holds](const QString &text) {
@@ -61,40 +142,40 @@ KalvexConfig readConfig(const IniFile &ini, const RandomIndex &random, QStringLi
     };
     KalvexConfig c;
     const KalvexConfig d;
-
-    c.GneralPanel = ini.readBool(General, QStringLiteral("GneralPanel"), d.GneralPanel);
-    c.bkFileName = ini.readString(General, QStringLiteral("bkFileName"), d.bkFileName);
-    c.TimeOut = ini.readInteger(General, QStringLiteral("TimeOut"), d.TimeOut);
+    KeyReader r(ini);
+    c.GneralPanel = r.boolean(General, QStringLiteral("GneralPanel"), d.GneralPanel);
+    c.bkFileName = r.text(General, QStringLiteral("bkFileName"), d.bkFileName);
+    c.TimeOut = r.integer(General, QStringLiteral("TimeOut"), d.TimeOut);
     if (c.TimeOut <= 0)
         c.TimeOut = d.TimeOut;
-    c.COMPort = ini.readInteger(General, QStringLiteral("COMPort"), d.COMPort);
-    c.AutoNab = ini.readBool(General, QStringLiteral("AutoNab"), d.AutoNab);
-    c.StartMin = ini.readBool(General, QStringLiteral("StartMin"), d.StartMin);
-    c.WinStartRun = ini.readBool(General, QStringLiteral("WinStartRun"), d.WinStartRun);
-    const int charMaxCount = ini.readInteger(General, QStringLiteral("CharMaxCount"), d.CharMaxCount);
+    c.COMPort = r.integer(General, QStringLiteral("COMPort"), d.COMPort);
+    c.AutoNab = r.boolean(General, QStringLiteral("AutoNab"), d.AutoNab);
+    c.StartMin = r.boolean(General, QStringLiteral("StartMin"), d.StartMin);
+    c.WinStartRun = r.boolean(General, QStringLiteral("WinStartRun"), d.WinStartRun);
+    const int charMaxCount = r.integer(General, QStringLiteral("CharMaxCount"), d.CharMaxCount);
     c.CharMaxCount = std::clamp(charMaxCount, 0, MaxCharMaxCount);
     if (c.CharMaxCount != charMaxCount)
         hold(QStringLiteral("CharMaxCount=%1 ограничено до %2.").arg(charMaxCount).arg(c.CharMaxCount));
-    c.CharMinMaxAuto = ini.readBool(General, QStringLiteral("CharMinMaxAuto"), d.CharMinMaxAuto);
-    c.CharMinY = ini.readFloat(General, QStringLiteral("CharMinY"), d.CharMinY);
-    c.CharMaxY = ini.readFloat(General, QStringLiteral("CharMaxY"), d.CharMaxY);
+    c.CharMinMaxAuto = r.boolean(General, QStringLiteral("CharMinMaxAuto"), d.CharMinMaxAuto);
+    c.CharMinY = r.real(General, QStringLiteral("CharMinY"), d.CharMinY);
+    c.CharMaxY = r.real(General, QStringLiteral("CharMaxY"), d.CharMaxY);
 
-    c.SnsHeight = ini.readInteger(General, QStringLiteral("SnsHeight"), d.SnsHeight);
+    c.SnsHeight = r.integer(General, QStringLiteral("SnsHeight"), d.SnsHeight);
     if (c.SnsHeight <= 0)
         c.SnsHeight = 200;
-    c.SHourHeight = ini.readInteger(General, QStringLiteral("SHourHeight"), d.SHourHeight);
+    c.SHourHeight = r.integer(General, QStringLiteral("SHourHeight"), d.SHourHeight);
     if (c.SHourHeight <= 0)
         c.SHourHeight = 200;
-    c.LogHeight = std::max(0, ini.readInteger(General, QStringLiteral("LogHeight"), d.LogHeight));
-    c.P3Width = std::max(0, ini.readInteger(General, QStringLiteral("P3Width"), d.P3Width));
+    c.LogHeight = std::max(0, r.integer(General, QStringLiteral("LogHeight"), d.LogHeight));
+    c.P3Width = std::max(0, r.integer(General, QStringLiteral("P3Width"), d.P3Width));
 
     if (!c.CharMinMaxAuto && c.CharMinY > c.CharMaxY)
         c.CharMinY = c.CharMaxY - 10;
 
-    c.HTTPPort = ini.readInteger(General, QStringLiteral("HTTPPort"), d.HTTPPort);
-    c.HTTPActive = ini.readBool(General, QStringLiteral("HTTPActive"), d.HTTPActive);
+    c.HTTPPort = r.integer(General, QStringLiteral("HTTPPort"), d.HTTPPort);
+    c.HTTPActive = r.boolean(General, QStringLiteral("HTTPActive"), d.HTTPActive);
 
-    const int itemCount = ini.readInteger(Items, QStringLiteral("ItemCount"), 0);
+    const int itemCount = r.integer(Items, QStringLiteral("ItemCount"), 0);
     const int inFile = highestStoredSensor(ini) + 1;
     int count = std::max(std::min(itemCount, MaxItemCount), std::min(inFile, MaxStoredItems));
     if (count != std::max(itemCount, 0))
@@ -103,26 +184,26 @@ KalvexConfig readConfig(const IniFile &ini, const RandomIndex &random, QStringLi
         SensorConfig s;
         for (int n = 1; n <= 4; ++n) {
             TSignArr &g = s.Sign[static_cast<size_t>(n - 1)];
-            g.Enable = ini.readBool(Items, signKey(k, n, "Enable"), g.Enable);
-            g.bm = ini.readBool(Items, signKey(k, n, "bm"), g.bm);
-            g.Value = ini.readFloat(Items, signKey(k, n, "Value"), g.Value);
-            g.mp3path = ini.readString(Items, signKey(k, n, "mp3path"), g.mp3path);
-            g.mp3Enable = ini.readBool(Items, signKey(k, n, "mp3Enable"), g.mp3Enable);
-            g.AppPath = ini.readString(Items, signKey(k, n, "AppPath"), g.AppPath);
-            g.AppEnable = ini.readBool(Items, signKey(k, n, "AppEnable"), g.AppEnable);
+            g.Enable = r.boolean(Items, signKey(k, n, "Enable"), g.Enable);
+            g.bm = r.boolean(Items, signKey(k, n, "bm"), g.bm);
+            g.Value = r.real(Items, signKey(k, n, "Value"), g.Value);
+            g.mp3path = r.text(Items, signKey(k, n, "mp3path"), g.mp3path);
+            g.mp3Enable = r.boolean(Items, signKey(k, n, "mp3Enable"), g.mp3Enable);
+            g.AppPath = r.text(Items, signKey(k, n, "AppPath"), g.AppPath);
+            g.AppEnable = r.boolean(Items, signKey(k, n, "AppEnable"), g.AppEnable);
         }
-        s.Name = ini.readString(Items, itemKey("ItemName", k), s.Name);
-        s.SN = ini.readString(Items, itemKey("ItemSN", k), s.SN);
-        s.Enable = ini.readBool(Items, itemKey("ItemEnable", k), s.Enable);
-        s.Correct = ini.readFloat(Items, itemKey("ItemCorrect", k), s.Correct);
-        s.Tray = ini.readBool(Items, itemKey("ItemTray", k), s.Tray);
-        s.CBFon = color(ini.readInteger(Items, itemKey("ItemCBFon", k), stored(s.CBFon)));
-        s.CBText = color(ini.readInteger(Items, itemKey("ItemCBText", k), stored(s.CBText)));
+        s.Name = r.text(Items, itemKey("ItemName", k), s.Name);
+        s.SN = r.text(Items, itemKey("ItemSN", k), s.SN);
+        s.Enable = r.boolean(Items, itemKey("ItemEnable", k), s.Enable);
+        s.Correct = r.real(Items, itemKey("ItemCorrect", k), s.Correct);
+        s.Tray = r.boolean(Items, itemKey("ItemTray", k), s.Tray);
+        s.CBFon = color(r.integer(Items, itemKey("ItemCBFon", k), stored(s.CBFon)));
+        s.CBText = color(r.integer(Items, itemKey("ItemCBText", k), stored(s.CBText)));
         const int index = random ? random(16) : static_cast<int>(QRandomGenerator::global()->bounded(16));
         const TColor chartDefault = StandardColors[static_cast<size_t>(std::clamp(index, 0, 15))];
-        s.CBChart = color(ini.readInteger(Items, itemKey("ItemCBChart", k), stored(chartDefault)));
-        s.Y = ini.readInteger(Items, itemKey("ItemTop", k), s.Y);
-        s.X = ini.readInteger(Items, itemKey("ItemLeft", k), s.X);
+        s.CBChart = color(r.integer(Items, itemKey("ItemCBChart", k), stored(chartDefault)));
+        s.Y = r.integer(Items, itemKey("ItemTop", k), s.Y);
+        s.X = r.integer(Items, itemKey("ItemLeft", k), s.X);
         c.Items.push_back(std::move(s));
     }
     // Every line is pre-filled with CharMaxCount points: the bound is on all lines together.
@@ -132,9 +213,11 @@ KalvexConfig readConfig(const IniFile &ini, const RandomIndex &random, QStringLi
         c.CharMaxCount = fitting;
     }
     if (partial)
-        *partial = inFile > MaxStoredItems;
+        *partial = inFile > MaxStoredItems || r.lossy();
     if (inFile > MaxStoredItems)
         hold(QStringLiteral("В файле датчиков: %1, загружены первые %2.").arg(inFile).arg(MaxStoredItems));
+    for (const QString &line : r.lines())
+        hold(line);
     return c;
 }
 

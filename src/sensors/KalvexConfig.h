@@ -88,6 +88,12 @@ inline constexpr int MaxCharMaxCount = 1000000;
 inline constexpr int MaxStoredItems = MaxItemCount;
 // Chart points of all lines together (each line is pre-filled with CharMaxCount points).
 inline constexpr qint64 MaxChartPoints = 2000000;
+// Texts of the file (names, serial numbers, paths) are held to this many characters. Far
+// beyond what a panel label, a tray tip or a page cell shows, and beyond the paths people use;
+// at this length MaxStoredItems sensors with all their texts stay near 20 MB, and a name
+// costs a /metrics line about a kilobyte, where one of ten megabytes took seconds to start
+// and hundreds of megabytes.
+inline constexpr int MaxTextLength = 1000;
 
 // Returns an index 0 .. bound - 1; used for the random chart colour of a sensor without one.
 using RandomIndex = std::function<int(int bound)>;
@@ -101,8 +107,12 @@ using RandomIndex = std::function<int(int bound)>;
 // "ItemSN" k is in the file is loaded whatever "ItemCount" says (up to MaxStoredItems); the
 // chart points of all lines together are held to MaxChartPoints. `random` picks the default
 // chart colour once per sensor (StandardColors[random(16)]); empty = the global generator.
-// holds: one text per bound that was applied, for the log. partial: set when sensors of the
-// file were left out (more than MaxStoredItems).
+// Numbers are read with either decimal separator (IniFile::readFloat); a value that is no
+// number of its type gives the default, and texts are held to MaxTextLength.
+// holds: one text per bound that was applied, and one listing the keys with unreadable values
+// and one the cut texts, for the log. partial: set when the file holds what this load did not
+// take whole (sensors beyond MaxStoredItems, unreadable values, cut texts), so that the save
+// keeps a copy of it.
 KalvexConfig readConfig(const IniFile &ini, const RandomIndex &random = {}, QStringList *holds = nullptr,
                         bool *partial = nullptr);
 

@@ -274,6 +274,37 @@ private slots:
                                                stamp + QStringLiteral("Датчик не отвечает: 28A2D98400000200")}));
     }
 
+    // A line that repeats the one before is written once, then how often it came again: when
+    // another line comes, and every ten minutes while the run lasts.
+    void repeatedLinesFolded()
+    {
+        auto form = makeForm();
+        const QString failure = QStringLiteral("Датчик не отвечает: 28A2D98400000200");
+        for (int i = 0; i < 3; ++i) {
+            form->AddLog(failure);
+            m_clock.advance(1000);
+        }
+        form->addRawLine(failure); // the same text as a raw line is another line
+        form->addRawLine(failure);
+        m_clock.advance(1000);
+        form->AddLog(QStringLiteral("Отслеживание датчиков выключено."));
+        QCOMPARE(logLines(*form),
+                 (QStringList{stamp + failure,
+                              QStringLiteral("08.12.2026 14:05:11 : Сообщение повторилось ещё 2 раза."),
+                              failure,
+                              QStringLiteral("08.12.2026 14:05:12 : Сообщение повторилось ещё 1 раз."),
+                              QStringLiteral("08.12.2026 14:05:13 : Отслеживание датчиков выключено.")}));
+
+        form->N15->trigger();
+        for (int i = 0; i < 65; ++i) {
+            form->AddLog(failure);
+            m_clock.advance(10000);
+        }
+        const QStringList lines = logLines(*form);
+        QCOMPARE(lines.size(), 2);
+        QVERIFY2(lines.at(1).endsWith(QStringLiteral(" : Сообщение повторилось ещё 60 раз.")), qPrintable(lines.at(1)));
+    }
+
     void logKeepsTheNewestLines()
     {
         auto form = makeForm();

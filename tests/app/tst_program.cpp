@@ -25,8 +25,10 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -149,7 +151,186 @@ private:
         QCOMPARE(program.exitCode(), 0);
     }
 
+    // Started as a service would be, on the data folder; the log then goes to standard error.
+    void startHeadless(QProcess &program)
+    {
+        QProcessEnvironment env = environment();
+        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        program.setProcessEnvironment(env);
+        program.start(QStringLiteral(KALVEX_PROGRAM), {QStringLiteral("--headless"), QStringLiteral("--dir"), dataPath(QString())});
+        QVERIFY(program.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(catches(program.processId(), SIGTERM), 20000);
+    }
+
+    static void writeFile(const QString &path, const QByteArray &bytes)
+    {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QCOMPARE(file.write(bytes), bytes.size());
+    }
+
+    static QByteArray readFile(const QString &path)
+    {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
 private slots:
+    // Numbers of a file from a machine whose separator is the point are read, and saved back
+    // in this machine's form; a value that still is no number is named in the log and the
+    // file is kept before the save replaces it.
+    void configurationNumbersWithAPoint_data()
+    {
+        QTest::addColumn<QByteArray>("extra");
+        QTest::addColumn<bool>("kept");
+        QTest::newRow("all numbers read") << QByteArray() << false;
+        QTest::newRow("one value no number") << QByteArray("Item0Sig2Value=0.5x\n") << true;
+    }
+    void configurationNumbersWithAPoint()
+    {
+        QFETCH(QByteArray, extra);
+        QFETCH(bool, kept);
+        ServedBus bus;
+        QVERIFY(QDir().mkpath(dataPath(QString())));
+        QVERIFY(bus.serveAs(dataPath(QStringLiteral("COM1"))));
+        const QByteArray ini = "[General]\nCOMPort=1\nTimeOut=1000\nCharMinMaxAuto=0\nCharMinY=-12.5\n[Items]\n"
+                               "ItemName0=Kitchen\nItemSN0=28ECEDC7050000F6\nItemEnable0=1\nItemCorrect0=0.5\n"
+                               "Item0Sig1Value=-1.5\n" + extra + "ItemCount=1\n";
+        writeFile(dataPath(QStringLiteral("Kalvex.ini")), ini);
+
+        QProcess program;
+        startHeadless(program);
+        // The correction applies to what is stored: 21.5 + 0.5.
+        QTRY_VERIFY_WITH_TIMEOUT(!storedReadings(dataPath(QStringLiteral("Kalvex.st")), "28ECEDC7050000F6").isEmpty(),
+                                 20000);
+        QCOMPARE(storedReadings(dataPath(QStringLiteral("Kalvex.st")), "28ECEDC7050000F6").first(), 22.0);
+        stop(program, SIGTERM, 5000);
+
+        const QMap<QByteArray, QByteArray> after = iniValues(dataPath(QStringLiteral("Kalvex.ini")));
+        QCOMPARE(after.value("Items/ItemCorrect0"), QByteArray("0,5"));
+        QCOMPARE(after.value("Items/Item0Sig1Value"), QByteArray("-1,5"));
+        QCOMPARE(after.value("General/CharMinY"), QByteArray("-12,5"));
+        const QString log = QString::fromUtf8(program.readAllStandardError());
+        QCOMPARE(log.contains(QStringLiteral("Item0Sig2Value=«0.5x»")), kept);
+        QCOMPARE(readFile(dataPath(QStringLiteral("Kalvex.ini.unreadable"))), kept ? ini : QByteArray());
+    }
+
+    // A configuration that is a FIFO (or a device) neither holds the start-up nor is taken for
+    // a file: the program starts on the defaults, ends at the signal and keeps it aside.
+    void configurationNotARegularFile()
+    {
+        QVERIFY(QDir().mkpath(dataPath(QString())));
+        QCOMPARE(::mkfifo(QFile::encodeName(dataPath(QStringLiteral("Kalvex.ini"))).constData(), 0600), 0);
+        QProcess program;
+        startHeadless(program);
+        // The store is connected after the configuration is read.
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dataPath(QStringLiteral("Kalvex.st"))), 20000);
+        stop(program, SIGTERM, 5000);
+        QVERIFY(QFileInfo(dataPath(QStringLiteral("Kalvex.ini"))).isFile());
+        struct stat st {};
+        QCOMPARE(::stat(QFile::encodeName(dataPath(QStringLiteral("Kalvex.ini.unreadable"))).constData(), &st), 0);
+        QVERIFY(S_ISFIFO(st.st_mode));
+        QVERIFY(QString::fromUtf8(program.readAllStandardError()).contains(QStringLiteral("не обычный файл")));
+    }
+
+    // A configuration over the read cap is not read in part (its head saved back as the whole
+    // of it): it is read as unreadable and kept whole.
+    void configurationOverTheReadCap()
+    {
+        QVERIFY(QDir().mkpath(dataPath(QString())));
+        const QString path = dataPath(QStringLiteral("Kalvex.ini"));
+        {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("[General]\nCOMPort=3\n");
+            const QByteArray comment = ";" + QByteArray(1022, 'x') + "\n";
+            for (int i = 0; i < 65 * 1024; ++i)
+                file.write(comment);
+            file.write("[Items]\nItemName0=Kitchen\nItemSN0=28ECEDC7050000F6\nItemCount=1\n");
+        }
+        const qint64 size = QFileInfo(path).size();
+        QProcess program;
+        startHeadless(program);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dataPath(QStringLiteral("Kalvex.st"))), 20000);
+        stop(program, SIGTERM, 5000);
+        QCOMPARE(QFileInfo(dataPath(QStringLiteral("Kalvex.ini.unreadable"))).size(), size);
+        QVERIFY(QFileInfo(path).size() < 64 * 1024);
+        QCOMPARE(iniValues(path).value("General/COMPort"), QByteArray("1"));
+        QVERIFY(QString::fromUtf8(program.readAllStandardError()).contains(QStringLiteral(" не прочитан (больше 64 МиБ)")));
+    }
+
+    // A hand-edited name of ten megabytes is held to its length: start-up, the page and every
+    // /metrics reply stay small, the hold is logged once, and the whole name stays in the copy.
+    void longSensorNameHeld()
+    {
+        ServedBus bus;
+        QVERIFY(QDir().mkpath(dataPath(QString())));
+        QVERIFY(bus.serveAs(dataPath(QStringLiteral("COM1"))));
+        const int port = httpclient::freePort();
+        const QByteArray name(10 * 1024 * 1024, 'N');
+        const QByteArray ini = "[General]\nCOMPort=1\nTimeOut=1000\nHTTPActive=1\nHTTPPort=" + QByteArray::number(port)
+            + "\n[Items]\nItemName0=" + name + "\nItemSN0=28ECEDC7050000F6\nItemEnable0=1\nItemCount=1\n";
+        writeFile(dataPath(QStringLiteral("Kalvex.ini")), ini);
+
+        QProcess program;
+        startHeadless(program);
+        QTRY_VERIFY_WITH_TIMEOUT(!storedReadings(dataPath(QStringLiteral("Kalvex.st")), "28ECEDC7050000F6").isEmpty(),
+                                 30000);
+        const httpclient::Reply metrics = httpclient::get(port, "/metrics");
+        QCOMPARE(metrics.status, 200);
+        QVERIFY2(metrics.body.size() < 64 * 1024, qPrintable(QString::number(metrics.body.size())));
+        QVERIFY(metrics.body.contains("name=\"" + name.left(1000) + "\""));
+        const httpclient::Reply page = httpclient::get(port, "/");
+        QCOMPARE(page.status, 200);
+        QVERIFY2(page.body.size() < 64 * 1024, qPrintable(QString::number(page.body.size())));
+        stop(program, SIGTERM, 5000);
+
+        QCOMPARE(iniValues(dataPath(QStringLiteral("Kalvex.ini"))).value("Items/ItemName0"), name.left(1000));
+        QCOMPARE(readFile(dataPath(QStringLiteral("Kalvex.ini.unreadable"))), ini);
+        const QString log = QString::fromUtf8(program.readAllStandardError());
+        QCOMPARE(log.count(QStringLiteral("ItemName0 (10485760)")), 1);
+    }
+
+    // Store files deleted after a crash, their log left behind: the new store starts empty
+    // and whole, and the log is kept aside.
+    void storeDeletedBesideItsLog()
+    {
+        QVERIFY(QDir().mkpath(dataPath(QString())));
+        const QString st = dataPath(QStringLiteral("Kalvex.st"));
+        // A store in write-ahead mode with its readings still in the log, as a crash leaves it.
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            sqlite3 *db = nullptr;
+            if (sqlite3_open_v2(QFile::encodeName(st).constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
+                                nullptr) != SQLITE_OK)
+                ::_exit(2);
+            const bool ok = sqlite3_exec(db,
+                                         "pragma journal_mode=wal; pragma wal_autocheckpoint=0;"
+                                         "create table stats (Dat DATETIME, Sn Text(16), t float);"
+                                         "with recursive n(i) as (select 1 union all select i + 1 from n where i < 200000)"
+                                         " insert into stats select 46000 + i / 8640.0, '28ECEDC7050000F6', 5 from n;",
+                                         nullptr, nullptr, nullptr)
+                == SQLITE_OK;
+            ::_exit(ok ? 0 : 3);
+        }
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        QVERIFY(QFile::remove(st));
+        ServedBus bus;
+        QVERIFY(bus.serveAs(dataPath(QStringLiteral("COM1"))));
+        writeFile(dataPath(QStringLiteral("Kalvex.ini")),
+                  "[General]\nTimeOut=1000\n[Items]\nItemSN0=28ECEDC7050000F6\nItemEnable0=1\nItemCount=1\n");
+
+        QProcess program;
+        startHeadless(program);
+        QTRY_VERIFY_WITH_TIMEOUT(storedReadings(st, "28ECEDC7050000F6").contains(21.5), 20000);
+        stop(program, SIGTERM, 5000);
+        QVERIFY(!storedReadings(st, "28ECEDC7050000F6").contains(5.0));
+        QVERIFY(QFileInfo(st + QStringLiteral("-wal.orphan")).size() > 0);
+        QVERIFY(QString::fromUtf8(program.readAllStandardError()).contains(QStringLiteral("Kalvex.st-wal → Kalvex.st-wal.orphan")));
+    }
+
     void init()
     {
         m_dir = std::make_unique<QTemporaryDir>();

@@ -9,10 +9,12 @@
 #include "support/FakeClock.h"
 #include "support/RecordingLog.h"
 
+#include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
+#include <cstdio>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -403,6 +405,124 @@ private slots:
         store.CompactDB();
         QVERIFY(!QFile::exists(f.tmp()));
         QCOMPARE(rowCount(f.st()), rows);
+    }
+
+    // A store deleted after a crash while its log stays (the user discarding the history):
+    // the new store must not take that log for its own, whatever the log holds.
+    void missingStoreNeverReplaysItsOldLog_data()
+    {
+        QTest::addColumn<int>("checkpointedRows");
+        QTest::addColumn<int>("loggedRows");
+        QTest::newRow("readings only in the log") << 0 << 20000;
+        QTest::newRow("a big store and its log") << 100000 << 2000;
+    }
+    void missingStoreNeverReplaysItsOldLog()
+    {
+        QFETCH(int, checkpointedRows);
+        QFETCH(int, loggedRows);
+        Fixture f;
+        {
+            ReadingStore store(f.programDir(), f.clock, f.log);
+            QVERIFY(store.ConnectDB());
+        }
+        // A program that dies with its readings still in the write-ahead log.
+        const QString path = f.st();
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            sqlite3 *db = nullptr;
+            if (sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
+                ::_exit(2);
+            sqlite3_exec(db, "pragma wal_autocheckpoint=0;", nullptr, nullptr, nullptr);
+            const auto insert = [db](int rows) {
+                sqlite3_exec(db, "begin", nullptr, nullptr, nullptr);
+                sqlite3_stmt *stmt = nullptr;
+                sqlite3_prepare_v2(db, "insert into stats values (?1, ?2, ?3)", -1, &stmt, nullptr);
+                for (int i = 0; i < rows; ++i) {
+                    sqlite3_bind_double(stmt, 1, 46000.0 + i / 8640.0);
+                    sqlite3_bind_text(stmt, 2, "28FF64D1A31603C2", 16, SQLITE_STATIC);
+                    sqlite3_bind_double(stmt, 3, 20.0);
+                    sqlite3_step(stmt);
+                    sqlite3_reset(stmt);
+                }
+                sqlite3_finalize(stmt);
+                return sqlite3_exec(db, "commit", nullptr, nullptr, nullptr) == SQLITE_OK;
+            };
+            if (checkpointedRows > 0
+                && (!insert(checkpointedRows)
+                    || sqlite3_exec(db, "pragma wal_checkpoint(truncate);", nullptr, nullptr, nullptr) != SQLITE_OK))
+                ::_exit(3);
+            ::_exit(insert(loggedRows) ? 0 : 4);
+        }
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        QVERIFY(QFileInfo(f.st() + QStringLiteral("-wal")).size() > 0);
+        QVERIFY(QFile::remove(f.st()));
+
+        ReadingStore store(f.programDir(), f.clock, f.log);
+        QVERIFY(store.ConnectDB());
+        store.AddToStats(serial, 21.5);
+        QCOMPARE(rowCount(f.st()), 1);
+        QCOMPARE(scalar(f.st(), "select count(*) from stats_hours"), 1);
+        QCOMPARE(scalar(f.st(), "select count(*) from pragma_integrity_check where integrity_check = 'ok'"), 1);
+        // The log is kept aside, whole, for whoever wants the readings back.
+        QVERIFY(QFileInfo(f.st() + QStringLiteral("-wal.orphan")).size() > 0);
+        QCOMPARE(f.log.messages.filter(QStringLiteral("Kalvex.st-wal → Kalvex.st-wal.orphan")).size(), 1);
+    }
+
+    // A store deleted, moved or replaced while the program runs: the next reading goes to the
+    // file at the path, never into the one that is gone.
+    void storeGoneWhileRunning_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<int>("rowsAfter");
+        QTest::newRow("deleted") << QStringLiteral("delete") << 1;
+        QTest::newRow("moved away") << QStringLiteral("move") << 1;
+        QTest::newRow("replaced by another store") << QStringLiteral("replace") << 6;
+    }
+    void storeGoneWhileRunning()
+    {
+        QFETCH(QString, change);
+        QFETCH(int, rowsAfter);
+        Fixture f;
+        ReadingStore store(f.programDir(), f.clock, f.log);
+        QVERIFY(store.ConnectDB());
+        store.AddToStats(serial, 20.0);
+        store.AddToStats(serial, 20.5);
+        QCOMPARE(store.errorCount(), quint64(0));
+        const QString other = f.programDir() + QStringLiteral("other.st");
+        if (change == QLatin1String("delete")) {
+            QVERIFY(QFile::remove(f.st()));
+        } else if (change == QLatin1String("move")) {
+            QVERIFY(QFile::rename(f.st(), f.programDir() + QStringLiteral("moved.st")));
+        } else {
+            fillStore(other, 5);
+            QVERIFY(std::rename(QFile::encodeName(other).constData(), QFile::encodeName(f.st()).constData()) == 0);
+        }
+        f.log.clear();
+
+        store.AddToStats(serial, 21.5);
+        store.AddToStats(serial, 22.0);
+        QCOMPARE(rowCount(f.st()), rowsAfter + 1);
+        QCOMPARE(scalar(f.st(), "select count(*) from stats where t = 22"), 1);
+        QCOMPARE(scalar(f.st(), "select count(*) from pragma_integrity_check where integrity_check = 'ok'"), 1);
+        QCOMPARE(f.log.messages.filter(QStringLiteral("во время работы")).size(), 1);
+        QVERIFY(f.log.messages.first().startsWith(f.st()));
+        QCOMPARE(store.errorCount(), quint64(1));
+    }
+
+    // What the web's /metrics counts: a store that cannot be opened is an error each time it
+    // is tried.
+    void storeErrorsCounted()
+    {
+        Fixture f;
+        QVERIFY(QDir().mkdir(f.st()));
+        ReadingStore store(f.programDir(), f.clock, f.log);
+        QVERIFY(!store.ConnectDB());
+        QCOMPARE(store.errorCount(), quint64(1));
+        f.clock.advance(ReadingStore::UnusableRetryMs);
+        QVERIFY_THROWS_EXCEPTION(KalvexError, store.AddToStats(serial, 20.0));
+        QCOMPARE(store.errorCount(), quint64(2));
     }
 
     void formatAndHour_data()

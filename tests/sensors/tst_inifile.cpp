@@ -3,14 +3,20 @@
 #include "base/Formats.h"
 #include "sensors/IniFile.h"
 
+#include <QDir>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
 #include <cmath>
+#include <thread>
 #include <limits>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -90,7 +96,11 @@ private slots:
         QTest::newRow("comma") << QByteArray("-2,5") << -2.5;
         QTest::newRow("whole") << QByteArray("20") << 20.0;
         QTest::newRow("exponent") << QByteArray("1,5E-7") << 1.5e-7;
-        QTest::newRow("point is not the separator") << QByteArray("-2.5") << 99.0;
+        // A file from a machine whose separator is the point.
+        QTest::newRow("point") << QByteArray("-2.5") << -2.5;
+        QTest::newRow("point, exponent") << QByteArray("1.5E-7") << 1.5e-7;
+        QTest::newRow("point and comma") << QByteArray("1.000,5") << 99.0;
+        QTest::newRow("two points") << QByteArray("1.2.3") << 99.0;
         QTest::newRow("garbage") << QByteArray("2,5x") << 99.0;
         QTest::newRow("nan") << QByteArray("nan") << 99.0;
         QTest::newRow("overflow") << QByteArray("1E999") << 99.0;
@@ -100,7 +110,11 @@ private slots:
     {
         QFETCH(QByteArray, value);
         QFETCH(double, expected);
-        QCOMPARE(oneValue(value).readFloat("S", "k", 99.0), expected);
+        bool unreadable = false;
+        QCOMPARE(oneValue(value).readFloat("S", "k", 99.0, &unreadable), expected);
+        QCOMPARE(unreadable, expected == 99.0);
+        QCOMPARE(oneValue(value).readFloat("S", "missing", 99.0, &unreadable), 99.0);
+        QVERIFY(!unreadable);
     }
 
     // What is saved reads back: a value near the largest double once came back as the default.
@@ -253,6 +267,59 @@ private slots:
             c = static_cast<char>(seeded.bounded(256));
         const IniFile ini = IniFile::fromBytes(binary);
         QCOMPARE(ini.readInteger("General", "COMPort", 1), 1);
+    }
+
+    // Only a regular file is read, and only whole: a FIFO or a device never blocks the reader,
+    // a file over the cap is not taken in part (a save would then replace all of it).
+    void onlyWholeRegularFilesAreRead_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("FIFO without a writer") << QStringLiteral("fifo");
+        QTest::newRow("link to a device") << QStringLiteral("device");
+        QTest::newRow("directory") << QStringLiteral("directory");
+        QTest::newRow("over the cap") << QStringLiteral("large");
+    }
+    void onlyWholeRegularFilesAreRead()
+    {
+        QFETCH(QString, kind);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("Kalvex.ini");
+        const QByteArray name = QFile::encodeName(path);
+        if (kind == QLatin1String("fifo")) {
+            QCOMPARE(::mkfifo(name.constData(), 0600), 0);
+        } else if (kind == QLatin1String("device")) {
+            QVERIFY(QFile::link(QStringLiteral("/dev/zero"), path));
+        } else if (kind == QLatin1String("directory")) {
+            QVERIFY(QDir().mkdir(path));
+        } else {
+            // Text all the way: the head is a valid configuration, the rest lies past the cap.
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("[General]\nCOMPort=3\n");
+            const QByteArray comment = ";" + QByteArray(1022, 'x') + "\n";
+            for (qint64 written = 0; written <= IniFile::MaxFileBytes; written += comment.size())
+                file.write(comment);
+            file.write("[Items]\nItemCount=1\n");
+        }
+        QString problem;
+        int comPort = 0;
+        std::atomic<bool> done{false};
+        std::thread reader([&] {
+            comPort = IniFile::fromFile(path, &problem).readInteger("General", "COMPort", 1);
+            done = true;
+        });
+        const auto cleanup = qScopeGuard([&] {
+            if (!done) {
+                // Unblocks the open of a reader stuck on the FIFO, so the test can end.
+                const int fd = ::open(name.constData(), O_WRONLY | O_NONBLOCK);
+                if (fd >= 0)
+                    ::close(fd);
+            }
+            reader.join();
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(done.load(), 5000);
+        QCOMPARE(comPort, 1);
+        QVERIFY(!problem.isEmpty());
     }
 
     void missingFileIsEmpty()

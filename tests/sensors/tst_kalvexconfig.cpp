@@ -168,7 +168,7 @@ private slots:
         QTest::newRow("fixed, equal") << QByteArray("CharMinMaxAuto=0\nCharMinY=20\nCharMaxY=20\n") << 20.0 << 20.0;
         QTest::newRow("fixed, in order") << QByteArray("CharMinMaxAuto=0\nCharMinY=-2,5\nCharMaxY=20\n") << -2.5 << 20.0;
         QTest::newRow("automatic, crossed kept") << QByteArray("CharMinMaxAuto=1\nCharMinY=30\nCharMaxY=20\n") << 30.0 << 20.0;
-        QTest::newRow("fixed, point separator") << QByteArray("CharMinMaxAuto=0\nCharMinY=1.5\nCharMaxY=2.5\n") << -10.0 << 10.0;
+        QTest::newRow("fixed, point separator") << QByteArray("CharMinMaxAuto=0\nCharMinY=1.5\nCharMaxY=2.5\n") << 1.5 << 2.5;
     }
     void chartBounds()
     {
@@ -382,6 +382,67 @@ private slots:
             QCOMPARE(c.Items[0].Sign[1].Value, 0.0);
             QVERIFY(c.Items[0].Sign[1].Enable);
         }
+        // Every value that gave its default for want of a number is named, in one line, and
+        // the file is reported as not taken whole (the save keeps a copy).
+        QStringList holds;
+        bool partial = false;
+        readConfig(IniFile::fromBytes(text), {}, &holds, &partial);
+        QVERIFY(partial);
+        QCOMPARE(holds.size(), 1);
+        for (const char *key : {"TimeOut=«ten»", "HTTPPort=«8O80»", "CharMaxCount=«12,5»", "Item0Sig2Value=«abc»"})
+            QVERIFY2(holds.first().contains(QString::fromUtf8(key)), qPrintable(holds.first()));
+    }
+
+    // A file whose numbers all read, with either separator, is taken whole.
+    void numbersWithEitherSeparator()
+    {
+        QStringList holds;
+        bool partial = true;
+        const KalvexConfig c = readConfig(
+            IniFile::fromBytes("[General]\nCharMinY=-12.5\nCharMaxY=30,5\n[Items]\nItemCorrect0=0.5\n"
+                               "Item0Sig1Value=-1.5\nItemCount=1\n"),
+            {}, &holds, &partial);
+        QCOMPARE(c.CharMinY, -12.5);
+        QCOMPARE(c.CharMaxY, 30.5);
+        QCOMPARE(c.Items.at(0).Correct, 0.5);
+        QCOMPARE(c.Items.at(0).Sign[0].Value, -1.5);
+        QVERIFY(holds.isEmpty());
+        QVERIFY(!partial);
+    }
+
+    // Texts are held to MaxTextLength: what a label, a tray tip and the web can show, and what
+    // keeps start-up quick however long a hand-edited value is.
+    void textsHeldToTheirLength_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::newRow("name") << QStringLiteral("Items/ItemName0");
+        QTest::newRow("serial number") << QStringLiteral("Items/ItemSN0");
+        QTest::newRow("sound") << QStringLiteral("Items/Item0Sig3mp3path");
+        QTest::newRow("application") << QStringLiteral("Items/Item0Sig4AppPath");
+        QTest::newRow("background") << QStringLiteral("General/bkFileName");
+    }
+    void textsHeldToTheirLength()
+    {
+        QFETCH(QString, key);
+        const QString section = key.section(QLatin1Char('/'), 0, 0);
+        const QString name = key.section(QLatin1Char('/'), 1);
+        IniFile ini;
+        ini.writeInteger(QStringLiteral("Items"), QStringLiteral("ItemCount"), 1);
+        const QString longText = QString(MaxTextLength + 5000, QChar(0x0416));
+        ini.writeString(section, name, longText);
+        QStringList holds;
+        bool partial = false;
+        const KalvexConfig c = readConfig(IniFile::fromBytes(ini.toBytes()), {}, &holds, &partial);
+        const SensorConfig &s = c.Items.at(0);
+        const QString held = name == QLatin1String("ItemName0")        ? s.Name
+            : name == QLatin1String("ItemSN0")                       ? s.SN
+            : name == QLatin1String("Item0Sig3mp3path")              ? s.Sign[2].mp3path
+            : name == QLatin1String("Item0Sig4AppPath")              ? s.Sign[3].AppPath
+                                                                     : c.bkFileName;
+        QCOMPARE(held, longText.left(MaxTextLength));
+        QCOMPARE(holds.size(), 1);
+        QVERIFY2(holds.first().contains(name + QStringLiteral(" (%1)").arg(longText.size())), qPrintable(holds.first()));
+        QVERIFY(partial);
     }
 
     void failedSaveKeepsOldFile()

@@ -359,17 +359,22 @@ void TForm1::showEvent(QShowEvent *event)
 
 void TForm1::AddLog(const QString &message)
 {
-    const QString line = datetime::text(m_clock.now()) + QStringLiteral(" : ") + message;
-    Memo1->appendPlainText(line);
-    if (m_headless)
-        echoLine(line);
+    writeLogLines(m_logFold.add(message, false));
 }
 
 void TForm1::addRawLine(const QString &line)
 {
-    Memo1->appendPlainText(line);
-    if (m_headless)
-        echoLine(datetime::text(m_clock.now()) + QStringLiteral(" : ") + line);
+    writeLogLines(m_logFold.add(line, true));
+}
+
+void TForm1::writeLogLines(const std::vector<LogFold::Line> &lines)
+{
+    for (const LogFold::Line &line : lines) {
+        const QString stamped = datetime::text(line.at) + QStringLiteral(" : ") + line.text;
+        Memo1->appendPlainText(line.raw ? line.text : stamped);
+        if (m_headless)
+            echoLine(stamped);
+    }
 }
 
 void TForm1::echoLine(const QString &line)
@@ -382,6 +387,7 @@ void TForm1::echoLine(const QString &line)
 void TForm1::N15Click()
 {
     Memo1->clear();
+    m_logFold.reset();
 }
 
 void TForm1::Timer2Timer()
@@ -649,11 +655,15 @@ void TForm1::LoadIni()
     QString problem;
     bool partial = false;
     const KalvexConfig config = loadConfig(iniPath(), {}, &holds, &problem, &partial);
-    // A file with more sensors than were loaded is kept whole as well.
+    // A file only partly taken (sensors left out, values unreadable, texts cut) is kept whole
+    // as well.
     m_iniUnreadable = !problem.isEmpty() || partial;
-    if (m_iniUnreadable)
+    if (!problem.isEmpty())
         AddLog(QStringLiteral("Файл настроек ") + iniPath() + QStringLiteral(" не прочитан (") + problem
                + QStringLiteral("): работа с настройками по умолчанию, при выходе он будет сохранён под другим именем."));
+    else if (partial)
+        AddLog(QStringLiteral("Файл настроек ") + iniPath()
+               + QStringLiteral(" прочитан не полностью: при выходе он будет сохранён под другим именем."));
     for (const QString &hold : std::as_const(holds))
         AddLog(QStringLiteral("Kalvex.ini: ") + hold);
     ConfigBinding::apply(*this, config);

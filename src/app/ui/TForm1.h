@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/Log.h"
+#include "base/LogFold.h"
 #include "base/StringGrid.h"
 #include "app/ui/ProgramDirectory.h"
 #include "app/ui/TForm1Ui.h"
@@ -104,11 +105,13 @@ public:
     StringGrid Sns{3, 2};
     StringGrid SHour{26, 2};
 
-    // Log: date-time text, " : ", message.
+    // Log: date-time text, " : ", message. A line that repeats the one before is folded
+    // into a count (LogFold).
     void AddLog(const QString &message) override;
     void addRawLine(const QString &line) override;
     // A log line to standard error as well (headless: the service manager's journal).
     static void echoLine(const QString &line);
+    void writeLogLines(const std::vector<LogFold::Line> &lines);
     // True while a slot holds a sensor.
     bool anySensor() const;
 
@@ -254,6 +257,7 @@ private:
     void Chart1DblClick();
 
     Clock &m_clock;
+    LogFold m_logFold{m_clock};
     DialogBoxes &m_boxes;
     ProgramDirectory m_programDir;
     QStringList m_programCommand;
