@@ -102,8 +102,7 @@ Result run(bool silent, int cycles)
     QObject::connect(&ticker, &QTimer::timeout, form.get(), [&] {
         const qint64 now = clockOfTicks.nsecsElapsed();
         // The first cycle's start-up (port opening) is counted as well.
-        if (lastTick >= 0)
-            result.longestStallMs = std::max(result.longestStallMs, static_cast<double>(now - lastTick) / 1e6 - 2.0);
+        result.longestStallMs = std::max(result.longestStallMs, static_cast<double>(now - lastTick) / 1e6 - 2.0);
         lastTick = now;
         const qint64 cycleMs = form->monitorCycle().lastCycleMs();
         if (cycleMs != lastCycleMs) {
@@ -114,6 +113,7 @@ Result run(bool silent, int cycles)
             QCoreApplication::quit();
     });
     QTimer::singleShot(0, form.get(), [&] {
+        lastTick = clockOfTicks.nsecsElapsed();
         ticker.start();
         cyclesTime.start();
         form->N3->setChecked(true);
