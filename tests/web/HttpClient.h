@@ -31,9 +31,20 @@ struct Reply
     }
 };
 
-inline int connectTo(int port)
+// A connection to the server on loopback; from `source` (another address of 127.0.0.0/8,
+// as another host of the network would come) when it is given.
+inline int connectTo(int port, const char *source = nullptr)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (source) {
+        sockaddr_in from{};
+        from.sin_family = AF_INET;
+        if (::inet_pton(AF_INET, source, &from.sin_addr) != 1
+            || ::bind(fd, reinterpret_cast<const sockaddr *>(&from), sizeof from) != 0) {
+            ::close(fd);
+            return -1;
+        }
+    }
     sockaddr_in where{};
     where.sin_family = AF_INET;
     where.sin_port = htons(static_cast<uint16_t>(port));
@@ -90,8 +101,9 @@ inline Reply parse(const QByteArray &data, bool closed)
     return reply;
 }
 
-// Sends one raw request on a new connection and reads the reply to its end.
-inline Reply exchange(int port, const QByteArray &request)
+// Sends one raw request on a new connection and reads the reply to its end (or until the
+// server has been silent for timeoutMs).
+inline Reply exchange(int port, const QByteArray &request, int timeoutMs = 10000)
 {
     const int fd = connectTo(port);
     if (fd < 0)
@@ -99,7 +111,7 @@ inline Reply exchange(int port, const QByteArray &request)
     bool closed = false;
     QByteArray data;
     if (sendAll(fd, request))
-        data = readAll(fd, closed);
+        data = readAll(fd, closed, timeoutMs);
     ::close(fd);
     return parse(data, closed);
 }
