@@ -40,7 +40,7 @@ int freePort()
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in where{};
     where.sin_family = AF_INET;
-    where.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    where.sin_addr.s_addr = htonl(INADDR_ANY); // clients bound to other addresses hold ports too
     ::bind(fd, reinterpret_cast<const sockaddr *>(&where), sizeof where);
     socklen_t size = sizeof where;
     ::getsockname(fd, reinterpret_cast<sockaddr *>(&where), &size);

@@ -121,13 +121,14 @@ inline Reply get(int port, const QByteArray &target, const QByteArray &method = 
     return exchange(port, method + ' ' + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
 }
 
-// A port nobody listens on right now.
+// A port nobody uses right now, on any address: a client socket bound to 127.0.0.2 holds its
+// port there, and a server on 0.0.0.0 could not listen on it.
 inline int freePort()
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in where{};
     where.sin_family = AF_INET;
-    where.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    where.sin_addr.s_addr = htonl(INADDR_ANY);
     ::bind(fd, reinterpret_cast<const sockaddr *>(&where), sizeof where);
     socklen_t size = sizeof where;
     ::getsockname(fd, reinterpret_cast<sockaddr *>(&where), &size);
