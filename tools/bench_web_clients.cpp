@@ -216,7 +216,6 @@ void programExit(const QString &program, int connections)
     ini.write("[General]\nAutoNab=0\nHTTPActive=1\nHTTPPort=" + QByteArray::number(port) + "\n");
     ini.close();
     QProcess kalvex;
-    kalvex.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     kalvex.setStandardErrorFile(dir.filePath(QStringLiteral("log")));
     kalvex.start(program, {QStringLiteral("--headless"), QStringLiteral("--dir"), dir.path()});
     kalvex.waitForStarted();
