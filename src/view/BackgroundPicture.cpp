@@ -1,7 +1,15 @@
 #include "view/BackgroundPicture.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 namespace background {
 
@@ -15,13 +23,30 @@ QString path(const QString &bkFileName, const QString &ProgramDir)
 Loaded load(const QString &filePath)
 {
     Loaded result;
-    const QFileInfo info(filePath);
-    if (!info.exists()) {
-        result.status = Loaded::Status::Missing;
+    // Opened without waiting and read only if it is a plain file: a FIFO would hold the
+    // window thread in open() until a writer came (for ever), a device might never answer.
+    const int fd = ::open(QFile::encodeName(filePath).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        result.status = errno == ENOENT || errno == ENOTDIR ? Loaded::Status::Missing : Loaded::Status::Undecodable;
+        result.error = QString::fromLocal8Bit(std::strerror(errno));
         return result;
     }
-    QImageReader reader(filePath);
+    struct stat info{};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        result.status = Loaded::Status::Undecodable;
+        result.error = QStringLiteral("это не обычный файл");
+        return result;
+    }
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        result.status = Loaded::Status::Undecodable;
+        result.error = file.errorString();
+        return result;
+    }
     // The extension names the format; a .jpg holding something else is a damaged picture.
+    QImageReader reader(&file, QFileInfo(filePath).suffix().toLower().toLatin1());
     reader.setDecideFormatFromContent(false);
     const QImage image = reader.read();
     if (image.isNull()) {

@@ -1,5 +1,6 @@
 #include "web/HttpServer.h"
 
+#include "web/RequestDeadlines.h"
 #include "web/WebPage.h"
 
 #include <QDateTime>
@@ -47,10 +48,13 @@ MHD_Response *bodyResponse(QByteArray body)
 }
 
 // The file's bytes with its size as the length; anything that is not a readable regular file
-// gives an empty body.
+// gives an empty body. Opened without waiting: a FIFO would hold the worker in open() until a
+// writer came, a device might never answer (and a terminal would become the program's).
 MHD_Response *fileResponse(const QString &path)
 {
-    const int fd = path.isEmpty() ? -1 : ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    const int fd = path.isEmpty()
+        ? -1
+        : ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd >= 0) {
         struct stat info{};
         if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
@@ -67,6 +71,8 @@ MHD_Result queue(MHD_Connection *connection, unsigned status, MHD_Response *resp
     if (!response)
         return MHD_NO;
     MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, type.constData());
+    if (status == MHD_HTTP_METHOD_NOT_ALLOWED)
+        MHD_add_response_header(response, MHD_HTTP_HEADER_ALLOW, "GET, HEAD, POST");
     // One reply per connection, as browsers of the page have always been answered.
     MHD_add_response_header(response, MHD_HTTP_HEADER_CONNECTION, "close");
     const MHD_Result result = MHD_queue_response(connection, status, response);
@@ -89,6 +95,18 @@ bool isHandled(const char *method)
 
 struct HttpServer::Callbacks
 {
+    static void connectionEvent(void *cls, MHD_Connection *connection, void ** /*socketContext*/,
+                                MHD_ConnectionNotificationCode event)
+    {
+        auto *deadlines = static_cast<RequestDeadlines *>(cls);
+        if (event == MHD_CONNECTION_NOTIFY_CLOSED) {
+            deadlines->finished(connection);
+            return;
+        }
+        if (const MHD_ConnectionInfo *info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD))
+            deadlines->started(connection, info->connect_fd);
+    }
+
     static MHD_Result answer(void *cls, MHD_Connection *connection, const char *url, const char *method,
                              const char * /*version*/, const char * /*uploadData*/, std::size_t *uploadSize,
                              void **requestSlot)
@@ -97,6 +115,10 @@ struct HttpServer::Callbacks
         std::uintptr_t &state = requestState(requestSlot);
         if (state == 0) {
             state = 1;
+            // Line and headers are in: what follows is the body and the reply, which the idle
+            // time-out watches.
+            if (server->m_deadlines)
+                server->m_deadlines->finished(connection);
             if (!isHandled(method))
                 return queueStatus(connection, MHD_HTTP_METHOD_NOT_ALLOWED);
             const char *length = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
@@ -182,22 +204,31 @@ HttpServer::StartResult HttpServer::start(const QString &address, int port)
         return error == EADDRINUSE ? StartResult::PortBusy : StartResult::Failed;
     }
 
-    unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD;
+    // Every worker waits on its own wake-up channel besides its sockets: at the connection cap
+    // the library takes the listener out of the workers' wait, and a stop would otherwise be
+    // seen only at a worker's next time-out (seconds, with the window thread waiting).
+    unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_ITC;
     if (m_threading == Threading::PerConnection)
         flags |= MHD_USE_THREAD_PER_CONNECTION | MHD_USE_POLL;
     else
         flags |= MHD_USE_EPOLL | MHD_USE_TURBO;
     const unsigned poolSize = m_threading == Threading::Pool ? m_limits.poolThreads : 0;
+    if (m_limits.requestSeconds > 0)
+        m_deadlines = std::make_unique<RequestDeadlines>(std::chrono::seconds(m_limits.requestSeconds));
     m_daemon = MHD_start_daemon(
         flags, 0, nullptr, nullptr, &Callbacks::answer, this,
         MHD_OPTION_LISTEN_SOCKET, fd,
         MHD_OPTION_CONNECTION_LIMIT, m_limits.connections,
+        MHD_OPTION_PER_IP_CONNECTION_LIMIT, m_limits.perAddress,
         MHD_OPTION_CONNECTION_TIMEOUT, m_limits.idleSeconds,
         MHD_OPTION_CONNECTION_MEMORY_LIMIT, m_limits.requestMemory,
         MHD_OPTION_THREAD_POOL_SIZE, poolSize,
+        // Without a deadline the option is ignored (the callback is null).
+        MHD_OPTION_NOTIFY_CONNECTION, m_deadlines ? &Callbacks::connectionEvent : nullptr, m_deadlines.get(),
         MHD_OPTION_END);
     if (!m_daemon) {
         ::close(fd);
+        m_deadlines.reset();
         return StartResult::Failed;
     }
     return StartResult::Started;
@@ -209,4 +240,6 @@ void HttpServer::stop()
         return;
     MHD_stop_daemon(m_daemon);
     m_daemon = nullptr;
+    // After the library: it reports the end of every connection as it closes them.
+    m_deadlines.reset();
 }

@@ -14,10 +14,18 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QSignalSpy>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
 #include <memory>
+#include <thread>
 
 namespace {
 
@@ -316,6 +324,8 @@ private slots:
         QTest::addColumn<QString>("logged");
         QTest::newRow("missing") << QByteArray() << "Файл фона %1 отсутствует!";
         QTest::newRow("damaged") << QByteArray("not a picture at all") << "Файл фона %1 не читается как рисунок";
+        // Opening it to read would wait for a writer, with the window thread.
+        QTest::newRow("FIFO") << QByteArray("<fifo>") << "Файл фона %1 не читается как рисунок";
     }
 
     void unusableBackgroundKeepsThePicture()
@@ -325,7 +335,28 @@ private slots:
         QTemporaryDir dir;
         writeImage(dir.filePath("bk.jpg"), {50, 50}, Qt::red, "JPG");
         const QString bad = dir.filePath("other.jpg");
-        if (!content.isEmpty()) {
+        std::atomic<bool> loaded{false};
+        std::atomic<bool> released{false};
+        std::thread writer;
+        const auto joinWriter = qScopeGuard([&] {
+            loaded = true;
+            if (writer.joinable())
+                writer.join();
+        });
+        if (content == "<fifo>") {
+            QCOMPARE(::mkfifo(QFile::encodeName(bad).constData(), 0600), 0);
+            // Frees a reader still waiting after three seconds, so that a failure ends.
+            writer = std::thread([&] {
+                for (int i = 0; i < 30 && !loaded; ++i)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                if (loaded)
+                    return;
+                const int fd = ::open(QFile::encodeName(bad).constData(), O_WRONLY | O_NONBLOCK);
+                released = fd >= 0;
+                if (fd >= 0)
+                    ::close(fd);
+            });
+        } else if (!content.isEmpty()) {
             QFile file(bad);
             QVERIFY(file.open(QIODevice::WriteOnly));
             file.write(content);
@@ -334,6 +365,8 @@ private slots:
         f.sensorPanel->LoadBackground("bk.jpg", dir.path() + "/");
         const qint64 before = f.sensorPanel->backgroundImage()->pixmap().cacheKey();
         f.sensorPanel->LoadBackground(bad, dir.path() + "/");
+        loaded = true;
+        QVERIFY(!released);
         QCOMPARE(f.log.messages.size(), 1);
         QVERIFY2(f.log.messages.first().startsWith(logged.arg(bad)), qPrintable(f.log.messages.first()));
         QCOMPARE(f.sensorPanel->backgroundImage()->pixmap().cacheKey(), before);

@@ -31,9 +31,20 @@ struct Reply
     }
 };
 
-inline int connectTo(int port)
+// A connection to the server on loopback; from `source` (another address of 127.0.0.0/8,
+// as another host of the network would come) when it is given.
+inline int connectTo(int port, const char *source = nullptr)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (source) {
+        sockaddr_in from{};
+        from.sin_family = AF_INET;
+        if (::inet_pton(AF_INET, source, &from.sin_addr) != 1
+            || ::bind(fd, reinterpret_cast<const sockaddr *>(&from), sizeof from) != 0) {
+            ::close(fd);
+            return -1;
+        }
+    }
     sockaddr_in where{};
     where.sin_family = AF_INET;
     where.sin_port = htons(static_cast<uint16_t>(port));
@@ -90,8 +101,9 @@ inline Reply parse(const QByteArray &data, bool closed)
     return reply;
 }
 
-// Sends one raw request on a new connection and reads the reply to its end.
-inline Reply exchange(int port, const QByteArray &request)
+// Sends one raw request on a new connection and reads the reply to its end (or until the
+// server has been silent for timeoutMs).
+inline Reply exchange(int port, const QByteArray &request, int timeoutMs = 10000)
 {
     const int fd = connectTo(port);
     if (fd < 0)
@@ -99,7 +111,7 @@ inline Reply exchange(int port, const QByteArray &request)
     bool closed = false;
     QByteArray data;
     if (sendAll(fd, request))
-        data = readAll(fd, closed);
+        data = readAll(fd, closed, timeoutMs);
     ::close(fd);
     return parse(data, closed);
 }
@@ -109,13 +121,14 @@ inline Reply get(int port, const QByteArray &target, const QByteArray &method = 
     return exchange(port, method + ' ' + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
 }
 
-// A port nobody listens on right now.
+// A port nobody uses right now, on any address: a client socket bound to 127.0.0.2 holds its
+// port there, and a server on 0.0.0.0 could not listen on it.
 inline int freePort()
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in where{};
     where.sin_family = AF_INET;
-    where.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    where.sin_addr.s_addr = htonl(INADDR_ANY);
     ::bind(fd, reinterpret_cast<const sockaddr *>(&where), sizeof where);
     socklen_t size = sizeof where;
     ::getsockname(fd, reinterpret_cast<sockaddr *>(&where), &size);

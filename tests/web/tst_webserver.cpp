@@ -8,12 +8,16 @@
 #include "web/WebPage.h"
 #include "web/WebSnapshotBuilder.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonObject>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <fcntl.h>
 #include <iconv.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <chrono>
@@ -363,6 +367,8 @@ private slots:
         QCOMPARE(reply.body, hasBody ? QByteArray("23,5|08.12.2026 14:05:09") : QByteArray());
         if (method == "HEAD")
             QCOMPARE(reply.header("Content-Length"), QByteArray("24"));
+        // A refusal names what the server takes.
+        QCOMPARE(reply.header("Allow"), status == 405 ? QByteArray("GET, HEAD, POST") : QByteArray());
     }
 
     void postBody_data()
@@ -495,6 +501,172 @@ private slots:
         ::close(first);
         ::close(second);
         ::close(third);
+    }
+
+    // Stopping and restarting never wait on clients: not while the cap is full of idle
+    // connections from many hosts (then the listener is out of the workers' wait), not while
+    // they all trickle bytes.
+    void stopNeverWaitsOnClients_data()
+    {
+        QTest::addColumn<HttpServer::Threading>("threading");
+        QTest::addColumn<bool>("trickle");
+        QTest::newRow("pool, idle") << HttpServer::Threading::Pool << false;
+        QTest::newRow("pool, trickling") << HttpServer::Threading::Pool << true;
+        QTest::newRow("thread per connection, idle") << HttpServer::Threading::PerConnection << false;
+    }
+    void stopNeverWaitsOnClients()
+    {
+        QFETCH(HttpServer::Threading, threading);
+        QFETCH(bool, trickle);
+        HttpServer server(threading, HttpServer::Limits{});
+        server.publish(m_server->snapshot());
+        const int port = httpclient::freePort();
+        QCOMPARE(server.start(QStringLiteral("0.0.0.0"), port), HttpServer::StartResult::Started);
+        // Up to the cap, each host within its share.
+        const unsigned perHost = server.limits().perAddress;
+        std::vector<int> open;
+        for (unsigned host = 10; open.size() < server.limits().connections + 8; ++host) {
+            const QByteArray source = "127.0.0." + QByteArray::number(host);
+            for (unsigned i = 0; i < perHost; ++i) {
+                const int fd = httpclient::connectTo(port, source.constData());
+                QVERIFY(fd >= 0);
+                open.push_back(fd);
+            }
+        }
+        const auto closeAll = qScopeGuard([&open] {
+            for (int fd : open)
+                ::close(fd);
+        });
+        QTest::qWait(500);
+        if (trickle) {
+            for (int fd : open)
+                httpclient::sendAll(fd, "G");
+            QTest::qWait(200);
+        }
+        QElapsedTimer timer;
+        timer.start();
+        const HttpServer::StartResult restarted = server.start(QStringLiteral("0.0.0.0"), httpclient::freePort());
+        const qint64 restartMs = timer.elapsed();
+        QCOMPARE(restarted, HttpServer::StartResult::Started);
+        timer.restart();
+        server.stop();
+        const qint64 stopMs = timer.elapsed();
+        // Only a hang fails here (the workers used to notice at their next time-out).
+        QVERIFY2(restartMs < 2000, qPrintable(QString::number(restartMs)));
+        QVERIFY2(stopMs < 2000, qPrintable(QString::number(stopMs)));
+    }
+
+    // One host holding connections, each sending a header byte now and then, as one that
+    // means to lock everyone else out: it keeps no more than its share, and another host is
+    // answered.
+    void oneHostCannotLockOthersOut()
+    {
+        HttpServer server(HttpServer::Threading::Pool, HttpServer::Limits{});
+        server.publish(m_server->snapshot());
+        const int port = httpclient::freePort();
+        QCOMPARE(server.start(QStringLiteral("0.0.0.0"), port), HttpServer::StartResult::Started);
+        std::atomic<bool> stop{false};
+        std::atomic<int> refused{0};
+        std::thread host([&] {
+            // 520 connections, renewed as the server closes them, a byte each every second.
+            std::vector<int> fds(520, -1);
+            while (!stop) {
+                for (int &fd : fds) {
+                    if (fd < 0)
+                        fd = httpclient::connectTo(port, "127.0.0.2");
+                    if (fd >= 0 && !httpclient::sendAll(fd, "G")) {
+                        ::close(fd);
+                        fd = -1;
+                        ++refused;
+                    }
+                }
+                for (int i = 0; i < 10 && !stop; ++i)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                for (int &fd : fds) {
+                    char c = 0;
+                    if (fd >= 0 && ::recv(fd, &c, 1, MSG_DONTWAIT) == 0) {
+                        ::close(fd);
+                        fd = -1;
+                        ++refused;
+                    }
+                }
+            }
+            for (int fd : fds) {
+                if (fd >= 0)
+                    ::close(fd);
+            }
+        });
+        const auto joinHost = qScopeGuard([&] {
+            stop = true;
+            host.join();
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(refused >= 520 - int(server.limits().perAddress), 10000);
+        const httpclient::Reply reply = httpclient::get(port, "/sn=28ff0123456789ab");
+        QCOMPARE(reply.body, QByteArray("23,5|08.12.2026 14:05:09"));
+    }
+
+    // A request must be whole within the deadline from the connection's start, however
+    // often its bytes come.
+    void slowRequestIsCutOff_data()
+    {
+        QTest::addColumn<HttpServer::Threading>("threading");
+        QTest::newRow("pool") << HttpServer::Threading::Pool;
+        QTest::newRow("thread per connection") << HttpServer::Threading::PerConnection;
+    }
+    void slowRequestIsCutOff()
+    {
+        QFETCH(HttpServer::Threading, threading);
+        HttpServer::Limits limits;
+        limits.requestSeconds = 2;
+        HttpServer server(threading, limits);
+        server.publish(m_server->snapshot());
+        const int port = httpclient::freePort();
+        QCOMPARE(server.start(QStringLiteral("0.0.0.0"), port), HttpServer::StartResult::Started);
+        const int fd = httpclient::connectTo(port);
+        const auto closeFd = qScopeGuard([fd] { ::close(fd); });
+        // 24 bytes at a quarter of a second: the whole request would take 6 s.
+        const QByteArray request = "GET /sn= HTTP/1.1\r\nX: ab\r\n\r\n";
+        bool cut = false;
+        for (qsizetype i = 0; i < request.size() && !cut; ++i) {
+            char c = 0;
+            cut = !httpclient::sendAll(fd, request.mid(i, 1)) || ::recv(fd, &c, 1, MSG_DONTWAIT) == 0;
+            QTest::qWait(250);
+        }
+        bool closed = false;
+        const httpclient::Reply reply = httpclient::parse(httpclient::readAll(fd, closed, 5000), closed);
+        QVERIFY(closed);
+        QCOMPARE(reply.status, 0);
+        // A request that comes whole at once is answered as ever.
+        QCOMPARE(httpclient::get(port, "/sn=").body, QByteArray("off"));
+    }
+
+    // A background name that names a FIFO (or a device) gets an empty reply, as a missing
+    // file does, and holds no worker: the server goes on answering.
+    void backgroundThatIsNoFile()
+    {
+        const QString fifo = m_programDir + QStringLiteral("pipe.jpg");
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        // Frees any worker still waiting for a writer, so that a failure ends the test.
+        const auto release = qScopeGuard([&fifo] {
+            for (int i = 0; i < 8; ++i) {
+                const int fd = ::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK);
+                if (fd >= 0)
+                    ::close(fd);
+            }
+            QFile::remove(fifo);
+        });
+        publish(knownSlots(), QStringLiteral("pipe.jpg"));
+        // More requests than the server has workers.
+        for (int i = 0; i < 6; ++i) {
+            const httpclient::Reply reply = httpclient::exchange(m_port, "GET /pipe.jpg HTTP/1.1\r\nHost: x\r\n\r\n", 3000);
+            QCOMPARE(reply.status, 200);
+            QVERIFY(reply.body.isEmpty());
+        }
+        QCOMPARE(httpclient::get(m_port, "/sn=").body, QByteArray("off"));
+        publish(knownSlots(), QStringLiteral("/dev/zero"));
+        const httpclient::Reply device = httpclient::exchange(m_port, "GET /zero HTTP/1.1\r\nHost: x\r\n\r\n", 3000);
+        QCOMPARE(device.status, 200);
+        QVERIFY(device.body.isEmpty());
     }
 
     void stopClosesListener()
