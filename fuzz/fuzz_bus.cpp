@@ -269,6 +269,47 @@ bool isByteList(const QString &text)
 
 } // namespace
 
+// The bus operations are coroutines: each runs to its end here in the event loop. Plain
+// functions, not QCoro::waitFor: clang 14 cannot emit inline coroutines under the sanitizers.
+void runUntil(const bool &done)
+{
+    while (!done)
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);
+}
+
+QCoro::Task<> readingInto(TemperatureReader &reader, QString serial, double &t, bool &done)
+{
+    t = co_await reader.GetTempSn(serial);
+    done = true;
+}
+
+QCoro::Task<> codeInto(RomSearch &search, bool single, QString &code, bool &done)
+{
+    if (single)
+        code = co_await search.GetSNForOne();
+    else
+        code = co_await search.FindDS();
+    done = true;
+}
+
+double readingOf(TemperatureReader &reader, const QString &serial)
+{
+    double t = 0;
+    bool done = false;
+    auto task = readingInto(reader, serial, t, done);
+    runUntil(done);
+    return t;
+}
+
+QString codeOf(RomSearch &search, bool single)
+{
+    QString code;
+    bool done = false;
+    auto task = codeInto(search, single, code, done);
+    runUntil(done);
+    return code;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     // The link's waits suspend and resume from an event loop.
@@ -303,7 +344,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     TemperatureReader reader(link, log);
     reader.setConversionDelayMs(0);
-    const double t = QCoro::waitFor(reader.GetTempSn(serial));
+    const double t = readingOf(reader, serial);
     if (t != expectedReading(serial, port.trips))
         fail("the reading differs from what its echoes give");
     if (onBus && !port.noisy && !ownSerial) {
@@ -317,7 +358,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     QSet<QString> found;
     int passes = 0;
     for (;;) {
-        const QString code = QCoro::waitFor(search.FindDS());
+        const QString code = codeOf(search, false);
         if (code.isEmpty())
             break;
         if (!isCode(code))
@@ -331,7 +372,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (onBus && !port.noisy && found != QSet<QString>{Sensor28, Sensor10})
         fail("a clean bus did not give both sensors");
 
-    if (!isByteList(QCoro::waitFor(search.GetSNForOne())))
+    if (!isByteList(codeOf(search, true)))
         fail("a ROM read gave something other than eight hex bytes");
     return 0;
 }

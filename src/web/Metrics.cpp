@@ -114,5 +114,13 @@ QByteArray web::metrics(const WebSnapshot &state, qint64 nowMs)
     appendFamily(out, "kalvex_cycle_duration_seconds", "gauge", "How long the last monitoring cycle took.");
     if (state.cycleSeconds >= 0)
         appendSample(out, "kalvex_cycle_duration_seconds", QByteArray(), state.cycleSeconds);
+    appendFamily(out, "kalvex_port_open", "gauge",
+                 "1 while observation holds its serial port open, 0 while the port is lost (unplugged).");
+    if (state.portOpen >= 0)
+        appendSample(out, "kalvex_port_open", QByteArray(), state.portOpen);
+    appendFamily(out, "kalvex_store_errors_total", "counter",
+                 "Failures of the reading store (open, insert, file gone) since the program started.");
+    if (state.storeErrors >= 0)
+        appendSample(out, "kalvex_store_errors_total", QByteArray(), static_cast<double>(state.storeErrors));
     return out;
 }

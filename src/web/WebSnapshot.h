@@ -44,4 +44,9 @@ struct WebSnapshot
     QByteArray version = QByteArrayLiteral("1.2");
     // How long the last whole monitoring cycle took; negative before the first has ended.
     double cycleSeconds = -1;
+    // Whether observation holds an open port (1) or has lost it (0); -1 while observation is
+    // off or there is no port.
+    int portOpen = -1;
+    // Failures of the reading store since the program started; -1 without a store.
+    qint64 storeErrors = -1;
 };

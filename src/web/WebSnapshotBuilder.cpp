@@ -24,10 +24,13 @@ QString websnapshot::fileNamePart(const QString &name)
 
 std::shared_ptr<const WebSnapshot> websnapshot::make(const std::vector<SlotValues> &items, const StringGrid &SHour,
                                                      const QString &bkFileName, const QString &ProgramDir,
-                                                     const WebSnapshot *previous, double cycleSeconds)
+                                                     const WebSnapshot *previous, double cycleSeconds,
+                                                     int portOpen, qint64 storeErrors)
 {
     auto snapshot = std::make_shared<WebSnapshot>();
     snapshot->cycleSeconds = cycleSeconds;
+    snapshot->portOpen = portOpen;
+    snapshot->storeErrors = storeErrors;
     snapshot->items.reserve(items.size());
     for (const SlotValues &values : items) {
         const std::size_t index = snapshot->items.size();

@@ -7,6 +7,9 @@
 #include "monitor/ui/MonitorCycle.h"
 #include "monitor/ui/StringGridView.h"
 #include "onewire/OneWireCrc.h"
+#include "web/HttpServer.h"
+#include "web/WebPage.h"
+#include "web/WebSnapshot.h"
 #include "onewire/PosixSerialPort.h"
 #include "onewire/PtyBusServer.h"
 #include "onewire/TemperatureReader.h"
@@ -82,6 +85,11 @@ bool execSql(const QString &path, const char *sql)
         && sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
     sqlite3_close_v2(db);
     return ok;
+}
+
+QByteArray metricsText(const TForm1 &form)
+{
+    return web::metrics(*form.httpServer().snapshot(), QDateTime::currentMSecsSinceEpoch());
 }
 
 int statsRows(const QString &path)
@@ -792,6 +800,7 @@ private slots:
         QTest::qWait(300); // some thirty cycles without a port
         QCOMPARE(statsRows(storePath), storedWhileLost);
         QCOMPARE(form->Sns.Cells(1, 1), QStringLiteral("err"));
+        QTRY_VERIFY(metricsText(*form).contains("\nkalvex_port_open 0\n"));
 
         // Plugged back: a new line under the same name.
         bus.setTemperature(SnA, 23.5);
@@ -804,6 +813,8 @@ private slots:
         QTRY_VERIFY(statsRows(storePath) > storedWhileLost);
         QTRY_COMPARE(form->Sns.Cells(1, 1), QStringLiteral("23,5"));
         QVERIFY(form->N3->isChecked());
+        QTRY_VERIFY(metricsText(*form).contains("\nkalvex_port_open 1\n"));
+        QVERIFY(metricsText(*form).contains("\nkalvex_store_errors_total 0\n"));
 
         // One line for the loss, one for the return, no flood of sensors not answering.
         const QStringList lines = logMessages(*form);

@@ -434,6 +434,7 @@ bool TForm1::portLost()
     m_portLost = true;
     AddLog(QStringLiteral("Порт ") + portName() + QStringLiteral(" потерян: ") + reason);
     emit portStateChanged(reason);
+    scheduleWebSnapshot();
     return true;
 }
 
@@ -447,6 +448,7 @@ void TForm1::reopenPort()
     m_portLost = false;
     AddLog(QStringLiteral("Порт ") + portName() + QStringLiteral(" снова открыт."));
     emit portStateChanged(QString());
+    scheduleWebSnapshot();
 }
 
 bool TForm1::busIdle() const
@@ -767,8 +769,11 @@ void TForm1::publishWebSnapshot()
     }
     const std::shared_ptr<const WebSnapshot> previous = IdHTTPServer1->snapshot();
     const qint64 cycleMs = m_cycle->lastCycleMs();
+    const int portOpen = !m_port || !N3->isChecked() ? -1 : (m_portLost ? 0 : 1);
+    const qint64 storeErrors = m_store ? static_cast<qint64>(m_store->errorCount()) : -1;
     IdHTTPServer1->publish(websnapshot::make(items, SHour, bkFileName, ProgramDir, previous.get(),
-                                             cycleMs < 0 ? -1.0 : static_cast<double>(cycleMs) / 1000.0));
+                                             cycleMs < 0 ? -1.0 : static_cast<double>(cycleMs) / 1000.0, portOpen,
+                                             storeErrors));
 }
 
 void TForm1::scheduleWebSnapshot()
