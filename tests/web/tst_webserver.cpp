@@ -251,13 +251,13 @@ private slots:
             sensor("10AA000000000001", QStringLiteral("Гараж"), false, 5, readAt, 1),
             sensor("28FF0123456789AB", awkward, true, 30, readAt, 0),            // the same series again
         };
-        m_server->publish(websnapshot::make(items, m_hours, QStringLiteral("bk.jpg"), m_programDir, nullptr, 2.5));
+        m_server->publish(websnapshot::make(items, m_hours, QStringLiteral("bk.jpg"), m_programDir, nullptr, 2.5, 0, 3));
 
         const httpclient::Reply reply = httpclient::get(m_port, "/metrics?name[]=x");
         QCOMPARE(reply.status, 200);
         QCOMPARE(reply.header("Content-Type"), QByteArray("text/plain; version=0.0.4; charset=utf-8"));
-        QCOMPARE(reply.body.count("\n# HELP ") + reply.body.startsWith("# HELP "), 4);
-        QCOMPARE(reply.body.count("\n# TYPE "), 4);
+        QCOMPARE(reply.body.count("\n# HELP ") + reply.body.startsWith("# HELP "), 6);
+        QCOMPARE(reply.body.count("\n# TYPE "), 6);
         QString error;
         const QJsonArray families = exposition::parse(reply.body, &error);
         QVERIFY2(!families.isEmpty(), qPrintable(error));
@@ -288,6 +288,11 @@ private slots:
             QStringLiteral("kalvex_reading_failures_total 28BB000000000002 Подвал = 7"),
             QStringLiteral("kalvex_cycle_duration_seconds gauge"),
             QStringLiteral("kalvex_cycle_duration_seconds   = 2.5"),
+            // The port lost under observation, three failures of the store.
+            QStringLiteral("kalvex_port_open gauge"),
+            QStringLiteral("kalvex_port_open   = 0"),
+            QStringLiteral("kalvex_store_errors counter"),
+            QStringLiteral("kalvex_store_errors_total   = 3"),
         };
         QCOMPARE(seen, expected);
         QVERIFY2(age >= 29 && age < 60, qPrintable(QString::number(age)));
@@ -297,6 +302,9 @@ private slots:
         WebSnapshot early = *websnapshot::make({items[0]}, m_hours, QString(), m_programDir);
         const QByteArray text = web::metrics(early, early.items[0].readingMs - 5000);
         QVERIFY(!text.contains("\nkalvex_cycle_duration_seconds "));
+        // Observation off, no store: neither is known.
+        QVERIFY(!text.contains("\nkalvex_port_open "));
+        QVERIFY(!text.contains("\nkalvex_store_errors_total "));
         QVERIFY(text.contains("} 0\n"));
     }
 
