@@ -1,26 +1,72 @@
 #!/usr/bin/env bash
-# Installs every Debian 12 package that building, running and testing Kalvex needs.
+# Installs the Debian 12 packages Kalvex needs, for one purpose:
+#   --for run   building the program and running it (what scripts/run.sh needs)
+#   --for test  the above, and every tool the test suite, the fuzz targets and the README's
+#               screenshot use (what scripts/test.sh and CI need); the default
+#   --list run|test   prints the packages of that purpose, one a line, and installs nothing
 # Safe to run again: apt-get skips what is already there. Needs root (or sudo).
 set -euo pipefail
 
-packages=(
-  build-essential cmake ninja-build pkg-config git
+# Building: the compiler, CMake, and the headers and libraries the program links.
+build=(
+  build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev libgl-dev
-  qt6-multimedia-dev libqt6multimedia6 qt6-qpa-plugins
+  qt6-multimedia-dev
   libqcustomplot-dev
   libmicrohttpd-dev
   qcoro-qt6-dev
-  libsqlite3-dev sqlite3
-  libjpeg62-turbo libqt6svg6
+  libsqlite3-dev
+  # The program asks the X server itself whether a window can be opened.
+  libxcb1-dev
+  # Qt's CMake files look for it at every configure.
+  libxkbcommon-dev
+)
+
+# Running: what the program uses at run time that the build does not bring.
+run=(
+  # The X window system's platform plugin (a window at all), the multimedia back end.
+  qt6-qpa-plugins libqt6multimedia6
+  # JPEG backgrounds, read by Qt's image reader.
+  libjpeg62-turbo
+  # Cyrillic in the window, also offscreen; the condensed faces of the temperature labels.
   fonts-dejavu-core fonts-dejavu-extra
-  xdg-utils desktop-file-utils
-  xvfb xauth xdotool imagemagick
+  # Opening alarm documents and applications.
+  xdg-utils
+  # The users' locale (generated below).
   locales
-  curl
-  python3 python3-prometheus-client systemd
+)
+
+# Testing: a real X server with clicks, keys and screenshots; the install check's validators;
+# the exposition parser of the /metrics tests; the fuzz targets' compiler and runtime.
+test=(
+  git sqlite3 curl
+  xvfb xauth xdotool imagemagick
+  desktop-file-utils systemd
+  python3 python3-prometheus-client
   chromium
   clang libclang-rt-14-dev
 )
+
+purpose=test
+list_only=0
+while [ "$#" -gt 0 ]; do
+  case "$1" in
+    --for) purpose="${2:-}"; shift 2 ;;
+    --for=*) purpose="${1#--for=}"; shift ;;
+    --list) list_only=1; purpose="${2:-}"; shift 2 ;;
+    *) echo "install-deps: unknown argument $1 (use --for run|test)" >&2; exit 2 ;;
+  esac
+done
+case "$purpose" in
+  run) packages=("${build[@]}" "${run[@]}") ;;
+  test) packages=("${build[@]}" "${run[@]}" "${test[@]}") ;;
+  *) echo "install-deps: --for run or --for test, not '$purpose'" >&2; exit 2 ;;
+esac
+
+if [ "$list_only" -eq 1 ]; then
+  printf '%s\n' "${packages[@]}"
+  exit 0
+fi
 
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
@@ -33,7 +79,7 @@ for p in "${packages[@]}"; do
 done
 
 if [ "${#missing[@]}" -eq 0 ]; then
-  echo "install-deps: every package is installed"
+  echo "install-deps: every package to $purpose is installed"
 else
   export DEBIAN_FRONTEND=noninteractive
   $SUDO apt-get update -q

@@ -4,7 +4,7 @@
 # the program, for example: scripts/run.sh --dir ~/kalvex
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/install-deps.sh
+bash scripts/install-deps.sh --for run
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build --parallel "$(nproc)" --target kalvex
 dir="${KALVEX_DIR:-$HOME/.local/share/kalvex-demo}"

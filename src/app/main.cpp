@@ -9,6 +9,7 @@
 #include "app/ui/ServiceNotifier.h"
 #include "app/ui/TForm1.h"
 #include "app/ui/TerminationSignals.h"
+#include "app/ui/WindowPlacement.h"
 #include "onewire/PosixSerialPort.h"
 #include "onewire/SerialPort.h"
 #include "onewire/VirtualBus.h"
@@ -24,6 +25,8 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+
+#include <xcb/xcb.h>
 
 namespace {
 
@@ -51,6 +54,27 @@ bool hasOption(int argc, char *argv[], std::initializer_list<const char *> names
     return false;
 }
 
+// Why no window can be opened here (for the line that says so), or empty when one can, or
+// when the user chose the window system himself (QT_QPA_PLATFORM, -platform). Asked before
+// the application object exists: Qt ends a program that finds no display with an abort.
+QString missingDisplay(int argc, char *argv[])
+{
+    if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") || hasOption(argc, argv, {"-platform", "--platform"}))
+        return {};
+    const bool wayland = !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+    const QString x = qEnvironmentVariable("DISPLAY");
+    if (x.isEmpty())
+        return wayland ? QString() : QStringLiteral("DISPLAY и WAYLAND_DISPLAY не заданы");
+    // A Wayland session is Qt's to try; an X display is tried here exactly as Qt will.
+    if (wayland)
+        return {};
+    int screen = 0;
+    xcb_connection_t *connection = xcb_connect(nullptr, &screen);
+    const bool failed = xcb_connection_has_error(connection) != 0;
+    xcb_disconnect(connection);
+    return failed ? QStringLiteral("нет связи с дисплеем %1").arg(x) : QString();
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -62,7 +86,14 @@ int main(int argc, char *argv[])
     // Before anything can start a child process: the service manager's socket is ours alone.
     ServiceNotifier serviceManager;
 
-    const bool headless = hasOption(argc, argv, {"--headless"});
+    bool headless = hasOption(argc, argv, {"--headless"});
+    if (!headless && !hasOption(argc, argv, {"--help", "-h", "-?", "--help-all", "--version", "-v"})) {
+        // A box without a screen (a server, an ssh session) runs the program as a service would.
+        if (const QString why = missingDisplay(argc, argv); !why.isEmpty()) {
+            headless = true;
+            std::fprintf(stderr, "kalvex: %s: окна не будет, программа работает как с --headless\n", qUtf8Printable(why));
+        }
+    }
     // No screen needed, whatever DISPLAY or WAYLAND_DISPLAY say; nor to print the options.
     if (headless || hasOption(argc, argv, {"--help", "-h", "-?", "--help-all", "--version", "-v"}))
         qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -188,8 +219,10 @@ int main(int argc, char *argv[])
         keepAlive.start(static_cast<int>(std::min<qint64>(serviceManager.keepAliveIntervalMs() / 2 + 1, 1 << 30)));
     }
 
-    if (!headless)
+    if (!headless) {
+        windowplacement::placeOnScreen(form);
         form.show();
+    }
 
     int result = 0;
     if (parser.isSet(screenshotOption)) {

@@ -3,6 +3,9 @@
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QHostAddress>
+#include <QStandardPaths>
+#include <QTcpServer>
 #include <QTest>
 
 #include "onewire/PtyBusServer.h"
@@ -55,6 +58,68 @@ struct ServedBus
             return false;
         serving = std::thread([this] { server.run(); });
         return true;
+    }
+};
+
+// A real X server of the given size on a free display, for as long as this lives.
+struct VirtualScreen
+{
+    QProcess server;
+    QString display;
+
+    bool start(const QSize &size)
+    {
+        for (int n = 140; n < 240; ++n) {
+            if (QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(n)))
+                continue;
+            display = QStringLiteral(":%1").arg(n);
+            server.start(QStringLiteral("Xvfb"), {display, QStringLiteral("-screen"), QStringLiteral("0"),
+                                                  QStringLiteral("%1x%2x24").arg(size.width()).arg(size.height()),
+                                                  QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+            if (!server.waitForStarted())
+                return false;
+            for (int waited = 0; waited < 100; ++waited) {
+                if (QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n)))
+                    return true;
+                if (server.state() != QProcess::Running)
+                    break;
+                QTest::qWait(50);
+            }
+            server.kill();
+            server.waitForFinished();
+        }
+        return false;
+    }
+    ~VirtualScreen()
+    {
+        server.terminate();
+        server.waitForFinished(5000);
+    }
+    // xdotool's answer, or empty.
+    QString xdotool(const QStringList &arguments) const
+    {
+        QProcess tool;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DISPLAY"), display);
+        tool.setProcessEnvironment(env);
+        tool.start(QStringLiteral("xdotool"), arguments);
+        if (!tool.waitForFinished(5000))
+            return {};
+        return QString::fromUtf8(tool.readAllStandardOutput()).trimmed();
+    }
+    // The visible main window's frame on the screen; empty while none is shown.
+    QRect mainWindow() const
+    {
+        const QString id = xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
+                                    QStringLiteral("^Kalvex v1.2")})
+                               .section(QLatin1Char('\n'), 0, 0);
+        if (id.isEmpty())
+            return {};
+        QMap<QString, int> v;
+        for (const QString &line : xdotool({QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), id}).split(QLatin1Char('\n')))
+            v.insert(line.section(QLatin1Char('='), 0, 0), line.section(QLatin1Char('='), 1).toInt());
+        return QRect(v.value(QStringLiteral("X")), v.value(QStringLiteral("Y")), v.value(QStringLiteral("WIDTH")),
+                     v.value(QStringLiteral("HEIGHT")));
     }
 };
 
@@ -464,6 +529,111 @@ private slots:
         QCOMPARE(program.state(), QProcess::Running);
         stop(program, SIGTERM, 5000);
         QVERIFY(QFile::exists(dataPath(QStringLiteral("Kalvex.ini"))));
+    }
+
+    // A machine without a display: the program runs as a service would, says so, and the
+    // demo names the page and the metrics it serves.
+    void noDisplayRunsHeadless()
+    {
+        // Held here, so that the program has to find the next free port.
+        QTcpServer held;
+        const bool holding = held.listen(QHostAddress::Any, 8080);
+        QProcessEnvironment env = environment();
+        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            env.remove(QString::fromLatin1(name));
+        QProcess program;
+        program.setProcessEnvironment(env);
+        program.start(QStringLiteral(KALVEX_PROGRAM), {QStringLiteral("--demo"), QStringLiteral("--dir"), dataPath(QString())});
+        QVERIFY(program.waitForStarted());
+        QString err;
+        const QRegularExpression page(QStringLiteral("Страница датчиков: http://localhost:(\\d+)/\n"));
+        QTRY_VERIFY_WITH_TIMEOUT((err += QString::fromUtf8(program.readAllStandardError()), page.match(err).hasMatch()), 20000);
+        const int port = page.match(err).captured(1).toInt();
+        QVERIFY(port >= 8080);
+        if (holding)
+            QVERIFY(port != 8080);
+        QVERIFY2(err.section(QLatin1Char('\n'), 0, 0).contains(QStringLiteral("--headless")), qPrintable(err));
+        QVERIFY2(err.contains(QStringLiteral("Метрики: http://localhost:%1/metrics\n").arg(port)), qPrintable(err));
+        // The addresses come before anything else the start logs.
+        QVERIFY(!err.left(page.match(err).capturedStart()).contains(QStringLiteral("Файл фона")));
+        QCOMPARE(httpclient::get(port, "/").status, 200);
+        QTRY_VERIFY_WITH_TIMEOUT(httpclient::get(port, "/metrics").body.contains("kalvex_temperature_celsius{"), 20000);
+        QElapsedTimer stopping;
+        stopping.start();
+        stop(program, SIGTERM, 5000);
+        QVERIFY(stopping.elapsed() < 5000);
+        QCOMPARE(iniValues(dataPath(QStringLiteral("Kalvex.ini"))).value("General/HTTPPort"), QByteArray::number(port));
+    }
+
+    // The designed 1219 x 906 at 664, 115 on screens it does not fit.
+    void windowInsideSmallScreen_data()
+    {
+        QTest::addColumn<QSize>("screen");
+        QTest::newRow("1280 x 1024") << QSize(1280, 1024);
+        QTest::newRow("1366 x 768") << QSize(1366, 768);
+    }
+    void windowInsideSmallScreen()
+    {
+        QFETCH(QSize, screen);
+        if (QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty()
+            || QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
+            QSKIP("needs Xvfb and xdotool");
+        VirtualScreen x;
+        QVERIFY(x.start(screen));
+        QProcessEnvironment env = environment();
+        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        env.insert(QStringLiteral("DISPLAY"), x.display);
+        QProcess program;
+        program.setProcessEnvironment(env);
+        program.start(QStringLiteral(KALVEX_PROGRAM), {QStringLiteral("--dir"), dataPath(QString())});
+        QVERIFY(program.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(!x.mainWindow().isEmpty(), 20000);
+        const QRect window = x.mainWindow();
+        QVERIFY2(QRect(QPoint(0, 0), screen).contains(window),
+                 qPrintable(QStringLiteral("%1,%2 %3x%4").arg(window.x()).arg(window.y()).arg(window.width()).arg(window.height())));
+        stop(program, SIGTERM, 5000);
+    }
+
+    // The first start on a full disk, with a window: the window comes up and polls with nobody
+    // to click a box, and the readings are stored once there is room again.
+    void diskFullAtStartWithWindow_data()
+    {
+        QTest::addColumn<int>("freeKiB");
+        QTest::newRow("no room for the store") << 0;
+        QTest::newRow("room for the store, not its log") << 32;
+    }
+    void diskFullAtStartWithWindow()
+    {
+        QFETCH(int, freeKiB);
+        if (::geteuid() != 0 || QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty()
+            || QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
+            QSKIP("needs root (a small tmpfs), Xvfb and xdotool");
+        const QString full = m_dir->filePath(QStringLiteral("full"));
+        QVERIFY(QDir().mkpath(full));
+        QVERIFY(QProcess::execute(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                                                           QStringLiteral("size=64k"), QStringLiteral("tmpfs"), full}) == 0);
+        const auto unmount = qScopeGuard([&] { QProcess::execute(QStringLiteral("umount"), {QStringLiteral("-l"), full}); });
+        {
+            QFile fill(full + QStringLiteral("/fill"));
+            QVERIFY(fill.open(QIODevice::WriteOnly));
+            const QByteArray block(1024, 'x');
+            for (int k = 0; k < 64 - freeKiB && fill.write(block) == block.size(); ++k) {
+            }
+            fill.flush();
+        }
+        VirtualScreen x;
+        QVERIFY(x.start(QSize(1920, 1080)));
+        QProcessEnvironment env = environment();
+        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        env.insert(QStringLiteral("DISPLAY"), x.display);
+        QProcess program;
+        program.setProcessEnvironment(env);
+        program.start(QStringLiteral(KALVEX_PROGRAM), {QStringLiteral("--demo"), QStringLiteral("--dir"), full});
+        QVERIFY(program.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(!x.mainWindow().isEmpty(), 20000);
+        QVERIFY(QFile::remove(full + QStringLiteral("/fill")));
+        QTRY_VERIFY_WITH_TIMEOUT(!storedReadings(full + QStringLiteral("/Kalvex.st"), "28ECEDC7050000F6").isEmpty(), 40000);
+        stop(program, SIGTERM, 5000);
     }
 
     void unusableFolderIsAnError()

@@ -62,6 +62,51 @@ private slots:
         }
     }
 
+    // Root may write everywhere, so writability cannot tell an installed program from one
+    // run where it was built or unpacked: the folder's place does.
+    void installedProgramKeepsItsFilesInDataHome_data()
+    {
+        QTest::addColumn<QString>("programDir");
+        QTest::addColumn<bool>("launcherInstalled");
+        QTest::addColumn<QString>("dir");
+        QTest::newRow("cmake --install prefix") << "T/prefix/bin" << true << "T/data/kalvex/";
+        QTest::newRow("/usr/bin") << "/usr/bin" << false << "T/data/kalvex/";
+        QTest::newRow("/usr/local/bin") << "/usr/local/bin" << false << "T/data/kalvex/";
+        QTest::newRow("under /usr") << "/usr/lib/kalvex" << false << "T/data/kalvex/";
+        QTest::newRow("build tree") << "T/build/src/app" << false << "T/build/src/app/";
+        QTest::newRow("own folder named bin") << "T/prefix/bin" << false << "T/prefix/bin/";
+        QTest::newRow("own folder") << "T/kalvex" << false << "T/kalvex/";
+        QTest::newRow("/usrlocal is not /usr") << "T/usrlocal" << false << "T/usrlocal/";
+    }
+    void installedProgramKeepsItsFilesInDataHome()
+    {
+        QFETCH(QString, programDir);
+        QFETCH(bool, launcherInstalled);
+        QFETCH(QString, dir);
+        QTemporaryDir temp;
+        QVERIFY(temp.isValid());
+        const auto inTemp = [&temp](QString path) { return path.replace(QStringLiteral("T/"), temp.path() + QLatin1Char('/')); };
+        if (programDir.startsWith(QLatin1String("T/")))
+            QVERIFY(QDir().mkpath(inTemp(programDir)));
+        if (launcherInstalled) {
+            QVERIFY(QDir().mkpath(temp.filePath(QStringLiteral("prefix/share/applications"))));
+            QFile launcher(temp.filePath(QStringLiteral("prefix/share/applications/kalvex.desktop")));
+            QVERIFY(launcher.open(QIODevice::WriteOnly));
+        }
+        QProcessEnvironment env;
+        env.insert(QStringLiteral("HOME"), temp.filePath(QStringLiteral("home")));
+        env.insert(QStringLiteral("XDG_DATA_HOME"), temp.filePath(QStringLiteral("data")));
+
+        const ProgramDirectory result =
+            ProgramDirectory::resolve(inTemp(programDir), QString(), env, [](const QString &) { return true; });
+
+        QCOMPARE(result.dir, inTemp(dir));
+        const bool away = !result.dir.startsWith(QDir::cleanPath(inTemp(programDir)));
+        QCOMPARE(!result.logLine.isEmpty(), away);
+        if (away)
+            QVERIFY2(result.logLine.contains(result.dir), qPrintable(result.logLine));
+    }
+
     void relativeDirOption()
     {
         QTemporaryDir temp;

@@ -22,6 +22,16 @@ bool ProgramDirectory::isWritable(const QString &folder)
     return ::access(QFile::encodeName(folder).constData(), W_OK | X_OK) == 0;
 }
 
+bool ProgramDirectory::isInstalled(const QString &programFileDir)
+{
+    const QString dir = QDir::cleanPath(QFileInfo(programFileDir).absoluteFilePath());
+    if (dir == QLatin1String("/usr") || dir.startsWith(QLatin1String("/usr/")))
+        return true;
+    // cmake --install lays out <prefix>/bin/kalvex and <prefix>/share/applications/kalvex.desktop.
+    return QFileInfo(dir).fileName() == QLatin1String("bin")
+           && QFileInfo::exists(dir + QStringLiteral("/../share/applications/kalvex.desktop"));
+}
+
 ProgramDirectory ProgramDirectory::resolve(const QString &programFileDir, const QString &dirOption,
                                            const QProcessEnvironment &env,
                                            const std::function<bool(const QString &)> &writable)
@@ -38,7 +48,8 @@ ProgramDirectory ProgramDirectory::resolve(const QString &programFileDir, const 
         return result;
     }
     const QString own = withSlash(programFileDir);
-    if (writable(own)) {
+    const bool installed = isInstalled(own);
+    if (!installed && writable(own)) {
         result.dir = own;
         return result;
     }
@@ -46,11 +57,13 @@ ProgramDirectory ProgramDirectory::resolve(const QString &programFileDir, const 
     if (data.isEmpty() || QDir::isRelativePath(data))
         data = env.value(QStringLiteral("HOME"), QDir::homePath()) + QStringLiteral("/.local/share");
     result.dir = withSlash(data + QStringLiteral("/kalvex"));
+    const QString why = installed ? QStringLiteral("Программа установлена в папку %1")
+                                  : QStringLiteral("Папка программы %1 закрыта для записи");
     if (QDir().mkpath(result.dir)) {
-        result.logLine = QStringLiteral("Папка программы %1 закрыта для записи, файлы программы хранятся в %2")
+        result.logLine = (why + QStringLiteral(", файлы программы хранятся в %2"))
                              .arg(QDir::toNativeSeparators(own), QDir::toNativeSeparators(result.dir));
     } else {
-        result.logLine = QStringLiteral("Папка программы %1 закрыта для записи, а папку %2 создать не удалось.")
+        result.logLine = (why + QStringLiteral(", а папку %2 создать не удалось."))
                              .arg(QDir::toNativeSeparators(own), QDir::toNativeSeparators(result.dir));
     }
     return result;

@@ -4,6 +4,7 @@
 #include "base/DateTime.h"
 #include "base/DialogBoxes.h"
 #include "base/ErrorGuard.h"
+#include "base/KalvexError.h"
 #include "app/ui/AppTitle.h"
 #include "app/ui/AutoStartEntry.h"
 #include "app/ui/ConfigBinding.h"
@@ -27,6 +28,7 @@
 #include "onewire/RomSearch.h"
 #include "onewire/SerialPort.h"
 #include "onewire/TemperatureReader.h"
+#include "sensors/IniFile.h"
 #include "sensors/KalvexConfig.h"
 #include "onewire/VirtualBus.h"
 #include "onewire/VirtualSensor.h"
@@ -281,19 +283,39 @@ void TForm1::FormCreate()
     ProgramDir = m_programDir.dir;
     if (!m_programDir.logLine.isEmpty())
         AddLog(m_programDir.logLine);
-    // An error ends the sequence at its step; the window goes on as far as it was set up.
-    guarded(m_boxes, [this] {
-        LoadIni();
+    // A configuration or store that fails (a full disk, say) is logged with its file and the
+    // start goes on, window or not: a box here would hold the start and polling until someone
+    // clicked it, before the window is even shown. The store tries again at later readings.
+    const auto logged = [this](const QString &file, auto &&run) {
+        try {
+            run();
+            return true;
+        } catch (const KalvexError &e) {
+            AddLog(e.message().contains(file) ? e.message() : file + QStringLiteral(": ") + e.message());
+        } catch (const std::exception &e) {
+            AddLog(file + QStringLiteral(": ") + QString::fromLocal8Bit(e.what()));
+        }
+        return false;
+    };
+    const QString storeFile = ProgramDir + ReadingStore::fileName();
+    // Any other error ends the sequence at its step; the window goes on as far as it was set up.
+    guarded(m_boxes, [&] {
+        logged(iniPath(), [this] { LoadIni(); });
         addDemoSensors();
         if (StartMin && !m_headless)
             setWindowState(windowState() | Qt::WindowMinimized);
+        // Before anything else is logged: the addresses to open are the first lines it writes.
+        if (m_demo && m_headless)
+            serveDemo();
         LoadBackground();
-        StartHTTP(false);
-        ConnectDB();
+        if (!IdHTTPServer1->running())
+            StartHTTP(false);
+        logged(storeFile, [this] { ConnectDB(); });
         m_cycle->chartState().PointCounter = CharMaxCount;
         sns::prepare(Sns);
         m_hours->writeHeader();
-        Load24Hour();
+        if (!logged(storeFile, [this] { Load24Hour(); }))
+            LastHour = m_clock.now().time().hour();
         for (int i = 0; i < static_cast<int>(m_slots->DSItems.size()); ++i) {
             if (m_slots->DSItems[i].Enable)
                 m_hours->ViewSHour(m_slots->DSItems, i, m_slots->name(i));
@@ -583,6 +605,32 @@ void TForm1::addDemoSensors()
         const Place &p = places[k];
         m_slots->AddItem(p.x, p.y, QString::fromUtf16(p.name), serials.at(k), true, 0, false, DefaultTrayBackground,
                          DefaultTrayText, p.chart, CreateClearSign());
+    }
+}
+
+void TForm1::serveDemo()
+{
+    // A demo without a window shows itself on the web page; a configuration that says
+    // anything of the web server is followed as it stands.
+    const IniFile ini = IniFile::fromFile(iniPath());
+    if (!ini.hasKey(QStringLiteral("General"), QStringLiteral("HTTPPort"))
+        && !ini.hasKey(QStringLiteral("General"), QStringLiteral("HTTPActive"))) {
+        constexpr int firstPort = 8080;
+        constexpr int ports = 100;
+        HTTP_Active->setChecked(true);
+        HTTPBinding = QStringLiteral("0.0.0.0");
+        publishWebSnapshot();
+        for (int port = firstPort; port < firstPort + ports; ++port) {
+            HTTPPort = port;
+            if (IdHTTPServer1->start(HTTPBinding, HTTPPort) != HttpServer::StartResult::PortBusy)
+                break;
+        }
+    }
+    StartHTTP(false);
+    if (IdHTTPServer1->running()) {
+        const QString site = QStringLiteral("http://localhost:%1/").arg(HTTPPort);
+        AddLog(QStringLiteral("Страница датчиков: ") + site);
+        AddLog(QStringLiteral("Метрики: ") + site + QStringLiteral("metrics"));
     }
 }
 

@@ -240,6 +240,9 @@ private:
     void TrayAllDelete();
     // --demo: the virtual bus gets its sensors; a configuration without sensors gets them too.
     void addDemoSensors();
+    // --demo --headless: the web server comes on, on port 8080 or the next free one, unless
+    // the configuration has a say; the log names the page and the metrics.
+    void serveDemo();
     void N2Click();
     void N4Click();
     void N5Click();
