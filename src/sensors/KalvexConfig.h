@@ -75,6 +75,8 @@ struct KalvexConfig
     bool StartMin = false;
     bool WinStartRun = false;
     std::vector<SensorConfig> Items;
+    // [Bus], our own section after the specified ones: every sensor converts at once.
+    bool BulkConvert = false;
 
     bool operator==(const KalvexConfig &) const = default;
 };
@@ -122,7 +124,8 @@ KalvexConfig loadConfig(const QString &path, const RandomIndex &random = {}, QSt
                         QString *problem = nullptr, bool *partial = nullptr);
 
 // The IniFile SaveIni writes: "General" with its 17 keys, then "Items" with every sensor's
-// keys (numbered from 0 in the order of config.Items) and "ItemCount" last.
+// keys (numbered from 0 in the order of config.Items) and "ItemCount" last, then "Bus" only
+// when a key of it differs from its default (so a file stays as it was without the setting).
 IniFile configIni(const KalvexConfig &config);
 
 // Writes configIni(config) to path atomically. False on any failure, leaving the previous
