@@ -49,6 +49,7 @@ struct SensorConfig
 // 10. HTTPActive: set the check mark of HTTP_Active (StartHTTP runs later, in FormCreate).
 // 11. For each entry of Items, in order: AddItem(X, Y, Name, SN, Enable, Correct, Tray, CBFon,
 //     CBText, CBChart, Sign). The array is empty at start-up, so item k lands in slot k.
+// 12. BulkConvert := BulkConvert (read by the monitoring cycle at its start).
 //
 // SaveIni: fill a KalvexConfig from the window's state (N10 check mark, bkFileName, COMPort,
 // CharMaxCount, Timer1 interval, HTTP_Active check mark, the server's port, CharMinMaxAuto,
