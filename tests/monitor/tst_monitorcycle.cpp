@@ -909,14 +909,17 @@ private slots:
     void realPortThroughPty_data()
     {
         QTest::addColumn<bool>("linked");
-        QTest::newRow("COM1 linked to the bus") << true;
-        QTest::newRow("no COM1") << false;
+        QTest::addColumn<bool>("bulk"); // one conversion for the whole bus, 30 ms long
+        QTest::newRow("COM1 linked to the bus") << true << false;
+        QTest::newRow("COM1 linked, all sensors at once") << true << true;
+        QTest::newRow("no COM1") << false << false;
     }
     void realPortThroughPty()
     {
         QFETCH(bool, linked);
+        QFETCH(bool, bulk);
         VirtualBus bus;
-        bus.addSensor(SnA, 22.5);
+        bus.addSensor(SnA, 22.5)->setConversionMs(bulk ? 30 : 0);
         PtyBusServer server(bus);
         QVERIFY2(server.open(), qPrintable(server.errorText()));
         // Without the bus, COM1 is a link whose device has gone (so no system port is tried).
@@ -942,6 +945,7 @@ private slots:
             .launcher = &m_launcher,
         });
         form->temperatureReader()->setConversionDelayMs(0);
+        form->BulkConvert = bulk;
         // COM1 would otherwise fall back to /dev/ttyS0.
         form->COMPort = 1;
         form->sensorSlots().AddItem(100, 100, QStringLiteral("Кухня"), SnA, true, 0, false, 0, 0, 255, CreateClearSign());
@@ -963,6 +967,10 @@ private slots:
         serving.join();
         server.close();
         m_clock.setTickStep(1);
+        // Read once the simulator's thread has ended: the power question, the conversion and
+        // the reading; or the reading's two resets.
+        if (linked)
+            QCOMPARE(bus.busCounters().resets, bulk ? 3u : 2u);
     }
 
     // The adapter unplugged and plugged back (the simulator closed, a new one under the same
