@@ -1,12 +1,16 @@
 // Serves a modelled 1-Wire bus on a pseudo-terminal and links COMn to it, so the program (or
 // anything that opens the link) talks to virtual sensors through the real termios path.
 //
-//   kalvex-bussim --dir DIR [--port N] [--latency MS] SENSOR...
+//   kalvex-bussim --dir DIR [--port N] [--latency MS] [--conversion MS] [--parasite] SENSOR...
 //   SENSOR = SERIAL[=CELSIUS | =sine:MEAN:AMPLITUDE:PERIOD_S]
 //   SERIAL = 16 hex digits (taken as given, CRC included) or 14 (the CRC byte is added)
 //
 // --latency holds every batch of echoes back MS milliseconds, as a USB serial adapter's
 // latency timer does (FTDI: 16 ms by default, 1 ms in low-latency mode).
+// --conversion makes every sensor take MS milliseconds to convert (a DS18B20 at 12 bits: about
+// 600, at most 750; -1: never done), answering 0 in its read slots meanwhile; 0, the default,
+// converts at once. --parasite powers every sensor from the data line (Read Power Supply
+// answers 0, and read slots cannot tell busy from done).
 //
 // Ends on SIGINT or SIGTERM and prints the resets, slots and round trips it saw.
 
@@ -38,8 +42,10 @@ void onSignal(int)
 int usage()
 {
     std::fprintf(stderr,
-        "usage: kalvex-bussim --dir DIR [--port N] [--latency MS] SENSOR...\n"
+        "usage: kalvex-bussim --dir DIR [--port N] [--latency MS] [--conversion MS] [--parasite] SENSOR...\n"
         "  --latency MS: echoes come back MS milliseconds late (a USB adapter's latency timer)\n"
+        "  --conversion MS: every conversion takes MS milliseconds (-1: never ends; 0: at once)\n"
+        "  --parasite: every sensor is powered from the data line\n"
         "  SENSOR = SERIAL[=CELSIUS | =sine:MEAN:AMPLITUDE:PERIOD_S]\n"
         "  SERIAL = 16 hex digits, or 14 (family and serial bytes; the CRC byte is added)\n"
         "  example: kalvex-bussim --dir ~/.local/share/kalvex-demo 28ECEDC7050000F6=21.5 \\\n"
@@ -61,6 +67,8 @@ int main(int argc, char **argv)
     QString dir;
     int portNumber = 1;
     int latencyMs = 0;
+    int conversionMs = 0;
+    bool parasite = false;
     QStringList sensorArgs;
     for (int i = 1; i < argc; ++i) {
         const QString arg = QString::fromLocal8Bit(argv[i]);
@@ -80,6 +88,15 @@ int main(int argc, char **argv)
                 std::fprintf(stderr, "bad latency (0 to 1000 ms): %s\n", argv[i]);
                 return 2;
             }
+        } else if (arg == QLatin1String("--conversion") && i + 1 < argc) {
+            bool ok = false;
+            conversionMs = QString::fromLocal8Bit(argv[++i]).toInt(&ok);
+            if (!ok || conversionMs < -1 || conversionMs > 10000) {
+                std::fprintf(stderr, "bad conversion time (-1 to 10000 ms): %s\n", argv[i]);
+                return 2;
+            }
+        } else if (arg == QLatin1String("--parasite")) {
+            parasite = true;
         } else if (arg == QLatin1String("--help") || arg == QLatin1String("-h") || arg.startsWith(QLatin1String("--"))) {
             return usage();
         } else {
@@ -123,6 +140,8 @@ int main(int argc, char **argv)
             }
             sensor->setTemperature(celsius);
         }
+        sensor->setConversionMs(conversionMs);
+        sensor->setParasitePower(parasite);
         bus.addDevice(sensor);
         std::printf("sensor %s (%s)\n", qPrintable(RomSearch::codeText(*rom)), sensor->isDs18b20() ? "DS18B20" : "DS18S20");
     }

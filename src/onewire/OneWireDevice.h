@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QtGlobal>
 
 // A device on a modelled 1-Wire bus. The bus asks every device what it drives in a slot,
 // wires the answers together (AND: any device pulling low makes a 0) and tells every device
@@ -20,4 +21,7 @@ public:
     virtual void slotDone(int busBit) = 0;
     // Serial number text of the device (16 upper-case hex digits), empty if it has none.
     virtual QString serialText() const { return QString(); }
+    // The bus's time in milliseconds on a steady counter, given before every batch of slots:
+    // what takes time on a device (a conversion) runs on it.
+    virtual void setBusTime(qint64 ms) { (void)ms; }
 };

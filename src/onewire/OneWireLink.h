@@ -57,6 +57,8 @@ public:
     // on a silent line never waits with the loop running, yet must end when it is set.
     void setAbortCheck(std::function<bool()> check) { m_abortCheck = std::move(check); }
     bool aborted() const { return m_aborted || (m_abortCheck && m_abortCheck()); }
+    // The clock every wait of the link runs on.
+    const Clock &clock() const { return m_clock; }
 
     // The running CRC accumulator; callers set it to 0 before a CRC run.
     std::uint8_t Crc8 = 0;

@@ -1,5 +1,6 @@
 #include "onewire/TemperatureReader.h"
 
+#include "base/Clock.h"
 #include "base/Log.h"
 #include "onewire/OneWireLink.h"
 #include "onewire/OneWireTransaction.h"
@@ -10,6 +11,8 @@ namespace {
 constexpr std::uint8_t MatchRom = 0x55;
 constexpr std::uint8_t ConvertT = 0x44;
 constexpr std::uint8_t ReadScratchpad = 0xBE;
+constexpr std::uint8_t SkipRom = 0xCC;
+constexpr std::uint8_t ReadPowerSupply = 0xB4;
 
 int hexDigit(QChar c)
 {
@@ -82,10 +85,15 @@ QCoro::Task<double> TemperatureReader::GetTempSn(QString sn)
     convert.writeByte(ConvertT);
     co_await m_link.run(convert);
     co_await m_link.Delay(m_conversionDelayMs);
+    co_return co_await readScratchpad(*rom, sn.startsWith(QLatin1String("28")));
+}
+
+QCoro::Task<double> TemperatureReader::readScratchpad(std::array<std::uint8_t, 8> rom, bool family28)
+{
     if (!co_await m_link.ResetT())
         co_return NoReading;
     OneWireTransaction read;
-    matchRom(read, *rom);
+    matchRom(read, rom);
     read.writeByte(ReadScratchpad);
     std::array<std::uint8_t, 9> scratchpad {};
     for (std::size_t i = 0; i < scratchpad.size(); ++i)
@@ -103,5 +111,78 @@ QCoro::Task<double> TemperatureReader::GetTempSn(QString sn)
     // (their reserved bytes are 0xFF and 0x10).
     if (std::all_of(scratchpad.begin(), scratchpad.end(), [](std::uint8_t b) { return b == 0; }))
         co_return NoReading;
-    co_return decode(scratchpad, sn.startsWith(QLatin1String("28")));
+    co_return decode(scratchpad, family28);
+}
+
+QCoro::Task<std::optional<bool>> TemperatureReader::parasitePowered()
+{
+    if (!co_await m_link.ResetT())
+        co_return std::nullopt;
+    OneWireTransaction ask;
+    ask.writeByte(SkipRom);
+    ask.writeByte(ReadPowerSupply);
+    ask.readBit();
+    co_await m_link.run(ask);
+    co_return std::optional<bool>(ask.bitsRead().front() == 0);
+}
+
+QCoro::Task<bool> TemperatureReader::convertAndPoll(OneWireTransaction &convert)
+{
+    const Clock &clock = m_link.clock();
+    const quint32 started = clock.tickCount();
+    const qint64 limit = static_cast<qint64>(m_conversionDelayMs) + PollMarginMs;
+    for (int i = 0; i < PollSlots; ++i)
+        convert.readBit();
+    co_await m_link.run(convert);
+    OneWireTransaction poll;
+    for (int i = 0; i < PollSlots; ++i)
+        poll.readBit();
+    const OneWireTransaction *last = &convert;
+    for (;;) {
+        // Once done a device releases every slot; the last of the batch is the latest word.
+        if (last->bitsRead().back() == 1)
+            co_return true;
+        if (m_link.aborted() || static_cast<qint64>(static_cast<quint32>(clock.tickCount() - started)) >= limit)
+            co_return false;
+        // Suspended between the batches, as in the fixed wait: commands go on meanwhile.
+        co_await m_link.Delay(PollIntervalMs);
+        co_await m_link.run(poll);
+        last = &poll;
+    }
+}
+
+QCoro::Task<TemperatureReader::Conversion> TemperatureReader::convertAll()
+{
+    if (!co_await m_link.ResetT())
+        co_return Conversion::NoPresence;
+    OneWireTransaction convert;
+    convert.writeByte(SkipRom);
+    convert.writeByte(ConvertT);
+    const bool done = co_await convertAndPoll(convert);
+    co_return done ? Conversion::Done : Conversion::TimedOut;
+}
+
+QCoro::Task<double> TemperatureReader::readConverted(QString sn)
+{
+    const auto rom = romBytes(sn);
+    if (!rom)
+        co_return NoReading;
+    co_return co_await readScratchpad(*rom, sn.startsWith(QLatin1String("28")));
+}
+
+QCoro::Task<double> TemperatureReader::GetTempSnPolled(QString sn)
+{
+    const auto rom = romBytes(sn);
+    if (!rom) {
+        m_log.addRawLine(QStringLiteral("Непавильный серийный номер датчика: ") + sn);
+        co_return NoReading;
+    }
+    if (!co_await m_link.ResetT())
+        co_return NoReading;
+    OneWireTransaction convert;
+    matchRom(convert, *rom);
+    convert.writeByte(ConvertT);
+    if (!co_await convertAndPoll(convert))
+        co_return NoReading;
+    co_return co_await readScratchpad(*rom, sn.startsWith(QLatin1String("28")));
 }

@@ -15,6 +15,11 @@ class OneWireTransaction;
 // (suspended: the event loop keeps running), Match ROM again, Read Scratchpad, CRC check and the decoding
 // of the sensor's family (28: 12-bit; any other: the 9-bit-plus-counter formula). A reading
 // is four serial round trips: reset, address and convert, reset, address and read.
+//
+// Beside it, one conversion for the whole bus: every sensor converts at once (Skip ROM,
+// Convert T) and the wait ends when the read slots after it read 1, which a sensor with its
+// own supply answers only once it is done; each sensor is then read on its own. A
+// parasite-powered device cannot answer those slots, so the caller asks first.
 class TemperatureReader
 {
 public:
@@ -27,6 +32,29 @@ public:
     // silently. 85.0 is returned as read.
     QCoro::Task<double> GetTempSn(QString sn);
 
+    // Whether any device on the bus is powered from the data line (Skip ROM, Read Power
+    // Supply, one read slot that such a device pulls low); nothing when no device answered
+    // the reset. One round trip after the reset.
+    QCoro::Task<std::optional<bool>> parasitePowered();
+
+    enum class Conversion { Done, TimedOut, NoPresence };
+    // Every device on the bus converts at once; suspends until the read slots after Convert T
+    // read 1 (the slowest device is done) or the conversion wait plus PollMarginMs passed.
+    // Polls a batch of PollSlots read slots (one round trip) every PollIntervalMs.
+    QCoro::Task<Conversion> convertAll();
+    // The reading a conversion of the whole bus left in a sensor: GetTempSn without its
+    // conversion, with the same checks and results. A malformed serial gives -999 silently
+    // (GetTempSn, which the caller falls back to, logs it).
+    QCoro::Task<double> readConverted(QString sn);
+    // GetTempSn whose wait ends when the sensor's read slots say it is done (a sensor with
+    // its own supply only); -999 when it is still busy after the conversion wait plus
+    // PollMarginMs: its scratchpad still holds an older reading.
+    QCoro::Task<double> GetTempSnPolled(QString sn);
+
+    static constexpr int PollMarginMs = 100;
+    static constexpr int PollIntervalMs = 10;
+    static constexpr int PollSlots = 8;
+
     // The conversion wait; 750 ms in the program, shortened only by tests and benchmarks.
     void setConversionDelayMs(int ms) { m_conversionDelayMs = ms; }
     int conversionDelayMs() const { return m_conversionDelayMs; }
@@ -38,6 +66,11 @@ public:
 
 private:
     static void matchRom(OneWireTransaction &transaction, const std::array<std::uint8_t, 8> &rom);
+    // Reset, Match ROM, Read Scratchpad and its checks and decoding.
+    QCoro::Task<double> readScratchpad(std::array<std::uint8_t, 8> rom, bool family28);
+    // Runs a transaction that ends in Convert T with a first batch of read slots behind it,
+    // then polls; true once a slot read 1, false at the limit.
+    QCoro::Task<bool> convertAndPoll(OneWireTransaction &convert);
 
     OneWireLink &m_link;
     Log &m_log;

@@ -3,6 +3,7 @@
 #include "onewire/VirtualSensor.h"
 
 #include <bit>
+#include <chrono>
 
 namespace {
 constexpr int LowestSlotBaud = 30000;
@@ -12,7 +13,25 @@ constexpr double SampleMicroseconds = 15.0;
 constexpr std::uint8_t ReadZeroMask = 0xFC;
 } // namespace
 
-VirtualBus::VirtualBus() = default;
+VirtualBus::VirtualBus()
+    : m_time([] {
+        return static_cast<qint64>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                       std::chrono::steady_clock::now().time_since_epoch())
+                                       .count());
+    })
+{
+}
+
+void VirtualBus::setTimeSource(std::function<qint64()> milliseconds)
+{
+    if (milliseconds)
+        m_time = std::move(milliseconds);
+}
+
+qint64 VirtualBus::busTime() const
+{
+    return m_time();
+}
 VirtualBus::~VirtualBus() = default;
 
 void VirtualBus::addDevice(std::shared_ptr<OneWireDevice> device)
@@ -154,6 +173,10 @@ std::vector<std::uint8_t> VirtualBus::exchange(const std::uint8_t *data, int cou
     std::vector<std::uint8_t> echoes;
     echoes.reserve(static_cast<std::size_t>(count > 0 ? count : 0));
     ++m_counters.roundTrips;
+    // A batch of slots lasts a few milliseconds at most: one time for all of it.
+    const qint64 now = m_time();
+    for (const auto &device : m_devices)
+        device->setBusTime(now);
     for (int i = 0; i < count; ++i) {
         ++m_counters.characters;
         if (m_recordSent)

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <random>
 #include <vector>
@@ -62,6 +63,11 @@ public:
     void setNoise(double probability, std::uint32_t seed);
     // The echo of a reset answered by presence (0xE0 by default).
     void setPresenceEcho(std::uint8_t echo) { m_presenceEcho = echo; }
+    // The bus's clock in milliseconds, on which conversions take their time: a steady clock
+    // by default (safe from the simulator's thread); tests give their own. Asked once per
+    // exchange.
+    void setTimeSource(std::function<qint64()> milliseconds);
+    qint64 busTime() const;
     // Makes the next OpenCOM fail with this reason (empty: opens succeed).
     void setOpenFailure(const QString &reason) { m_openFailure = reason; }
 
@@ -98,6 +104,7 @@ private:
     std::uint8_t echoOf(std::uint8_t character, int baud);
 
     std::vector<std::shared_ptr<OneWireDevice>> m_devices;
+    std::function<qint64()> m_time;
     std::deque<std::uint8_t> m_pending;
     std::deque<std::uint8_t> m_overrides;
     std::vector<std::uint8_t> m_sent;

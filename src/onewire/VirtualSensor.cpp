@@ -11,6 +11,7 @@ namespace {
 constexpr std::uint8_t ConvertT = 0x44;
 constexpr std::uint8_t ReadScratchpad = 0xBE;
 constexpr std::uint8_t WriteScratchpad = 0x4E;
+constexpr std::uint8_t ReadPowerSupply = 0xB4;
 constexpr double PowerOnCelsius = 85.0;
 } // namespace
 
@@ -26,6 +27,35 @@ void VirtualSensor::powerUp()
     m_scratchpad = scratchpadFor(PowerOnCelsius, isDs18b20());
     m_rawScratchpad = false;
     m_fixedScratchpad = false;
+    m_converting = false;
+    m_statusSlots = false;
+}
+
+bool VirtualSensor::reset()
+{
+    m_statusSlots = false;
+    return RomDevice::reset();
+}
+
+int VirtualSensor::driveBit()
+{
+    // A conversion goes on across resets, but only the slots right after Convert T tell it;
+    // a parasite-powered device has no current to pull the line low with meanwhile.
+    if (m_statusSlots && plugged())
+        return m_converting && !m_parasite ? 0 : 1;
+    return RomDevice::driveBit();
+}
+
+void VirtualSensor::setBusTime(qint64 ms)
+{
+    m_busTime = ms;
+    if (m_converting && m_conversionMs != NeverDone && ms >= m_conversionEnd) {
+        m_converting = false;
+        if (!m_fixedScratchpad) {
+            m_scratchpad = m_converted;
+            m_rawScratchpad = false;
+        }
+    }
 }
 
 void VirtualSensor::setTemperature(double celsius)
@@ -111,11 +141,28 @@ void VirtualSensor::functionCommand(std::uint8_t command)
     switch (command) {
     case ConvertT:
         ++m_conversions;
-        if (!m_fixedScratchpad) {
-            m_scratchpad = scratchpadFor(m_temperature(), isDs18b20());
-            m_rawScratchpad = false;
+        goIdle();
+        if (m_conversionMs == 0) {
+            // Done before the next slot: the read slots that follow see a released line.
+            if (!m_fixedScratchpad) {
+                m_scratchpad = scratchpadFor(m_temperature(), isDs18b20());
+                m_rawScratchpad = false;
+            }
+            break;
         }
-        goIdle(); // read slots during the conversion see a released line: done
+        // The temperature is sampled now; the scratchpad changes only when the conversion ends.
+        if (!m_fixedScratchpad)
+            m_converted = scratchpadFor(m_temperature(), isDs18b20());
+        m_converting = true;
+        m_conversionEnd = m_busTime + m_conversionMs;
+        m_statusSlots = true;
+        break;
+    case ReadPowerSupply:
+        // The answer is the read slot that follows: a parasite-powered device pulls it low.
+        if (m_parasite)
+            transmit({0x00});
+        else
+            goIdle();
         break;
     case ReadScratchpad: {
         const auto bytes = scratchpad();

@@ -10,6 +10,7 @@ namespace {
 
 const QString General = QStringLiteral("General");
 const QString Items = QStringLiteral("Items");
+const QString Bus = QStringLiteral("Bus");
 
 QString itemKey(const char *name, int k)
 {
@@ -174,6 +175,7 @@ KalvexConfig readConfig(const IniFile &ini, const RandomIndex &random, QStringLi
 
     c.HTTPPort = r.integer(General, QStringLiteral("HTTPPort"), d.HTTPPort);
     c.HTTPActive = r.boolean(General, QStringLiteral("HTTPActive"), d.HTTPActive);
+    c.BulkConvert = r.boolean(Bus, QStringLiteral("BulkConvert"), d.BulkConvert);
 
     const int itemCount = r.integer(Items, QStringLiteral("ItemCount"), 0);
     const int inFile = highestStoredSensor(ini) + 1;
@@ -273,6 +275,8 @@ IniFile configIni(const KalvexConfig &c)
         ++k;
     }
     ini.writeInteger(Items, QStringLiteral("ItemCount"), k);
+    if (c.BulkConvert != KalvexConfig().BulkConvert)
+        ini.writeBool(Bus, QStringLiteral("BulkConvert"), c.BulkConvert);
     return ini;
 }
 

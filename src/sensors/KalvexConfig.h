@@ -49,6 +49,7 @@ struct SensorConfig
 // 10. HTTPActive: set the check mark of HTTP_Active (StartHTTP runs later, in FormCreate).
 // 11. For each entry of Items, in order: AddItem(X, Y, Name, SN, Enable, Correct, Tray, CBFon,
 //     CBText, CBChart, Sign). The array is empty at start-up, so item k lands in slot k.
+// 12. BulkConvert := BulkConvert (read by the monitoring cycle at its start).
 //
 // SaveIni: fill a KalvexConfig from the window's state (N10 check mark, bkFileName, COMPort,
 // CharMaxCount, Timer1 interval, HTTP_Active check mark, the server's port, CharMinMaxAuto,
@@ -75,6 +76,8 @@ struct KalvexConfig
     bool StartMin = false;
     bool WinStartRun = false;
     std::vector<SensorConfig> Items;
+    // [Bus], our own section after the specified ones: every sensor converts at once.
+    bool BulkConvert = false;
 
     bool operator==(const KalvexConfig &) const = default;
 };
@@ -122,7 +125,8 @@ KalvexConfig loadConfig(const QString &path, const RandomIndex &random = {}, QSt
                         QString *problem = nullptr, bool *partial = nullptr);
 
 // The IniFile SaveIni writes: "General" with its 17 keys, then "Items" with every sensor's
-// keys (numbered from 0 in the order of config.Items) and "ItemCount" last.
+// keys (numbered from 0 in the order of config.Items) and "ItemCount" last, then "Bus" only
+// when a key of it differs from its default (so a file stays as it was without the setting).
 IniFile configIni(const KalvexConfig &config);
 
 // Writes configIni(config) to path atomically. False on any failure, leaving the previous

@@ -15,6 +15,7 @@
 #include "onewire/TemperatureReader.h"
 #include "onewire/VirtualBus.h"
 #include "onewire/VirtualSensor.h"
+#include "sensors/ui/BusDialog.h"
 #include "sensors/ui/SensorSlots.h"
 #include "support/FakeAppLauncher.h"
 #include "support/FakeClock.h"
@@ -24,6 +25,12 @@
 #include <sqlite3.h>
 
 #include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QElapsedTimer>
+#include <QMenu>
+#include <QPushButton>
 #include <QFile>
 #include <QGuiApplication>
 #include <QLabel>
@@ -112,6 +119,24 @@ int statsRows(const QString &path)
 void duringNextWait(std::function<void()> action)
 {
     QTimer::singleShot(0, qApp, std::move(action));
+}
+
+// Every stored reading in order: serial and value.
+QStringList storedReadings(const QString &path)
+{
+    sqlite3 *db = nullptr;
+    QStringList rows;
+    if (sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        sqlite3_stmt *stmt = nullptr;
+        if (sqlite3_prepare_v2(db, "select Sn, t from stats order by rowid", -1, &stmt, nullptr) == SQLITE_OK) {
+            while (sqlite3_step(stmt) == SQLITE_ROW)
+                rows << QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(stmt, 0))) + QLatin1Char('=')
+                        + QString::number(sqlite3_column_double(stmt, 1), 'g', 17);
+        }
+        sqlite3_finalize(stmt);
+    }
+    sqlite3_close_v2(db);
+    return rows;
 }
 
 } // namespace
@@ -685,19 +710,224 @@ private slots:
         }
     }
 
+    // Bus conversion times run on the test's clock, which moves in steps so that its waits
+    // pass in fewer real milliseconds. The fixed wait (70) covers a conversion (40), as 750 ms
+    // covers a real one.
+    void busOnTestClock()
+    {
+        m_clock.setTickStep(10);
+        m_form->temperatureReader()->setConversionDelayMs(70);
+        m_bus->setTimeSource([this] { return static_cast<qint64>(m_clock.tickCount()); });
+    }
+    quint64 resetsOfNextCycle()
+    {
+        const quint64 before = m_bus->busCounters().resets;
+        runCycle();
+        return m_bus->busCounters().resets - before;
+    }
+    QStringList parasiteLines() const
+    {
+        return logMessages(*m_form).filter(QStringLiteral("паразитным питанием"));
+    }
+
+    // What a user sees and keeps is the same whether the sensors convert one by one or all
+    // at once: panel labels, both grids, the hourly values, the chart and the store.
+    void bulkReadingsEqualSensorBySensor_data()
+    {
+        QTest::addColumn<int>("conversionMs"); // of every sensor, on the test's clock
+        QTest::newRow("instantaneous") << 0;
+        QTest::newRow("40 ms per sensor") << 40;
+    }
+    void bulkReadingsEqualSensorBySensor()
+    {
+        QFETCH(int, conversionMs);
+        QStringList seen[2];
+        for (int bulk = 0; bulk <= 1; ++bulk) {
+            cleanup();
+            init();
+            busOnTestClock();
+            m_form->BulkConvert = bulk == 1;
+            addSensor(QStringLiteral("Кухня"), SnA);
+            addSensor(QStringLiteral("Улица"), SnB, 0.5);
+            addSensor(QStringLiteral("Котёл"), SnS);
+            addSensor(QStringLiteral("Чердак"), QStringLiteral("28AAAAAAAAAAAAAA"));
+            sensorSlots().DSItems[3].Enable = false;
+            for (const QString &sn : {SnA, SnB, SnS})
+                m_bus->addSensor(sn)->setConversionMs(conversionMs);
+            const double temperatures[2][3] = {{19.0, -4.25, 55.5}, {19.5, 20.04, -0.5}};
+            QStringList &state = seen[bulk];
+            for (int cycle = 0; cycle < 2; ++cycle) {
+                m_bus->setTemperature(SnA, temperatures[cycle][0]);
+                m_bus->setTemperature(SnB, temperatures[cycle][1]);
+                m_bus->setTemperature(SnS, temperatures[cycle][2]);
+                const quint64 resets = cycle == 0 ? (switchOn(), m_bus->busCounters().resets) : resetsOfNextCycle();
+                // Sensor by sensor: two resets each; all at once: the power question (first
+                // cycle only), the conversion, one reset per reading.
+                QCOMPARE(resets, bulk ? quint64(3 + (cycle == 0 ? 2 : 1)) : quint64(6));
+                for (int row = 0; row < m_form->Sns.RowCount(); ++row)
+                    state << rowCells(row).join(QLatin1Char('|'));
+                for (int col = 0; col < m_form->SHour.ColCount(); ++col) {
+                    for (int row = 0; row < m_form->SHour.RowCount(); ++row)
+                        state << m_form->SHour.Cells(col, row);
+                }
+                for (int i = 0; i < 4; ++i) {
+                    state << item(i).TempLabel->text() << QString::number(item(i).LastTemp)
+                          << QString::number(item(i).HourAvg[14]) << QString::number(lastChartValue(i));
+                }
+            }
+            state << storedReadings(m_form->store()->storePath());
+            QVERIFY(noAnswerLines(*m_form).isEmpty());
+            QVERIFY(parasiteLines().isEmpty());
+            verifyCycleEnded();
+        }
+        QCOMPARE(seen[1], seen[0]);
+        // 20.04 is 20.0625 on a DS18B20, corrected by 0.5; the previous -4.25 + 0.5 beside it.
+        QVERIFY(seen[1].contains(QStringLiteral("Улица|20,6|2825EA52050000CE|-3,8|1")));
+    }
+
+    // A parasite-powered device on the bus: the sensors are read one by one with the full
+    // wait, and the log says why once.
+    void parasitePoweredBusFallsBack()
+    {
+        busOnTestClock();
+        m_form->BulkConvert = true;
+        addSensor(QStringLiteral("Кухня"), SnA);
+        addSensor(QStringLiteral("Улица"), SnB);
+        m_bus->addSensor(SnA, 19.0)->setConversionMs(40);
+        auto parasite = m_bus->addSensor(SnB, -4.0);
+        parasite->setConversionMs(40);
+        parasite->setParasitePower(true);
+        switchOn();
+        QCOMPARE(m_bus->busCounters().resets, 5u); // the question, then two per sensor
+        for (int cycle = 1; cycle <= 3; ++cycle) {
+            m_bus->setTemperature(SnA, 19.0 + cycle);
+            m_bus->setTemperature(SnB, -4.0 - cycle);
+            // The power is not asked again: every cycle after the first is the specified one.
+            QCOMPARE(resetsOfNextCycle(), 4u);
+            QCOMPARE(snsCell(1, 0), numbertext::oneDecimal(19.0 + cycle));
+            QCOMPARE(snsCell(1, 1), numbertext::oneDecimal(-4.0 - cycle));
+        }
+        // The port opened again asks again; what was said stays said.
+        m_form->N3->setChecked(false);
+        m_form->N3Click();
+        switchOn();
+        QCOMPARE(parasiteLines(),
+                 QStringList{QStringLiteral("На шине есть датчик с паразитным питанием: датчики измеряют по очереди.")});
+        QVERIFY(noAnswerLines(*m_form).isEmpty());
+        // Without it, the whole bus converts again.
+        parasite->setParasitePower(false);
+        m_form->N3->setChecked(false);
+        m_form->N3Click();
+        switchOn();
+        QCOMPARE(resetsOfNextCycle(), 3u);
+        QCOMPARE(parasiteLines().size(), 1);
+    }
+
+    // A sensor that never ends its conversion: the bus's wait ends at its limit, and that
+    // sensor gives no answer, not the reading it held from before; the others are read.
+    void sensorNeverDoneIsNoAnswer()
+    {
+        busOnTestClock();
+        m_form->BulkConvert = true;
+        addSensor(QStringLiteral("Кухня"), SnA);
+        addSensor(QStringLiteral("Улица"), SnB);
+        m_bus->addSensor(SnA, 19.0)->setConversionMs(40);
+        auto hanging = m_bus->addSensor(SnB, -4.0);
+        switchOn();
+        QCOMPARE(snsCell(1, 1), QStringLiteral("-4"));
+        hanging->setConversionMs(VirtualSensor::NeverDone);
+        m_bus->setTemperature(SnA, 20.0);
+        m_bus->setTemperature(SnB, -7.0);
+        QElapsedTimer took;
+        took.start();
+        runCycle();
+        QVERIFY(took.elapsed() < 20000); // ends, whatever the limit costs
+        QCOMPARE(snsCell(1, 0), QStringLiteral("20"));
+        QCOMPARE(snsCell(1, 1), QStringLiteral("err"));
+        QCOMPARE(snsCell(3, 1), QStringLiteral("-4"));
+        QCOMPARE(noAnswerLines(*m_form), QStringList{QStringLiteral("Датчик не отвечает: 1 : -999")});
+        QVERIFY(item(1).TempLabel->text().isEmpty());
+        verifyCycleEnded();
+    }
+
+    // The setting takes effect at the next cycle, whenever it is changed.
+    void modeSwitchedWhileObserving()
+    {
+        // Conversions that take time: a cycle of either kind waits, and the switch comes then.
+        busOnTestClock();
+        for (const QString &sn : {SnA, SnB, SnS}) {
+            addSensor(sn, sn);
+            m_bus->addSensor(sn, 21.0)->setConversionMs(40);
+        }
+        duringNextWait([this] { m_form->BulkConvert = true; });
+        switchOn();
+        QCOMPARE(m_bus->busCounters().resets, 6u); // the cycle under way went on as it began
+        QCOMPARE(resetsOfNextCycle(), 5u);
+        QCOMPARE(resetsOfNextCycle(), 4u);
+        duringNextWait([this] { m_form->BulkConvert = false; });
+        QCOMPARE(resetsOfNextCycle(), 4u);
+        QCOMPARE(resetsOfNextCycle(), 6u);
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(snsCell(1, i), QStringLiteral("21"));
+        QVERIFY(noAnswerLines(*m_form).isEmpty());
+    }
+
+    // "Шина…": the dialog shows the setting and changes it on OK only; the setting is kept
+    // in [Bus] of Kalvex.ini and read back at the next start.
+    void busDialogEditsTheSetting_data()
+    {
+        QTest::addColumn<bool>("accept");
+        QTest::newRow("OK") << true;
+        QTest::newRow("Cancel") << false;
+    }
+    void busDialogEditsTheSetting()
+    {
+        QFETCH(bool, accept);
+        QVERIFY(m_form->File1->actions().contains(m_form->NBus));
+        QCOMPARE(m_form->NBus->text(), QStringLiteral("Шина…"));
+        QVERIFY(!m_form->BulkConvert);
+        bool shown = false;
+        bool tickedBefore = true;
+        QTimer::singleShot(0, this, [&] {
+            auto *dialog = qobject_cast<BusDialog *>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            shown = true;
+            QCOMPARE(dialog->windowTitle(), QStringLiteral("Шина"));
+            tickedBefore = dialog->CBulkConvert->isChecked();
+            QCOMPARE(dialog->CBulkConvert->text(), QStringLiteral("Все датчики измеряют одновременно"));
+            QTest::mouseClick(dialog->CBulkConvert, Qt::LeftButton);
+            dialog->Buttons->button(accept ? QDialogButtonBox::Ok : QDialogButtonBox::Cancel)->click();
+        });
+        m_form->NBus->trigger();
+        QVERIFY(shown);
+        QVERIFY(!tickedBefore);
+        QCOMPARE(m_form->BulkConvert, accept);
+        const QString ini = m_dir->filePath(QStringLiteral("Kalvex.ini"));
+        m_form.reset(); // saves Kalvex.ini
+        QFile file(ini);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray text = file.readAll();
+        QCOMPARE(text.contains("[Bus]\r\nBulkConvert=1") || text.contains("[Bus]\nBulkConvert=1"), accept);
+        m_form = makeForm();
+        QCOMPARE(m_form->BulkConvert, accept);
+    }
+
     // Observation through the real termios port: "COM1" is a link in ProgramDir to a
     // pseudo-terminal that serves a virtual bus.
     void realPortThroughPty_data()
     {
         QTest::addColumn<bool>("linked");
-        QTest::newRow("COM1 linked to the bus") << true;
-        QTest::newRow("no COM1") << false;
+        QTest::addColumn<bool>("bulk"); // one conversion for the whole bus, 30 ms long
+        QTest::newRow("COM1 linked to the bus") << true << false;
+        QTest::newRow("COM1 linked, all sensors at once") << true << true;
+        QTest::newRow("no COM1") << false << false;
     }
     void realPortThroughPty()
     {
         QFETCH(bool, linked);
+        QFETCH(bool, bulk);
         VirtualBus bus;
-        bus.addSensor(SnA, 22.5);
+        bus.addSensor(SnA, 22.5)->setConversionMs(bulk ? 30 : 0);
         PtyBusServer server(bus);
         QVERIFY2(server.open(), qPrintable(server.errorText()));
         // Without the bus, COM1 is a link whose device has gone (so no system port is tried).
@@ -723,6 +953,7 @@ private slots:
             .launcher = &m_launcher,
         });
         form->temperatureReader()->setConversionDelayMs(0);
+        form->BulkConvert = bulk;
         // COM1 would otherwise fall back to /dev/ttyS0.
         form->COMPort = 1;
         form->sensorSlots().AddItem(100, 100, QStringLiteral("Кухня"), SnA, true, 0, false, 0, 0, 255, CreateClearSign());
@@ -744,6 +975,10 @@ private slots:
         serving.join();
         server.close();
         m_clock.setTickStep(1);
+        // Read once the simulator's thread has ended: the power question, the conversion and
+        // the reading; or the reading's two resets.
+        if (linked)
+            QCOMPARE(bus.busCounters().resets, bulk ? 3u : 2u);
     }
 
     // The adapter unplugged and plugged back (the simulator closed, a new one under the same

@@ -11,6 +11,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include <optional>
+
 using Scratchpad = std::array<std::uint8_t, 9>;
 Q_DECLARE_METATYPE(Scratchpad)
 
@@ -215,6 +217,112 @@ private slots:
         QCOMPARE(rig.bus.counters().roundTrips, 4u); // 2 resets, 2 transactions
         QCOMPARE(rig.bus.busCounters().resets, 2u);
         QCOMPARE(rig.bus.busCounters().slotCount, 29u * 8u);
+    }
+
+    // One conversion for the whole bus, on the bus's own clock (the test's): the wait ends
+    // when the slowest sensor with its own supply is done, or at the limit when one never is.
+    void wholeBusConversion_data()
+    {
+        QTest::addColumn<QList<int>>("conversionMs"); // per sensor; -1: never done
+        QTest::addColumn<int>("outcome");             // TemperatureReader::Conversion
+        QTest::addColumn<int>("atLeastMs");           // the wait on the clock, at least
+        QTest::addColumn<int>("belowMs");             // and below
+        const int done = static_cast<int>(TemperatureReader::Conversion::Done);
+        const int timedOut = static_cast<int>(TemperatureReader::Conversion::TimedOut);
+        QTest::newRow("instantaneous") << QList<int>{0, 0} << done << 0 << 100;
+        QTest::newRow("the slowest decides") << QList<int>{200, 600} << done << 600 << 750;
+        QTest::newRow("one never done") << QList<int>{200, VirtualSensor::NeverDone} << timedOut << 850 << 1000;
+    }
+    void wholeBusConversion()
+    {
+        QFETCH(QList<int>, conversionMs);
+        QFETCH(int, outcome);
+        QFETCH(int, atLeastMs);
+        QFETCH(int, belowMs);
+        Rig rig;
+        rig.clock.setTickStep(5);
+        rig.bus.setTimeSource([&rig] { return static_cast<qint64>(rig.clock.tickCount()); });
+        rig.reader.setConversionDelayMs(750);
+        const QStringList serials = {QStringLiteral("28A2D984000002EA"), QStringLiteral("108739A80208006F")};
+        for (int i = 0; i < serials.size(); ++i) {
+            auto sensor = rig.bus.addSensor(serials[i], 20.0 + i);
+            sensor->setConversionMs(conversionMs[i]);
+        }
+        rig.bus.resetCounters();
+        const quint32 start = rig.clock.tickCount();
+        const auto result = runTask(rig.reader.convertAll());
+        const quint32 waited = rig.clock.tickCount() - start;
+        QCOMPARE(static_cast<int>(result), outcome);
+        QVERIFY2(waited >= static_cast<quint32>(atLeastMs) && waited < static_cast<quint32>(belowMs),
+                 qPrintable(QString::number(waited)));
+        // One reset, then one round trip per batch of read slots (the first rides with Convert T).
+        const auto bus = rig.bus.busCounters();
+        QCOMPARE(bus.resets, 1u);
+        QCOMPARE(bus.slotCount, 16u + std::uint64_t(TemperatureReader::PollSlots) * (bus.roundTrips - 1));
+        for (int i = 0; i < serials.size(); ++i) {
+            const double expected = conversionMs[i] == VirtualSensor::NeverDone ? 85.0 : 20.0 + i;
+            QCOMPARE(runTask(rig.reader.readConverted(serials[i])), expected);
+            QCOMPARE(rig.bus.findSensor(serials[i])->conversions(), 1);
+        }
+        // Alone, the sensor that hangs gives no answer rather than an old reading.
+        for (int i = 0; i < serials.size(); ++i) {
+            const double expected = conversionMs[i] == VirtualSensor::NeverDone ? -999.0 : 20.0 + i;
+            QCOMPARE(runTask(rig.reader.GetTempSnPolled(serials[i])), expected);
+        }
+        QVERIFY(rig.log.lines.isEmpty());
+    }
+
+    // Read before its conversion ends, a sensor gives the reading before (as a real one does).
+    void readingBeforeTheEndIsTheOldOne()
+    {
+        Rig rig;
+        rig.bus.setTimeSource([&rig] { return static_cast<qint64>(rig.clock.tickCount()); });
+        const QString serial = QStringLiteral("28A2D984000002EA");
+        auto sensor = rig.bus.addSensor(serial, 20.0);
+        QCOMPARE(runTask(rig.reader.GetTempSn(serial)), 20.0);
+        sensor->setConversionMs(600);
+        sensor->setTemperature(30.0);
+        QCOMPARE(runTask(rig.reader.GetTempSn(serial)), 20.0);
+        QVERIFY(sensor->converting());
+        rig.clock.advance(600);
+        QCOMPARE(runTask(rig.reader.readConverted(serial)), 30.0);
+    }
+
+    void powerSupply_data()
+    {
+        QTest::addColumn<QList<bool>>("parasite"); // per device
+        QTest::addColumn<int>("answer");            // -1: no device answered, else 0/1
+        QTest::newRow("no device") << QList<bool>{} << -1;
+        QTest::newRow("all on their own supply") << QList<bool>{false, false} << 0;
+        QTest::newRow("one on the data line") << QList<bool>{false, true} << 1;
+    }
+    void powerSupply()
+    {
+        QFETCH(QList<bool>, parasite);
+        QFETCH(int, answer);
+        Rig rig;
+        for (int i = 0; i < parasite.size(); ++i)
+            rig.bus.addSensor(QStringLiteral("28A2D98400000%1EA").arg(i))->setParasitePower(parasite[i]);
+        rig.bus.resetCounters();
+        const std::optional<bool> result = runTask(rig.reader.parasitePowered());
+        QCOMPARE(result.has_value() ? int(*result) : -1, answer);
+        QCOMPARE(rig.bus.counters().roundTrips, parasite.isEmpty() ? 1u : 2u);
+    }
+
+    // A parasite-powered sensor cannot say it is busy: a poll would end at once and read the
+    // old scratchpad; this is why the cycle asks first.
+    void parasiteSensorCannotBePolled()
+    {
+        Rig rig;
+        rig.bus.setTimeSource([&rig] { return static_cast<qint64>(rig.clock.tickCount()); });
+        const QString serial = QStringLiteral("28A2D984000002EA");
+        auto sensor = rig.bus.addSensor(serial, 20.0);
+        QCOMPARE(runTask(rig.reader.GetTempSn(serial)), 20.0);
+        sensor->setParasitePower(true);
+        sensor->setConversionMs(600);
+        sensor->setTemperature(30.0);
+        QCOMPARE(runTask(rig.reader.convertAll()), TemperatureReader::Conversion::Done);
+        QCOMPARE(runTask(rig.reader.readConverted(serial)), 20.0);
     }
 
     void portClosedDuringConversionWait()

@@ -333,6 +333,36 @@ private slots:
         QVERIFY(ini.toBytes().endsWith("[Items]\nItemCount=0\n"));
     }
 
+    // [Bus] is our own section: missing, it leaves the specified behaviour; it is written
+    // after the specified sections, and only when it says something.
+    void busSection_data()
+    {
+        QTest::addColumn<QByteArray>("bus");
+        QTest::addColumn<bool>("bulk");
+        QTest::addColumn<bool>("partial"); // the value could not be read
+        QTest::newRow("no section") << QByteArray() << false << false;
+        QTest::newRow("on") << QByteArray("[Bus]\nBulkConvert=1\n") << true << false;
+        QTest::newRow("off") << QByteArray("[Bus]\nBulkConvert=0\n") << false << false;
+        QTest::newRow("in [General] it is not the setting") << QByteArray("BulkConvert=1\n") << false << false;
+        QTest::newRow("unreadable") << QByteArray("[Bus]\nBulkConvert=да\n") << false << true;
+    }
+    void busSection()
+    {
+        QFETCH(QByteArray, bus);
+        QFETCH(bool, bulk);
+        QFETCH(bool, partial);
+        bool lossy = false;
+        const KalvexConfig c = readConfig(IniFile::fromBytes("[General]\nCOMPort=3\n" + bus + "[Items]\nItemCount=0\n"),
+                                          {}, nullptr, &lossy);
+        QCOMPARE(c.BulkConvert, bulk);
+        QCOMPARE(lossy, partial);
+        QCOMPARE(c.COMPort, 3);
+        const IniFile written = configIni(c);
+        QCOMPARE(written.sections(), bulk ? QStringList({"General", "Items", "Bus"}) : QStringList({"General", "Items"}));
+        QVERIFY(written.toBytes().endsWith(bulk ? "[Items]\nItemCount=0\n[Bus]\nBulkConvert=1\n" : "[Items]\nItemCount=0\n"));
+        QCOMPARE(readConfig(written).BulkConvert, bulk);
+    }
+
     void roundTripKeepsEveryValue()
     {
         QTemporaryDir dir;

@@ -19,6 +19,7 @@ void ConfigBinding::apply(TForm1 &form, const KalvexConfig &config)
     form.AutoNab = config.AutoNab;
     form.StartMin = config.StartMin;
     form.WinStartRun = config.WinStartRun;
+    form.BulkConvert = config.BulkConvert;
     // Before the first AddItem: every new chart line is filled with this many points.
     form.CharMaxCount = config.CharMaxCount;
     form.CharMinMaxAuto = config.CharMinMaxAuto;
@@ -69,6 +70,7 @@ KalvexConfig ConfigBinding::collect(const TForm1 &form)
     config.AutoNab = form.AutoNab;
     config.StartMin = form.StartMin;
     config.WinStartRun = form.WinStartRun;
+    config.BulkConvert = form.BulkConvert;
 
     const SensorSlots &sensors = form.sensorSlots();
     for (int i = 0; i < static_cast<int>(sensors.DSItems.size()); ++i) {

@@ -32,6 +32,7 @@
 #include "sensors/KalvexConfig.h"
 #include "onewire/VirtualBus.h"
 #include "onewire/VirtualSensor.h"
+#include "sensors/ui/BusDialog.h"
 #include "sensors/ui/SensorSlots.h"
 #include "sensors/ui/TForm2.h"
 #include "sensors/ui/TForm3.h"
@@ -190,6 +191,7 @@ void TForm1::createSubsystems(TForm1Context &context)
         .cycleEnded = [this] { scheduleWebSnapshot(); },
         .portLost = [this] { return portLost(); },
         .reopenPort = [this] { reopenPort(); },
+        .bulkConvert = [this] { return BulkConvert; },
     });
     // A reading ends in the grids (after its caption and LastTime), a new or deleted sensor
     // changes them too.
@@ -238,6 +240,7 @@ void TForm1::connectCommands()
     connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
 
     connect(N2, &QAction::triggered, this, &TForm1::N2Click);
+    connect(NBus, &QAction::triggered, this, &TForm1::busSettingsClick);
     connect(BSetting, &QToolButton::clicked, this, &TForm1::N2Click);
     connect(N4, &QAction::triggered, this, &TForm1::N4Click);
     connect(BAdd, &QToolButton::clicked, this, &TForm1::N4Click);
@@ -468,6 +471,7 @@ void TForm1::reopenPort()
         return; // tried again at the next cycle, silently
     m_port->SetComPortTimeouts();
     m_portLost = false;
+    m_cycle->busChanged();
     AddLog(QStringLiteral("Порт ") + portName() + QStringLiteral(" снова открыт."));
     emit portStateChanged(QString());
     scheduleWebSnapshot();
@@ -512,6 +516,7 @@ void TForm1::N3Click()
     if (N3->isChecked()) {
         if (m_port && m_port->OpenCOM(QStringLiteral("COM") + QString::number(COMPort))) {
             m_port->SetComPortTimeouts();
+            m_cycle->busChanged();
             AddLog(QStringLiteral("Отслеживание датчиков включено."));
             emit observationStarted();
             Nabl();
@@ -877,6 +882,17 @@ void TForm1::N2Click()
     });
 }
 
+// "Шина…": the dialog of how the bus is polled; the next cycle polls that way.
+void TForm1::busSettingsClick()
+{
+    guarded(m_boxes, [this] {
+        BusDialog dialog(this);
+        dialog.setSettings(BusSettings{.BulkConvert = BulkConvert});
+        if (dialog.exec() == QDialog::Accepted)
+            BulkConvert = dialog.settings().BulkConvert;
+    });
+}
+
 SensorDiscovery::Hooks TForm1::discoveryHooks()
 {
     SensorDiscovery::Hooks hooks;
@@ -937,6 +953,7 @@ QCoro::Task<> TForm1::search()
         }
         SensorDiscovery discovery(*this, m_boxes, *m_port, m_slots->DSItems, discoveryHooks());
         co_await discovery.N5Click(QStringLiteral("COM") + QString::number(COMPort), m_bus);
+        m_cycle->busChanged();
     } catch (const KalvexError &e) {
         m_boxes.error(e.message());
     } catch (const std::exception &e) {

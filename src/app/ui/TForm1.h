@@ -95,6 +95,8 @@ public:
     bool AutoNab = false;
     bool StartMin = false;
     bool WinStartRun = false;
+    // [Bus] BulkConvert: one conversion for the whole bus.
+    bool BulkConvert = false;
     // The web server's port and its one binding address ("0.0.0.0" once LoadIni ran: all
     // interfaces); the server reads them when it starts.
     int HTTPPort = 80;
@@ -244,6 +246,7 @@ private:
     // the configuration has a say; the log names the page and the metrics.
     void serveDemo();
     void N2Click();
+    void busSettingsClick();
     void N4Click();
     void N5Click();
     QCoro::Task<> search();

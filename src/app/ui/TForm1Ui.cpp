@@ -268,7 +268,9 @@ void TForm1Ui::setupMenus(QMainWindow *window)
     N5 = command(window, "N5", QStringLiteral("Поиск"));
     N4 = command(window, "N4", QStringLiteral("Добавить датчик"), QKeySequence(Qt::Key_Insert));
     N1 = command(window, "N1", QStringLiteral("Выход"));
+    NBus = command(window, "NBus", QStringLiteral("Шина…"));
     File1->addAction(N2);
+    File1->addAction(NBus);
     File1->addMenu(N6);
     N6->addAction(N5);
     N6->addAction(N4);

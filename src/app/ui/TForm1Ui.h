@@ -23,6 +23,7 @@ public:
     // Main menu MainMenu1.
     QMenu *File1 = nullptr;      // "Файл"
     QAction *N2 = nullptr;       // "Настройки", F10
+    QAction *NBus = nullptr;     // "Шина…": our own, after N2
     QMenu *N6 = nullptr;         // "Датчики"
     QAction *N5 = nullptr;       // "Поиск"
     QAction *N4 = nullptr;       // "Добавить датчик", Insert

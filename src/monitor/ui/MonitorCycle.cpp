@@ -25,6 +25,7 @@
 #include <QLabel>
 
 #include <exception>
+#include <optional>
 
 namespace {
 
@@ -165,13 +166,23 @@ QCoro::Task<> MonitorCycle::cycle()
     m_lastCycleDate = now.date();
     const qint64 x = ++m_state.PointCounter;
 
-    // The count is read again on every step: a wait may have added sensorSlots.
+    Reading how = Reading::Specified;
     bool failed = false;
+    try {
+        how = co_await convertBus();
+    } catch (const std::exception &e) {
+        failed = true;
+        report(ErrorKind::Cycle, errorText(e));
+    }
+    if (closing() || restartAsked())
+        co_return;
+
+    // The count is read again on every step: a wait may have added sensorSlots.
     for (std::size_t i = 0; i < m_parts.sensorSlots.DSItems.size(); ++i) {
         if (closing() || restartAsked())
             co_return;
         try {
-            co_await readSlot(static_cast<int>(i), x, label, nowValue, hour);
+            co_await readSlot(static_cast<int>(i), x, label, nowValue, hour, how);
         } catch (const std::exception &e) {
             failed = true;
             report(ErrorKind::Cycle, errorText(e));
@@ -195,7 +206,63 @@ bool MonitorCycle::closing() const
     return m_parts.stopping && m_parts.stopping();
 }
 
-QCoro::Task<> MonitorCycle::readSlot(int index, qint64 x, QString label, double now, int hour)
+bool MonitorCycle::anyEnabledSensor() const
+{
+    for (std::size_t i = 0; i < m_parts.sensorSlots.DSItems.size(); ++i) {
+        if (m_parts.sensorSlots.inUse(static_cast<int>(i)) && m_parts.sensorSlots.DSItems[i].Enable)
+            return true;
+    }
+    return false;
+}
+
+QCoro::Task<MonitorCycle::Reading> MonitorCycle::convertBus()
+{
+    if (!m_parts.bulkConvert || !m_parts.bulkConvert()) {
+        // Switched on again later, the bus is asked anew and a parasite-powered one told again.
+        m_power = Power::Unknown;
+        m_parasiteLogged = false;
+        co_return Reading::Specified;
+    }
+    TemperatureReader *reader = m_parts.reader ? m_parts.reader() : nullptr;
+    if (!reader || !anyEnabledSensor() || (m_parts.portLost && m_parts.portLost()))
+        co_return Reading::Specified;
+    if (m_power == Power::Unknown) {
+        const std::optional<bool> parasite = co_await reader->parasitePowered();
+        if (closing() || restartAsked())
+            co_return Reading::Specified;
+        // No device answered: asked again next cycle; this one goes sensor by sensor.
+        if (!parasite)
+            co_return Reading::Specified;
+        m_power = *parasite ? Power::Parasite : Power::External;
+        if (m_power == Power::External)
+            m_parasiteLogged = false;
+    }
+    if (m_power == Power::Parasite) {
+        if (!m_parasiteLogged) {
+            m_parasiteLogged = true;
+            m_parts.log.AddLog(QStringLiteral("На шине есть датчик с паразитным питанием: датчики измеряют по очереди."));
+        }
+        co_return Reading::Specified;
+    }
+    // Asked again: the cycle may have waited for the bus, and a command may have replaced
+    // the reader meanwhile.
+    reader = m_parts.reader ? m_parts.reader() : nullptr;
+    if (!reader)
+        co_return Reading::Specified;
+    switch (co_await reader->convertAll()) {
+    case TemperatureReader::Conversion::Done:
+        co_return Reading::AfterBulk;
+    case TemperatureReader::Conversion::TimedOut:
+        // Some device is still converting and its scratchpad holds an old reading: which one
+        // only its own wait can tell.
+        co_return Reading::Polled;
+    case TemperatureReader::Conversion::NoPresence:
+        break;
+    }
+    co_return Reading::Specified;
+}
+
+QCoro::Task<> MonitorCycle::readSlot(int index, qint64 x, QString label, double now, int hour, Reading how)
 {
     SensorSlots &sensorSlots = m_parts.sensorSlots;
     if (!sensorSlots.inUse(index))
@@ -204,6 +271,9 @@ QCoro::Task<> MonitorCycle::readSlot(int index, qint64 x, QString label, double 
         switchedOff(index, x, label);
         co_return;
     }
+    // A reading of the whole bus's conversion that fails its checks is no attempt yet: the
+    // three of the sensor-by-sensor cycle follow.
+    bool converted = how == Reading::AfterBulk;
     for (int attempt = 1;; ++attempt) {
         if (m_parts.portLost && m_parts.portLost()) {
             portGone(index, x, label);
@@ -219,7 +289,13 @@ QCoro::Task<> MonitorCycle::readSlot(int index, qint64 x, QString label, double 
             identity = identityOf(index);
         }
         TemperatureReader *reader = m_parts.reader ? m_parts.reader() : nullptr;
-        const double t = reader ? co_await reader->GetTempSn(identity.SN) : NoAnswer;
+        double t = NoAnswer;
+        if (reader && converted)
+            t = co_await reader->readConverted(identity.SN);
+        else if (reader && how == Reading::Polled)
+            t = co_await reader->GetTempSnPolled(identity.SN);
+        else if (reader)
+            t = co_await reader->GetTempSn(identity.SN);
         // A reading cut short by the closing program is no answer of the sensor's, nor one
         // taken across a port closed and opened again.
         if (closing() || restartAsked())
@@ -230,6 +306,11 @@ QCoro::Task<> MonitorCycle::readSlot(int index, qint64 x, QString label, double 
         if (validReading(t)) {
             acceptReading(index, t, x, label, now, hour, identity);
             co_return;
+        }
+        if (converted) {
+            converted = false;
+            attempt = 0;
+            continue;
         }
         if (attempt == Attempts) {
             rejectReading(index, t, x, label);

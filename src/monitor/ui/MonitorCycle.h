@@ -37,6 +37,15 @@ class TemperatureReader;
 // with the same objects. It holds the bus for its whole run, so a search waits for it.
 // An error inside the cycle is shown and logged; the cycle goes on with the next sensor and
 // always ends by restarting the poll timer while observation is on.
+//
+// With one conversion for the whole bus (bulkConvert), the cycle first makes every sensor
+// convert at once and waits only until the slowest is done, then reads each enabled sensor in
+// turn; what each reading gives goes the way of the sensor-by-sensor cycle. A reading that
+// fails its checks gets the three attempts of that cycle, and a bus some device of which
+// never ends its conversion is read sensor by sensor with a wait that ends when that sensor
+// is done, so the one that hangs gives no answer instead of an old reading. A bus with a
+// parasite-powered device (asked once after the port opened or a search) cannot be polled:
+// there the cycle reads sensor by sensor as without the setting, and says so once in the log.
 class MonitorCycle
 {
 public:
@@ -77,6 +86,8 @@ public:
         std::function<bool()> portLost = {};
         // At the start of every cycle: opens a lost port again where it can. Unset: nothing.
         std::function<void()> reopenPort = {};
+        // The setting BulkConvert ([Bus]), read at the start of every cycle. Unset: off.
+        std::function<bool()> bulkConvert = {};
     };
 
     explicit MonitorCycle(Parts parts);
@@ -94,6 +105,9 @@ public:
     // Observation was switched off (the port closed): should it be on again by the cycle's
     // next step, the cycle ends there and the one asked for by switching on runs after it.
     void observationSwitchedOff() { m_switchedOff = true; }
+    // The devices on the bus may have changed (the port opened again, a search ran): the
+    // next cycle with one conversion for the whole bus asks again how they are powered.
+    void busChanged() { m_power = Power::Unknown; }
     // True from a cycle's start until its end.
     bool running() const { return m_running; }
 
@@ -127,7 +141,15 @@ private:
     // True when observation went off and on again since the cycle started: it ends now.
     bool restartAsked() const;
     void cycleEnd(quint32 started);
-    QCoro::Task<> readSlot(int index, qint64 x, QString label, double now, int hour);
+    // How a slot is read: the specified sequence, first from what a conversion of the whole
+    // bus left (then the specified attempts if it fails), or with a conversion wait that ends
+    // when the sensor says it is done.
+    enum class Reading { Specified, AfterBulk, Polled };
+    QCoro::Task<> readSlot(int index, qint64 x, QString label, double now, int hour, Reading how);
+    // The conversion of the whole bus before the slots are read, when the setting asks for
+    // it and the bus allows it: how the slots are read afterwards.
+    QCoro::Task<Reading> convertBus();
+    bool anyEnabledSensor() const;
     void acceptReading(int index, double t, qint64 x, const QString &label, double now, int hour,
                        const SlotIdentity &identity);
     void rejectReading(int index, double t, qint64 x, const QString &label);
@@ -151,6 +173,11 @@ private:
     bool m_again = false;
     bool m_switchedOff = false;
     qint64 m_lastCycleMs = -1;
+    // How the devices on the bus are powered, as last asked.
+    enum class Power { Unknown, External, Parasite };
+    Power m_power = Power::Unknown;
+    // The parasite-powered bus has been logged (once until the answer changes).
+    bool m_parasiteLogged = false;
     // Cleared by the destructor: a next cycle queued meanwhile does not start.
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
     // Errors shown since their kind last succeeded, by ErrorKind.
