@@ -58,3 +58,26 @@ execute_process(COMMAND ${ANALYZE} verify ${unit} RESULT_VARIABLE result OUTPUT_
 if(NOT result EQUAL 0 OR NOT out STREQUAL "")
   message(FATAL_ERROR "systemd-analyze verify: ${out}")
 endif()
+
+# The installed program, started as the user (root here, as a service without --dir would be)
+# with no --dir: it keeps its files in $XDG_DATA_HOME/kalvex/ and writes nothing under the
+# prefix, although root could.
+file(GLOB_RECURSE before RELATIVE ${PREFIX} ${PREFIX}/*)
+set(data ${PREFIX}-data)
+file(REMOVE_RECURSE ${data})
+file(MAKE_DIRECTORY ${data})
+execute_process(COMMAND ${CMAKE_COMMAND} -E env --unset=DISPLAY --unset=WAYLAND_DISPLAY XDG_DATA_HOME=${data}
+                        QT_QPA_PLATFORM=offscreen ${PREFIX}/bin/kalvex --screenshot ${data}/shot.png
+                RESULT_VARIABLE result OUTPUT_QUIET ERROR_VARIABLE err TIMEOUT 60)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "the installed program failed: ${result} ${err}")
+endif()
+file(GLOB_RECURSE after RELATIVE ${PREFIX} ${PREFIX}/*)
+if(NOT before STREQUAL after)
+  list(REMOVE_ITEM after ${before})
+  message(FATAL_ERROR "the installed program wrote under its prefix: ${after}")
+endif()
+if(NOT EXISTS ${data}/kalvex/Kalvex.ini)
+  message(FATAL_ERROR "the installed program kept no configuration in XDG_DATA_HOME/kalvex")
+endif()
+file(REMOVE_RECURSE ${data})
