@@ -54,6 +54,55 @@ int storedReadings(const QString &path)
     return rows;
 }
 
+// The program's window on COM1, a pseudo-terminal serving `bus` from a thread of its own;
+// the thread is stopped and joined however the test ends, after the window has gone.
+struct PtyProgram
+{
+    QTemporaryDir dir;
+    QString programDir = dir.path() + QLatin1Char('/');
+    PtyBusServer server;
+    std::thread serving;
+    SystemClock clock;
+    QtDialogBoxes boxes;
+    FakeSoundPlayer sound;
+    FakeAppLauncher launcher;
+    std::unique_ptr<TForm1> form;
+
+    explicit PtyProgram(VirtualBus &bus) : server(bus) {}
+    ~PtyProgram()
+    {
+        form.reset();
+        if (serving.joinable()) {
+            server.requestStop();
+            serving.join();
+        }
+        server.close();
+    }
+    // False with the reason when the line cannot be served.
+    bool start(QString &error)
+    {
+        if (!dir.isValid() || !server.open() || !server.linkAs(programDir + QStringLiteral("COM1"))) {
+            error = server.errorText();
+            return false;
+        }
+        serving = std::thread([this] { server.run(); });
+        const QString folder = programDir;
+        form = std::make_unique<TForm1>(TForm1Context{
+            .clock = clock,
+            .boxes = boxes,
+            .programDir = ProgramDirectory{folder, QString(), QString()},
+            .programCommand = {QStringLiteral("/opt/kalvex/kalvex")},
+            .autostartFile = dir.filePath(QStringLiteral("autostart/Kalvex.desktop")),
+            .makeSerialPort = [folder] { return std::make_unique<PosixSerialPort>(folder); },
+            .demo = false,
+            .sound = &sound,
+            .launcher = &launcher,
+        });
+        form->COMPort = 1;
+        return true;
+    }
+};
+
 } // namespace
 
 // The real window on the real serial port (a pseudo-terminal serving a modelled bus), with
@@ -80,45 +129,13 @@ private slots:
     void pollingGoesOnBehindAModalWindow()
     {
         QFETCH(QString, window);
-        QTemporaryDir dir;
-        QVERIFY(dir.isValid());
-        const QString programDir = dir.path() + QLatin1Char('/');
         VirtualBus bus;
         bus.addSensor(SnA, 21.5);
         bus.addSensor(SnB, 5.0);
-        PtyBusServer server(bus);
-        QVERIFY2(server.open(), qPrintable(server.errorText()));
-        QVERIFY(server.linkAs(programDir + QStringLiteral("COM1")));
-        std::thread serving([&server] { server.run(); });
-        // However the test ends, the bus thread is stopped and joined.
-        struct Serving
-        {
-            PtyBusServer &server;
-            std::thread &thread;
-            ~Serving()
-            {
-                server.requestStop();
-                thread.join();
-                server.close();
-            }
-        } servingGuard{server, serving};
-
-        SystemClock clock;
-        QtDialogBoxes boxes;
-        FakeSoundPlayer sound;
-        FakeAppLauncher launcher;
-        auto form = std::make_unique<TForm1>(TForm1Context{
-            .clock = clock,
-            .boxes = boxes,
-            .programDir = ProgramDirectory{programDir, QString(), QString()},
-            .programCommand = {QStringLiteral("/opt/kalvex/kalvex")},
-            .autostartFile = dir.filePath(QStringLiteral("autostart/Kalvex.desktop")),
-            .makeSerialPort = [programDir] { return std::make_unique<PosixSerialPort>(programDir); },
-            .demo = false,
-            .sound = &sound,
-            .launcher = &launcher,
-        });
-        form->COMPort = 1;
+        PtyProgram program(bus);
+        QString error;
+        QVERIFY2(program.start(error), qPrintable(error));
+        const std::unique_ptr<TForm1> &form = program.form;
         form->Timer1->setInterval(100);
         form->show();
         // The search adds the sensors itself; the others poll two configured ones.
@@ -186,50 +203,18 @@ private slots:
         // About six cycles of two sensors fit into the time; a held cycle stores none.
         QVERIFY2(after - before >= 4, qPrintable(QStringLiteral("%1 readings stored while open").arg(after - before)));
         qInfo("%d readings stored in %d ms (%s)", after - before, HoldMs, qPrintable(window));
-        form.reset();
     }
 
     // Nothing echoes: each of the 30 transactions of a cycle (ten sensors, three attempts)
     // waits out the port's read time-out, and the window goes on all the while.
     void windowAnswersOnASilentLine()
     {
-        QTemporaryDir dir;
-        QVERIFY(dir.isValid());
-        const QString programDir = dir.path() + QLatin1Char('/');
         VirtualBus bus;
         bus.setFault(VirtualBus::EchoFault::NoEcho);
-        PtyBusServer server(bus);
-        QVERIFY2(server.open(), qPrintable(server.errorText()));
-        QVERIFY(server.linkAs(programDir + QStringLiteral("COM1")));
-        std::thread serving([&server] { server.run(); });
-        struct Serving
-        {
-            PtyBusServer &server;
-            std::thread &thread;
-            ~Serving()
-            {
-                server.requestStop();
-                thread.join();
-                server.close();
-            }
-        } servingGuard{server, serving};
-
-        SystemClock clock;
-        QtDialogBoxes boxes;
-        FakeSoundPlayer sound;
-        FakeAppLauncher launcher;
-        auto form = std::make_unique<TForm1>(TForm1Context{
-            .clock = clock,
-            .boxes = boxes,
-            .programDir = ProgramDirectory{programDir, QString(), QString()},
-            .programCommand = {QStringLiteral("/opt/kalvex/kalvex")},
-            .autostartFile = dir.filePath(QStringLiteral("autostart/Kalvex.desktop")),
-            .makeSerialPort = [programDir] { return std::make_unique<PosixSerialPort>(programDir); },
-            .demo = false,
-            .sound = &sound,
-            .launcher = &launcher,
-        });
-        form->COMPort = 1;
+        PtyProgram program(bus);
+        QString error;
+        QVERIFY2(program.start(error), qPrintable(error));
+        std::unique_ptr<TForm1> &form = program.form;
         for (int k = 0; k < 10; ++k) {
             const QString sn = QStringLiteral("28ECEDC70500%1F6").arg(k, 2, 10, QLatin1Char('0'));
             form->sensorSlots().AddItem(100, 100, sn.left(4), sn, true, 0, false, 0, 0, 255, CreateClearSign());
