@@ -28,6 +28,8 @@
 
 #include <xcb/xcb.h>
 
+#include <unistd.h>
+
 namespace {
 
 // The port under the 1-Wire link: the serial port "COMn" of the program directory, or the
@@ -68,11 +70,18 @@ QString missingDisplay(int argc, char *argv[])
     // A Wayland session is Qt's to try; an X display is tried here exactly as Qt will.
     if (wayland)
         return {};
-    int screen = 0;
-    xcb_connection_t *connection = xcb_connect(nullptr, &screen);
-    const bool failed = xcb_connection_has_error(connection) != 0;
-    xcb_disconnect(connection);
-    return failed ? QStringLiteral("нет связи с дисплеем %1").arg(x) : QString();
+    // A server still coming up (a session's autostart, a display manager) gets a second.
+    for (int attempt = 0;; ++attempt) {
+        int screen = 0;
+        xcb_connection_t *connection = xcb_connect(nullptr, &screen);
+        const int error = xcb_connection_has_error(connection);
+        xcb_disconnect(connection);
+        if (error == 0)
+            return {};
+        if (attempt == 9)
+            return QStringLiteral("нет связи с дисплеем %1 (ошибка xcb %2)").arg(x).arg(error);
+        ::usleep(100000);
+    }
 }
 
 } // namespace
