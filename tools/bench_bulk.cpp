@@ -24,7 +24,7 @@
 #include "onewire/VirtualSensor.h"
 #include "sensors/ui/SensorSlots.h"
 
-#include "SilentEdges.h"
+#include "PortWindow.h"
 
 #include <QAction>
 #include <QApplication>
@@ -158,22 +158,8 @@ double measureProgramCycle(int count, int latencyMs, int cycles, int &failures)
         std::fprintf(stderr, "bench_bulk: %s\n", qUtf8Printable(served.server.errorText()));
         std::exit(1);
     }
-    SystemClock clock;
-    SilentBoxes boxes;
-    SilentSound sound;
-    SilentLauncher launcher;
-    auto form = std::make_unique<TForm1>(TForm1Context{
-        .clock = clock,
-        .boxes = boxes,
-        .programDir = ProgramDirectory{programDir, QString(), QString()},
-        .programCommand = {QStringLiteral("bench_bulk")},
-        .autostartFile = programDir + QStringLiteral("autostart/Kalvex.desktop"),
-        .makeSerialPort = [programDir] { return std::make_unique<PosixSerialPort>(programDir); },
-        .demo = false,
-        .sound = &sound,
-        .launcher = &launcher,
-    });
-    form->COMPort = 1;
+    PortWindow window(programDir, QStringLiteral("bench_bulk"));
+    std::unique_ptr<TForm1> &form = window.form;
     form->BulkConvert = true;
     // Between cycles long enough that the watcher below never misses an end.
     form->Timer1->setInterval(50);

@@ -18,7 +18,7 @@
 #include "onewire/VirtualBus.h"
 #include "sensors/ui/SensorSlots.h"
 
-#include "SilentEdges.h"
+#include "PortWindow.h"
 
 #include <QAction>
 #include <QApplication>
@@ -68,22 +68,8 @@ Result run(bool silent, int cycles)
     }
     std::thread serving([&server] { server.run(); });
 
-    SystemClock clock;
-    SilentBoxes boxes;
-    SilentSound sound;
-    SilentLauncher launcher;
-    auto form = std::make_unique<TForm1>(TForm1Context{
-        .clock = clock,
-        .boxes = boxes,
-        .programDir = ProgramDirectory{programDir, QString(), QString()},
-        .programCommand = {QStringLiteral("bench_stall")},
-        .autostartFile = programDir + QStringLiteral("autostart/Kalvex.desktop"),
-        .makeSerialPort = [programDir] { return std::make_unique<PosixSerialPort>(programDir); },
-        .demo = false,
-        .sound = &sound,
-        .launcher = &launcher,
-    });
-    form->COMPort = 1;
+    PortWindow window(programDir, QStringLiteral("bench_stall"));
+    std::unique_ptr<TForm1> &form = window.form;
     form->Timer1->setInterval(1);
     for (const QString &sn : serials)
         form->sensorSlots().AddItem(100, 100, sn.left(6), sn, true, 0, false, 0, 0, 255, CreateClearSign());

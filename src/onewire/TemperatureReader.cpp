@@ -69,20 +69,32 @@ void TemperatureReader::matchRom(OneWireTransaction &transaction, const std::arr
         transaction.writeByte(byte);
 }
 
-QCoro::Task<double> TemperatureReader::GetTempSn(QString sn)
+std::optional<std::array<std::uint8_t, 8>> TemperatureReader::checkedRom(const QString &sn)
 {
     const auto rom = romBytes(sn);
-    if (!rom) {
+    if (!rom)
         m_log.addRawLine(QStringLiteral("Непавильный серийный номер датчика: ") + sn);
+    return rom;
+}
+
+OneWireTransaction TemperatureReader::convertOne(const std::array<std::uint8_t, 8> &rom)
+{
+    OneWireTransaction convert;
+    matchRom(convert, rom);
+    convert.writeByte(ConvertT);
+    return convert;
+}
+
+QCoro::Task<double> TemperatureReader::GetTempSn(QString sn)
+{
+    const auto rom = checkedRom(sn);
+    if (!rom)
         co_return NoReading;
-    }
     // Each reset answers whether anyone is there; between them nothing the master sends
     // depends on an echo, so each half of the reading is one serial round trip.
     if (!co_await m_link.ResetT())
         co_return NoReading;
-    OneWireTransaction convert;
-    matchRom(convert, *rom);
-    convert.writeByte(ConvertT);
+    OneWireTransaction convert = convertOne(*rom);
     co_await m_link.run(convert);
     co_await m_link.Delay(m_conversionDelayMs);
     co_return co_await readScratchpad(*rom, sn.startsWith(QLatin1String("28")));
@@ -172,16 +184,12 @@ QCoro::Task<double> TemperatureReader::readConverted(QString sn)
 
 QCoro::Task<double> TemperatureReader::GetTempSnPolled(QString sn)
 {
-    const auto rom = romBytes(sn);
-    if (!rom) {
-        m_log.addRawLine(QStringLiteral("Непавильный серийный номер датчика: ") + sn);
+    const auto rom = checkedRom(sn);
+    if (!rom)
         co_return NoReading;
-    }
     if (!co_await m_link.ResetT())
         co_return NoReading;
-    OneWireTransaction convert;
-    matchRom(convert, *rom);
-    convert.writeByte(ConvertT);
+    OneWireTransaction convert = convertOne(*rom);
     if (!co_await convertAndPoll(convert))
         co_return NoReading;
     co_return co_await readScratchpad(*rom, sn.startsWith(QLatin1String("28")));

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "onewire/OneWireTransaction.h"
+
 #include <QCoroTask>
 #include <QString>
 
@@ -9,7 +11,6 @@
 
 class Log;
 class OneWireLink;
-class OneWireTransaction;
 
 // Reads one sensor addressed by its serial number: Match ROM, Convert T, the conversion wait
 // (suspended: the event loop keeps running), Match ROM again, Read Scratchpad, CRC check and the decoding
@@ -66,6 +67,10 @@ public:
 
 private:
     static void matchRom(OneWireTransaction &transaction, const std::array<std::uint8_t, 8> &rom);
+    // The ROM bytes of a serial; a serial that is not 16 hex digits is logged and gives none.
+    std::optional<std::array<std::uint8_t, 8>> checkedRom(const QString &sn);
+    // Match ROM and Convert T for one sensor.
+    static OneWireTransaction convertOne(const std::array<std::uint8_t, 8> &rom);
     // Reset, Match ROM, Read Scratchpad and its checks and decoding.
     QCoro::Task<double> readScratchpad(std::array<std::uint8_t, 8> rom, bool family28);
     // Runs a transaction that ends in Convert T with a first batch of read slots behind it,

@@ -179,6 +179,25 @@ private:
         return form;
     }
 
+    // The window on the real termios port: COM1 in ProgramDir, on the given (real) clock.
+    std::unique_ptr<TForm1> makePtyForm(Clock &clock)
+    {
+        const QString dir = m_dir->path() + QLatin1Char('/');
+        auto form = std::make_unique<TForm1>(TForm1Context{
+            .clock = clock,
+            .boxes = m_boxes,
+            .programDir = ProgramDirectory{dir, QString(), QString()},
+            .programCommand = {QStringLiteral("/opt/kalvex/kalvex")},
+            .autostartFile = m_dir->filePath(QStringLiteral("autostart/Kalvex.desktop")),
+            .makeSerialPort = [dir] { return std::make_unique<PosixSerialPort>(dir); },
+            .demo = false,
+            .sound = &m_sound,
+            .launcher = &m_launcher,
+        });
+        form->temperatureReader()->setConversionDelayMs(0);
+        return form;
+    }
+
     SensorSlots &sensorSlots() { return m_form->sensorSlots(); }
     TDSItem &item(int i) { return sensorSlots().DSItems[static_cast<std::size_t>(i)]; }
 
@@ -940,19 +959,7 @@ private slots:
         m_clock.setTickStep(0);
         // The real clock: the link's echo deadlines are real time here.
         SystemClock realClock;
-        const QString dir = m_dir->path() + QLatin1Char('/');
-        auto form = std::make_unique<TForm1>(TForm1Context{
-            .clock = realClock,
-            .boxes = m_boxes,
-            .programDir = ProgramDirectory{dir, QString(), QString()},
-            .programCommand = {QStringLiteral("/opt/kalvex/kalvex")},
-            .autostartFile = m_dir->filePath(QStringLiteral("autostart/Kalvex.desktop")),
-            .makeSerialPort = [dir] { return std::make_unique<PosixSerialPort>(dir); },
-            .demo = false,
-            .sound = &m_sound,
-            .launcher = &m_launcher,
-        });
-        form->temperatureReader()->setConversionDelayMs(0);
+        auto form = makePtyForm(realClock);
         form->BulkConvert = bulk;
         // COM1 would otherwise fall back to /dev/ttyS0.
         form->COMPort = 1;
@@ -1003,19 +1010,7 @@ private slots:
         m_form.reset();
         m_clock.setTickStep(0);
         SystemClock realClock;
-        const QString dir = m_dir->path() + QLatin1Char('/');
-        auto form = std::make_unique<TForm1>(TForm1Context{
-            .clock = realClock,
-            .boxes = m_boxes,
-            .programDir = ProgramDirectory{dir, QString(), QString()},
-            .programCommand = {QStringLiteral("/opt/kalvex/kalvex")},
-            .autostartFile = m_dir->filePath(QStringLiteral("autostart/Kalvex.desktop")),
-            .makeSerialPort = [dir] { return std::make_unique<PosixSerialPort>(dir); },
-            .demo = false,
-            .sound = &m_sound,
-            .launcher = &m_launcher,
-        });
-        form->temperatureReader()->setConversionDelayMs(0);
+        auto form = makePtyForm(realClock);
         form->COMPort = 1;
         form->Timer1->setInterval(10);
         form->sensorSlots().AddItem(100, 100, QStringLiteral("Кухня"), SnA, true, 0, false, 0, 0, 255, CreateClearSign());

@@ -954,10 +954,8 @@ QCoro::Task<> TForm1::search()
         SensorDiscovery discovery(*this, m_boxes, *m_port, m_slots->DSItems, discoveryHooks());
         co_await discovery.N5Click(QStringLiteral("COM") + QString::number(COMPort), m_bus);
         m_cycle->busChanged();
-    } catch (const KalvexError &e) {
-        m_boxes.error(e.message());
     } catch (const std::exception &e) {
-        m_boxes.error(QString::fromLocal8Bit(e.what()));
+        showHandlerError(m_boxes, e);
     }
 }
 
