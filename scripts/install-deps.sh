@@ -7,37 +7,30 @@
 # Safe to run again: apt-get skips what is already there. Needs root (or sudo).
 set -euo pipefail
 
-# Building: the compiler, CMake, and the headers and libraries the program links.
-build=(
-  build-essential cmake ninja-build pkg-config
-  qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev libgl-dev
-  qt6-multimedia-dev
-  libqcustomplot-dev
-  libmicrohttpd-dev
-  qcoro-qt6-dev
-  libsqlite3-dev
-  # The program asks the X server itself whether a window can be opened.
-  libxcb1-dev
-  # Qt's CMake files look for it at every configure.
-  libxkbcommon-dev
-)
+control="$(dirname "$0")/../debian/control"
 
-# Running: what the program uses at run time that the build does not bring.
-run=(
-  # The X window system's platform plugin (a window at all), the multimedia back end.
-  qt6-qpa-plugins libqt6multimedia6
-  # JPEG backgrounds, read by Qt's image reader.
-  libjpeg62-turbo
-  # Cyrillic in the window, also offscreen; the condensed faces of the temperature labels.
-  fonts-dejavu-core fonts-dejavu-extra
-  # Opening alarm documents and applications.
-  xdg-utils
-  # The users' locale (generated below).
-  locales
-)
+# The relations of one field of debian/control, one a line ("cmake (>= 3.25)"), comments and
+# substitution variables (${shlibs:Depends}, filled in by the package build) left out.
+relations() {
+  awk -v field="$1" '
+    /^#/ { next }
+    /^[^ \t]/ { on = (index($0, field ":") == 1); if (on) { sub("^[^:]*:", ""); print } ; next }
+    on { print }
+  ' "$control" | tr ',' '\n' | sed 's/^[[:space:]]*//; s/[[:space:]]*$//' | { grep -v -e '^$' -e '^\$' || true; }
+}
+
+# Building: the package's Build-Depends, the one list of what building needs, and the compiler
+# and dpkg's tools that every Debian build takes for granted.
+mapfile -t build < <(echo build-essential; relations Build-Depends)
+
+# Running: what the package depends on by name and recommends (what the program uses at run time
+# without linking it: Qt's translations, fonts, xdg-utils); what it links comes with the build's
+# packages. And the users' locale (generated below).
+mapfile -t run < <(relations Depends; relations Recommends; echo locales)
 
 # Testing: a real X server with clicks, keys and screenshots; the install check's validators;
-# the exposition parser of the /metrics tests; the fuzz targets' compiler and runtime.
+# the exposition parser of the /metrics tests; the fuzz targets' compiler and runtime; the MQTT
+# broker of the publisher's tests; the package's checker and the metainfo's and manual page's.
 test=(
   git sqlite3 curl
   xvfb xauth xdotool imagemagick
@@ -45,6 +38,8 @@ test=(
   python3 python3-prometheus-client
   chromium
   clang libclang-rt-14-dev
+  mosquitto
+  lintian appstream man-db
 )
 
 purpose=test
@@ -64,26 +59,21 @@ case "$purpose" in
 esac
 
 if [ "$list_only" -eq 1 ]; then
-  printf '%s\n' "${packages[@]}"
+  printf '%s\n' "${packages[@]}" | sed 's/[[:space:](\[<].*//'
   exit 0
 fi
 
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 
-missing=()
-for p in "${packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
-    missing+=("$p")
-  fi
-done
-
-if [ "${#missing[@]}" -eq 0 ]; then
-  echo "install-deps: every package to $purpose is installed"
-else
+# Whatever apt would have to install for these relations (none when all are there; a machine
+# whose package lists are missing or stale counts as missing something).
+if ! plan=$(apt-get -s -q satisfy "${packages[@]}" 2>/dev/null) || grep -q '^Inst ' <<<"$plan"; then
   export DEBIAN_FRONTEND=noninteractive
   $SUDO apt-get update -q
-  $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
+  $SUDO apt-get satisfy -y -q --no-install-recommends "${packages[@]}"
+else
+  echo "install-deps: every package to $purpose is installed"
 fi
 
 # The users' locale: a Russian system writes decimal commas, and the tests run in it. Without

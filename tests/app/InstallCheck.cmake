@@ -45,6 +45,13 @@ foreach(size 128 96 64 48 32)
   endif()
 endforeach()
 
+# The software centre's description and the manual page, beside the launcher.
+foreach(file share/metainfo/org.example.kalvex.metainfo.xml share/man/man1/kalvex.1)
+  if(NOT EXISTS ${PREFIX}/${file})
+    message(FATAL_ERROR "${file} not installed")
+  endif()
+endforeach()
+
 set(unit ${PREFIX}/lib/systemd/system/kalvex.service)
 if(NOT EXISTS ${unit})
   message(FATAL_ERROR "lib/systemd/system/kalvex.service not installed")
