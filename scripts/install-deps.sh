@@ -5,6 +5,8 @@
 #               screenshot use (what scripts/test.sh and CI need); the default
 #   --list run|test   prints the packages of that purpose, one a line, and installs nothing
 # Safe to run again: apt-get skips what is already there. Needs root (or sudo).
+# What building needs is debian/control's Build-Depends, what running needs its Depends and
+# Recommends: a package for those goes there, not here. Only the tools of the tests are named below.
 set -euo pipefail
 
 control="$(dirname "$0")/../debian/control"

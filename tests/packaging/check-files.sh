@@ -3,7 +3,8 @@
 #   check-files.sh PROGRAM SOURCE_DIR BUILD_DIR VERSION RELEASE_DATE
 # the metainfo and the launcher validate, the manual page formats without a warning and names
 # every option the program offers, and the program, the manual page, the metainfo and
-# debian/changelog all carry the project's version (and its release date).
+# debian/changelog all carry the project's version (and its release date); and every package the
+# install script installs is named in one place only.
 set -uo pipefail
 program=$1 src=$2 build=$3 version=$4 date=$5
 metainfo=$build/packaging/org.example.kalvex.metainfo.xml
@@ -39,6 +40,16 @@ changelog_version=$(dpkg-parsechangelog -l "$src/debian/changelog" -S Version)
 [ "$changelog_version" = "$version" ] || fail "debian/changelog is at $changelog_version, the project at $version"
 changelog_date=$(date -u -d "@$(dpkg-parsechangelog -l "$src/debian/changelog" -S Timestamp)" +%F)
 [ "$changelog_date" = "$date" ] || fail "debian/changelog is dated $changelog_date, the release $date"
+
+# Every package named once: a build or run-time package in debian/control, a test tool in the
+# install script, never both (two lists drift apart).
+listed=$(bash "$src/scripts/install-deps.sh" --list test)
+twice=$(sort <<<"$listed" | uniq -d)
+[ -z "$twice" ] || fail "named twice for install-deps.sh: $twice"
+for name in debhelper-compat qt6-base-dev libmosquitto-dev qt6-translations-l10n xdg-utils mosquitto lintian; do
+  grep -qx "$name" <<<"$listed" || fail "install-deps.sh --list test lacks $name"
+done
+grep -qx lintian < <(bash "$src/scripts/install-deps.sh" --list run) && fail "install-deps.sh --list run names a test tool"
 
 [ "$failures" -eq 0 ] || exit 1
 echo "packaging files: metainfo, launcher, manual page and version agree"
