@@ -35,7 +35,8 @@ if [ -d /usr/lib/ccache ] && command -v ccache >/dev/null; then
   export PATH="/usr/lib/ccache:$PATH"
   export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$tree_dir}"
 fi
-export DEB_BUILD_OPTIONS="${DEB_BUILD_OPTIONS:-nocheck} parallel=$(nproc)"
+jobs=$(nproc)
+export DEB_BUILD_OPTIONS="${DEB_BUILD_OPTIONS:-nocheck} parallel=$jobs"
 (cd "$tree_dir" && dpkg-buildpackage -b -us -uc)
 
 echo "package: $(ls "$out"/kalvex_*.deb)"

@@ -18,8 +18,9 @@ if ! out=$(appstreamcli validate --no-net --pedantic "$metainfo" 2>&1); then
 fi
 grep -q "<release version=\"$version\" date=\"$date\"" "$metainfo" || fail "metainfo names another release"
 
-out=$(desktop-file-validate "$src/packaging/kalvex.desktop" 2>&1)
-[ "$?" -eq 0 ] && [ -z "$out" ] || fail "desktop-file-validate: $out"
+if ! out=$(desktop-file-validate "$src/packaging/kalvex.desktop" 2>&1) || [ -n "$out" ]; then
+  fail "desktop-file-validate: $out"
+fi
 
 # man's own check: groff's warnings of the page as man would show it, in UTF-8.
 out=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l "$manpage" 2>&1 >/dev/null)
