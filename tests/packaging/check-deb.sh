@@ -64,6 +64,11 @@ dpkg-deb -x "$deb" "$scripts/root"
 shown=$(QT_QPA_PLATFORM=offscreen "$scripts/root/usr/bin/kalvex" --version 2>/dev/null)
 [ "$shown" = "Kalvex $version" ] || fail "the packaged kalvex --version says '$shown'"
 
+# What a software centre reads from the installed tree: the metainfo with its launcher and icon.
+if ! report=$(appstreamcli validate-tree --no-net --pedantic "$scripts/root" 2>&1); then
+  fail "appstreamcli validate-tree: $report"
+fi
+
 [ "$failures" -eq 0 ] || exit 1
 echo "package $(basename "$deb"): contents, dependencies, service and lintian as expected"
 grep -v '^running with root' "$out/lintian.txt" | sed 's/^/  lintian: /'
