@@ -496,6 +496,77 @@ private slots:
         QCOMPARE(tray.icon(slot + 1)->toolTip(), QStringLiteral("Кухня 19,4°"));
     }
 
+    // Observation switched off and on again: no cycle, no x, so a line whose last point was
+    // a reading goes straight on from it; a sensor left not answering when observation went
+    // off in the middle of a cycle (the port closed under it) ends in a gap. The same rule
+    // for every sensor, whichever slot it is in.
+    void stoppedPeriodOnTheChart_data()
+    {
+        QTest::addColumn<int>("offDuring"); // the slot whose wait sees the switch; -1: between cycles
+        QTest::addColumn<bool>("bulk");     // one conversion for the whole bus: one wait for all
+        QTest::newRow("between cycles") << -1 << false;
+        QTest::newRow("while the first sensor is read") << 0 << false;
+        QTest::newRow("while the second sensor is read") << 1 << false;
+        QTest::newRow("while the third sensor is read") << 2 << false;
+        QTest::newRow("all at once: between cycles") << -1 << true;
+        QTest::newRow("all at once: while the bus converts") << 0 << true;
+    }
+    void stoppedPeriodOnTheChart()
+    {
+        QFETCH(int, offDuring);
+        QFETCH(bool, bulk);
+        m_form->BulkConvert = bulk;
+        // Conversions that take time on the test's clock: the whole bus's has a wait too.
+        busOnTestClock();
+        const QStringList serials{SnA, SnB, QStringLiteral("28AAAAAAAAAAAAAA")};
+        for (int i = 0; i < 3; ++i) {
+            addSensor(QStringLiteral("Д%1").arg(i), serials[i]);
+            m_bus->addSensor(serials[i], 10.0 + i)->setConversionMs(40);
+        }
+        switchOn();
+        runCycle();
+        const qint64 before = m_form->monitorCycle().chartState().PointCounter;
+        const auto switchOff = [this] {
+            m_form->N3->setChecked(false);
+            m_form->N3Click();
+        };
+        if (offDuring < 0) {
+            switchOff();
+        } else {
+            // Off in the conversion wait of slot `offDuring`, once its conversion has begun.
+            const int conversions = m_bus->findSensor(serials[offDuring])->conversions();
+            QObject watching; // its timers go with it
+            std::function<void()> watch;
+            watch = [&, conversions] {
+                if (m_bus->findSensor(serials[offDuring])->conversions() > conversions)
+                    switchOff();
+                else if (m_form->N3->isChecked())
+                    QTimer::singleShot(0, &watching, watch);
+            };
+            QTimer::singleShot(0, &watching, watch);
+            runCycle();
+        }
+        QVERIFY(!m_form->N3->isChecked());
+        m_clock.setNow(m_clock.now().addSecs(600));
+        switchOn();
+        const qint64 after = m_form->monitorCycle().chartState().PointCounter;
+        QCOMPARE(after, offDuring < 0 ? before + 1 : before + 2);
+        for (int i = 0; i < 3; ++i) {
+            const auto &line = item(i).Series;
+            const int n = m_form->liveChart().pointCount(line);
+            QCOMPARE(n, m_form->CharMaxCount);
+            // The newest point is the reading after the stop, at the newest x.
+            QCOMPARE(m_form->liveChart().keyAt(line, n - 1), double(after));
+            QCOMPARE(m_form->liveChart().valueAt(line, n - 1), 10.0 + i);
+            // The one before it: a reading (a straight line on) or a gap for a sensor that
+            // the switch left not answering, at the x just before.
+            QCOMPARE(m_form->liveChart().keyAt(line, n - 2), double(after - 1));
+            const bool answered = offDuring < 0 || (!bulk && i < offDuring);
+            QCOMPARE(std::isnan(m_form->liveChart().valueAt(line, n - 2)), !answered);
+        }
+        QCOMPARE(noAnswerLines(*m_form).size(), offDuring < 0 ? 0 : (bulk ? 3 : 3 - offDuring));
+    }
+
     // "Делений" changed in the settings while a cycle waits in a measurement: the rest of
     // that cycle's points go where the reset chart's newest x is, and from the next cycle on
     // every line ends at the newest x again, with the new number of points.
