@@ -408,7 +408,8 @@ private slots:
         for (const bool bom : {false, true}) {
             const KalvexConfig c = fromText((bom ? QByteArray("\xEF\xBB\xBF") : QByteArray()) + text);
             QVERIFY(c.GneralPanel);
-            QCOMPARE(c.bkFileName, QStringLiteral("план дома.jpg"));
+            // A text is the rest of its line as it stands.
+            QCOMPARE(c.bkFileName, QStringLiteral("  план дома.jpg  "));
             QCOMPARE(c.COMPort, 31);
             QCOMPARE(c.TimeOut, 10000);
             QCOMPARE(c.HTTPPort, 80);
