@@ -321,7 +321,7 @@ IniFile IniFile::fromBytes(const QByteArray &bytes)
         // of the line, blanks and all, as a save writes it back.
         while (!line.isEmpty() && isBlank(line.front()))
             line = line.mid(1);
-        if (trimmed(line).isEmpty() || line[0] == QLatin1Char(';'))
+        if (line.isEmpty() || line[0] == QLatin1Char(';'))
             continue;
         if (line[0] == QLatin1Char('[')) {
             const qsizetype close = line.indexOf(QLatin1Char(']'));
