@@ -1,10 +1,12 @@
 #include "dialogs/AboutContacts.h"
 
+#include "base/ProjectAddress.h"
+
 #include <QUrl>
 
 namespace aboutcontacts {
 namespace {
-const QString mailAddress = QStringLiteral("kalvex@example.org");
+const QString mailAddress = QString::fromLatin1(projectaddress::Mail);
 } // namespace
 
 QString mailLink(const QString &versionText)
@@ -15,7 +17,7 @@ QString mailLink(const QString &versionText)
 
 QString siteLink()
 {
-    return QStringLiteral("https://www.example.org/kalvex/");
+    return QString::fromLatin1(projectaddress::Site);
 }
 
 QList<Contact> contacts(const QString &versionText)
@@ -23,7 +25,7 @@ QList<Contact> contacts(const QString &versionText)
     return {
         {QStringLiteral("Автор:"), QStringLiteral("команда Kalvex"), QString()},
         {QStringLiteral("Почта:"), mailAddress, mailLink(versionText)},
-        {QStringLiteral("Сайт:"), QStringLiteral("example.org/kalvex"), siteLink()},
+        {QStringLiteral("Сайт:"), QString::fromLatin1(projectaddress::SiteShown), siteLink()},
         {QStringLiteral("Права:"), QStringLiteral("GNU GPL 3"), QString()},
         {QStringLiteral("Год:"), QStringLiteral("2026"), QString()},
     };

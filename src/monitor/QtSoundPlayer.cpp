@@ -10,7 +10,13 @@
 #include <QtEndian>
 
 QtSoundPlayer::QtSoundPlayer(QObject *parent)
+    : QtSoundPlayer([] { return !QMediaDevices::audioOutputs().isEmpty(); }, parent)
+{
+}
+
+QtSoundPlayer::QtSoundPlayer(std::function<bool()> outputPresent, QObject *parent)
     : QObject(parent)
+    , m_outputPresent(std::move(outputPresent))
 {
     initMonitorResources();
 }
@@ -26,7 +32,7 @@ bool QtSoundPlayer::audioAvailable() const
 {
     // Without an output a sound effect would sit in "loading" or play into nothing: that is a
     // failure the user has to see in the log.
-    return !QMediaDevices::audioOutputs().isEmpty();
+    return m_outputPresent && m_outputPresent();
 }
 
 QSoundEffect *QtSoundPlayer::effect(QSoundEffect *&slot)
@@ -55,11 +61,22 @@ void QtSoundPlayer::stopAll()
         m_file->stop();
 }
 
+QString QtSoundPlayer::playingSound() const
+{
+    if (m_warning && m_warning->isPlaying())
+        return QStringLiteral("warn");
+    if (m_file && m_file->isPlaying())
+        return m_fileSound;
+    return {};
+}
+
+// Starting a sound stops the one playing, also when the new one then fails its checks: the
+// last alarm decides what is heard, never an older one.
 bool QtSoundPlayer::playWarning()
 {
+    stopAll();
     if (!audioAvailable())
         return false;
-    stopAll();
     QSoundEffect *e = effect(m_warning);
     if (e->source().isEmpty())
         e->setSource(QUrl(QStringLiteral("qrc") + QLatin1String(WarnSoundResource)));
@@ -69,9 +86,9 @@ bool QtSoundPlayer::playWarning()
 
 bool QtSoundPlayer::playFile(const QString &path)
 {
+    stopAll();
     if (!audioAvailable() || !looksLikeWave(path))
         return false;
-    stopAll();
     QSoundEffect *e = effect(m_file);
     m_fileSound = path;
     // Loaded afresh every time: the user may have replaced a file that failed before.

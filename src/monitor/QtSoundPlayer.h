@@ -16,6 +16,9 @@ class QtSoundPlayer final : public QObject, public SoundPlayer
     Q_OBJECT
 public:
     explicit QtSoundPlayer(QObject *parent = nullptr);
+    // `outputPresent` tells whether the desktop has an audio output now (the default asks
+    // Qt's list of outputs).
+    explicit QtSoundPlayer(std::function<bool()> outputPresent, QObject *parent = nullptr);
     ~QtSoundPlayer() override;
 
     bool playWarning() override;
@@ -29,6 +32,9 @@ public:
     // True when the file starts like a PCM or float wave file with a data chunk.
     static bool looksLikeWave(const QString &path);
 
+    // The sound playing (or loading to play) now: "warn", a file's path, or empty.
+    QString playingSound() const;
+
 private:
     bool audioAvailable() const;
     QSoundEffect *effect(QSoundEffect *&slot);
@@ -38,4 +44,5 @@ private:
     QSoundEffect *m_file = nullptr;
     QString m_fileSound;
     std::function<void(const QString &)> m_lateFailure;
+    std::function<bool()> m_outputPresent;
 };

@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
-QString chooserFolder(const QString &fieldText)
+QString chooserFolder(const QString &fieldText, const QString &programFolder)
 {
     const qsizetype last = std::max(fieldText.lastIndexOf(QLatin1Char('\\')), fieldText.lastIndexOf(QLatin1Char('/')));
     if (last < 0)
-        return QStringLiteral("/");
+        return programFolder;
     return fieldText.left(last + 1);
 }

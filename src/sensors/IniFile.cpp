@@ -317,7 +317,10 @@ IniFile IniFile::fromBytes(const QByteArray &bytes)
             ++nl;
         QStringView line = all.mid(pos, nl - pos);
         pos = nl + 1;
-        line = trimmed(line);
+        // Blanks before a key or a header go; a value is the text after "=" up to the end
+        // of the line, blanks and all, as a save writes it back.
+        while (!line.isEmpty() && isBlank(line.front()))
+            line = line.mid(1);
         if (line.isEmpty() || line[0] == QLatin1Char(';'))
             continue;
         if (line[0] == QLatin1Char('[')) {
@@ -341,7 +344,7 @@ IniFile IniFile::fromBytes(const QByteArray &bytes)
         if (current->index.contains(folded))
             continue; // the first occurrence counts
         current->index.insert(folded, static_cast<qsizetype>(current->entries.size()));
-        current->entries.push_back({key, trimmed(line.mid(eq + 1)).toString()});
+        current->entries.push_back({key, line.mid(eq + 1).toString()});
     }
     return ini;
 }

@@ -3,8 +3,11 @@
 #include "sensors/IniFile.h"
 
 #include <QRandomGenerator>
+#include <QRegularExpression>
 
 #include <algorithm>
+#include <set>
+#include <vector>
 
 namespace {
 
@@ -36,20 +39,28 @@ int stored(TColor c)
 
 namespace {
 
-// The highest k with an "ItemSN" k key in the file, or -1: a sensor the file holds is never
-// left out because "ItemCount" says fewer.
-int highestStoredSensor(const IniFile &ini)
+// The numbers k of the sensors whose keys the file holds ("ItemSN" k, "Item" k "Sig" n
+// "Enable", ...), in rising order: such a sensor is never left out because "ItemCount" says
+// fewer, and a number with no key of its own gets no sensor.
+std::vector<int> storedSensors(const IniFile &ini)
 {
-    int highest = -1;
+    static const QRegularExpression itemKey(
+        QStringLiteral("^Item(?:(?:Top|Left|Name|SN|Enable|Correct|Tray|CBFon|CBText|CBChart)(\\d+)"
+                       "|(\\d+)Sig[1-4](?:Enable|bm|Value|mp3path|mp3Enable|AppPath|AppEnable))$"),
+        QRegularExpression::CaseInsensitiveOption);
+    std::set<int> found;
     for (const QString &key : ini.keys(Items)) {
-        if (key.size() <= 6 || key.left(6).compare(QLatin1String("ItemSN"), Qt::CaseInsensitive) != 0)
+        const QRegularExpressionMatch m = itemKey.match(key);
+        if (!m.hasMatch())
             continue;
+        const QString digits = m.captured(1).isEmpty() ? m.captured(2) : m.captured(1);
         bool ok = false;
-        const int k = key.mid(6).toInt(&ok);
-        if (ok && k >= 0 && QString::number(k) == key.mid(6))
-            highest = std::max(highest, k);
+        const int k = digits.toInt(&ok);
+        // "ItemSN07" is not the key of sensor 7: the file's numbers are plain decimals.
+        if (ok && k >= 0 && QString::number(k) == digits)
+            found.insert(k);
     }
-    return highest;
+    return {found.begin(), found.end()};
 }
 
 } // namespace
@@ -147,8 +158,10 @@ KalvexConfig readConfig(const IniFile &ini, const RandomIndex &random, QStringLi
     c.GneralPanel = r.boolean(General, QStringLiteral("GneralPanel"), d.GneralPanel);
     c.bkFileName = r.text(General, QStringLiteral("bkFileName"), d.bkFileName);
     c.TimeOut = r.integer(General, QStringLiteral("TimeOut"), d.TimeOut);
-    if (c.TimeOut <= 0)
+    if (c.TimeOut <= 0) {
+        hold(QStringLiteral("TimeOut=%1 заменено на %2.").arg(c.TimeOut).arg(d.TimeOut));
         c.TimeOut = d.TimeOut;
+    }
     c.COMPort = r.integer(General, QStringLiteral("COMPort"), d.COMPort);
     c.AutoNab = r.boolean(General, QStringLiteral("AutoNab"), d.AutoNab);
     c.StartMin = r.boolean(General, QStringLiteral("StartMin"), d.StartMin);
@@ -167,8 +180,15 @@ KalvexConfig readConfig(const IniFile &ini, const RandomIndex &random, QStringLi
     c.SHourHeight = r.integer(General, QStringLiteral("SHourHeight"), d.SHourHeight);
     if (c.SHourHeight <= 0)
         c.SHourHeight = 200;
-    c.LogHeight = std::max(0, r.integer(General, QStringLiteral("LogHeight"), d.LogHeight));
-    c.P3Width = std::max(0, r.integer(General, QStringLiteral("P3Width"), d.P3Width));
+    const auto notNegative = [&](const QString &key, int def) {
+        const int v = r.integer(General, key, def);
+        if (v >= 0)
+            return v;
+        hold(QStringLiteral("%1=%2 заменено на 0.").arg(key).arg(v));
+        return 0;
+    };
+    c.LogHeight = notNegative(QStringLiteral("LogHeight"), d.LogHeight);
+    c.P3Width = notNegative(QStringLiteral("P3Width"), d.P3Width);
 
     if (!c.CharMinMaxAuto && c.CharMinY > c.CharMaxY)
         c.CharMinY = c.CharMaxY - 10;
@@ -178,11 +198,23 @@ KalvexConfig readConfig(const IniFile &ini, const RandomIndex &random, QStringLi
     c.BulkConvert = r.boolean(Bus, QStringLiteral("BulkConvert"), d.BulkConvert);
 
     const int itemCount = r.integer(Items, QStringLiteral("ItemCount"), 0);
-    const int inFile = highestStoredSensor(ini) + 1;
-    int count = std::max(std::min(itemCount, MaxItemCount), std::min(inFile, MaxStoredItems));
+    // Sensors 0 .. ItemCount - 1 (default ones where the file has no keys), then those beyond
+    // whose keys the file holds.
+    std::vector<int> numbers;
+    const int counted = std::clamp(itemCount, 0, MaxItemCount);
+    for (int k = 0; k < counted; ++k)
+        numbers.push_back(k);
+    for (const int k : storedSensors(ini)) {
+        if (k >= counted)
+            numbers.push_back(k);
+    }
+    const int inFile = static_cast<int>(numbers.size());
+    if (inFile > MaxStoredItems)
+        numbers.resize(MaxStoredItems);
+    const int count = static_cast<int>(numbers.size());
     if (count != std::max(itemCount, 0))
         hold(QStringLiteral("ItemCount=%1: загружено датчиков: %2.").arg(itemCount).arg(count));
-    for (int k = 0; k < count; ++k) {
+    for (const int k : numbers) {
         SensorConfig s;
         for (int n = 1; n <= 4; ++n) {
             TSignArr &g = s.Sign[static_cast<size_t>(n - 1)];

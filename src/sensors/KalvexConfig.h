@@ -106,8 +106,9 @@ using RandomIndex = std::function<int(int bound)>;
 // LogHeight/P3Width below 0 give 0; TimeOut <= 0 gives 10000 (a timer of 0 would spin);
 // CharMaxCount is held to 0 .. MaxCharMaxCount; with fixed bounds, CharMinY > CharMaxY gives
 // CharMinY = CharMaxY - 10; "ItemCount" <= 0 gives no sensor, larger than the stored sensors
-// gives default sensors for the missing ones, and is held to MaxItemCount; a sensor whose
-// "ItemSN" k is in the file is loaded whatever "ItemCount" says (up to MaxStoredItems); the
+// gives default sensors for the missing ones, and is held to MaxItemCount; a sensor k with
+// any key of its own in the file is loaded whatever "ItemCount" says (up to MaxStoredItems),
+// after those counted, and a number beyond "ItemCount" without keys gets no sensor; the
 // chart points of all lines together are held to MaxChartPoints. `random` picks the default
 // chart colour once per sensor (StandardColors[random(16)]); empty = the global generator.
 // Numbers are read with either decimal separator (IniFile::readFloat); a value that is no

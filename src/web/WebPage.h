@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/ProjectAddress.h"
 #include "web/WebSnapshot.h"
 
 #include <QByteArray>
@@ -54,6 +55,6 @@ inline constexpr const char *MetricsPath = "/metrics";
 inline constexpr const char *MetricsContentType = "text/plain; version=0.0.4; charset=utf-8";
 
 // Where the page's link goes.
-inline constexpr const char *ProductSite = "https://kalvex.org/";
+inline constexpr const char *ProductSite = projectaddress::Site;
 
 } // namespace web

@@ -260,6 +260,53 @@ private slots:
         QCOMPARE(slotAsStored(*form, 0).X, 1);
     }
 
+    // A name or path is the text after "=" to the end of the line, blanks and all, and it
+    // is written back the same.
+    void textValuesKeepTheirBlanks()
+    {
+        writeAll(iniPath(), QStringLiteral("[Items]\r\nItemCount=1\r\nItemName0=  Кухня  \r\nItemSN0=28AA\r\n"
+                                           "Item0Sig1mp3path= /звуки/сигнал .wav\r\n").toUtf8());
+        {
+            auto form = makeForm();
+            QCOMPARE(form->sensorSlots().name(0), QStringLiteral("  Кухня  "));
+            QCOMPARE(form->sensorSlots().DSItems[0].Sign[0].mp3path, QStringLiteral(" /звуки/сигнал .wav"));
+        }
+        const QByteArray saved = readAll(iniPath());
+        QVERIFY(saved.contains("ItemName0=  \xCA\xF3\xF5\xED\xFF  \n") || saved.contains("ItemName0=  \xCA\xF3\xF5\xED\xFF  \r\n"));
+    }
+
+    // Values the window cannot use are replaced, and each replacement is logged once.
+    void replacedValuesAreLogged()
+    {
+        writeAll(iniPath(), "[General]\r\nTimeOut=0\r\nLogHeight=-5\r\nP3Width=-1\r\nSnsHeight=120\r\n");
+        auto form = makeForm();
+        QCOMPARE(form->Timer1->interval(), 10000);
+        QCOMPARE(logLines(*form), (QStringList{stamp + QStringLiteral("Kalvex.ini: TimeOut=0 заменено на 10000."),
+                                               stamp + QStringLiteral("Kalvex.ini: LogHeight=-5 заменено на 0."),
+                                               stamp + QStringLiteral("Kalvex.ini: P3Width=-1 заменено на 0.")}));
+    }
+
+    // A stray sensor number far beyond ItemCount: that sensor is kept, the numbers between
+    // (no key of theirs in the file) make no sensor.
+    void straySensorNumberMakesNoGap()
+    {
+        writeAll(iniPath(), "[Items]\r\nItemCount=1\r\nItemName0=Kitchen\r\nItemSN0=28AA\r\n"
+                            "ItemSN900=28BB\r\nItemTop900=70\r\nItemLeft900=90\r\n");
+        {
+            auto form = makeForm();
+            const SensorSlots &sensors = form->sensorSlots();
+            QCOMPARE(sensors.DSItems.size(), std::size_t(2));
+            QCOMPARE(slotAsStored(*form, 0).SN, QStringLiteral("28AA"));
+            QCOMPARE(slotAsStored(*form, 1).SN, QStringLiteral("28BB"));
+            QCOMPARE(sensors.DSItems[1].ImageCtl->pos(), QPoint(90, 70));
+            QCOMPARE(logLines(*form).filter(QStringLiteral("ItemCount=1: загружено датчиков: 2.")).size(), 1);
+        }
+        // Saved as the two sensors they are.
+        const KalvexConfig saved = loadConfig(iniPath());
+        QCOMPARE(saved.Items.size(), std::size_t(2));
+        QCOMPARE(saved.Items[1].SN, QStringLiteral("28BB"));
+    }
+
     void fixedBounds_data()
     {
         QTest::addColumn<QByteArray>("general");

@@ -172,6 +172,32 @@ private slots:
         QCOMPARE(title, QStringLiteral("Настройки"));
     }
 
+    // A bare file name (the background "bk.jpg", the built-in sound "warn") is a file in
+    // the program's folder: each file box opened from such a field starts there; a field
+    // with a folder starts in that folder.
+    void fileBoxesStartInTheProgramFolder()
+    {
+        auto form = makeForm();
+        const QString programDir = m_dir->path() + QLatin1Char('/');
+        whileModal([&] { run(*form, "N2"); },
+                   [](QDialog &dialog) {
+                       auto &settings = static_cast<TForm3 &>(dialog);
+                       QCOMPARE(settings.EBkFileName->text(), QStringLiteral("bk.jpg"));
+                       QTest::mouseClick(settings.SpeedButton2, Qt::LeftButton);
+                       settings.EBkFileName->setText(QStringLiteral("/srv/pics/plan.jpg"));
+                       QTest::mouseClick(settings.SpeedButton2, Qt::LeftButton);
+                   });
+        whileModal([&] { run(*form, "N4"); },
+                   [](QDialog &dialog) {
+                       auto &editor = static_cast<TForm2 &>(dialog);
+                       editor.PageControl1->setCurrentIndex(1);
+                       QCOMPARE(editor.Emp3path[0]->text(), QStringLiteral("warn"));
+                       QTest::mouseClick(editor.SpeedButton[0], Qt::LeftButton); // the sound of control 1
+                       QTest::mouseClick(editor.SpeedButton[1], Qt::LeftButton); // its empty application
+                   });
+        QCOMPARE(m_boxes.fileDirectories, (QStringList{programDir, QStringLiteral("/srv/pics/"), programDir, programDir}));
+    }
+
     // OK with observation on, a new port, a new web server port, an interval, fixed bounds,
     // more divisions and start with the session.
     void settingsApplyToTheWindow()

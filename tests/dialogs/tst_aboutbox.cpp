@@ -1,4 +1,5 @@
 #include "base/Formats.h"
+#include "web/HttpClient.h"
 #include "app/ui/TForm1.h"
 #include "dialogs/ui/TFormAbout.h"
 #include "history/ui/TFormStats.h"
@@ -7,12 +8,14 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QFile>
 #include <QLabel>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <QUrl>
 
 #include <functional>
 #include <memory>
@@ -108,6 +111,45 @@ private slots:
         QCOMPARE(opened.size(), 2);
         QVERIFY(opened.at(0).startsWith(QStringLiteral("mailto:")));
         QVERIFY(opened.at(1).startsWith(QStringLiteral("https://")));
+    }
+
+    // The project has one address: the about box shows and opens the one the web page
+    // links to, and its mail address is at that site.
+    void aboutAndPageNameOneAddress()
+    {
+        const int port = httpclient::freePort();
+        QFile ini(m_dir.filePath(QStringLiteral("Kalvex.ini")));
+        QVERIFY(ini.open(QIODevice::WriteOnly));
+        ini.write("[General]\r\nHTTPActive=1\r\nHTTPPort=" + QByteArray::number(port) + "\r\n");
+        ini.close();
+        // The window saves its settings when it goes: the next test starts without them.
+        struct Removed
+        {
+            QFile &file;
+            ~Removed() { file.remove(); }
+        } removed{ini};
+        auto form = makeForm();
+        QStringList opened;
+        QString siteShown;
+        QString mailShown;
+        form->FormAbout->setOpener([&](const QString &address) { opened << address; });
+        QVERIFY(runModal([&] { form->N7->trigger(); }, [&](TFormAbout &box) {
+            siteShown = box.Label13->text();
+            mailShown = box.Label3->text();
+            QTest::mouseClick(box.Label13, Qt::LeftButton);
+            QTest::mouseClick(box.Label3, Qt::LeftButton);
+        }));
+        const httpclient::Reply page = httpclient::get(port, "/");
+        QCOMPARE(page.status, 200);
+        static const QRegularExpression link(QStringLiteral("<a href=\"([^\"]*)\""));
+        const QString pageLink = link.match(QString::fromLatin1(page.body)).captured(1);
+        QCOMPARE(pageLink, QStringLiteral("https://kalvex.org/"));
+        QCOMPARE(opened.size(), 2);
+        QCOMPARE(opened.at(0), pageLink);
+        const QString host = QUrl(pageLink).host();
+        QCOMPARE(siteShown, host);
+        QCOMPARE(mailShown, QStringLiteral("kalvex@") + host);
+        QVERIFY(opened.at(1).startsWith(QStringLiteral("mailto:kalvex@") + host + QLatin1Char('?')));
     }
 
     // The history command shows its window without holding the main window.

@@ -17,11 +17,14 @@
 #include "onewire/VirtualSensor.h"
 #include "sensors/ui/BusDialog.h"
 #include "sensors/ui/SensorSlots.h"
+#include "sensors/ui/TForm3.h"
+#include "view/ui/TrayIndicators.h"
 #include "support/FakeAppLauncher.h"
 #include "support/FakeClock.h"
 #include "support/FakeDialogBoxes.h"
 #include "support/FakeSoundPlayer.h"
 
+#include <qcustomplot.h>
 #include <sqlite3.h>
 
 #include <QAction>
@@ -34,6 +37,8 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QLineEdit>
+#include <QSystemTrayIcon>
 #include <QPlainTextEdit>
 #include <QImage>
 #include <QTemporaryDir>
@@ -431,6 +436,204 @@ private slots:
                  qPrintable(QString::number(m_form->liveChart().leftMinimum())));
         QVERIFY2(std::abs(m_form->liveChart().leftMaximum() - maximum) < 1e-9,
                  qPrintable(QString::number(m_form->liveChart().leftMaximum())));
+    }
+
+    // A sensor's first cycle without a valid reading sets AutoMinY to AutoMaxY - 10, and
+    // the minimum stays there: later readings only widen the bounds.
+    void automaticMinimumStaysAfterNoReading()
+    {
+        addSensor(QStringLiteral("Кухня"), SnA);
+        switchOn();
+        QCOMPARE(m_form->monitorCycle().chartState().AutoMinY, -110.0);
+        QCOMPARE(m_form->monitorCycle().chartState().AutoMaxY, -100.0);
+        runCycle();
+        QCOMPARE(m_form->monitorCycle().chartState().AutoMinY, -110.0);
+        QCOMPARE(m_form->liveChart().leftMinimum(), -112.0);
+        QCOMPARE(m_form->liveChart().leftMaximum(), -98.0);
+        m_bus->addSensor(SnA, 20.0);
+        runCycle();
+        QCOMPARE(m_form->monitorCycle().chartState().AutoMinY, -110.0);
+        QCOMPARE(m_form->liveChart().leftMinimum(), -112.0);
+        QCOMPARE(m_form->liveChart().leftMaximum(), 22.0);
+    }
+
+    // A sensor that never answers is tried exactly three times per cycle, the others once.
+    void deadSensorGetsThreeAttempts()
+    {
+        addSensor(QStringLiteral("Кухня"), SnA);
+        addSensor(QStringLiteral("Улица"), SnB);
+        m_bus->addSensor(SnB, 5.0);
+        switchOn();
+        // The live sensor: two resets (conversion, scratchpad). The missing one answers the
+        // presence pulse (the other device gives it) and fails its CRC: two resets per attempt.
+        for (int cycle = 0; cycle < 2; ++cycle)
+            QCOMPARE(resetsOfNextCycle(), quint64(2 + 3 * 2));
+        QCOMPARE(m_bus->findSensor(SnB)->conversions(), 3);
+        QCOMPARE(snsCell(1, 0), QStringLiteral("err"));
+        QCOMPARE(snsCell(1, 1), QStringLiteral("5"));
+    }
+
+    // A sensor switched off keeps its tray icon as the last reading left it.
+    void switchedOffSensorKeepsItsTrayIcon()
+    {
+        const int slot = sensorSlots().AddItem(100, 100, QStringLiteral("Кухня"), SnA, true, 0, true,
+                                               DefaultTrayBackground, DefaultTrayText, 255, CreateClearSign());
+        m_bus->addSensor(SnA, 19.4);
+        switchOn();
+        const TrayIndicators &tray = m_form->trayIndicators();
+        QVERIFY(tray.icon(slot + 1));
+        const QImage reading = tray.picture(slot + 1);
+        QVERIFY(!reading.isNull());
+        QCOMPARE(tray.icon(slot + 1)->toolTip(), QStringLiteral("Кухня 19,4°"));
+        sensorSlots().SelectedItem = slot;
+        sensorSlots().NImgOffClick();
+        m_bus->setTemperature(SnA, 25.0);
+        runCycle();
+        runCycle();
+        QCOMPARE(snsCell(1, 0), QStringLiteral("off"));
+        QVERIFY(tray.icon(slot + 1));
+        QCOMPARE(tray.picture(slot + 1), reading);
+        QCOMPARE(tray.icon(slot + 1)->toolTip(), QStringLiteral("Кухня 19,4°"));
+    }
+
+    // Observation switched off and on again: no cycle, no x, so a line whose last point was
+    // a reading goes straight on from it; a sensor left not answering when observation went
+    // off in the middle of a cycle (the port closed under it) ends in a gap. The same rule
+    // for every sensor, whichever slot it is in.
+    void stoppedPeriodOnTheChart_data()
+    {
+        QTest::addColumn<int>("offDuring"); // the slot whose wait sees the switch; -1: between cycles
+        QTest::addColumn<bool>("bulk");     // one conversion for the whole bus: one wait for all
+        QTest::newRow("between cycles") << -1 << false;
+        QTest::newRow("while the first sensor is read") << 0 << false;
+        QTest::newRow("while the second sensor is read") << 1 << false;
+        QTest::newRow("while the third sensor is read") << 2 << false;
+        QTest::newRow("all at once: between cycles") << -1 << true;
+        QTest::newRow("all at once: while the bus converts") << 0 << true;
+    }
+    void stoppedPeriodOnTheChart()
+    {
+        QFETCH(int, offDuring);
+        QFETCH(bool, bulk);
+        m_form->BulkConvert = bulk;
+        // Conversions that take time on the test's clock: the whole bus's has a wait too.
+        busOnTestClock();
+        const QStringList serials{SnA, SnB, QStringLiteral("28AAAAAAAAAAAAAA")};
+        for (int i = 0; i < 3; ++i) {
+            addSensor(QStringLiteral("Д%1").arg(i), serials[i]);
+            m_bus->addSensor(serials[i], 10.0 + i)->setConversionMs(40);
+        }
+        switchOn();
+        runCycle();
+        const qint64 before = m_form->monitorCycle().chartState().PointCounter;
+        const auto switchOff = [this] {
+            m_form->N3->setChecked(false);
+            m_form->N3Click();
+        };
+        if (offDuring < 0) {
+            switchOff();
+        } else {
+            // Off in the conversion wait of slot `offDuring`, once its conversion has begun.
+            const int conversions = m_bus->findSensor(serials[offDuring])->conversions();
+            QObject watching; // its timers go with it
+            std::function<void()> watch;
+            watch = [&, conversions] {
+                if (m_bus->findSensor(serials[offDuring])->conversions() > conversions)
+                    switchOff();
+                else if (m_form->N3->isChecked())
+                    QTimer::singleShot(0, &watching, watch);
+            };
+            QTimer::singleShot(0, &watching, watch);
+            runCycle();
+        }
+        QVERIFY(!m_form->N3->isChecked());
+        m_clock.setNow(m_clock.now().addSecs(600));
+        switchOn();
+        const qint64 after = m_form->monitorCycle().chartState().PointCounter;
+        QCOMPARE(after, offDuring < 0 ? before + 1 : before + 2);
+        for (int i = 0; i < 3; ++i) {
+            const auto &line = item(i).Series;
+            const int n = m_form->liveChart().pointCount(line);
+            QCOMPARE(n, m_form->CharMaxCount);
+            // The newest point is the reading after the stop, at the newest x.
+            QCOMPARE(m_form->liveChart().keyAt(line, n - 1), double(after));
+            QCOMPARE(m_form->liveChart().valueAt(line, n - 1), 10.0 + i);
+            // The one before it: a reading (a straight line on) or a gap for a sensor that
+            // the switch left not answering, at the x just before.
+            QCOMPARE(m_form->liveChart().keyAt(line, n - 2), double(after - 1));
+            const bool answered = offDuring < 0 || (!bulk && i < offDuring);
+            QCOMPARE(std::isnan(m_form->liveChart().valueAt(line, n - 2)), !answered);
+        }
+        QCOMPARE(noAnswerLines(*m_form).size(), offDuring < 0 ? 0 : (bulk ? 3 : 3 - offDuring));
+    }
+
+    // "Делений" changed in the settings while a cycle waits in a measurement: the rest of
+    // that cycle's points go where the reset chart's newest x is, and from the next cycle on
+    // every line ends at the newest x again, with the new number of points.
+    void divisionsChangedWhileACycleWaits()
+    {
+        addSensor(QStringLiteral("Кухня"), SnA);
+        addSensor(QStringLiteral("Улица"), SnB);
+        m_bus->addSensor(SnA, 19.0);
+        m_bus->addSensor(SnB, 5.0);
+        switchOn();
+        for (int cycle = 0; cycle < 20; ++cycle)
+            runCycle();
+        QCOMPARE(m_form->monitorCycle().chartState().PointCounter, qint64(10 + 21));
+        duringNextWait([this] {
+            TForm3 &settings = m_form->form3();
+            settings.LoadSettings();
+            settings.EChar1MaxCount->setText(QStringLiteral("12"));
+            settings.BOkClick();
+        });
+        runCycle();
+        QCOMPARE(m_form->CharMaxCount, 12);
+        QCOMPARE(m_form->monitorCycle().chartState().PointCounter, qint64(12));
+        for (int cycle = 1; cycle <= 3; ++cycle) {
+            runCycle();
+            const qint64 newest = m_form->monitorCycle().chartState().PointCounter;
+            QCOMPARE(newest, qint64(12 + cycle));
+            for (int i = 0; i < 2; ++i) {
+                QCOMPARE(m_form->liveChart().pointCount(item(i).Series), 12);
+                QCOMPARE(lastChartKey(i), double(newest));
+                QCOMPARE(lastChartValue(i), i == 0 ? 19.0 : 5.0);
+            }
+        }
+    }
+
+    // A sensor added while observation runs (here one whose serial number can never be read)
+    // starts with null points at x = 1 .. CharMaxCount, far behind the newest x: the time
+    // axis still spans only the newest CharMaxCount x, and the labels shown do not overlap.
+    void sensorAddedLateLeavesTheTimeAxisAlone()
+    {
+        m_form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+        addSensor(QStringLiteral("Кухня"), SnA);
+        m_bus->addSensor(SnA, 19.0);
+        switchOn();
+        for (int cycle = 0; cycle < 40; ++cycle) {
+            m_clock.setNow(m_clock.now().addSecs(10));
+            runCycle();
+        }
+        const int late = addSensor(QStringLiteral("Новый"), QStringLiteral("12345XYZ"));
+        QCustomPlot *plot = m_form->liveChart().plot();
+        const QFontMetrics metrics(plot->xAxis->tickLabelFont());
+        const int labelWidth = metrics.horizontalAdvance(QStringLiteral("00:00:00"));
+        for (int cycle = 0; cycle < 12; ++cycle) {
+            m_clock.setNow(m_clock.now().addSecs(10));
+            runCycle();
+            QCOMPARE(snsCell(1, late), QStringLiteral("err"));
+            plot->replot();
+            const double newest = double(m_form->monitorCycle().chartState().PointCounter);
+            QCOMPARE(plot->xAxis->range().upper, newest + 0.5);
+            QCOMPARE(plot->xAxis->range().lower, newest - m_form->CharMaxCount + 0.5);
+            const QList<double> shown = m_form->liveChart().shownLabels().keys();
+            QVERIFY(!shown.isEmpty());
+            for (int k = 1; k < shown.size(); ++k) {
+                const double apart = plot->xAxis->coordToPixel(shown[k]) - plot->xAxis->coordToPixel(shown[k - 1]);
+                QVERIFY2(apart >= labelWidth, qPrintable(QStringLiteral("%1 px").arg(apart)));
+            }
+        }
     }
 
     void switchedOffSensor()

@@ -66,6 +66,8 @@ private slots:
     void waveHeader_data();
     void waveHeader();
     void realPlaybackNeverHangs();
+    void newSoundStopsThePlayingOne_data();
+    void newSoundStopsThePlayingOne();
     void launcherCommand_data();
     void launcherCommand();
     void launcherStartsDetached();
@@ -131,7 +133,7 @@ void TestSoundLauncher::realPlaybackNeverHangs()
 
     const bool noOutput = QMediaDevices::audioOutputs().isEmpty();
     actions.PlayMP3(QStringLiteral("Warn"));
-    actions.PlayMP3(file);   // replaces the built-in sound still playing
+    actions.PlayMP3(file);   // while the built-in sound may still play
     QTest::qWait(300);
     actions.PlayMP3(QStringLiteral("warn"));
     QTest::qWait(300);
@@ -144,6 +146,52 @@ void TestSoundLauncher::realPlaybackNeverHangs()
         for (const QString &line : std::as_const(log.messages))
             QVERIFY2(line.startsWith(QStringLiteral("Ошибка воспроизведения ")), qPrintable(line));
     }
+}
+
+// Whatever the new sound turns out to be, the one playing stops: a good wave file plays in its
+// place, one that fails its checks (not a wave file, no audio output by then) leaves silence,
+// and each failure is logged. The desktop's outputs are the test's to say; the sounds are
+// Qt's own, which play (or load to play) on a machine without a sound server too.
+void TestSoundLauncher::newSoundStopsThePlayingOne_data()
+{
+    QTest::addColumn<QString>("first");  // "warn" or the name of a file in the test's folder
+    QTest::addColumn<QString>("second");
+    QTest::addColumn<bool>("outputLeft"); // the output is still there for the second sound
+    QTest::addColumn<QString>("playing"); // after the second
+    QTest::addColumn<QString>("logged");
+
+    QTest::newRow("wave file after the built-in") << "warn" << "bell.wav" << true << "bell.wav" << "";
+    QTest::newRow("built-in after a wave file") << "bell.wav" << "warn" << true << "warn" << "";
+    QTest::newRow("not a wave file") << "warn" << "song.mp3" << true << "" << "Ошибка воспроизведения song.mp3";
+    QTest::newRow("output gone: built-in") << "bell.wav" << "warn" << false << "" << "Ошибка воспроизведения warn";
+    QTest::newRow("output gone: wave file") << "warn" << "bell.wav" << false << ""
+                                            << "Ошибка воспроизведения bell.wav";
+}
+
+void TestSoundLauncher::newSoundStopsThePlayingOne()
+{
+    QFETCH(QString, first);
+    QFETCH(QString, second);
+    QFETCH(bool, outputLeft);
+    QFETCH(QString, playing);
+    QFETCH(QString, logged);
+    QTemporaryDir dir;
+    QVERIFY(!writeFile(dir, QStringLiteral("bell.wav"), warnWave()).isEmpty());
+    QVERIFY(!writeFile(dir, QStringLiteral("song.mp3"), QByteArray("ID3\x03\x00\x00\x00\x00\x00\x00 frames")).isEmpty());
+    const auto sound = [&dir](const QString &name) { return name == QLatin1String("warn") ? name : dir.filePath(name); };
+
+    RecordingLog log;
+    FakeAppLauncher launcher;
+    bool output = true;
+    QtSoundPlayer player([&output] { return output; });
+    AlarmActions actions(log, player, launcher);
+    actions.PlayMP3(sound(first));
+    QCOMPARE(player.playingSound(), sound(first));
+    output = outputLeft;
+    actions.PlayMP3(sound(second));
+    QCOMPARE(player.playingSound(), playing.isEmpty() ? QString() : sound(playing));
+    QCOMPARE(log.messages, logged.isEmpty() ? QStringList{}
+                                            : QStringList{logged.replace(second, sound(second))});
 }
 
 void TestSoundLauncher::launcherCommand_data()

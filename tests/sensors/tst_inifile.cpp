@@ -141,7 +141,8 @@ private slots:
         QTest::addColumn<QString>("expected");
         QTest::newRow("spaces inside kept") << QByteArray("[S]\nk=C:\\Program Files\\a b.wav\n")
                                             << "C:\\Program Files\\a b.wav";
-        QTest::newRow("blanks around dropped") << QByteArray("[S]\n  k  =  a b  \n") << "a b";
+        QTest::newRow("blanks around the key dropped, the value's kept") << QByteArray("[S]\n  k  =  a b \t\n")
+                                                                        << "  a b \t";
         QTest::newRow("equals inside") << QByteArray("[S]\nk=a=b\n") << "a=b";
         QTest::newRow("empty value is not missing") << QByteArray("[S]\nk=\n") << "";
         QTest::newRow("missing key") << QByteArray("[S]\nj=1\n") << "def";

@@ -121,7 +121,9 @@ private slots:
         QTest::newRow("zero") << QByteArray("ItemCount=0\n") << 1;
         QTest::newRow("negative") << QByteArray("ItemCount=-5\n") << 1;
         QTest::newRow("garbage") << QByteArray("ItemCount=two\n") << 1;
-        QTest::newRow("stored beyond ItemCount") << QByteArray("ItemCount=1\nItemSN900=28BB\n") << 901;
+        // ...and the numbers between get none.
+        QTest::newRow("stored beyond ItemCount") << QByteArray("ItemCount=1\nItemSN900=28BB\n") << 2;
+        QTest::newRow("only a control beyond ItemCount") << QByteArray("ItemCount=1\nItem7Sig2Value=3\n") << 2;
         QTest::newRow("as stored") << QByteArray("ItemCount=1\n") << 1;
         QTest::newRow("more than stored") << QByteArray("ITEMCOUNT=3\n") << 3;
         QTest::newRow("absurd") << QByteArray("ItemCount=2000000000\n") << MaxItemCount;
@@ -138,11 +140,17 @@ private slots:
             QCOMPARE(c.Items[0].Name, QStringLiteral("Кухня"));
             QCOMPARE(c.Items[0].CBChart, TColor(255));
         }
-        // Sensors beyond the stored ones are default sensors with a random standard colour.
-        for (int k = 1; k < items && k < 900; ++k)
-            QCOMPARE(c.Items[size_t(k)], defaultSensor(StandardColors[5]));
-        if (items == 901)
-            QCOMPARE(c.Items[900].SN, QStringLiteral("28BB"));
+        if (count.contains("ItemSN900")) {
+            QCOMPARE(c.Items[1].SN, QStringLiteral("28BB"));
+        } else if (count.contains("Item7Sig2")) {
+            SensorConfig seventh = defaultSensor(StandardColors[5]);
+            seventh.Sign[1].Value = 3;
+            QCOMPARE(c.Items[1], seventh);
+        } else {
+            // Sensors beyond the stored ones are default sensors with a random standard colour.
+            for (int k = 1; k < items; ++k)
+                QCOMPARE(c.Items[size_t(k)], defaultSensor(StandardColors[5]));
+        }
     }
 
     void defaultSensorIsCleared()
@@ -400,7 +408,8 @@ private slots:
         for (const bool bom : {false, true}) {
             const KalvexConfig c = fromText((bom ? QByteArray("\xEF\xBB\xBF") : QByteArray()) + text);
             QVERIFY(c.GneralPanel);
-            QCOMPARE(c.bkFileName, QStringLiteral("план дома.jpg"));
+            // A text is the rest of its line as it stands.
+            QCOMPARE(c.bkFileName, QStringLiteral("  план дома.jpg  "));
             QCOMPARE(c.COMPort, 31);
             QCOMPARE(c.TimeOut, 10000);
             QCOMPARE(c.HTTPPort, 80);

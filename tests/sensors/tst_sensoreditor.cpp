@@ -53,6 +53,7 @@ struct Fixture
             tray.append({"modify", id, text, tip, b, t});
         };
         form = std::make_unique<TForm2>(*sensors, boxes, [](int) { return 5; });
+        form->setProgramFolder(QStringLiteral("/opt/kalvex/"));
     }
 
     // Slot 0: "Кухня", on, tray, correction -2.5, control 2 at or below 0.5 with its track on.
@@ -365,7 +366,8 @@ private slots:
         QTest::addColumn<QString>("filter");
         QTest::newRow("track") << 1 << "/home/u/sounds/bell.wav" << "/home/u/sounds/" << "*.wav (*.wav)";
         QTest::newRow("application") << 8 << "C:\\Apps\\x.exe" << "C:\\Apps\\" << "*.* (*)";
-        QTest::newRow("bare name") << 3 << "warn" << "/" << "*.wav (*.wav)";
+        QTest::newRow("bare name: the program's folder") << 3 << "warn" << "/opt/kalvex/" << "*.wav (*.wav)";
+        QTest::newRow("empty: the program's folder") << 4 << "" << "/opt/kalvex/" << "*.* (*)";
     }
     void browseButtons()
     {

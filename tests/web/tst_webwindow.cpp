@@ -2,6 +2,10 @@
 
 #include "base/Formats.h"
 #include "app/ui/TForm1.h"
+#include "monitor/ui/StringGridView.h"
+#include "onewire/TemperatureReader.h"
+#include "onewire/VirtualBus.h"
+#include "sensors/KalvexConfig.h"
 #include "sensors/ui/SensorSlots.h"
 #include "support/FakeClock.h"
 #include "support/FakeDialogBoxes.h"
@@ -59,6 +63,37 @@ bool wellFormed(const QByteArray &page)
         ++pictures;
     }
     return page.contains("</table></div>\n") && pictures <= 64;
+}
+
+// The body rows of the page's hourly table: name and 24 cells each, "&nbsp;" read as empty.
+QList<QStringList> pageHourRows(const QByteArray &page)
+{
+    static const QRegularExpression row(QStringLiteral("<tr class=\"ttr\">(.*?)</tr>"));
+    static const QRegularExpression cell(QStringLiteral("<td[^>]*>(.*?)</td>"));
+    QList<QStringList> rows;
+    for (auto r = row.globalMatch(QString::fromLatin1(page)); r.hasNext();) {
+        QStringList cells;
+        for (auto c = cell.globalMatch(r.next().captured(1)); c.hasNext();) {
+            const QString text = c.next().captured(1);
+            cells << (text == QLatin1String("&nbsp;") ? QString() : text);
+        }
+        rows << cells;
+    }
+    return rows;
+}
+
+// The same of the window's hourly grid as its view shows it.
+QList<QStringList> shownHourRows(const TForm1 &form)
+{
+    const QAbstractItemModel *model = form.sHourView().model();
+    QList<QStringList> rows;
+    for (int r = 0; r < model->rowCount(); ++r) {
+        QStringList cells;
+        for (int c = 0; c <= 24; ++c)
+            cells << model->index(r, c).data().toString();
+        rows << cells;
+    }
+    return rows;
 }
 
 } // namespace
@@ -203,6 +238,108 @@ private slots:
         verifySwitch(*form, running && !newPortTaken);
         QCOMPARE(httpclient::get(oldPort, "/sn=").status, 0);
         QCOMPARE(httpclient::get(newPort, "/sn=").status, running && !newPortTaken ? 200 : 0);
+    }
+
+    // Readings of a day, the program closed and started again: the page's hourly table is
+    // the window's hourly grid, cell for cell, at start-up and after the next cycles.
+    void hourlyTableAfterARestart()
+    {
+        const int port = httpclient::freePort();
+        const QString kitchen = QStringLiteral("28ECEDC7050000F6");
+        const QString street = QStringLiteral("2825EA52050000CE");
+        const QString attic = QStringLiteral("108739A80208006F");
+        KalvexConfig config;
+        config.HTTPActive = true;
+        config.HTTPPort = port;
+        config.Items = {
+            {40, 70, QStringLiteral("Attic"), attic, false, 0, false, DefaultTrayBackground, DefaultTrayText, 255,
+             CreateClearSign()},
+            {100, 70, QStringLiteral("Kitchen"), kitchen, true, 0, false, DefaultTrayBackground, DefaultTrayText, 255,
+             CreateClearSign()},
+            {160, 70, QStringLiteral("Street"), street, true, 0.5, false, DefaultTrayBackground, DefaultTrayText, 255,
+             CreateClearSign()},
+        };
+        QVERIFY(writeConfig(m_dir->filePath(QStringLiteral("Kalvex.ini")), config));
+        m_clock.setTickStep(1);
+        VirtualBus *bus = nullptr;
+        const auto start = [&] {
+            auto form = std::make_unique<TForm1>(TForm1Context{
+                .clock = m_clock,
+                .boxes = m_boxes,
+                .programDir = ProgramDirectory{m_dir->path() + QLatin1Char('/'), QString(), QString()},
+                .programCommand = {QStringLiteral("/opt/kalvex/kalvex")},
+                .autostartFile = m_dir->filePath(QStringLiteral("autostart/Kalvex.desktop")),
+                .makeSerialPort =
+                    [&] {
+                        auto made = std::make_unique<VirtualBus>();
+                        for (const QString &sn : {kitchen, street, attic})
+                            made->addSensor(sn);
+                        bus = made.get();
+                        return made;
+                    },
+            });
+            form->temperatureReader()->setConversionDelayMs(0);
+            return form;
+        };
+        const auto cycleAt = [&](TForm1 &form, QTime time, double kitchenT, double streetT) {
+            m_clock.setNow(QDateTime(QDate(2026, 12, 8), time));
+            bus->setTemperature(kitchen, kitchenT);
+            bus->setTemperature(street, streetT);
+            if (!form.N3->isChecked()) {
+                form.N3->setChecked(true);
+                form.N3Click();
+            } else {
+                form.Nabl();
+            }
+            QTRY_VERIFY(form.busIdle());
+        };
+        // The window publishes what the page shows once its event loop runs.
+        QList<QStringList> shown;
+        const auto samePage = [&](const TForm1 &form) {
+            shown = shownHourRows(form);
+            QTRY_COMPARE(pageHourRows(httpclient::get(port, "/noimg").body), shown);
+        };
+        {
+            auto form = start();
+            cycleAt(*form, QTime(9, 10), 19.5, 28.5);
+            cycleAt(*form, QTime(10, 15), 20.25, 28.5);
+            cycleAt(*form, QTime(10, 45), 20.5, 28.5);
+            samePage(*form);
+            if (QTest::currentTestFailed())
+                return;
+        }
+        // Started again in the same hour: the hours come from the store.
+        m_clock.setNow(QDateTime(QDate(2026, 12, 8), QTime(10, 50)));
+        auto form = start();
+        samePage(*form);
+        if (QTest::currentTestFailed())
+            return;
+        const QList<QStringList> atStart = shown;
+        QCOMPARE(atStart.size(), 2);
+        QCOMPARE(atStart[0].mid(0, 1), QStringList{QStringLiteral("Kitchen")});
+        QCOMPARE(atStart[0].at(10), QStringLiteral("19,5"));
+        QCOMPARE(atStart[0].at(11), QStringLiteral("20,4")); // the mean of 20,3 and 20,5
+        QCOMPARE(atStart[1].at(0), QStringLiteral("Street"));
+        QCOMPARE(atStart[1].at(10), QStringLiteral("29"));
+        QCOMPARE(atStart[1].at(11), QStringLiteral("29"));
+        cycleAt(*form, QTime(10, 55), 20.0, 29.0);
+        samePage(*form);
+        if (QTest::currentTestFailed())
+            return;
+        QCOMPARE(shown[0].at(11), QStringLiteral("20,2"));
+        cycleAt(*form, QTime(11, 5), 21.0, 30.0);
+        samePage(*form);
+        if (QTest::currentTestFailed())
+            return;
+        // The sensor switched on later gets its row below the others, with its hours.
+        form->sensorSlots().SelectedItem = 0;
+        form->NImgOn->trigger();
+        cycleAt(*form, QTime(11, 10), 21.0, 30.0);
+        samePage(*form);
+        if (QTest::currentTestFailed())
+            return;
+        QCOMPARE(shown.size(), 3);
+        QCOMPARE(shown[2].at(0), QStringLiteral("Attic"));
     }
 
     // The page follows the window: a moved picture, a switched-off sensor.

@@ -210,6 +210,10 @@ void TForm1::createDialogs()
     m_form2 = new TForm2(*m_slots, m_boxes, sensorrecords::systemRandom(), this);
     m_settingsBinding = std::make_unique<SettingsBinding>(*this);
     m_form3 = new TForm3(*m_settingsBinding, m_boxes, this);
+    // A bare file name is one in the program's folder (as the background picture is read):
+    // the file boxes start there, not at the root.
+    m_form2->setProgramFolder(ProgramDir);
+    m_form3->setProgramFolder(ProgramDir);
     m_slots->EditItem = [this](int index) { openEditor(index); };
     // An edit or new settings (names, places, the background) change what the page shows.
     connect(m_form2, &TForm2::applied, this, &TForm1::publishWebSnapshot);

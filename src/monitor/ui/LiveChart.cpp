@@ -257,20 +257,27 @@ void LiveChart::refreshAxes()
         m_ticker->clear();
         return;
     }
-    const double first = static_cast<double>(m_labels.firstKey());
-    const double last = static_cast<double>(m_labels.lastKey());
-    m_plot->xAxis->setRange(first - 0.5, std::max(last, first + 1) + 0.5);
+    // The axis spans the newest x that a line's points can cover. A line created while the
+    // chart runs starts with null points at x = 1 .. CharMaxCount, far behind the others:
+    // spanning those too would squeeze every line into the axis's right end.
+    int points = 1;
+    for (int i = 0; i < m_plot->graphCount(); ++i)
+        points = std::max(points, m_plot->graph(i)->data()->size());
+    const qint64 last = m_labels.lastKey();
+    const qint64 first = std::max(m_labels.firstKey(), last - points + 1);
+    m_plot->xAxis->setRange(static_cast<double>(first) - 0.5, static_cast<double>(std::max(last, first + 1)) + 0.5);
 
     // Show every k-th label so that none overlaps; a label stays at its x as the chart
-    // scrolls, since k divides x.
+    // scrolls, since k divides x. The step follows the x the axis spans, not the labels
+    // there are: x without a label take their room too.
     const QFontMetrics metrics(m_plot->xAxis->tickLabelFont());
     const int labelWidth = metrics.horizontalAdvance(QStringLiteral("00:00:00")) + 12;
     const int axisWidth = std::max(m_plot->axisRect()->width(), 1);
-    const qint64 count = m_labels.size();
+    const qint64 span = last - first + 1;
     // Consecutive x hold a multiple of any step up to their count: at least one label shows.
-    const qint64 step = std::clamp<qint64>((count * labelWidth + axisWidth - 1) / axisWidth, 1, count);
+    const qint64 step = std::clamp<qint64>((span * labelWidth + axisWidth - 1) / axisWidth, 1, span);
     QMap<double, QString> ticks;
-    for (auto it = m_labels.cbegin(); it != m_labels.cend(); ++it) {
+    for (auto it = m_labels.lowerBound(first); it != m_labels.cend(); ++it) {
         if (it.key() % step == 0)
             ticks.insert(static_cast<double>(it.key()), it.value());
     }

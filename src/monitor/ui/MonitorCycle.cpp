@@ -164,7 +164,9 @@ QCoro::Task<> MonitorCycle::cycle()
     }
     m_parts.LastHour = hour;
     m_lastCycleDate = now.date();
-    const qint64 x = ++m_state.PointCounter;
+    // Each point takes PointCounter as it is when the point is added: a ResetChart while this
+    // cycle waits sets it back, and points at the old x would never be the oldest again.
+    ++m_state.PointCounter;
 
     Reading how = Reading::Specified;
     bool failed = false;
@@ -182,7 +184,7 @@ QCoro::Task<> MonitorCycle::cycle()
         if (closing() || restartAsked())
             co_return;
         try {
-            co_await readSlot(static_cast<int>(i), x, label, nowValue, hour, how);
+            co_await readSlot(static_cast<int>(i), label, nowValue, hour, how);
         } catch (const std::exception &e) {
             failed = true;
             report(ErrorKind::Cycle, errorText(e));
@@ -262,13 +264,13 @@ QCoro::Task<MonitorCycle::Reading> MonitorCycle::convertBus()
     co_return Reading::Specified;
 }
 
-QCoro::Task<> MonitorCycle::readSlot(int index, qint64 x, QString label, double now, int hour, Reading how)
+QCoro::Task<> MonitorCycle::readSlot(int index, QString label, double now, int hour, Reading how)
 {
     SensorSlots &sensorSlots = m_parts.sensorSlots;
     if (!sensorSlots.inUse(index))
         co_return; // a deleted slot
     if (!sensorSlots.DSItems[static_cast<std::size_t>(index)].Enable) {
-        switchedOff(index, x, label);
+        switchedOff(index, label);
         co_return;
     }
     // A reading of the whole bus's conversion that fails its checks is no attempt yet: the
@@ -276,7 +278,7 @@ QCoro::Task<> MonitorCycle::readSlot(int index, qint64 x, QString label, double 
     bool converted = how == Reading::AfterBulk;
     for (int attempt = 1;; ++attempt) {
         if (m_parts.portLost && m_parts.portLost()) {
-            portGone(index, x, label);
+            portGone(index, label);
             co_return;
         }
         SlotIdentity identity;
@@ -304,7 +306,7 @@ QCoro::Task<> MonitorCycle::readSlot(int index, qint64 x, QString label, double 
         if (!stillSame(index, identity))
             co_return;
         if (validReading(t)) {
-            acceptReading(index, t, x, label, now, hour, identity);
+            acceptReading(index, t, label, now, hour, identity);
             co_return;
         }
         if (converted) {
@@ -313,13 +315,13 @@ QCoro::Task<> MonitorCycle::readSlot(int index, qint64 x, QString label, double 
             continue;
         }
         if (attempt == Attempts) {
-            rejectReading(index, t, x, label);
+            rejectReading(index, t, label);
             co_return;
         }
     }
 }
 
-void MonitorCycle::acceptReading(int index, double t, qint64 x, const QString &label, double now, int hour,
+void MonitorCycle::acceptReading(int index, double t, const QString &label, double now, int hour,
                                  const SlotIdentity &identity)
 {
     SensorSlots &sensorSlots = m_parts.sensorSlots;
@@ -336,7 +338,7 @@ void MonitorCycle::acceptReading(int index, double t, qint64 x, const QString &l
         item.LastTime = now;
         item.ReadingTally.reading = t;
         item.ReadingTally.time = now;
-        m_parts.chart.addPoint(item.Series, x, t, label);
+        m_parts.chart.addPoint(item.Series, m_state.PointCounter, t, label);
         name = sensorSlots.name(index);
         sn = item.SN;
     }
@@ -366,7 +368,7 @@ void MonitorCycle::acceptReading(int index, double t, qint64 x, const QString &l
     m_parts.alarms.Signal(item, name, t);
 }
 
-void MonitorCycle::rejectReading(int index, double t, qint64 x, const QString &label)
+void MonitorCycle::rejectReading(int index, double t, const QString &label)
 {
     SensorSlots &sensorSlots = m_parts.sensorSlots;
     TDSItem &item = sensorSlots.DSItems[static_cast<std::size_t>(index)];
@@ -374,13 +376,13 @@ void MonitorCycle::rejectReading(int index, double t, qint64 x, const QString &l
     const QString name = sensorSlots.name(index);
     m_parts.log.AddLog(QStringLiteral("Датчик не отвечает: ") + QString::number(index) + QStringLiteral(" : ")
                        + numbertext::general(t));
-    m_parts.chart.addNullPoint(item.Series, x, label);
+    m_parts.chart.addNullPoint(item.Series, m_state.PointCounter, label);
     AddToSns(m_parts.Sns, name, item.SN, sns::Err, QString::number(index));
     if (item.Tray && TrayModify)
         TrayModify(index + 1, QString(), name, item.CBFon, item.CBText);
 }
 
-void MonitorCycle::portGone(int index, qint64 x, const QString &label)
+void MonitorCycle::portGone(int index, const QString &label)
 {
     SensorSlots &sensorSlots = m_parts.sensorSlots;
     TDSItem &item = sensorSlots.DSItems[static_cast<std::size_t>(index)];
@@ -389,17 +391,17 @@ void MonitorCycle::portGone(int index, qint64 x, const QString &label)
         item.TempLabel->clear();
     item.LastTemp = 0;
     ++item.ReadingTally.failures;
-    m_parts.chart.addNullPoint(item.Series, x, label);
+    m_parts.chart.addNullPoint(item.Series, m_state.PointCounter, label);
     AddToSns(m_parts.Sns, sensorSlots.name(index), item.SN, sns::Err, QString::number(index));
     if (item.Tray && TrayModify)
         TrayModify(index + 1, QString(), sensorSlots.name(index), item.CBFon, item.CBText);
 }
 
-void MonitorCycle::switchedOff(int index, qint64 x, const QString &label)
+void MonitorCycle::switchedOff(int index, const QString &label)
 {
     SensorSlots &sensorSlots = m_parts.sensorSlots;
     const TDSItem &item = sensorSlots.DSItems[static_cast<std::size_t>(index)];
-    m_parts.chart.addNullPoint(item.Series, x, label);
+    m_parts.chart.addNullPoint(item.Series, m_state.PointCounter, label);
     AddToSns(m_parts.Sns, sensorSlots.name(index), item.SN, sns::Off, QString::number(index));
 }
 

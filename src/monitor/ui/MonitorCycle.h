@@ -145,18 +145,18 @@ private:
     // bus left (then the specified attempts if it fails), or with a conversion wait that ends
     // when the sensor says it is done.
     enum class Reading { Specified, AfterBulk, Polled };
-    QCoro::Task<> readSlot(int index, qint64 x, QString label, double now, int hour, Reading how);
+    QCoro::Task<> readSlot(int index, QString label, double now, int hour, Reading how);
     // The conversion of the whole bus before the slots are read, when the setting asks for
     // it and the bus allows it: how the slots are read afterwards.
     QCoro::Task<Reading> convertBus();
     bool anyEnabledSensor() const;
-    void acceptReading(int index, double t, qint64 x, const QString &label, double now, int hour,
+    void acceptReading(int index, double t, const QString &label, double now, int hour,
                        const SlotIdentity &identity);
-    void rejectReading(int index, double t, qint64 x, const QString &label);
-    void switchedOff(int index, qint64 x, const QString &label);
+    void rejectReading(int index, double t, const QString &label);
+    void switchedOff(int index, const QString &label);
     // No port to read on: a gap and "err" as for a sensor that does not answer, but no log
     // line (the loss itself was logged once).
-    void portGone(int index, qint64 x, const QString &label);
+    void portGone(int index, const QString &label);
     // True when the reading went into the store.
     bool storeReading(const QString &sn, double value);
     void applyAutoBounds();

@@ -343,7 +343,7 @@ void TForm2::BDeleteClick()
 void TForm2::SelectFolder(QLineEdit *Edit, const QString &Kind)
 {
     const QString filter = Kind == QLatin1String("mp3") ? QStringLiteral("*.wav (*.wav)") : QStringLiteral("*.* (*)");
-    const QString file = m_boxes.openFile(QStringLiteral("Выбор"), chooserFolder(Edit->text()), filter);
+    const QString file = m_boxes.openFile(QStringLiteral("Выбор"), chooserFolder(Edit->text(), m_programFolder), filter);
     if (!file.isEmpty())
         Edit->setText(file);
 }

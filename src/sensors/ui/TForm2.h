@@ -48,6 +48,8 @@ public:
     // A file-open box titled "Выбор" for `Edit`, starting in the folder of its text; Kind "mp3"
     // lists *.wav files, anything else all files. A chosen file replaces the text.
     void SelectFolder(QLineEdit *Edit, const QString &Kind);
+    // The program's folder (ProgramDir): a bare file name in a field names a file there.
+    void setProgramFolder(const QString &folder) { m_programFolder = folder; }
     // The four controls of the "Действия" tab; a threshold that does not convert raises
     // KalvexError.
     TSign CreateTSign() const;
@@ -105,5 +107,7 @@ private:
 
     SensorSlots &m_slots;
     DialogBoxes &m_boxes;
+    // Where a file box for a bare file name starts.
+    QString m_programFolder;
     sensorrecords::RandomSource m_random;
 };

@@ -155,7 +155,7 @@ void TForm3::cChar1MinMaxAutoClick()
 
 void TForm3::SpeedButton2Click()
 {
-    const QString file = m_boxes.openFile(QStringLiteral("Выбор фона"), chooserFolder(EBkFileName->text()),
+    const QString file = m_boxes.openFile(QStringLiteral("Выбор фона"), chooserFolder(EBkFileName->text(), m_programFolder),
                                           QStringLiteral("*.jpg, *.bmp (*.jpg *.bmp)"));
     if (!file.isEmpty())
         EBkFileName->setText(file);

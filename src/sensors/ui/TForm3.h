@@ -32,6 +32,8 @@ public:
     // The background chooser "Выбор фона" (*.jpg, *.bmp), starting in the folder of the field's
     // text; a chosen file replaces the text.
     void SpeedButton2Click();
+    // The program's folder (ProgramDir): a bare file name in the field names a file there.
+    void setProgramFolder(const QString &folder) { m_programFolder = folder; }
     // The checks, in order, each with its message (the dialog then stays open with nothing
     // applied); then every entry applied and the dialog closed.
     void BOkClick();
@@ -81,4 +83,6 @@ private:
 
     SettingsTarget &m_target;
     DialogBoxes &m_boxes;
+    // Where a file box for a bare file name starts.
+    QString m_programFolder;
 };
