@@ -46,7 +46,7 @@ foreach(size 128 96 64 48 32)
 endforeach()
 
 # The software centre's description and the manual page, beside the launcher.
-foreach(file share/metainfo/org.example.kalvex.metainfo.xml share/man/man1/kalvex.1)
+foreach(file share/metainfo/org.kalvex.kalvex.metainfo.xml share/man/man1/kalvex.1)
   if(NOT EXISTS ${PREFIX}/${file})
     message(FATAL_ERROR "${file} not installed")
   endif()

@@ -7,7 +7,7 @@
 # install script installs is named in one place only.
 set -uo pipefail
 program=$1 src=$2 build=$3 version=$4 date=$5
-metainfo=$build/packaging/org.example.kalvex.metainfo.xml
+metainfo=$build/packaging/org.kalvex.kalvex.metainfo.xml
 manpage=$build/packaging/kalvex.1
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
