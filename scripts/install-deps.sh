@@ -34,6 +34,8 @@ run=(
   xdg-utils
   # The users' locale (generated below).
   locales
+  # Qt's own texts (file boxes, standard buttons, context menus) in the user's language.
+  qt6-translations-l10n
 )
 
 # Testing: a real X server with clicks, keys and screenshots; the install check's validators;

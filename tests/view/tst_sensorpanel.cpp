@@ -1,3 +1,4 @@
+#include "base/KalvexError.h"
 #include "base/StringGrid.h"
 #include "monitor/ui/LiveChart.h"
 #include "sensors/ui/SensorPicture.h"
@@ -8,6 +9,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QFrame>
 #include <QLabel>
@@ -318,23 +320,38 @@ private slots:
             QVERIFY(near(shown.pixelColor(f.panel->width() - 3, f.panel->height() - 3), green));
     }
 
+    // A name that is no file (missing, a folder, empty: the program directory itself) is
+    // logged; a file that is there but no picture raises the error that ends the caller's
+    // handler, with the reason in the user's language. The panel keeps its picture.
     void unusableBackgroundKeepsThePicture_data()
     {
+        QTest::addColumn<QString>("name");
         QTest::addColumn<QByteArray>("content");
-        QTest::addColumn<QString>("logged");
-        QTest::newRow("missing") << QByteArray() << "Файл фона %1 отсутствует!";
-        QTest::newRow("damaged") << QByteArray("not a picture at all") << "Файл фона %1 не читается как рисунок";
+        QTest::addColumn<QString>("expected");
+        QTest::addColumn<bool>("raised");
+        QTest::newRow("missing") << "other.jpg" << QByteArray() << "Файл фона %1 отсутствует!" << false;
+        QTest::newRow("folder") << "other.jpg" << QByteArray("<folder>") << "Файл фона %1 отсутствует!" << false;
+        QTest::newRow("empty name") << "" << QByteArray() << "Файл фона %1 отсутствует!" << false;
+        QTest::newRow("damaged") << "other.jpg" << QByteArray("not a picture at all")
+                                 << "Файл фона %1 не читается как рисунок: содержимое файла повреждено или не "
+                                    "соответствует расширению"
+                                 << true;
+        QTest::newRow("no decoder") << "other.txt" << QByteArray("not a picture at all")
+                                    << "Файл фона %1 не читается как рисунок: рисунки формата .txt не поддерживаются"
+                                    << true;
         // Opening it to read would wait for a writer, with the window thread.
-        QTest::newRow("FIFO") << QByteArray("<fifo>") << "Файл фона %1 не читается как рисунок";
+        QTest::newRow("FIFO") << "other.jpg" << QByteArray("<fifo>") << "Файл фона %1 не читается как рисунок" << true;
     }
 
     void unusableBackgroundKeepsThePicture()
     {
+        QFETCH(QString, name);
         QFETCH(QByteArray, content);
-        QFETCH(QString, logged);
+        QFETCH(QString, expected);
+        QFETCH(bool, raised);
         QTemporaryDir dir;
         writeImage(dir.filePath("bk.jpg"), {50, 50}, Qt::red, "JPG");
-        const QString bad = dir.filePath("other.jpg");
+        const QString bad = name.isEmpty() ? dir.path() + "/" : dir.filePath(name);
         std::atomic<bool> loaded{false};
         std::atomic<bool> released{false};
         std::thread writer;
@@ -356,6 +373,8 @@ private slots:
                 if (fd >= 0)
                     ::close(fd);
             });
+        } else if (content == "<folder>") {
+            QVERIFY(QDir().mkdir(bad));
         } else if (!content.isEmpty()) {
             QFile file(bad);
             QVERIFY(file.open(QIODevice::WriteOnly));
@@ -364,11 +383,21 @@ private slots:
         Fixture f;
         f.sensorPanel->LoadBackground("bk.jpg", dir.path() + "/");
         const qint64 before = f.sensorPanel->backgroundImage()->pixmap().cacheKey();
-        f.sensorPanel->LoadBackground(bad, dir.path() + "/");
+        QString error;
+        try {
+            f.sensorPanel->LoadBackground(name.isEmpty() ? name : bad, dir.path() + "/");
+        } catch (const KalvexError &e) {
+            error = e.message();
+        }
         loaded = true;
         QVERIFY(!released);
-        QCOMPARE(f.log.messages.size(), 1);
-        QVERIFY2(f.log.messages.first().startsWith(logged.arg(bad)), qPrintable(f.log.messages.first()));
+        if (raised) {
+            QVERIFY2(error.startsWith(expected.arg(bad)), qPrintable(error));
+            QVERIFY(f.log.messages.isEmpty());
+        } else {
+            QVERIFY2(error.isEmpty(), qPrintable(error));
+            QCOMPARE(f.log.messages, QStringList{expected.arg(bad)});
+        }
         QCOMPARE(f.sensorPanel->backgroundImage()->pixmap().cacheKey(), before);
     }
 };

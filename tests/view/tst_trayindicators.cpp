@@ -5,7 +5,9 @@
 #include "support/RecordingLog.h"
 #include "view/ui/TrayIndicators.h"
 
+#include <QApplication>
 #include <QLabel>
+#include <QScopeGuard>
 #include <QTest>
 
 #include <memory>
@@ -87,6 +89,21 @@ private slots:
         f.tray->TrayModify(1, QString(), QStringLiteral("Кухня"), DefaultTrayBackground, DefaultTrayText);
         QVERIFY(plainSquare(f.tray->picture(1), Navy));
         QCOMPARE(f.tray->icon(1)->toolTip(), QStringLiteral("Кухня"));
+    }
+
+    // A system colour is drawn in the colour the desktop's palette gives it.
+    void systemColoursTakeThePalettesColour()
+    {
+        const QPalette original = QGuiApplication::palette();
+        const auto restore = qScopeGuard([&] { QApplication::setPalette(original); });
+        QPalette palette = original;
+        palette.setColor(QPalette::Active, QPalette::ToolTipBase, QColor(0, 128, 128));
+        QApplication::setPalette(palette);
+        Fixture f;
+        const TColor hintBackground = 0xFF000018u;
+        f.sensors->AddItem(100, 80, QStringLiteral("Кухня"), QStringLiteral("28FF0A1B2C3D4E5F"), true, 0, true,
+                           hintBackground, DefaultTrayText, 255, CreateClearSign());
+        QVERIFY(plainSquare(f.tray->picture(1), qRgb(0, 128, 128)));
     }
 
     void sameLookingReadingHandsNoNewPicture()

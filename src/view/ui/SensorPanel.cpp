@@ -68,10 +68,10 @@ void SensorPanel::LoadBackground(const QString &bkFileName, const QString &Progr
         m_log.AddLog(QStringLiteral("Файл фона ") + file + QStringLiteral(" отсутствует!"));
         return;
     case background::Loaded::Status::Undecodable:
-        // A damaged picture must not stop the start-up: the store and the web server follow.
-        m_log.AddLog(QStringLiteral("Файл фона ") + file + QStringLiteral(" не читается как рисунок: ")
-                     + loaded.error);
-        return;
+        // Ends the caller's handler: the settings dialog's OK stops there with the dialog open;
+        // the start-up logs it and goes on.
+        throw KalvexError(QStringLiteral("Файл фона ") + file + QStringLiteral(" не читается как рисунок: ")
+                          + loaded.error);
     case background::Loaded::Status::Loaded:
         break;
     }

@@ -1,6 +1,7 @@
 #include "view/ui/TrayIndicators.h"
 
 #include "base/Log.h"
+#include "sensors/TColorConvert.h"
 #include "sensors/ui/SensorSlots.h"
 #include "view/TrayIconPicture.h"
 
@@ -10,16 +11,6 @@
 #include <QWidget>
 
 #include <exception>
-
-namespace {
-
-QColor colourOf(TColor colour)
-{
-    return QColor(static_cast<int>(colour & 0xffu), static_cast<int>((colour >> 8) & 0xffu),
-                  static_cast<int>((colour >> 16) & 0xffu));
-}
-
-} // namespace
 
 TrayIndicators::TrayIndicators(SensorSlots &sensorSlots, Log &log, QWidget *templatePanel, QObject *parent)
     : QObject(parent)
@@ -42,7 +33,7 @@ QImage TrayIndicators::LabelToIcon(QLabel *Label, TColor BkColor, TColor TextCol
 {
     try {
         const std::optional<trayicon::IconPicture> picture =
-            trayicon::draw(Label->text(), Label->font(), colourOf(BkColor), colourOf(TextColor));
+            trayicon::draw(Label->text(), Label->font(), toQColor(BkColor), toQColor(TextColor));
         // A surface the platform refused is no icon, and no error of ours.
         return picture ? picture->toImage() : QImage();
     } catch (const std::exception &) {
