@@ -1,3 +1,5 @@
+#include "app/ui/QtDialogBoxes.h"
+#include "app/ui/QtTranslation.h"
 #include "app/ui/TForm1.h"
 #include "base/Formats.h"
 #include "monitor/SnsGrid.h"
@@ -12,6 +14,11 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QMenu>
+#include <QScopeGuard>
+#include <QTranslator>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -284,6 +291,59 @@ private slots:
         QVERIFY2(form->Memo1->toPlainText().endsWith(QStringLiteral("Файл фона ") + path + QStringLiteral(" отсутствует!")),
                  qPrintable(form->Memo1->toPlainText()));
         QCOMPARE(form->CharMaxCount, 12);
+    }
+
+    // Qt's own texts follow the user's language: the program's file box, the standard buttons
+    // and a text field's context menu; in the C locale they stay as Qt has them.
+    void qtTextsInTheUsersLanguage_data()
+    {
+        QTest::addColumn<QString>("locale");
+        QTest::addColumn<bool>("installed");
+        QTest::addColumn<QString>("cancel");
+        QTest::addColumn<QString>("lookIn");
+        QTest::addColumn<QString>("paste");
+        QTest::newRow("ru_RU") << "ru_RU" << true << "Отмена" << "Перейти к:" << "В&ставить";
+        QTest::newRow("C") << "C" << false << "Cancel" << "Look in:" << "&Paste";
+    }
+    void qtTextsInTheUsersLanguage()
+    {
+        QFETCH(QString, locale);
+        QFETCH(bool, installed);
+        QFETCH(QString, cancel);
+        QFETCH(QString, lookIn);
+        QFETCH(QString, paste);
+        QTranslator *translator = installQtTranslation(*QCoreApplication::instance(), QLocale(locale));
+        const auto remove = qScopeGuard([translator] {
+            if (translator)
+                QCoreApplication::removeTranslator(translator);
+            delete translator;
+        });
+        QCOMPARE(translator != nullptr, installed);
+
+        QString label;
+        QStringList buttons;
+        QTimer::singleShot(0, [&] {
+            auto *box = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            if (auto *look = box->findChild<QLabel *>(QStringLiteral("lookInLabel")))
+                label = look->text();
+            for (QAbstractButton *b : box->findChild<QDialogButtonBox *>()->buttons())
+                buttons << b->text();
+            box->reject();
+        });
+        QtDialogBoxes boxes;
+        QVERIFY(boxes.openFile(QStringLiteral("Выбор фона"), m_dir->path(), QStringLiteral("*.jpg, *.bmp (*.jpg *.bmp)"))
+                    .isEmpty());
+        QCOMPARE(label, lookIn);
+        QVERIFY2(buttons.contains(cancel), qPrintable(buttons.join(", ")));
+
+        QLineEdit field;
+        std::unique_ptr<QMenu> menu(field.createStandardContextMenu());
+        QStringList items;
+        for (QAction *a : menu->actions())
+            items << a->text().section(QLatin1Char('\t'), 0, 0);
+        QVERIFY2(items.contains(paste), qPrintable(items.join(", ")));
     }
 };
 

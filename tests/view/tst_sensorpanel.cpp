@@ -252,6 +252,56 @@ private slots:
         QCOMPARE(f.sensors->SelectedItem, -1);
     }
 
+    // Both menus open at the release of the right button, not at its press.
+    void menusOpenAtTheRelease_data()
+    {
+        QTest::addColumn<bool>("onPicture");
+        QTest::newRow("picture") << true;
+        QTest::newRow("empty place") << false;
+    }
+    void menusOpenAtTheRelease()
+    {
+        QFETCH(bool, onPicture);
+        Fixture f;
+        f.add({100, 80});
+        QMenu &menu = onPicture ? f.imgPopup : f.PopupMenu2;
+        const QPoint at = f.onWindow(onPicture ? QPoint(105, 90) : QPoint(300, 250));
+        QTest::mousePress(f.window.windowHandle(), Qt::RightButton, {}, at);
+        QCoreApplication::processEvents();
+        QVERIFY(!f.imgPopup.isVisible());
+        QVERIFY(!f.PopupMenu2.isVisible());
+        QTest::mouseRelease(f.window.windowHandle(), Qt::RightButton, {}, at);
+        QTRY_VERIFY(menu.isVisible());
+    }
+
+    // The picture is shown inside the panel's border, from the corner the sensors' positions
+    // count from (the web page lays them on the same picture).
+    void backgroundLeavesTheBorder()
+    {
+        QTemporaryDir dir;
+        QImage image(QSize(900, 700), QImage::Format_RGB32);
+        image.fill(QColor(40, 200, 60));
+        for (int y = 20; y < 30; ++y) {
+            for (int x = 20; x < 30; ++x)
+                image.setPixelColor(x, y, QColor(Qt::blue));
+        }
+        QVERIFY(image.save(dir.filePath("plan.bmp"), "BMP"));
+        Fixture f;
+        QPalette palette = f.panel->palette();
+        const QColor border(200, 0, 0);
+        palette.setColor(QPalette::WindowText, border);
+        f.panel->setPalette(palette);
+        f.sensorPanel->LoadBackground("plan.bmp", dir.path() + "/");
+        const QImage shown = f.panel->grab().toImage();
+        const int right = f.panel->width() - 1;
+        const int bottom = f.panel->height() - 1;
+        for (QPoint p : {QPoint(0, 0), QPoint(50, 0), QPoint(0, 50), QPoint(right, 50), QPoint(50, bottom)})
+            QCOMPARE(shown.pixelColor(p), border);
+        QVERIFY(near(shown.pixelColor(1, 1), QColor(40, 200, 60)));
+        QCOMPARE(shown.pixelColor(20, 20), QColor(Qt::blue));
+        QVERIFY(near(shown.pixelColor(19, 25), QColor(40, 200, 60)));
+    }
+
     void readingMarkerTakesTheDrag_data()
     {
         QTest::addColumn<bool>("marker");

@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QWindow>
 #include <QScopeGuard>
 #include <QTest>
 
@@ -161,6 +162,48 @@ private slots:
         QVERIFY(f.window.isVisible());
         QVERIFY(!(f.window.windowState() & Qt::WindowMinimized));
         QCOMPARE(f.tray->ids(), QList<int>{1});
+    }
+
+    // An icon Qt draws itself reports the press of the left button: the window comes back at
+    // the release.
+    void iconPressRestoresAtTheRelease()
+    {
+        Fixture f;
+        f.add("a", true, true);
+        f.tray->WMSysCommand(TrayIndicators::SC_MINIMIZE);
+        QVERIFY(!f.window.isVisible());
+        // Stands for the icon's own window, which gets the press and the release.
+        QWidget iconWindow;
+        iconWindow.resize(16, 16);
+        iconWindow.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&iconWindow));
+        QTest::mousePress(iconWindow.windowHandle(), Qt::LeftButton, {}, QPoint(8, 8));
+        emit f.tray->icon(1)->activated(QSystemTrayIcon::Trigger);
+        QCoreApplication::processEvents();
+        QVERIFY(!f.window.isVisible());
+        QTest::mouseRelease(iconWindow.windowHandle(), Qt::LeftButton, {}, QPoint(8, 8));
+        QTRY_VERIFY(f.window.isVisible());
+    }
+
+    // The window of the program that was active when it went into the tray is in front again.
+    void restoreBringsBackTheLastActiveWindow()
+    {
+        Fixture f;
+        f.add("a", true, true);
+        QVERIFY(QTest::qWaitForWindowExposed(&f.window));
+        QWidget other(&f.window, Qt::Window);
+        other.resize(200, 100);
+        f.window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&f.window));
+        other.show();
+        // A window of an active window counts as active itself; the user clicks it.
+        other.windowHandle()->requestActivate();
+        QTRY_COMPARE(QApplication::activeWindow(), &other);
+        f.tray->WMSysCommand(TrayIndicators::SC_MINIMIZE);
+        QVERIFY(!f.window.isVisible());
+        emit f.tray->icon(1)->activated(QSystemTrayIcon::Trigger);
+        QVERIFY(f.window.isVisible());
+        QTRY_COMPARE(QApplication::activeWindow(), &other);
     }
 
     void otherSystemCommandsAreLeftAlone()

@@ -12,6 +12,7 @@
 #include <QFrame>
 #include <QLabel>
 #include <QMenu>
+#include <QMouseEvent>
 
 SensorPanel::SensorPanel(QFrame *PnItems, SensorSlots &sensorSlots, Menus menus, Log &log, DialogBoxes &boxes,
                          QObject *parent)
@@ -22,9 +23,9 @@ SensorPanel::SensorPanel(QFrame *PnItems, SensorSlots &sensorSlots, Menus menus,
     , m_log(log)
     , m_boxes(boxes)
 {
-    // Labels, the background and the reading marker pass a right click on to the panel.
-    m_panel->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(m_panel, &QWidget::customContextMenuRequested, this, &SensorPanel::showPanelMenu);
+    // Labels, the background and the reading marker pass a right click on to the panel, whose
+    // menu opens at the release (the platform's context menu event comes at the press).
+    m_panel->setContextMenuPolicy(Qt::PreventContextMenu);
     m_panel->installEventFilter(this);
 
     connect(&m_slots, &SensorSlots::pictureCreated, this,
@@ -55,8 +56,23 @@ void SensorPanel::showPanelMenu(QPoint panelPos)
 bool SensorPanel::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == m_panel && event->type() == QEvent::Resize && m_background)
-        m_background->setGeometry(m_panel->rect());
+        fitBackground();
+    if (watched == m_panel && event->type() == QEvent::MouseButtonRelease) {
+        const auto *mouse = static_cast<QMouseEvent *>(event);
+        if (mouse->button() == Qt::RightButton) {
+            showPanelMenu(mouse->position().toPoint());
+            return true;
+        }
+    }
     return QObject::eventFilter(watched, event);
+}
+
+void SensorPanel::fitBackground()
+{
+    // From the panel's own corner, the origin of the pictures' positions too (the web page
+    // draws them on the same picture), but shown inside the border only: the border stays.
+    m_background->setGeometry(m_panel->rect());
+    m_background->setMask(QRegion(m_panel->contentsRect()));
 }
 
 void SensorPanel::LoadBackground(const QString &bkFileName, const QString &ProgramDir)
@@ -80,9 +96,7 @@ void SensorPanel::LoadBackground(const QString &bkFileName, const QString &Progr
         m_background->setObjectName(QStringLiteral("ImgBackground"));
         m_background->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         m_background->setAttribute(Qt::WA_TransparentForMouseEvents);
-        // From the panel's own corner, the origin of the pictures' positions too (the web
-        // page draws them on the same picture).
-        m_background->setGeometry(m_panel->rect());
+        fitBackground();
         m_background->lower();
         m_background->show();
     }

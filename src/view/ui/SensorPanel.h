@@ -67,6 +67,7 @@ protected:
 private:
     void connectPicture(SensorPicture *picture);
     void showPanelMenu(QPoint panelPos);
+    void fitBackground();
 
     QPointer<QFrame> m_panel;
     SensorSlots &m_slots;
