@@ -201,6 +201,12 @@ private slots:
         QTRY_COMPARE(QApplication::activeWindow(), &other);
         f.tray->WMSysCommand(TrayIndicators::SC_MINIMIZE);
         QVERIFY(!f.window.isVisible());
+        // Meanwhile the user works in another program.
+        QWidget stranger;
+        stranger.resize(100, 100);
+        stranger.show();
+        stranger.windowHandle()->requestActivate();
+        QTRY_COMPARE(QApplication::activeWindow(), &stranger);
         emit f.tray->icon(1)->activated(QSystemTrayIcon::Trigger);
         QVERIFY(f.window.isVisible());
         QTRY_COMPARE(QApplication::activeWindow(), &other);
