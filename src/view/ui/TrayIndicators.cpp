@@ -7,11 +7,11 @@
 
 #include <QApplication>
 #include <QGuiApplication>
-#include <QMouseEvent>
-#include <QWindow>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QPixmap>
 #include <QWidget>
+#include <QWindow>
 
 #include <exception>
 
