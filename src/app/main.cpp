@@ -6,6 +6,7 @@
 #include "app/ui/HeadlessDialogBoxes.h"
 #include "app/ui/ProgramDirectory.h"
 #include "app/ui/QtDialogBoxes.h"
+#include "app/ui/QtTranslation.h"
 #include "app/ui/ServiceNotifier.h"
 #include "app/ui/TForm1.h"
 #include "app/ui/TerminationSignals.h"
@@ -110,6 +111,8 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Kalvex"));
     QCoreApplication::setApplicationVersion(apptitle::versionText());
+    // Qt's own texts in the user's language, as the program's are.
+    installQtTranslation(app);
     // The installed launcher kalvex.desktop: the desktop shows its icon and name for the window.
     QGuiApplication::setDesktopFileName(QStringLiteral("kalvex"));
     QGuiApplication::setWindowIcon(glyphs::applicationIcon());

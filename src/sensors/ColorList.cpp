@@ -2,11 +2,9 @@
 
 #include "sensors/TColorConvert.h"
 
-#include <QPalette>
-
 #include <iterator>
 
-QList<NamedColor> colorListEntries(const QPalette &palette)
+QList<NamedColor> colorListEntries()
 {
     static const char16_t *const standardNames[] = {
         u"Чёрный", u"Бордовый", u"Зелёный", u"Оливковый", u"Тёмно-синий", u"Фиолетовый",
@@ -23,29 +21,44 @@ QList<NamedColor> colorListEntries(const QPalette &palette)
     entries.append({QStringLiteral("Кремовый"), Cream});
     entries.append({QStringLiteral("Средне-серый"), MedGray});
 
-    // The desktop's own colours under their roles; a colour list stores the colour itself, so
-    // a sensor keeps it when the desktop theme changes.
-    struct Role
-    {
-        const char16_t *name;
-        QPalette::ColorRole role;
+    // The system's named colours, stored as such (negative in the file), so that they follow
+    // the desktop's palette: painted with the colour it has when they are drawn.
+    static const char16_t *const systemNames[SystemColorRoles.size()] = {
+        u"Полоса прокрутки",
+        u"Рабочий стол",
+        u"Заголовок активного окна",
+        u"Заголовок неактивного окна",
+        u"Меню",
+        u"Окно",
+        u"Рамка окна",
+        u"Текст меню",
+        u"Текст окна",
+        u"Текст заголовка",
+        u"Рамка активного окна",
+        u"Рамка неактивного окна",
+        u"Рабочая область",
+        u"Выделение",
+        u"Текст выделения",
+        u"Кнопка",
+        u"Тень кнопки",
+        u"Недоступный текст",
+        u"Текст кнопки",
+        u"Текст неактивного заголовка",
+        u"Светлая грань кнопки",
+        u"Тёмная тень",
+        u"Светлая грань",
+        u"Текст подсказки",
+        u"Фон подсказки",
+        nullptr,
+        u"Ссылка",
+        u"Градиент активного заголовка",
+        u"Градиент неактивного заголовка",
+        u"Выделение в меню",
+        u"Строка меню",
     };
-    static constexpr Role roles[] = {
-        {u"Окно", QPalette::Window},
-        {u"Текст окна", QPalette::WindowText},
-        {u"Поле ввода", QPalette::Base},
-        {u"Текст поля", QPalette::Text},
-        {u"Кнопка", QPalette::Button},
-        {u"Текст кнопки", QPalette::ButtonText},
-        {u"Выделение", QPalette::Highlight},
-        {u"Текст выделения", QPalette::HighlightedText},
-        {u"Подсказка", QPalette::ToolTipBase},
-        {u"Текст подсказки", QPalette::ToolTipText},
-        {u"Светлая грань", QPalette::Light},
-        {u"Тень", QPalette::Dark},
-        {u"Ссылка", QPalette::Link},
-    };
-    for (const Role &r : roles)
-        entries.append({QString::fromUtf16(r.name), fromQColor(palette.color(QPalette::Active, r.role))});
+    for (std::size_t i = 0; i < SystemColorRoles.size(); ++i) {
+        if (SystemColorRoles[i].named)
+            entries.append({QString::fromUtf16(systemNames[i]), systemColor(static_cast<int>(i))});
+    }
     return entries;
 }

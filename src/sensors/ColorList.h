@@ -5,8 +5,6 @@
 #include <QList>
 #include <QString>
 
-class QPalette;
-
 struct NamedColor
 {
     QString name;
@@ -14,9 +12,9 @@ struct NamedColor
 };
 
 // The entries of the program's colour lists, in their order: the 16 standard colours, the
-// four extra colours (money green, sky blue, cream, medium grey), then the named colours of
-// the system's palette, each as it is now.
-QList<NamedColor> colorListEntries(const QPalette &palette);
+// four extra colours (money green, sky blue, cream, medium grey), then the system's named
+// colours (isSystemColor), which take their colour from the palette when they are painted.
+QList<NamedColor> colorListEntries();
 
 // The extra colours as stored.
 inline constexpr TColor MoneyGreen = 0xC0DCC0;

@@ -13,6 +13,24 @@
 
 namespace background {
 
+namespace {
+
+// The reader's own texts are English and say the same for every cause; the user reads these.
+QString reason(QImageReader::ImageReaderError error, const QString &suffix)
+{
+    switch (error) {
+    case QImageReader::UnsupportedFormatError:
+        return suffix.isEmpty() ? QStringLiteral("по имени без расширения формат рисунка не узнать")
+                                : QStringLiteral("рисунки формата .%1 не поддерживаются").arg(suffix);
+    case QImageReader::InvalidDataError:
+        return QStringLiteral("содержимое файла повреждено или не соответствует расширению");
+    default:
+        return QStringLiteral("ошибка чтения файла");
+    }
+}
+
+} // namespace
+
 QString path(const QString &bkFileName, const QString &ProgramDir)
 {
     if (bkFileName.contains(QLatin1Char('\\')) || bkFileName.contains(QLatin1Char('/')))
@@ -34,7 +52,9 @@ Loaded load(const QString &filePath)
     struct stat info{};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         ::close(fd);
-        result.status = Loaded::Status::Undecodable;
+        // A folder (an empty bkFileName names the program directory itself) is no file at
+        // all: missing, as a name that is not there.
+        result.status = S_ISDIR(info.st_mode) ? Loaded::Status::Missing : Loaded::Status::Undecodable;
         result.error = QStringLiteral("это не обычный файл");
         return result;
     }
@@ -51,7 +71,7 @@ Loaded load(const QString &filePath)
     const QImage image = reader.read();
     if (image.isNull()) {
         result.status = Loaded::Status::Undecodable;
-        result.error = reader.errorString();
+        result.error = reason(reader.error(), QFileInfo(filePath).suffix());
         return result;
     }
     result.status = Loaded::Status::Loaded;

@@ -670,6 +670,28 @@ private slots:
         QCOMPARE(loadConfig(iniPath()).COMPort, 7);
     }
 
+    // A file with more sensors than a start loads is kept whole beside the saved one: the
+    // sensors past the limit are not lost.
+    void sensorsBeyondTheLimitKept()
+    {
+        const QByteArray text = "[General]\r\nCOMPort=3\r\n[Items]\r\nItemSN0=" + sensorA.toLatin1()
+                                + "\r\nItemSN1000=" + sensorB.toLatin1() + "\r\nItemCount=1001\r\n";
+        {
+            QFile ini(iniPath());
+            QVERIFY(ini.open(QIODevice::WriteOnly));
+            ini.write(text);
+        }
+        {
+            auto form = makeForm(false);
+            QCOMPARE(form->sensorSlots().DSItems.at(0).SN, sensorA);
+            QCOMPARE(logLines(*form).filter(QStringLiteral("прочитан не полностью")).size(), 1);
+        }
+        QFile kept(iniPath() + QStringLiteral(".unreadable"));
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QCOMPARE(kept.readAll(), text);
+        QCOMPARE(loadConfig(iniPath()).COMPort, 3);
+    }
+
     void staleCompactionCopyIsRecovered()
     {
         KalvexConfig config;

@@ -1,3 +1,5 @@
+#include "app/ui/QtDialogBoxes.h"
+#include "app/ui/QtTranslation.h"
 #include "app/ui/TForm1.h"
 #include "base/Formats.h"
 #include "monitor/SnsGrid.h"
@@ -12,6 +14,12 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QMenu>
+#include <QScopeGuard>
+#include <QTranslator>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -233,6 +241,135 @@ private slots:
         QVERIFY(!form->CharMinMaxAuto);
         QCOMPARE(form->liveChart().leftMinimum(), -5.0);
         QCOMPARE(form->liveChart().leftMaximum(), 30.0);
+    }
+
+    // OK with a background file that is there but no picture: the error box, the dialog stays
+    // open, the steps before the background are in effect and none after it ran.
+    void undecodableBackgroundStopsTheSettingsOk()
+    {
+        QFile garbage(m_dir->filePath(QStringLiteral("план.jpg")));
+        QVERIFY(garbage.open(QIODevice::WriteOnly));
+        garbage.write("not a picture");
+        garbage.close();
+        auto form = makeForm();
+        bool stillOpen = false;
+        whileModal([&] { run(*form, "N2"); },
+                   [&](QDialog &dialog) {
+                       auto &settings = static_cast<TForm3 &>(dialog);
+                       settings.EComPort->setText("3");
+                       settings.EBkFileName->setText(QStringLiteral("план.jpg"));
+                       settings.CWinStartRun->setChecked(true);
+                       settings.EChar1MaxCount->setText("12");
+                       settings.EHTTPPort->setText("8080");
+                       QTest::mouseClick(settings.BOk, Qt::LeftButton);
+                       stillOpen = dialog.isVisible();
+                   });
+        QVERIFY(stillOpen);
+        QCOMPARE(m_boxes.errors.size(), 1);
+        QVERIFY2(m_boxes.errors.first().startsWith(QStringLiteral("Файл фона ") + garbage.fileName()
+                                                    + QStringLiteral(" не читается как рисунок: ")),
+                 qPrintable(m_boxes.errors.first()));
+        QCOMPARE(form->COMPort, 3);
+        QCOMPARE(form->bkFileName, QStringLiteral("план.jpg"));
+        QVERIFY(!QFile::exists(m_dir->filePath(QStringLiteral("autostart/Kalvex.desktop"))));
+        QCOMPARE(form->CharMaxCount, 10);
+        QCOMPARE(form->HTTPPort, 80);
+    }
+
+    // The same file at start-up: a log line, no box, and the start goes on to the store.
+    void undecodableBackgroundAtStartUpIsLogged()
+    {
+        QFile garbage(m_dir->filePath(QStringLiteral("bk.jpg")));
+        QVERIFY(garbage.open(QIODevice::WriteOnly));
+        garbage.write("not a picture");
+        garbage.close();
+        auto form = makeForm();
+        QVERIFY(m_boxes.errors.isEmpty());
+        QVERIFY2(form->Memo1->toPlainText().contains(QStringLiteral("Файл фона ") + garbage.fileName()
+                                                      + QStringLiteral(" не читается как рисунок: ")),
+                 qPrintable(form->Memo1->toPlainText()));
+        QVERIFY(QFile::exists(m_dir->filePath(QStringLiteral("Kalvex.st"))));
+    }
+
+    // A background name that is no file (empty: the program directory; a folder) is logged
+    // as missing, and OK goes on to its end.
+    void backgroundThatIsNoFileIsLoggedAsMissing_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("empty") << "";
+        QTest::newRow("folder") << "картинки";
+    }
+    void backgroundThatIsNoFileIsLoggedAsMissing()
+    {
+        QFETCH(QString, name);
+        if (!name.isEmpty())
+            QVERIFY(QDir(m_dir->path()).mkdir(name));
+        auto form = makeForm();
+        whileModal([&] { run(*form, "N2"); },
+                   [&](QDialog &dialog) {
+                       auto &settings = static_cast<TForm3 &>(dialog);
+                       settings.EBkFileName->setText(name);
+                       settings.EChar1MaxCount->setText("12");
+                       QTest::mouseClick(settings.BOk, Qt::LeftButton);
+                   });
+        QVERIFY(m_boxes.errors.isEmpty());
+        const QString path = m_dir->path() + QLatin1Char('/') + name;
+        QVERIFY2(form->Memo1->toPlainText().endsWith(QStringLiteral("Файл фона ") + path + QStringLiteral(" отсутствует!")),
+                 qPrintable(form->Memo1->toPlainText()));
+        QCOMPARE(form->CharMaxCount, 12);
+    }
+
+    // Qt's own texts follow the user's language: the program's file box, the standard buttons
+    // and a text field's context menu; in the C locale they stay as Qt has them.
+    void qtTextsInTheUsersLanguage_data()
+    {
+        QTest::addColumn<QString>("locale");
+        QTest::addColumn<bool>("installed");
+        QTest::addColumn<QString>("cancel");
+        QTest::addColumn<QString>("lookIn");
+        QTest::addColumn<QString>("paste");
+        QTest::newRow("ru_RU") << "ru_RU" << true << "Отмена" << "Перейти к:" << "В&ставить";
+        QTest::newRow("C") << "C" << false << "Cancel" << "Look in:" << "&Paste";
+    }
+    void qtTextsInTheUsersLanguage()
+    {
+        QFETCH(QString, locale);
+        QFETCH(bool, installed);
+        QFETCH(QString, cancel);
+        QFETCH(QString, lookIn);
+        QFETCH(QString, paste);
+        QTranslator *translator = installQtTranslation(*QCoreApplication::instance(), QLocale(locale));
+        const auto remove = qScopeGuard([translator] {
+            if (translator)
+                QCoreApplication::removeTranslator(translator);
+            delete translator;
+        });
+        QCOMPARE(translator != nullptr, installed);
+
+        QString label;
+        QStringList buttons;
+        QTimer::singleShot(0, [&] {
+            auto *box = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            if (auto *look = box->findChild<QLabel *>(QStringLiteral("lookInLabel")))
+                label = look->text();
+            for (QAbstractButton *b : box->findChild<QDialogButtonBox *>()->buttons())
+                buttons << b->text();
+            box->reject();
+        });
+        QtDialogBoxes boxes;
+        QVERIFY(boxes.openFile(QStringLiteral("Выбор фона"), m_dir->path(), QStringLiteral("*.jpg, *.bmp (*.jpg *.bmp)"))
+                    .isEmpty());
+        QCOMPARE(label, lookIn);
+        QVERIFY2(buttons.contains(cancel), qPrintable(buttons.join(", ")));
+
+        QLineEdit field;
+        std::unique_ptr<QMenu> menu(field.createStandardContextMenu());
+        QStringList items;
+        for (QAction *a : menu->actions())
+            items << a->text().section(QLatin1Char('\t'), 0, 0);
+        QVERIFY2(items.contains(paste), qPrintable(items.join(", ")));
     }
 };
 

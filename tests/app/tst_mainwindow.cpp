@@ -25,6 +25,8 @@
 #include <QTextBlock>
 #include <QTimer>
 #include <QToolButton>
+#include <QToolTip>
+#include <QHelpEvent>
 
 #include <cstdlib>
 #include <memory>
@@ -576,6 +578,44 @@ private slots:
             QVERIFY(after.last().startsWith(QStringLiteral("s/n : ")));
         QCOMPARE(m_port->isOpen(), false);
         QCOMPARE(form->N3->isChecked(), false);
+    }
+
+    // Every hint of the window shows where the mouse rests on its widget.
+    void hints_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("hint");
+        QTest::newRow("SHour") << "SHour" << "Средняя почасовая температура за сутки";
+        QTest::newRow("Memo1") << "Memo1" << "Лог";
+        QTest::newRow("BScan") << "BScan" << "Вкл/Выкл опрос датчиков";
+        QTest::newRow("bHTTP") << "bHTTP" << "Вкл/Выкл Web Server";
+        QTest::newRow("BHistory") << "BHistory" << "История";
+        QTest::newRow("BSetting") << "BSetting" << "Настройки";
+        QTest::newRow("BAdd") << "BAdd" << "Добавить датчик";
+        QTest::newRow("BSearch") << "BSearch" << "Поиск датчиков";
+        QTest::newRow("BAbout") << "BAbout" << "О программе";
+        QTest::newRow("BExit") << "BExit" << "Выход";
+    }
+    void hints()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, hint);
+        auto form = makeForm();
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+        QList<QWidget *> found = form->findChildren<QWidget *>(name);
+        QCOMPARE(found.size(), 1);
+        QWidget *widget = found.first();
+        // Where the mouse rests: the middle of a button, of a grid's or a text's page.
+        const QPoint inside(widget->width() / 2, widget->height() / 2);
+        QWidget *under = widget->childAt(inside);
+        if (!under)
+            under = widget;
+        const QPoint at = under->mapFrom(widget, inside);
+        QHelpEvent rest(QEvent::ToolTip, at, under->mapToGlobal(at));
+        QApplication::sendEvent(under, &rest);
+        QTRY_COMPARE(QToolTip::text(), hint);
+        QToolTip::hideText();
     }
 
     void leftColumnLayout()

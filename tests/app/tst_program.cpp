@@ -693,6 +693,29 @@ private slots:
         QVERIFY(QString::fromUtf8(program.readAllStandardError()).contains(m_dir->filePath(QStringLiteral("file/sub"))));
     }
 
+    // Qt's own texts (here the option help) are in the user's language, in C as Qt has them.
+    void qtTextsFollowTheLocale_data()
+    {
+        QTest::addColumn<QString>("lang");
+        QTest::addColumn<QString>("options");
+        QTest::newRow("ru_RU") << "ru_RU.UTF-8" << "Параметры:";
+        QTest::newRow("C") << "C.UTF-8" << "Options:";
+    }
+    void qtTextsFollowTheLocale()
+    {
+        QFETCH(QString, lang);
+        QFETCH(QString, options);
+        QProcess program;
+        QProcessEnvironment env = environment();
+        env.insert(QStringLiteral("LANG"), lang);
+        env.insert(QStringLiteral("LC_ALL"), lang);
+        program.setProcessEnvironment(env);
+        program.start(QStringLiteral(KALVEX_PROGRAM), {QStringLiteral("--help")});
+        QVERIFY(program.waitForFinished(20000));
+        const QString help = QString::fromUtf8(program.readAllStandardOutput());
+        QVERIFY2(help.contains(QLatin1Char('\n') + options + QLatin1Char('\n')), qPrintable(help));
+    }
+
     // A small box without a screen, started by a service manager: no display in the
     // environment, observation on although AutoNab is off, readings stored, the page and the
     // metrics served, the manager told ready and kept alive, and SIGTERM saves the settings.

@@ -8,7 +8,9 @@
 #include "sensors/ui/TForm2.h"
 #include "support/FakeDialogBoxes.h"
 
+#include <QAbstractItemView>
 #include <QLabel>
+#include <QScopeGuard>
 #include <QLineEdit>
 #include <QTabWidget>
 #include <QTest>
@@ -124,7 +126,7 @@ private slots:
     void colourListsHoldTheStandardColoursFirst()
     {
         Fixture f;
-        const QList<NamedColor> entries = colorListEntries(f.form->CBChart->palette());
+        const QList<NamedColor> entries = colorListEntries();
         QCOMPARE(f.form->CBChart->count(), entries.size());
         for (int i = 0; i < 16; ++i)
             QCOMPARE(f.form->CBFon->colorAt(i), StandardColors[std::size_t(i)]);
@@ -137,6 +139,79 @@ private slots:
         f.open(0);
         QTest::keyClick(f.form->Edit1, Qt::Key_Enter);
         QCOMPARE(f.item(0).CBChart, TColor(0x123456));
+    }
+
+    // The list ends with the system's named colours: chosen by name, stored as the system
+    // colour (negative in the file), painted with the palette's colour in the list, the
+    // preview and the chart; a stored one comes back under its name.
+    void systemColoursByName()
+    {
+        QPalette palette = QGuiApplication::palette();
+        const QPalette original = palette;
+        const auto restore = qScopeGuard([&] { QApplication::setPalette(original); });
+        palette.setColor(QPalette::Active, QPalette::Button, QColor(10, 120, 30));
+        palette.setColor(QPalette::Active, QPalette::ToolTipText, QColor(200, 20, 90));
+        QApplication::setPalette(palette);
+        Fixture f;
+        const TColor buttonFace = 0xFF00000Fu;
+        const TColor hintText = 0xFF000017u;
+        QCOMPARE(static_cast<qint32>(buttonFace), -16777201);
+        const int face = f.form->CBFon->findText(QStringLiteral("Кнопка"));
+        QVERIFY(face >= 20);
+        QCOMPARE(f.form->CBFon->colorAt(face), buttonFace);
+        const QImage swatch = f.form->CBFon->itemIcon(face).pixmap(f.form->CBFon->iconSize()).toImage();
+        QCOMPARE(swatch.pixelColor(swatch.rect().center()), QColor(10, 120, 30));
+
+        f.addKitchen();
+        f.open(0);
+        for (ColorBox *box : {f.form->CBFon, f.form->CBChart})
+            box->setCurrentIndex(box->findText(QStringLiteral("Кнопка")));
+        f.form->CBText->setCurrentIndex(f.form->CBText->findText(QStringLiteral("Текст подсказки")));
+        QCOMPARE(f.form->LDemo->palette().color(QPalette::Window), QColor(10, 120, 30));
+        QCOMPARE(f.form->LDemo->palette().color(QPalette::WindowText), QColor(200, 20, 90));
+        QTest::keyClick(f.form->Edit1, Qt::Key_Return);
+        QCOMPARE(f.item(0).CBFon, buttonFace);
+        QCOMPARE(f.item(0).CBText, hintText);
+        QCOMPARE(f.item(0).CBChart, buttonFace);
+        QCOMPARE(f.chart.lineColor(f.item(0).Series), QColor(10, 120, 30));
+
+        const int entries = f.form->CBText->count();
+        f.open(0);
+        QCOMPARE(f.form->CBFon->currentText(), QStringLiteral("Кнопка"));
+        QCOMPARE(f.form->CBText->currentText(), QStringLiteral("Текст подсказки"));
+        QCOMPARE(f.form->CBText->count(), entries);
+    }
+
+    // Enter and Esc in a dropped-down colour list choose and close the list; the editor stays.
+    void keysOfADroppedDownColourList_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<bool>("chosen");
+        QTest::newRow("Enter") << int(Qt::Key_Return) << true;
+        QTest::newRow("Esc") << int(Qt::Key_Escape) << false;
+    }
+    void keysOfADroppedDownColourList()
+    {
+        QFETCH(int, key);
+        QFETCH(bool, chosen);
+        Fixture f;
+        f.open(-1);
+        ColorBox *box = f.form->CBFon;
+        const int before = box->currentIndex();
+        box->setFocus();
+        QTest::keyClick(box, Qt::Key_Down, Qt::AltModifier);
+        QTRY_VERIFY(box->view()->isVisible());
+        QWidget *list = QApplication::focusWidget();
+        QVERIFY(list && list->window()->windowType() == Qt::Popup);
+        QTest::keyClick(list, Qt::Key_Down);
+        QTest::keyClick(list, Qt::Key(key));
+        QTRY_VERIFY(!box->view()->isVisible());
+        QVERIFY(f.form->isVisible());
+        QCOMPARE(box->currentIndex(), chosen ? before + 1 : before);
+        QVERIFY(!f.sensors->inUse(0));
+        // The editor's own keys work again once the list is closed.
+        QTest::keyClick(box, Qt::Key_Escape);
+        QVERIFY(!f.form->isVisible());
     }
 
     void enterAndEscFromAnyTab_data()

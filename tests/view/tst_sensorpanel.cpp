@@ -1,3 +1,4 @@
+#include "base/KalvexError.h"
 #include "base/StringGrid.h"
 #include "monitor/ui/LiveChart.h"
 #include "sensors/ui/SensorPicture.h"
@@ -8,6 +9,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QFrame>
 #include <QLabel>
@@ -250,6 +252,56 @@ private slots:
         QCOMPARE(f.sensors->SelectedItem, -1);
     }
 
+    // Both menus open at the release of the right button, not at its press.
+    void menusOpenAtTheRelease_data()
+    {
+        QTest::addColumn<bool>("onPicture");
+        QTest::newRow("picture") << true;
+        QTest::newRow("empty place") << false;
+    }
+    void menusOpenAtTheRelease()
+    {
+        QFETCH(bool, onPicture);
+        Fixture f;
+        f.add({100, 80});
+        QMenu &menu = onPicture ? f.imgPopup : f.PopupMenu2;
+        const QPoint at = f.onWindow(onPicture ? QPoint(105, 90) : QPoint(300, 250));
+        QTest::mousePress(f.window.windowHandle(), Qt::RightButton, {}, at);
+        QCoreApplication::processEvents();
+        QVERIFY(!f.imgPopup.isVisible());
+        QVERIFY(!f.PopupMenu2.isVisible());
+        QTest::mouseRelease(f.window.windowHandle(), Qt::RightButton, {}, at);
+        QTRY_VERIFY(menu.isVisible());
+    }
+
+    // The picture is shown inside the panel's border, from the corner the sensors' positions
+    // count from (the web page lays them on the same picture).
+    void backgroundLeavesTheBorder()
+    {
+        QTemporaryDir dir;
+        QImage image(QSize(900, 700), QImage::Format_RGB32);
+        image.fill(QColor(40, 200, 60));
+        for (int y = 20; y < 30; ++y) {
+            for (int x = 20; x < 30; ++x)
+                image.setPixelColor(x, y, QColor(Qt::blue));
+        }
+        QVERIFY(image.save(dir.filePath("plan.bmp"), "BMP"));
+        Fixture f;
+        QPalette palette = f.panel->palette();
+        const QColor border(200, 0, 0);
+        palette.setColor(QPalette::WindowText, border);
+        f.panel->setPalette(palette);
+        f.sensorPanel->LoadBackground("plan.bmp", dir.path() + "/");
+        const QImage shown = f.panel->grab().toImage();
+        const int right = f.panel->width() - 1;
+        const int bottom = f.panel->height() - 1;
+        for (QPoint p : {QPoint(0, 0), QPoint(50, 0), QPoint(0, 50), QPoint(right, 50), QPoint(50, bottom)})
+            QCOMPARE(shown.pixelColor(p), border);
+        QVERIFY(near(shown.pixelColor(1, 1), QColor(40, 200, 60)));
+        QCOMPARE(shown.pixelColor(20, 20), QColor(Qt::blue));
+        QVERIFY(near(shown.pixelColor(19, 25), QColor(40, 200, 60)));
+    }
+
     void readingMarkerTakesTheDrag_data()
     {
         QTest::addColumn<bool>("marker");
@@ -318,23 +370,38 @@ private slots:
             QVERIFY(near(shown.pixelColor(f.panel->width() - 3, f.panel->height() - 3), green));
     }
 
+    // A name that is no file (missing, a folder, empty: the program directory itself) is
+    // logged; a file that is there but no picture raises the error that ends the caller's
+    // handler, with the reason in the user's language. The panel keeps its picture.
     void unusableBackgroundKeepsThePicture_data()
     {
+        QTest::addColumn<QString>("name");
         QTest::addColumn<QByteArray>("content");
-        QTest::addColumn<QString>("logged");
-        QTest::newRow("missing") << QByteArray() << "Файл фона %1 отсутствует!";
-        QTest::newRow("damaged") << QByteArray("not a picture at all") << "Файл фона %1 не читается как рисунок";
+        QTest::addColumn<QString>("expected");
+        QTest::addColumn<bool>("raised");
+        QTest::newRow("missing") << "other.jpg" << QByteArray() << "Файл фона %1 отсутствует!" << false;
+        QTest::newRow("folder") << "other.jpg" << QByteArray("<folder>") << "Файл фона %1 отсутствует!" << false;
+        QTest::newRow("empty name") << "" << QByteArray() << "Файл фона %1 отсутствует!" << false;
+        QTest::newRow("damaged") << "other.jpg" << QByteArray("not a picture at all")
+                                 << "Файл фона %1 не читается как рисунок: содержимое файла повреждено или не "
+                                    "соответствует расширению"
+                                 << true;
+        QTest::newRow("no decoder") << "other.txt" << QByteArray("not a picture at all")
+                                    << "Файл фона %1 не читается как рисунок: рисунки формата .txt не поддерживаются"
+                                    << true;
         // Opening it to read would wait for a writer, with the window thread.
-        QTest::newRow("FIFO") << QByteArray("<fifo>") << "Файл фона %1 не читается как рисунок";
+        QTest::newRow("FIFO") << "other.jpg" << QByteArray("<fifo>") << "Файл фона %1 не читается как рисунок" << true;
     }
 
     void unusableBackgroundKeepsThePicture()
     {
+        QFETCH(QString, name);
         QFETCH(QByteArray, content);
-        QFETCH(QString, logged);
+        QFETCH(QString, expected);
+        QFETCH(bool, raised);
         QTemporaryDir dir;
         writeImage(dir.filePath("bk.jpg"), {50, 50}, Qt::red, "JPG");
-        const QString bad = dir.filePath("other.jpg");
+        const QString bad = name.isEmpty() ? dir.path() + "/" : dir.filePath(name);
         std::atomic<bool> loaded{false};
         std::atomic<bool> released{false};
         std::thread writer;
@@ -356,6 +423,8 @@ private slots:
                 if (fd >= 0)
                     ::close(fd);
             });
+        } else if (content == "<folder>") {
+            QVERIFY(QDir().mkdir(bad));
         } else if (!content.isEmpty()) {
             QFile file(bad);
             QVERIFY(file.open(QIODevice::WriteOnly));
@@ -364,11 +433,21 @@ private slots:
         Fixture f;
         f.sensorPanel->LoadBackground("bk.jpg", dir.path() + "/");
         const qint64 before = f.sensorPanel->backgroundImage()->pixmap().cacheKey();
-        f.sensorPanel->LoadBackground(bad, dir.path() + "/");
+        QString error;
+        try {
+            f.sensorPanel->LoadBackground(name.isEmpty() ? name : bad, dir.path() + "/");
+        } catch (const KalvexError &e) {
+            error = e.message();
+        }
         loaded = true;
         QVERIFY(!released);
-        QCOMPARE(f.log.messages.size(), 1);
-        QVERIFY2(f.log.messages.first().startsWith(logged.arg(bad)), qPrintable(f.log.messages.first()));
+        if (raised) {
+            QVERIFY2(error.startsWith(expected.arg(bad)), qPrintable(error));
+            QVERIFY(f.log.messages.isEmpty());
+        } else {
+            QVERIFY2(error.isEmpty(), qPrintable(error));
+            QCOMPARE(f.log.messages, QStringList{expected.arg(bad)});
+        }
         QCOMPARE(f.sensorPanel->backgroundImage()->pixmap().cacheKey(), before);
     }
 };

@@ -5,7 +5,10 @@
 #include "support/RecordingLog.h"
 #include "view/ui/TrayIndicators.h"
 
+#include <QApplication>
 #include <QLabel>
+#include <QWindow>
+#include <QScopeGuard>
 #include <QTest>
 
 #include <memory>
@@ -89,6 +92,21 @@ private slots:
         QCOMPARE(f.tray->icon(1)->toolTip(), QStringLiteral("Кухня"));
     }
 
+    // A system colour is drawn in the colour the desktop's palette gives it.
+    void systemColoursTakeThePalettesColour()
+    {
+        const QPalette original = QGuiApplication::palette();
+        const auto restore = qScopeGuard([&] { QApplication::setPalette(original); });
+        QPalette palette = original;
+        palette.setColor(QPalette::Active, QPalette::ToolTipBase, QColor(0, 128, 128));
+        QApplication::setPalette(palette);
+        Fixture f;
+        const TColor hintBackground = 0xFF000018u;
+        f.sensors->AddItem(100, 80, QStringLiteral("Кухня"), QStringLiteral("28FF0A1B2C3D4E5F"), true, 0, true,
+                           hintBackground, DefaultTrayText, 255, CreateClearSign());
+        QVERIFY(plainSquare(f.tray->picture(1), qRgb(0, 128, 128)));
+    }
+
     void sameLookingReadingHandsNoNewPicture()
     {
         Fixture f;
@@ -144,6 +162,54 @@ private slots:
         QVERIFY(f.window.isVisible());
         QVERIFY(!(f.window.windowState() & Qt::WindowMinimized));
         QCOMPARE(f.tray->ids(), QList<int>{1});
+    }
+
+    // An icon Qt draws itself reports the press of the left button: the window comes back at
+    // the release.
+    void iconPressRestoresAtTheRelease()
+    {
+        Fixture f;
+        f.add("a", true, true);
+        f.tray->WMSysCommand(TrayIndicators::SC_MINIMIZE);
+        QVERIFY(!f.window.isVisible());
+        // Stands for the icon's own window, which gets the press and the release.
+        QWidget iconWindow;
+        iconWindow.resize(16, 16);
+        iconWindow.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&iconWindow));
+        QTest::mousePress(iconWindow.windowHandle(), Qt::LeftButton, {}, QPoint(8, 8));
+        emit f.tray->icon(1)->activated(QSystemTrayIcon::Trigger);
+        QCoreApplication::processEvents();
+        QVERIFY(!f.window.isVisible());
+        QTest::mouseRelease(iconWindow.windowHandle(), Qt::LeftButton, {}, QPoint(8, 8));
+        QTRY_VERIFY(f.window.isVisible());
+    }
+
+    // The window of the program that was active when it went into the tray is in front again.
+    void restoreBringsBackTheLastActiveWindow()
+    {
+        Fixture f;
+        f.add("a", true, true);
+        QVERIFY(QTest::qWaitForWindowExposed(&f.window));
+        QWidget other(&f.window, Qt::Window);
+        other.resize(200, 100);
+        f.window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&f.window));
+        other.show();
+        // A window of an active window counts as active itself; the user clicks it.
+        other.windowHandle()->requestActivate();
+        QTRY_COMPARE(QApplication::activeWindow(), &other);
+        f.tray->WMSysCommand(TrayIndicators::SC_MINIMIZE);
+        QVERIFY(!f.window.isVisible());
+        // Meanwhile the user works in another program.
+        QWidget stranger;
+        stranger.resize(100, 100);
+        stranger.show();
+        stranger.windowHandle()->requestActivate();
+        QTRY_COMPARE(QApplication::activeWindow(), &stranger);
+        emit f.tray->icon(1)->activated(QSystemTrayIcon::Trigger);
+        QVERIFY(f.window.isVisible());
+        QTRY_COMPARE(QApplication::activeWindow(), &other);
     }
 
     void otherSystemCommandsAreLeftAlone()

@@ -7,12 +7,16 @@
 #include "onewire/VirtualBus.h"
 #include "sensors/KalvexConfig.h"
 #include "sensors/ui/SensorSlots.h"
+#include "sensors/ui/TForm2.h"
 #include "support/FakeClock.h"
 #include "support/FakeDialogBoxes.h"
 #include "support/FakeSerialPort.h"
 #include "web/HttpServer.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QLineEdit>
+#include <QTimer>
 #include <QFile>
 #include <QLabel>
 #include <QMutex>
@@ -360,6 +364,32 @@ private slots:
         sensors.SelectedItem = index;
         form->NImgOn->trigger();
         QVERIFY(httpclient::get(port, "/").body.contains("top:149; left:257; z-index:1;"));
+    }
+
+    // A serial number typed in lower case in the editor is found by its query in either case.
+    void serialTypedInLowerCase_data()
+    {
+        QTest::addColumn<QByteArray>("query");
+        QTest::newRow("lower") << QByteArray("/sn=28ff0123456789ab");
+        QTest::newRow("upper") << QByteArray("/sn=28FF0123456789AB");
+    }
+    void serialTypedInLowerCase()
+    {
+        QFETCH(QByteArray, query);
+        const int port = httpclient::freePort();
+        auto form = makeForm(true, port);
+        QTimer::singleShot(0, [] {
+            auto *editor = qobject_cast<TForm2 *>(QApplication::activeModalWidget());
+            if (!editor)
+                return;
+            QTest::keyClicks(editor->Edit2, "28ff0123456789ab");
+            QTest::mouseClick(editor->BOnOff, Qt::LeftButton);
+            QTest::keyClick(editor->Edit2, Qt::Key_Return);
+        });
+        form->N4->trigger();
+        QCOMPARE(form->sensorSlots().DSItems.at(0).SN, QStringLiteral("28ff0123456789ab"));
+        QCOMPARE(httpclient::get(port, query).body, QByteArray("off"));
+        QCOMPARE(httpclient::get(port, "/sn=28ff0123456789ac").body, QByteArray("no"));
     }
 
     // 64 clients fetch the page while the window adds, moves, switches off and deletes

@@ -36,6 +36,7 @@
 #include "sensors/ui/SensorSlots.h"
 #include "sensors/ui/TForm2.h"
 #include "sensors/ui/TForm3.h"
+#include "view/BackgroundPicture.h"
 #include "view/ui/SensorPanel.h"
 #include "view/ui/TrayIndicators.h"
 #include "sensors/ui/SensorPicture.h"
@@ -314,7 +315,8 @@ void TForm1::FormCreate()
         // Before anything else is logged: the addresses to open are the first lines it writes.
         if (m_demo && m_headless)
             serveDemo();
-        LoadBackground();
+        // A picture that does not decode is logged; the web server and the store still start.
+        logged(background::path(bkFileName, ProgramDir), [this] { LoadBackground(); });
         if (!IdHTTPServer1->running())
             StartHTTP(false);
         logged(storeFile, [this] { ConnectDB(); });

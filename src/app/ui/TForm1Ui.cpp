@@ -318,6 +318,9 @@ void TForm1Ui::plugIn(QWidget *&place, QWidget *widget)
 {
     QWidget *old = place;
     widget->setObjectName(old->objectName());
+    // The place's hint is the widget's ("Средняя почасовая температура за сутки").
+    if (widget->toolTip().isEmpty())
+        widget->setToolTip(old->toolTip());
     // The place's size rules decide how the column shares its height, not the widget's own.
     widget->setSizePolicy(old->sizePolicy());
     widget->setMinimumHeight(old->minimumHeight());

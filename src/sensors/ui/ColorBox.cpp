@@ -3,6 +3,7 @@
 #include "sensors/ColorList.h"
 #include "sensors/TColorConvert.h"
 
+#include <QEvent>
 #include <QPainter>
 #include <QPixmap>
 
@@ -11,11 +12,11 @@ ColorBox::ColorBox(QWidget *parent)
 {
     setIconSize(QSize(22, 12));
     setMaxVisibleItems(16);
-    for (const NamedColor &entry : colorListEntries(palette()))
+    for (const NamedColor &entry : colorListEntries())
         addColor(entry.name, entry.color);
 }
 
-void ColorBox::addColor(const QString &name, TColor color)
+QIcon ColorBox::swatch(TColor color) const
 {
     QPixmap swatch(iconSize());
     swatch.fill(toQColor(color));
@@ -23,7 +24,24 @@ void ColorBox::addColor(const QString &name, TColor color)
     p.setPen(Qt::black);
     p.drawRect(swatch.rect().adjusted(0, 0, -1, -1));
     p.end();
-    addItem(QIcon(swatch), name, QVariant::fromValue(static_cast<quint32>(color)));
+    return QIcon(swatch);
+}
+
+void ColorBox::addColor(const QString &name, TColor color)
+{
+    addItem(swatch(color), name, QVariant::fromValue(static_cast<quint32>(color)));
+}
+
+void ColorBox::changeEvent(QEvent *event)
+{
+    QComboBox::changeEvent(event);
+    // The system's colours follow a new desktop palette in their swatches too.
+    if (event->type() == QEvent::PaletteChange) {
+        for (int i = 0; i < count(); ++i) {
+            if (isSystemColor(colorAt(i)))
+                setItemIcon(i, swatch(colorAt(i)));
+        }
+    }
 }
 
 TColor ColorBox::colorAt(int index) const

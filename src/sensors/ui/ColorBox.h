@@ -5,8 +5,9 @@
 #include <QComboBox>
 
 // A colour list: a swatch and a name per entry, in the order of colorListEntries(). It holds
-// the colour itself; a colour that is not listed is added as an entry of its own when it is
-// selected, so a sensor keeps its colour through an edit.
+// the stored value (a system colour as its index, painted with the palette's colour); a value
+// that is not listed is added as an entry of its own when it is selected, so a sensor keeps
+// its colour through an edit.
 class ColorBox : public QComboBox
 {
     Q_OBJECT
@@ -19,6 +20,10 @@ public:
     // The stored colour of entry `index`.
     TColor colorAt(int index) const;
 
+protected:
+    void changeEvent(QEvent *event) override;
+
 private:
+    QIcon swatch(TColor color) const;
     void addColor(const QString &name, TColor color);
 };

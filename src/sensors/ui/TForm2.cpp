@@ -53,6 +53,11 @@ private:
     int m_max;
 };
 
+bool insidePopup(QObject *watched)
+{
+    return watched->isWidgetType() && static_cast<QWidget *>(watched)->window()->windowType() == Qt::Popup;
+}
+
 QString numbered(const char *name, int n)
 {
     return QString::fromLatin1(name) + QString::number(n);
@@ -373,6 +378,9 @@ bool TForm2::eventFilter(QObject *watched, QEvent *event)
 {
     if (event->type() == QEvent::KeyPress) {
         auto *key = static_cast<QKeyEvent *>(event);
+        // A dropped-down colour list takes Enter (choose) and Esc (close) for itself.
+        if (insidePopup(watched))
+            return QDialog::eventFilter(watched, event);
         if (FormKeyDown(key))
             return true;
         if (QLineEdit *number = numberField(watched))

@@ -12,6 +12,7 @@
 #include <QFrame>
 #include <QLabel>
 #include <QMenu>
+#include <QMouseEvent>
 
 SensorPanel::SensorPanel(QFrame *PnItems, SensorSlots &sensorSlots, Menus menus, Log &log, DialogBoxes &boxes,
                          QObject *parent)
@@ -22,9 +23,9 @@ SensorPanel::SensorPanel(QFrame *PnItems, SensorSlots &sensorSlots, Menus menus,
     , m_log(log)
     , m_boxes(boxes)
 {
-    // Labels, the background and the reading marker pass a right click on to the panel.
-    m_panel->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(m_panel, &QWidget::customContextMenuRequested, this, &SensorPanel::showPanelMenu);
+    // Labels, the background and the reading marker pass a right click on to the panel, whose
+    // menu opens at the release (the platform's context menu event comes at the press).
+    m_panel->setContextMenuPolicy(Qt::PreventContextMenu);
     m_panel->installEventFilter(this);
 
     connect(&m_slots, &SensorSlots::pictureCreated, this,
@@ -55,8 +56,23 @@ void SensorPanel::showPanelMenu(QPoint panelPos)
 bool SensorPanel::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == m_panel && event->type() == QEvent::Resize && m_background)
-        m_background->setGeometry(m_panel->rect());
+        fitBackground();
+    if (watched == m_panel && event->type() == QEvent::MouseButtonRelease) {
+        const auto *mouse = static_cast<QMouseEvent *>(event);
+        if (mouse->button() == Qt::RightButton) {
+            showPanelMenu(mouse->position().toPoint());
+            return true;
+        }
+    }
     return QObject::eventFilter(watched, event);
+}
+
+void SensorPanel::fitBackground()
+{
+    // From the panel's own corner, the origin of the pictures' positions too (the web page
+    // draws them on the same picture), but shown inside the border only: the border stays.
+    m_background->setGeometry(m_panel->rect());
+    m_background->setMask(QRegion(m_panel->contentsRect()));
 }
 
 void SensorPanel::LoadBackground(const QString &bkFileName, const QString &ProgramDir)
@@ -68,10 +84,10 @@ void SensorPanel::LoadBackground(const QString &bkFileName, const QString &Progr
         m_log.AddLog(QStringLiteral("Файл фона ") + file + QStringLiteral(" отсутствует!"));
         return;
     case background::Loaded::Status::Undecodable:
-        // A damaged picture must not stop the start-up: the store and the web server follow.
-        m_log.AddLog(QStringLiteral("Файл фона ") + file + QStringLiteral(" не читается как рисунок: ")
-                     + loaded.error);
-        return;
+        // Ends the caller's handler: the settings dialog's OK stops there with the dialog open;
+        // the start-up logs it and goes on.
+        throw KalvexError(QStringLiteral("Файл фона ") + file + QStringLiteral(" не читается как рисунок: ")
+                          + loaded.error);
     case background::Loaded::Status::Loaded:
         break;
     }
@@ -80,9 +96,7 @@ void SensorPanel::LoadBackground(const QString &bkFileName, const QString &Progr
         m_background->setObjectName(QStringLiteral("ImgBackground"));
         m_background->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         m_background->setAttribute(Qt::WA_TransparentForMouseEvents);
-        // From the panel's own corner, the origin of the pictures' positions too (the web
-        // page draws them on the same picture).
-        m_background->setGeometry(m_panel->rect());
+        fitBackground();
         m_background->lower();
         m_background->show();
     }

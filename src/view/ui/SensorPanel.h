@@ -38,8 +38,8 @@ public:
 
     // Shows the picture named by `bkFileName` (relative to `ProgramDir` without a folder
     // separator) at its natural size from the panel's top-left corner, behind everything. A
-    // missing file is logged ("Файл фона ... отсутствует!"), a file that does not decode is
-    // logged too; either way the panel keeps what it showed.
+    // missing file or a folder is logged ("Файл фона ... отсутствует!"); a file that does not
+    // decode raises KalvexError with the reason. Either way the panel keeps what it showed.
     void LoadBackground(const QString &bkFileName, const QString &ProgramDir);
 
     // Mouse handlers of every sensor picture; positions are relative to the picture.
@@ -67,6 +67,7 @@ protected:
 private:
     void connectPicture(SensorPicture *picture);
     void showPanelMenu(QPoint panelPos);
+    void fitBackground();
 
     QPointer<QFrame> m_panel;
     SensorSlots &m_slots;

@@ -1,25 +1,19 @@
 #include "view/ui/TrayIndicators.h"
 
 #include "base/Log.h"
+#include "sensors/TColorConvert.h"
 #include "sensors/ui/SensorSlots.h"
 #include "view/TrayIconPicture.h"
 
+#include <QApplication>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QPixmap>
 #include <QWidget>
+#include <QWindow>
 
 #include <exception>
-
-namespace {
-
-QColor colourOf(TColor colour)
-{
-    return QColor(static_cast<int>(colour & 0xffu), static_cast<int>((colour >> 8) & 0xffu),
-                  static_cast<int>((colour >> 16) & 0xffu));
-}
-
-} // namespace
 
 TrayIndicators::TrayIndicators(SensorSlots &sensorSlots, Log &log, QWidget *templatePanel, QObject *parent)
     : QObject(parent)
@@ -30,6 +24,26 @@ TrayIndicators::TrayIndicators(SensorSlots &sensorSlots, Log &log, QWidget *temp
     LTreyStyle->setObjectName(QStringLiteral("LTreyStyle"));
     LTreyStyle->setGeometry(0, 0, trayicon::SourceSize, trayicon::SourceSize);
     LTreyStyle->setFont(trayicon::defaultFont());
+    if (qApp)
+        connect(qApp, &QGuiApplication::focusWindowChanged, this, &TrayIndicators::noteActiveWindow);
+}
+
+void TrayIndicators::noteActiveWindow(QWindow *window)
+{
+    if (!window || !m_window)
+        return;
+    QWidget *active = nullptr;
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        if (w->windowHandle() == window)
+            active = w;
+    }
+    // Only the program's own windows: not a tray icon's window, a menu or a tip.
+    for (QWidget *w = active; w; w = w->parentWidget()) {
+        if (w == m_window) {
+            m_lastActive = active;
+            return;
+        }
+    }
 }
 
 TrayIndicators::~TrayIndicators()
@@ -42,7 +56,7 @@ QImage TrayIndicators::LabelToIcon(QLabel *Label, TColor BkColor, TColor TextCol
 {
     try {
         const std::optional<trayicon::IconPicture> picture =
-            trayicon::draw(Label->text(), Label->font(), colourOf(BkColor), colourOf(TextColor));
+            trayicon::draw(Label->text(), Label->font(), toQColor(BkColor), toQColor(TextColor));
         // A surface the platform refused is no icon, and no error of ours.
         return picture ? picture->toImage() : QImage();
     } catch (const std::exception &) {
@@ -182,7 +196,28 @@ void TrayIndicators::TrayMessage(int id, QSystemTrayIcon::ActivationReason reaso
     Q_UNUSED(id);
     if (reason != QSystemTrayIcon::Trigger)
         return;
+    // An icon that Qt draws itself reports the left button's press; the window comes back
+    // at its release. A notification area that reports the click reports it complete.
+    if (QGuiApplication::mouseButtons() & Qt::LeftButton) {
+        if (!m_releaseAwaited && qApp) {
+            m_releaseAwaited = true;
+            qApp->installEventFilter(this);
+        }
+        return;
+    }
     restoreWindow();
+}
+
+bool TrayIndicators::eventFilter(QObject *watched, QEvent *event)
+{
+    if (m_releaseAwaited && event->type() == QEvent::MouseButtonRelease
+        && static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {
+        m_releaseAwaited = false;
+        qApp->removeEventFilter(this);
+        // After the release is delivered: the icon may be deleted by the restore.
+        QMetaObject::invokeMethod(this, &TrayIndicators::restoreWindow, Qt::QueuedConnection);
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 void TrayIndicators::restoreWindow()
@@ -190,8 +225,11 @@ void TrayIndicators::restoreWindow()
     if (m_window) {
         m_window->setWindowState(m_window->windowState() & ~Qt::WindowMinimized);
         m_window->show();
-        m_window->raise();
-        m_window->activateWindow();
+        QWidget *front = m_lastActive && m_lastActive->isVisible() ? m_lastActive.data() : m_window.data();
+        if (front->windowState() & Qt::WindowMinimized)
+            front->setWindowState(front->windowState() & ~Qt::WindowMinimized);
+        front->raise();
+        front->activateWindow();
     }
     if (HomeIconShown) {
         TrayDelete(0);

@@ -13,6 +13,7 @@
 
 class Log;
 class QLabel;
+class QWindow;
 class SensorSlots;
 
 // The sensors' icons in the notification area, the program's own icon there, and hiding the
@@ -60,7 +61,8 @@ public:
     // icon when no switched-on sensor has one); every other code is left alone. Without a
     // notification area the window stays minimised instead, and the log says why once.
     void WMSysCommand(int code);
-    // A click on icon `id`: the left button's click brings the window back.
+    // A click on icon `id`: the left button's release brings the window back, and with it the
+    // program's window that was active last.
     void TrayMessage(int id, QSystemTrayIcon::ActivationReason reason);
 
     // The program's own icon was added at the last minimise.
@@ -78,6 +80,9 @@ signals:
     // The window was brought back by a click on an icon.
     void restored();
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     struct Entry
     {
@@ -91,10 +96,15 @@ private:
 
     QSystemTrayIcon *addIcon(int id, const QIcon &image, const QImage &picture, const QString &tip);
     void restoreWindow();
+    // The program's window (the main window or one of its own) the user had active last.
+    void noteActiveWindow(QWindow *window);
 
     SensorSlots &m_slots;
     Log &m_log;
     QPointer<QWidget> m_window;
+    QPointer<QWidget> m_lastActive;
+    // A left press on an icon was reported; the window comes back at its release.
+    bool m_releaseAwaited = false;
     std::map<int, Entry> m_icons;
     long long m_picturesHanded = 0;
     bool m_noTrayLogged = false;
