@@ -4,7 +4,8 @@
 #include "onewire/RomSearch.h"
 #include "onewire/SerialPort.h"
 
-QCoro::Task<ProbeResult> probeBus(SerialPort &port, QString portName, Log &log, const Clock &clock)
+QCoro::Task<ProbeResult> probeBus(SerialPort &port, QString portName, Log &log, const Clock &clock,
+                                  std::function<bool()> stop)
 {
     ProbeResult result;
     if (!port.OpenCOM(portName)) {
@@ -19,13 +20,18 @@ QCoro::Task<ProbeResult> probeBus(SerialPort &port, QString portName, Log &log, 
     } closer{port};
     port.SetComPortTimeouts();
     OneWireLink link(port, log, clock);
+    if (stop)
+        link.setAbortCheck(std::move(stop));
     RomSearch search(link);
     search.clearState();
     QStringList codes;
     for (QString code = co_await search.FindDS(); !code.isEmpty(); code = co_await search.FindDS())
         codes << code;
     SensorDiagnosis diagnosis(link);
-    for (const QString &code : std::as_const(codes))
+    for (const QString &code : std::as_const(codes)) {
+        if (link.aborted())
+            break;
         result.reports.push_back(co_await diagnosis.diagnose(code));
+    }
     co_return result;
 }

@@ -5,6 +5,7 @@
 #include <QCoroTask>
 #include <QString>
 
+#include <functional>
 #include <vector>
 
 class Clock;
@@ -22,5 +23,6 @@ struct ProbeResult
 };
 
 // Opens the port, searches the bus, diagnoses every device found and closes the port again,
-// whatever the devices do meanwhile.
-QCoro::Task<ProbeResult> probeBus(SerialPort &port, QString portName, Log &log, const Clock &clock);
+// whatever the devices do meanwhile. Once stop() says so, the run ends at its next step.
+QCoro::Task<ProbeResult> probeBus(SerialPort &port, QString portName, Log &log, const Clock &clock,
+                                  std::function<bool()> stop = {});
