@@ -438,7 +438,7 @@ QCoro::Task<> SensorDiagnosis::diagnose18b20(SensorReport &report)
     if (!in12)
         detail += QStringLiteral(" (у подлинного %1–%2 мс)").arg(Genuine12BitLowMs).arg(Genuine12BitHighMs);
     if (!halves)
-        detail += QStringLiteral(" (не сокращается с разрядностью)");
+        detail += QStringLiteral(", не сокращается с разрядностью");
     addSign(report, TimeSign, in12 && halves ? Result::Genuine : Result::Clone, detail);
 }
 
