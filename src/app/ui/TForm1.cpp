@@ -28,6 +28,7 @@
 #include "onewire/RomSearch.h"
 #include "onewire/SerialPort.h"
 #include "onewire/TemperatureReader.h"
+#include "onewire/SensorVerdicts.h"
 #include "sensors/IniFile.h"
 #include "sensors/KalvexConfig.h"
 #include "onewire/VirtualBus.h"
@@ -107,6 +108,7 @@ TForm1::~TForm1()
 void TForm1::createSubsystems(TForm1Context &context)
 {
     m_stopPending = context.stopPending;
+    m_verdicts = std::make_unique<SensorVerdicts>();
     IdHTTPServer1 = std::make_unique<HttpServer>();
     m_webSnapshotTimer = new QTimer(this);
     m_webSnapshotTimer->setSingleShot(true);
@@ -120,6 +122,11 @@ void TForm1::createSubsystems(TForm1Context &context)
         m_link->setAbortCheck(m_stopPending);
         m_search = std::make_unique<RomSearch>(*m_link);
         m_reader = std::make_unique<TemperatureReader>(*m_link, *this);
+        // Every reading's reserved bytes keep the running verdict up to date, for free.
+        m_reader->setScratchpadObserver([this](const std::array<std::uint8_t, 8> &rom, const std::array<std::uint8_t, 9> &pad) {
+            if (m_verdicts->noteScratchpad(rom, pad))
+                scheduleWebSnapshot();
+        });
     }
 
     SoundPlayer *sound = context.sound;
@@ -810,6 +817,11 @@ void TForm1::publishWebSnapshot()
         values.lastReading = item.ReadingTally.reading;
         values.lastReadingTime = item.ReadingTally.time;
         values.failures = item.ReadingTally.failures;
+        if (const auto known = values.inUse ? m_verdicts->find(item.SN) : std::nullopt) {
+            values.family = SensorVerdicts::familyText(known->family);
+            values.power = SensorVerdicts::powerText(known->parasite);
+            values.verdict = SensorDiagnosis::verdictText(known->verdict);
+        }
         values.Enable = item.Enable;
         if (item.ImageCtl) {
             values.left = item.ImageCtl->x();

@@ -29,6 +29,7 @@ class ReadingStore;
 class RomSearch;
 class SensorPanel;
 class SensorSlots;
+class SensorVerdicts;
 class SerialPort;
 class SettingsBinding;
 class TForm2;
@@ -174,6 +175,8 @@ public:
     RomSearch *romSearch() const { return m_search.get(); }
     TemperatureReader *temperatureReader() const { return m_reader.get(); }
     MonitorCycle &monitorCycle() const { return *m_cycle; }
+    // What each sensor's latest diagnosis or readings say it is (/metrics, "Сведения…").
+    SensorVerdicts &sensorVerdicts() const { return *m_verdicts; }
     // True while nothing uses the bus: no cycle, no search, no single-device read under way.
     bool busIdle() const;
     // The sensor editor and the settings dialog, created once after the window.
@@ -274,6 +277,7 @@ private:
     std::unique_ptr<TemperatureReader> m_reader;
     BusTurn m_bus;
     bool m_searching = false;
+    std::unique_ptr<SensorVerdicts> m_verdicts;
     bool m_portLost = false;
     std::unique_ptr<SoundPlayer> m_ownSound;
     std::unique_ptr<AppLauncher> m_ownLauncher;
