@@ -7,6 +7,7 @@
 #include "onewire/TemperatureReader.h"
 
 #include <QElapsedTimer>
+#include <QLocale>
 
 #include <algorithm>
 
@@ -117,6 +118,45 @@ QString SensorReport::line() const
     if (!failing.isEmpty())
         text += QStringLiteral(": ") + failing.join(QStringLiteral("; "));
     return text;
+}
+
+QStringList SensorReport::detailLines() const
+{
+    QStringList lines;
+    lines << QStringLiteral("ПЗУ: ") + serial + (romCrcValid ? QStringLiteral(" (CRC верна)") : QStringLiteral(" (CRC неверна)"));
+    lines << QStringLiteral("Семейство: ") + familyName();
+    lines << QStringLiteral("Питание: ")
+                 + (parasite ? (*parasite ? QStringLiteral("паразитное") : QStringLiteral("своё")) : QStringLiteral("неизвестно"));
+    if (firstScratchpad) {
+        lines << QStringLiteral("Память: ") + hexBytes(firstScratchpad->data(), 9);
+        lines << QStringLiteral("Разрешение: %1 бит").arg(resolutionBits);
+        lines << QStringLiteral("TH/TL: %1 / %2 °C").arg(TH).arg(TL);
+    }
+    if (temperature != TemperatureReader::NoReading)
+        lines << QStringLiteral("Температура: %1 °C").arg(QLocale().toString(temperature, 'f', 4));
+    if (conversionMs >= 0)
+        lines << QStringLiteral("Преобразование: %1 мс при 12 битах").arg(conversionMs)
+                     + (conversion9Ms >= 0 ? QStringLiteral(", %1 мс при 9").arg(conversion9Ms) : QString());
+    for (const DiagnosisSign &sign : signs) {
+        QString mark;
+        switch (sign.result) {
+        case Result::Genuine:
+            mark = QStringLiteral("как у подлинного");
+            break;
+        case Result::Clone:
+            mark = QStringLiteral("как у подделки");
+            break;
+        case Result::Hint:
+            mark = QStringLiteral("подсказка");
+            break;
+        case Result::Unmeasured:
+            mark = QStringLiteral("не измерено");
+            break;
+        }
+        lines << QStringLiteral("Признак «%1»: %2 — %3").arg(sign.name, sign.detail, mark);
+    }
+    lines << QStringLiteral("Вывод: ") + verdictText();
+    return lines;
 }
 
 SensorDiagnosis::SensorDiagnosis(OneWireLink &link)

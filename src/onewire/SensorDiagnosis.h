@@ -56,6 +56,8 @@ struct SensorReport
     // One line for a list of devices: ROM, family, power, resolution, conversion time,
     // verdict and the failing signs.
     QString line() const;
+    // Everything found, one fact or sign a line, for a window to show.
+    QStringList detailLines() const;
 };
 
 // Tells a genuine DS18B20 (or DS18S20) from a clone with documented commands alone: Read

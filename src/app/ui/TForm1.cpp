@@ -6,6 +6,7 @@
 #include "base/ErrorGuard.h"
 #include "base/KalvexError.h"
 #include "app/ui/AppTitle.h"
+#include "app/ui/SensorInfoWindow.h"
 #include "app/ui/AutoStartEntry.h"
 #include "app/ui/ConfigBinding.h"
 #include "app/ui/SettingsBinding.h"
@@ -49,9 +50,11 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QShowEvent>
 #include <QSplitter>
@@ -283,6 +286,61 @@ void TForm1::connectCommands()
     });
     // A sensor picture dropped at a new place.
     connect(m_panel, &SensorPanel::panelChanged, this, &TForm1::publishWebSnapshot);
+    connect(NInfo, &QAction::triggered, this, [this] {
+        const int index = m_slots->SelectedItem;
+        if (m_slots->inUse(index))
+            static_cast<void>(showSensorInfo(m_slots->DSItems[static_cast<std::size_t>(index)].SN));
+    });
+    // The readings grid's menu acts on the row clicked.
+    m_snsView->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_snsView, &QWidget::customContextMenuRequested, this, [this](const QPoint &pos) {
+        const QModelIndex at = m_snsView->indexAt(pos);
+        if (!at.isValid())
+            return;
+        m_snsView->setCurrentIndex(at);
+        SnsPopup->popup(m_snsView->viewport()->mapToGlobal(pos));
+    });
+    connect(NSnsInfo, &QAction::triggered, this, [this] {
+        const QString serial = Sns.Cells(2, Sns.Row()).trimmed();
+        if (!serial.isEmpty())
+            static_cast<void>(showSensorInfo(serial));
+    });
+}
+
+QCoro::Task<> TForm1::showSensorInfo(QString serial)
+{
+    if (!m_port || !m_link || m_closing)
+        co_return;
+    QPointer<SensorInfoWindow> window = new SensorInfoWindow(serial, m_slots->NameBySerial(serial), this);
+    window->show();
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    struct Hourglass
+    {
+        ~Hourglass() { QGuiApplication::restoreOverrideCursor(); }
+    } hourglass;
+    co_await m_bus.take();
+    BusTurn::Held held(m_bus);
+    if (m_closing)
+        co_return;
+    const bool ownOpen = !m_port->isOpen();
+    if (ownOpen && !m_port->OpenCOM(portName())) {
+        if (window)
+            window->showFailure(QStringLiteral("Порт занят! ") + m_port->lastError());
+        co_return;
+    }
+    if (ownOpen)
+        m_port->SetComPortTimeouts();
+    SensorDiagnosis diagnosis(*m_link);
+    const SensorReport report = co_await diagnosis.diagnose(serial);
+    // Observation switched on meanwhile keeps the port it found open.
+    if (ownOpen && !N3->isChecked())
+        m_port->CloseCOM();
+    if (m_closing)
+        co_return;
+    m_verdicts->noteReport(report);
+    scheduleWebSnapshot();
+    if (window)
+        window->showReport(report);
 }
 
 

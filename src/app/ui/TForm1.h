@@ -253,6 +253,10 @@ private:
     void N4Click();
     void N5Click();
     QCoro::Task<> search();
+    // "Сведения…": the window "Сведения о датчике" at once, then the diagnosis of the sensor
+    // with the hourglass, holding the bus as the search does (between cycles while
+    // observation is on: its port is used as it stands; otherwise opened for it alone).
+    QCoro::Task<> showSensorInfo(QString serial);
     SensorDiscovery::Hooks discoveryHooks();
     QString iniPath() const;
     void N7Click();
