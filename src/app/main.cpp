@@ -97,7 +97,7 @@ int main(int argc, char *argv[])
     ServiceNotifier serviceManager;
 
     bool headless = hasOption(argc, argv, {"--headless"});
-    if (!headless && !hasOption(argc, argv, {"--help", "-h", "-?", "--help-all", "--version", "-v"})) {
+    if (!headless && !hasOption(argc, argv, {"--help", "-h", "-?", "--help-all", "--version", "-v", "--probe"})) {
         // A box without a screen (a server, an ssh session) runs the program as a service would.
         if (const QString why = missingDisplay(argc, argv); !why.isEmpty()) {
             headless = true;
