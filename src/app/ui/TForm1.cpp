@@ -332,8 +332,9 @@ QCoro::Task<> TForm1::showSensorInfo(QString serial)
         m_port->SetComPortTimeouts();
     SensorDiagnosis diagnosis(*m_link);
     const SensorReport report = co_await diagnosis.diagnose(serial);
-    // Observation switched on meanwhile keeps the port it found open.
-    if (ownOpen && !N3->isChecked())
+    // Observation switched on meanwhile keeps the port it opened; a port observation lost
+    // stays the cycle's to open again.
+    if (ownOpen && (!N3->isChecked() || m_portLost))
         m_port->CloseCOM();
     if (m_closing)
         co_return;
