@@ -170,8 +170,12 @@ private slots:
         QVERIFY(window);
         QVERIFY(window->isVisible());
         QCOMPARE(window->windowTitle(), QStringLiteral("Сведения о датчике"));
-        QVERIFY(QGuiApplication::overrideCursor());
-        QCOMPARE(QGuiApplication::overrideCursor()->shape(), Qt::WaitCursor);
+        // The hourglass while it runs. A sensor gone answers nothing at once, and on a quick
+        // line its diagnosis may be over before the command returns.
+        if (!breaksOff || !window->text().contains(QStringLiteral("Вывод:"))) {
+            QVERIFY(QGuiApplication::overrideCursor());
+            QCOMPARE(QGuiApplication::overrideCursor()->shape(), Qt::WaitCursor);
+        }
         QVERIFY(spinUntil([&] { return !window || window->text().contains(QStringLiteral("Вывод:")); }, 10000));
         QVERIFY(window);
         QVERIFY(!QGuiApplication::overrideCursor());
