@@ -1,18 +1,23 @@
 // Serves a modelled 1-Wire bus on a pseudo-terminal and links COMn to it, so the program (or
 // anything that opens the link) talks to virtual sensors through the real termios path.
 //
-//   kalvex-bussim --dir DIR [--port N] [--latency MS] [--conversion MS] [--parasite] SENSOR...
+//   kalvex-bussim --dir DIR [--port N] [--latency MS] [--conversion MS] [--parasite]
+//                 [--model MODEL] SENSOR... [--model MODEL SENSOR...]...
 //   SENSOR = SERIAL[=CELSIUS | =sine:MEAN:AMPLITUDE:PERIOD_S]
-//   SERIAL = 16 hex digits (taken as given, CRC included) or 14 (the CRC byte is added)
+//   SERIAL = 16 hex digits (taken as given, CRC included) or 14 (the CRC byte is added), or
+//            "@": a code as the model's maker numbers them
+//   MODEL  = genuine (the default), clone-ff, clone-aa, clone-25c: the sensors after it behave
+//            as that device (VirtualSensor::Model)
 //
 // --latency holds every batch of echoes back MS milliseconds, as a USB serial adapter's
 // latency timer does (FTDI: 16 ms by default, 1 ms in low-latency mode).
 // --conversion makes every sensor take MS milliseconds to convert (a DS18B20 at 12 bits: about
 // 600, at most 750; -1: never done), answering 0 in its read slots meanwhile; 0, the default,
 // converts at once. --parasite powers every sensor from the data line (Read Power Supply
-// answers 0, and read slots cannot tell busy from done).
+// answers 0, and read slots cannot tell busy from done). A clone keeps its own conversion time.
 //
-// Ends on SIGINT or SIGTERM and prints the resets, slots and round trips it saw.
+// Ends on SIGINT or SIGTERM and prints the resets, slots and round trips it saw, and every
+// EEPROM write (Copy Scratchpad) or undocumented command a sensor received.
 
 #include "base/Clock.h"
 #include "onewire/OneWireCrc.h"
@@ -24,10 +29,12 @@
 #include <QDir>
 #include <QStringList>
 
+#include <array>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -42,12 +49,15 @@ void onSignal(int)
 int usage()
 {
     std::fprintf(stderr,
-        "usage: kalvex-bussim --dir DIR [--port N] [--latency MS] [--conversion MS] [--parasite] SENSOR...\n"
+        "usage: kalvex-bussim --dir DIR [--port N] [--latency MS] [--conversion MS] [--parasite]\n"
+        "                     [--model MODEL] SENSOR... [--model MODEL SENSOR...]...\n"
         "  --latency MS: echoes come back MS milliseconds late (a USB adapter's latency timer)\n"
         "  --conversion MS: every conversion takes MS milliseconds (-1: never ends; 0: at once)\n"
         "  --parasite: every sensor is powered from the data line\n"
         "  SENSOR = SERIAL[=CELSIUS | =sine:MEAN:AMPLITUDE:PERIOD_S]\n"
-        "  SERIAL = 16 hex digits, or 14 (family and serial bytes; the CRC byte is added)\n"
+        "  SERIAL = 16 hex digits, or 14 (family and serial bytes; the CRC byte is added), or @ (the model's own)\n"
+        "  --model MODEL: the sensors after it are genuine (the default), clone-ff (byte 6 stuck, 30 ms),\n"
+        "                 clone-aa (byte 6 stuck, 600 ms) or clone-25c (powers up at 25 C, byte 7 0x66, 11 ms)\n"
         "  example: kalvex-bussim --dir ~/.local/share/kalvex-demo 28ECEDC7050000F6=21.5 \\\n"
         "           108739A8020800=sine:20:5:600\n");
     return 2;
@@ -70,6 +80,9 @@ int main(int argc, char **argv)
     int conversionMs = 0;
     bool parasite = false;
     QStringList sensorArgs;
+    // The model each sensor argument was given under.
+    std::vector<VirtualSensor::Model> sensorModels;
+    VirtualSensor::Model model = VirtualSensor::Model::Genuine;
     for (int i = 1; i < argc; ++i) {
         const QString arg = QString::fromLocal8Bit(argv[i]);
         if (arg == QLatin1String("--dir") && i + 1 < argc) {
@@ -97,10 +110,18 @@ int main(int argc, char **argv)
             }
         } else if (arg == QLatin1String("--parasite")) {
             parasite = true;
+        } else if (arg == QLatin1String("--model") && i + 1 < argc) {
+            const auto named = VirtualSensor::modelFromName(QString::fromLocal8Bit(argv[++i]));
+            if (!named) {
+                std::fprintf(stderr, "bad model (genuine, clone-ff, clone-aa, clone-25c): %s\n", argv[i]);
+                return 2;
+            }
+            model = *named;
         } else if (arg == QLatin1String("--help") || arg == QLatin1String("-h") || arg.startsWith(QLatin1String("--"))) {
             return usage();
         } else {
             sensorArgs << arg;
+            sensorModels.push_back(model);
         }
     }
     if (dir.isEmpty() || sensorArgs.isEmpty())
@@ -108,9 +129,15 @@ int main(int argc, char **argv)
 
     VirtualBus bus;
     const SystemClock clock;
-    for (const QString &arg : sensorArgs) {
-        const QString serialText = arg.section(QLatin1Char('='), 0, 0).toUpper();
+    std::vector<std::shared_ptr<VirtualSensor>> sensors;
+    std::array<int, 4> ownCodes {};
+    for (qsizetype k = 0; k < sensorArgs.size(); ++k) {
+        const QString &arg = sensorArgs[k];
+        const VirtualSensor::Model sensorModel = sensorModels[static_cast<std::size_t>(k)];
+        QString serialText = arg.section(QLatin1Char('='), 0, 0).toUpper();
         const QString waveText = arg.section(QLatin1Char('='), 1);
+        if (serialText == QLatin1String("@"))
+            serialText = RomSearch::codeText(VirtualSensor::exampleRom(sensorModel, ownCodes[static_cast<std::size_t>(sensorModel)]++));
         auto rom = RomDevice::parseRomText(serialText.size() == 14 ? serialText + QStringLiteral("00") : serialText);
         if (!rom) {
             std::fprintf(stderr, "bad serial number (16 or 14 hex digits): %s\n", qPrintable(serialText));
@@ -140,10 +167,15 @@ int main(int argc, char **argv)
             }
             sensor->setTemperature(celsius);
         }
-        sensor->setConversionMs(conversionMs);
+        if (sensorModel == VirtualSensor::Model::Genuine)
+            sensor->setConversionMs(conversionMs);
+        else
+            sensor->setModel(sensorModel);
         sensor->setParasitePower(parasite);
         bus.addDevice(sensor);
-        std::printf("sensor %s (%s)\n", qPrintable(RomSearch::codeText(*rom)), sensor->isDs18b20() ? "DS18B20" : "DS18S20");
+        sensors.push_back(sensor);
+        std::printf("sensor %s (%s, %s)\n", qPrintable(RomSearch::codeText(*rom)), sensor->isDs18b20() ? "DS18B20" : "DS18S20",
+                    qPrintable(VirtualSensor::modelName(sensorModel)));
     }
 
     PtyBusServer server(bus);
@@ -175,5 +207,10 @@ int main(int argc, char **argv)
     std::printf("resets: %llu, slots: %llu, round trips: %llu\n",
         static_cast<unsigned long long>(counters.resets), static_cast<unsigned long long>(counters.slotCount),
         static_cast<unsigned long long>(counters.roundTrips));
+    for (const auto &sensor : sensors) {
+        if (sensor->eepromWrites() > 0 || sensor->unknownCommands() > 0)
+            std::printf("%s: EEPROM writes: %d, undocumented commands: %d\n", qPrintable(sensor->serialText()),
+                        sensor->eepromWrites(), sensor->unknownCommands());
+    }
     return 0;
 }

@@ -4,6 +4,7 @@
 #include "app/ui/AutoStartEntry.h"
 #include "app/ui/Glyphs.h"
 #include "app/ui/HeadlessDialogBoxes.h"
+#include "app/ui/ProbeCommand.h"
 #include "app/ui/ProgramDirectory.h"
 #include "app/ui/QtDialogBoxes.h"
 #include "app/ui/QtTranslation.h"
@@ -97,7 +98,7 @@ int main(int argc, char *argv[])
     ServiceNotifier serviceManager;
 
     bool headless = hasOption(argc, argv, {"--headless"});
-    if (!headless && !hasOption(argc, argv, {"--help", "-h", "-?", "--help-all", "--version", "-v"})) {
+    if (!headless && !hasOption(argc, argv, {"--help", "-h", "-?", "--help-all", "--version", "-v", "--probe"})) {
         // A box without a screen (a server, an ssh session) runs the program as a service would.
         if (const QString why = missingDisplay(argc, argv); !why.isEmpty()) {
             headless = true;
@@ -105,7 +106,7 @@ int main(int argc, char *argv[])
         }
     }
     // No screen needed, whatever DISPLAY or WAYLAND_DISPLAY say; nor to print the options.
-    if (headless || hasOption(argc, argv, {"--help", "-h", "-?", "--help-all", "--version", "-v"}))
+    if (headless || hasOption(argc, argv, {"--help", "-h", "-?", "--help-all", "--version", "-v", "--probe"}))
         qputenv("QT_QPA_PLATFORM", "offscreen");
 
     QApplication app(argc, argv);
@@ -139,8 +140,12 @@ int main(int argc, char *argv[])
     const QCommandLineOption screenshotDelayOption(QStringLiteral("screenshot-delay"),
                                                    QStringLiteral("Milliseconds before the picture is taken (300)."),
                                                    QStringLiteral("MS"), QStringLiteral("300"));
+    const QCommandLineOption probeOption(
+        QStringLiteral("probe"),
+        QStringLiteral("Diagnose every device on the bus (power, resolution, conversion time, genuine or clone), one line each, then end."));
     parser.addVersionOption();
     parser.addOptions({dirOption, demoOption, headlessOption, screenshotOption, screenshotDelayOption});
+    parser.addOption(probeOption);
     parser.process(app);
 
     const ProgramDirectory programDir = ProgramDirectory::resolve(
@@ -150,6 +155,8 @@ int main(int argc, char *argv[])
         return 2;
     }
     const bool demo = parser.isSet(demoOption);
+    if (parser.isSet(probeOption))
+        return runProbe(programDir.dir);
 
     // The session starts the program as it runs now: on the same files and the same bus.
     QStringList command{QCoreApplication::applicationFilePath()};

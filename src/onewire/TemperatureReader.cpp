@@ -123,6 +123,8 @@ QCoro::Task<double> TemperatureReader::readScratchpad(std::array<std::uint8_t, 8
     // (their reserved bytes are 0xFF and 0x10).
     if (std::all_of(scratchpad.begin(), scratchpad.end(), [](std::uint8_t b) { return b == 0; }))
         co_return NoReading;
+    if (m_scratchpadObserver)
+        m_scratchpadObserver(rom, scratchpad);
     co_return decode(scratchpad, family28);
 }
 

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 class Log;
@@ -56,6 +57,11 @@ public:
     static constexpr int PollIntervalMs = 10;
     static constexpr int PollSlots = 8;
 
+    // Called with every scratchpad a reading brought that passed its checks, before it is
+    // decoded (what its reserved bytes say about the device costs no traffic).
+    using ScratchpadObserver = std::function<void(const std::array<std::uint8_t, 8> &rom, const std::array<std::uint8_t, 9> &scratchpad)>;
+    void setScratchpadObserver(ScratchpadObserver observer) { m_scratchpadObserver = std::move(observer); }
+
     // The conversion wait; 750 ms in the program, shortened only by tests and benchmarks.
     void setConversionDelayMs(int ms) { m_conversionDelayMs = ms; }
     int conversionDelayMs() const { return m_conversionDelayMs; }
@@ -80,4 +86,5 @@ private:
     OneWireLink &m_link;
     Log &m_log;
     int m_conversionDelayMs = 750;
+    ScratchpadObserver m_scratchpadObserver;
 };

@@ -69,6 +69,30 @@ void appendSample(QByteArray &out, const char *name, const QByteArray &labels, d
     out += '\n';
 }
 
+// What is known of each device (its latest diagnosis, else what its readings show), as an
+// info metric: the family appears once some sensor has a verdict.
+void appendSensorInfo(QByteArray &out, const std::vector<std::pair<const WebSnapshot::Slot *, QByteArray>> &sensors)
+{
+    bool any = false;
+    for (const auto &[slot, labels] : sensors) {
+        if (slot->verdict.isEmpty())
+            continue;
+        if (!any)
+            appendFamily(out, "kalvex_sensor_info", "gauge",
+                         "1 for each sensor: its family, power and verdict (genuine or clone) as last diagnosed or read.");
+        any = true;
+        QByteArray info = labels.left(labels.size() - 1);
+        info += ",family=\"";
+        appendLabelValue(info, slot->family);
+        info += "\",power=\"";
+        appendLabelValue(info, slot->power);
+        info += "\",verdict=\"";
+        appendLabelValue(info, slot->verdict);
+        info += "\"}";
+        appendSample(out, "kalvex_sensor_info", info, 1);
+    }
+}
+
 } // namespace
 
 QByteArray web::metrics(const WebSnapshot &state, qint64 nowMs)
@@ -122,5 +146,6 @@ QByteArray web::metrics(const WebSnapshot &state, qint64 nowMs)
                  "Failures of the reading store (open, insert, file gone) since the program started.");
     if (state.storeErrors >= 0)
         appendSample(out, "kalvex_store_errors_total", QByteArray(), static_cast<double>(state.storeErrors));
+    appendSensorInfo(out, sensors);
     return out;
 }

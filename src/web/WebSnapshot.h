@@ -29,6 +29,10 @@ struct WebSnapshot
         double readingTime = 0; // the same as a date-time double
         qint64 readingMs = 0;
         quint64 failures = 0;
+        // For /metrics: what is known of the device (UTF-8), empty while nothing is.
+        QByteArray family{};
+        QByteArray power{};
+        QByteArray verdict{};
     };
 
     // Every slot of DSItems, free ones included, in index order.

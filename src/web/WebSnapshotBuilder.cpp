@@ -46,6 +46,9 @@ std::shared_ptr<const WebSnapshot> websnapshot::make(const std::vector<SlotValue
         slot.hasReading = values.lastReadingTime != 0;
         slot.reading = values.lastReading;
         slot.failures = values.failures;
+        slot.family = values.family.toUtf8();
+        slot.power = values.power.toUtf8();
+        slot.verdict = values.verdict.toUtf8();
         // The locale's date-time text and the time zone's rules are the dearest part of a
         // publish; most slots keep what they had.
         const WebSnapshot::Slot *before =

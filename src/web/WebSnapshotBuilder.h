@@ -27,6 +27,10 @@ struct SlotValues
     double lastReading = 0;
     double lastReadingTime = 0;  // date-time double; 0 = no valid reading yet
     quint64 failures = 0;
+    // The device's family, power and verdict (diagnosis or running); empty while unknown.
+    QString family{};
+    QString power{};
+    QString verdict{};
 };
 
 // The snapshot of `items` (slot index order), the hourly grid's rows and columns 0 to 24, and

@@ -11,6 +11,9 @@
 #include <QTest>
 
 #include <cmath>
+#include <memory>
+
+Q_DECLARE_METATYPE(VirtualSensor::Model)
 
 // The bus model is what later tests and the demo stand on: its encoding must be the
 // hardware's, or every test built on it proves nothing.
@@ -117,6 +120,97 @@ private slots:
             const double t = runTask(reader.GetTempSn(serial));
             QVERIFY2(t > -30 && t < 70 && t != 85.0, qPrintable(serial));
         }
+    }
+
+    // What a diagnosis relies on: Write Scratchpad lands in RAM only, Recall E² brings the
+    // EEPROM back, and only Copy Scratchpad writes the EEPROM, counted.
+    void memoryCommands_data()
+    {
+        QTest::addColumn<VirtualSensor::Model>("model");
+        QTest::addColumn<int>("configReadBack");
+        QTest::newRow("genuine") << VirtualSensor::Model::Genuine << 0x3F;
+        QTest::newRow("configuration stuck") << VirtualSensor::Model::Clone25c << 0x7F;
+    }
+    void memoryCommands()
+    {
+        QFETCH(VirtualSensor::Model, model);
+        QFETCH(int, configReadBack);
+        FakeClock clock;
+        clock.setTickStep(1);
+        VirtualBus bus;
+        auto sensor = std::make_shared<VirtualSensor>(VirtualSensor::exampleRom(model));
+        sensor->setModel(model);
+        bus.addDevice(sensor);
+        RecordingLog log;
+        OneWireLink link(bus, log, clock);
+        QVERIFY(bus.OpenCOM(QStringLiteral("COM1")));
+        const auto command = [&](std::initializer_list<std::uint8_t> bytes) {
+            QVERIFY(runTask(link.ResetT()));
+            runTask(link.SendB(0xCC));
+            for (const std::uint8_t byte : bytes)
+                runTask(link.SendB(byte));
+        };
+        const auto eepromBefore = sensor->eeprom();
+        command({0x4E, 0x19, 0xF1, 0x3F});
+        QCOMPARE(int(sensor->scratchpad()[2]), 0x19);
+        QCOMPARE(int(sensor->scratchpad()[3]), 0xF1);
+        QCOMPARE(int(sensor->scratchpad()[4]), configReadBack);
+        QCOMPARE(sensor->eeprom(), eepromBefore);
+        command({0xB8});
+        QCOMPARE(int(sensor->scratchpad()[2]), int(eepromBefore[0]));
+        QCOMPARE(int(sensor->scratchpad()[4]), int(eepromBefore[2]));
+        QCOMPARE(sensor->eepromWrites(), 0);
+        command({0x4E, 0x19, 0xF1, 0x3F});
+        command({0x48});
+        QCOMPARE(sensor->eepromWrites(), 1);
+        QCOMPARE(int(sensor->eeprom()[0]), 0x19);
+        QCOMPARE(sensor->unknownCommands(), 0);
+        command({0x99});
+        QCOMPARE(sensor->unknownCommands(), 1);
+        // Power-up takes what the EEPROM holds.
+        sensor->setPlugged(false);
+        sensor->setPlugged(true);
+        QCOMPARE(int(sensor->scratchpad()[3]), 0xF1);
+    }
+
+    void conversionTimeFollowsResolution_data()
+    {
+        QTest::addColumn<VirtualSensor::Model>("model");
+        QTest::addColumn<int>("config");
+        QTest::addColumn<int>("ms");
+        QTest::newRow("genuine 12 bits") << VirtualSensor::Model::Genuine << 0x7F << 600;
+        QTest::newRow("genuine 9 bits") << VirtualSensor::Model::Genuine << 0x1F << 75;
+        QTest::newRow("28 AA 10 bits") << VirtualSensor::Model::CloneAa << 0x3F << 150;
+        QTest::newRow("28 FF any resolution") << VirtualSensor::Model::CloneFf << 0x1F << 30;
+        QTest::newRow("25 °C clone, stuck at 12 bits") << VirtualSensor::Model::Clone25c << 0x1F << 11;
+    }
+    void conversionTimeFollowsResolution()
+    {
+        QFETCH(VirtualSensor::Model, model);
+        QFETCH(int, config);
+        QFETCH(int, ms);
+        FakeClock clock;
+        clock.setTickStep(1);
+        VirtualBus bus;
+        qint64 now = 1000;
+        bus.setTimeSource([&now] { return now; });
+        auto sensor = std::make_shared<VirtualSensor>(VirtualSensor::exampleRom(model));
+        sensor->setConversionMs(600);
+        sensor->setModel(model);
+        bus.addDevice(sensor);
+        RecordingLog log;
+        OneWireLink link(bus, log, clock);
+        QVERIFY(bus.OpenCOM(QStringLiteral("COM1")));
+        QVERIFY(runTask(link.ResetT()));
+        for (const std::uint8_t byte : {0xCC, 0x4E, 0x4B, 0x46, config})
+            runTask(link.SendB(static_cast<std::uint8_t>(byte)));
+        QVERIFY(runTask(link.ResetT()));
+        for (const std::uint8_t byte : {0xCC, 0x44})
+            runTask(link.SendB(byte));
+        now += ms - 1;
+        QCOMPARE(runTask(link.GetBit()), 0);
+        now += 1;
+        QCOMPARE(runTask(link.GetBit()), 1);
     }
 
     void temperatureFollowsTime()

@@ -308,6 +308,59 @@ private slots:
         QVERIFY(text.contains("} 0\n"));
     }
 
+    // What each sensor is, once something is known of it: one info sample per switched-on
+    // sensor with a verdict, the family left out while none has one.
+    void sensorInfo()
+    {
+        const auto sensor = [](const char *sn, const QString &name, bool enable, const QString &verdict) {
+            websnapshot::SlotValues values{QString::fromLatin1(sn), enable, 100, 50, QString(), 0};
+            values.inUse = true;
+            values.name = name;
+            if (!verdict.isEmpty()) {
+                values.family = QStringLiteral("DS18B20");
+                values.power = QStringLiteral("своё");
+                values.verdict = verdict;
+            }
+            return values;
+        };
+        const Slots items = {
+            sensor("28FF641E158C3C6D", QStringLiteral("Кухня \"у окна\""), true, QStringLiteral("вероятно, подделка")),
+            sensor("2861C73A050000D4", QStringLiteral("Подвал"), true, QStringLiteral("подлинный")),
+            sensor("2862C73A050000A6", QStringLiteral("Чердак"), true, QString()),        // nothing known yet
+            sensor("28AA3C4853140127", QStringLiteral("Гараж"), false, QStringLiteral("подлинный")), // switched off
+        };
+        m_server->publish(websnapshot::make(items, m_hours, QStringLiteral("bk.jpg"), m_programDir));
+        const httpclient::Reply reply = httpclient::get(m_port, "/metrics");
+        QCOMPARE(reply.status, 200);
+        QString error;
+        const QJsonArray families = exposition::parse(reply.body, &error);
+        QVERIFY2(!families.isEmpty(), qPrintable(error));
+        QStringList seen;
+        for (const QJsonValue &family : families) {
+            const QJsonObject f = family.toObject();
+            if (f[QStringLiteral("family")].toString() != QStringLiteral("kalvex_sensor_info"))
+                continue;
+            seen << f[QStringLiteral("type")].toString();
+            for (const QJsonValue &sample : f[QStringLiteral("samples")].toArray()) {
+                const QJsonArray s = sample.toArray();
+                const QJsonObject labels = s[1].toObject();
+                QStringList parts;
+                for (const char *key : {"serial", "name", "family", "power", "verdict"})
+                    parts << labels[QLatin1String(key)].toString();
+                seen << parts.join(QLatin1Char('|')) + QStringLiteral(" = ") + QString::number(s[2].toDouble());
+            }
+        }
+        const QStringList expected = {
+            QStringLiteral("gauge"),
+            QStringLiteral("28FF641E158C3C6D|Кухня \"у окна\"|DS18B20|своё|вероятно, подделка = 1"),
+            QStringLiteral("2861C73A050000D4|Подвал|DS18B20|своё|подлинный = 1"),
+        };
+        QCOMPARE(seen, expected);
+
+        m_server->publish(websnapshot::make({items[2]}, m_hours, QStringLiteral("bk.jpg"), m_programDir));
+        QVERIFY(!httpclient::get(m_port, "/metrics").body.contains("kalvex_sensor_info"));
+    }
+
     void snQueryWithoutEmptySerial()
     {
         Slots items = knownSlots();

@@ -6,6 +6,7 @@
 #include "base/ErrorGuard.h"
 #include "base/KalvexError.h"
 #include "app/ui/AppTitle.h"
+#include "app/ui/SensorInfoWindow.h"
 #include "app/ui/AutoStartEntry.h"
 #include "app/ui/ConfigBinding.h"
 #include "app/ui/SettingsBinding.h"
@@ -28,6 +29,7 @@
 #include "onewire/RomSearch.h"
 #include "onewire/SerialPort.h"
 #include "onewire/TemperatureReader.h"
+#include "onewire/SensorVerdicts.h"
 #include "sensors/IniFile.h"
 #include "sensors/KalvexConfig.h"
 #include "onewire/VirtualBus.h"
@@ -49,9 +51,11 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QShowEvent>
 #include <QSplitter>
@@ -108,6 +112,7 @@ TForm1::~TForm1()
 void TForm1::createSubsystems(TForm1Context &context)
 {
     m_stopPending = context.stopPending;
+    m_verdicts = std::make_unique<SensorVerdicts>();
     IdHTTPServer1 = std::make_unique<HttpServer>();
     m_webSnapshotTimer = new QTimer(this);
     m_webSnapshotTimer->setSingleShot(true);
@@ -121,6 +126,11 @@ void TForm1::createSubsystems(TForm1Context &context)
         m_link->setAbortCheck(m_stopPending);
         m_search = std::make_unique<RomSearch>(*m_link);
         m_reader = std::make_unique<TemperatureReader>(*m_link, *this);
+        // Every reading's reserved bytes keep the running verdict up to date, for free.
+        m_reader->setScratchpadObserver([this](const std::array<std::uint8_t, 8> &rom, const std::array<std::uint8_t, 9> &pad) {
+            if (m_verdicts->noteScratchpad(rom, pad))
+                scheduleWebSnapshot();
+        });
     }
 
     SoundPlayer *sound = context.sound;
@@ -281,6 +291,62 @@ void TForm1::connectCommands()
     });
     // A sensor picture dropped at a new place.
     connect(m_panel, &SensorPanel::panelChanged, this, &TForm1::publishWebSnapshot);
+    connect(NInfo, &QAction::triggered, this, [this] {
+        const int index = m_slots->SelectedItem;
+        if (m_slots->inUse(index))
+            static_cast<void>(showSensorInfo(m_slots->DSItems[static_cast<std::size_t>(index)].SN));
+    });
+    // The readings grid's menu acts on the row clicked.
+    m_snsView->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_snsView, &QWidget::customContextMenuRequested, this, [this](const QPoint &pos) {
+        const QModelIndex at = m_snsView->indexAt(pos);
+        if (!at.isValid())
+            return;
+        m_snsView->setCurrentIndex(at);
+        SnsPopup->popup(m_snsView->viewport()->mapToGlobal(pos));
+    });
+    connect(NSnsInfo, &QAction::triggered, this, [this] {
+        const QString serial = Sns.Cells(2, Sns.Row()).trimmed();
+        if (!serial.isEmpty())
+            static_cast<void>(showSensorInfo(serial));
+    });
+}
+
+QCoro::Task<> TForm1::showSensorInfo(QString serial)
+{
+    if (!m_port || !m_link || m_closing)
+        co_return;
+    QPointer<SensorInfoWindow> window = new SensorInfoWindow(serial, m_slots->NameBySerial(serial), this);
+    window->show();
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    struct Hourglass
+    {
+        ~Hourglass() { QGuiApplication::restoreOverrideCursor(); }
+    } hourglass;
+    co_await m_bus.take();
+    BusTurn::Held held(m_bus);
+    if (m_closing)
+        co_return;
+    const bool ownOpen = !m_port->isOpen();
+    if (ownOpen && !m_port->OpenCOM(portName())) {
+        if (window)
+            window->showFailure(QStringLiteral("Порт занят! ") + m_port->lastError());
+        co_return;
+    }
+    if (ownOpen)
+        m_port->SetComPortTimeouts();
+    SensorDiagnosis diagnosis(*m_link);
+    const SensorReport report = co_await diagnosis.diagnose(serial);
+    // Observation switched on meanwhile keeps the port it opened; a port observation lost
+    // stays the cycle's to open again.
+    if (ownOpen && (!N3->isChecked() || m_portLost))
+        m_port->CloseCOM();
+    if (m_closing)
+        co_return;
+    m_verdicts->noteReport(report);
+    scheduleWebSnapshot();
+    if (window)
+        window->showReport(report);
 }
 
 
@@ -816,6 +882,11 @@ void TForm1::publishWebSnapshot()
         values.lastReading = item.ReadingTally.reading;
         values.lastReadingTime = item.ReadingTally.time;
         values.failures = item.ReadingTally.failures;
+        if (const auto known = values.inUse ? m_verdicts->find(item.SN) : std::nullopt) {
+            values.family = SensorVerdicts::familyText(known->family);
+            values.power = SensorVerdicts::powerText(known->parasite);
+            values.verdict = SensorDiagnosis::verdictText(known->verdict);
+        }
         values.Enable = item.Enable;
         if (item.ImageCtl) {
             values.left = item.ImageCtl->x();

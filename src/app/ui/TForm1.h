@@ -29,6 +29,7 @@ class ReadingStore;
 class RomSearch;
 class SensorPanel;
 class SensorSlots;
+class SensorVerdicts;
 class SerialPort;
 class SettingsBinding;
 class TForm2;
@@ -174,6 +175,8 @@ public:
     RomSearch *romSearch() const { return m_search.get(); }
     TemperatureReader *temperatureReader() const { return m_reader.get(); }
     MonitorCycle &monitorCycle() const { return *m_cycle; }
+    // What each sensor's latest diagnosis or readings say it is (/metrics, "Сведения…").
+    SensorVerdicts &sensorVerdicts() const { return *m_verdicts; }
     // True while nothing uses the bus: no cycle, no search, no single-device read under way.
     bool busIdle() const;
     // The sensor editor and the settings dialog, created once after the window.
@@ -250,6 +253,10 @@ private:
     void N4Click();
     void N5Click();
     QCoro::Task<> search();
+    // "Сведения…": the window "Сведения о датчике" at once, then the diagnosis of the sensor
+    // with the hourglass, holding the bus as the search does (between cycles while
+    // observation is on: its port is used as it stands; otherwise opened for it alone).
+    QCoro::Task<> showSensorInfo(QString serial);
     SensorDiscovery::Hooks discoveryHooks();
     QString iniPath() const;
     void N7Click();
@@ -274,6 +281,7 @@ private:
     std::unique_ptr<TemperatureReader> m_reader;
     BusTurn m_bus;
     bool m_searching = false;
+    std::unique_ptr<SensorVerdicts> m_verdicts;
     bool m_portLost = false;
     std::unique_ptr<SoundPlayer> m_ownSound;
     std::unique_ptr<AppLauncher> m_ownLauncher;

@@ -312,6 +312,11 @@ void TForm1Ui::setupMenus(QMainWindow *window)
     imgPopup->addActions({NImgOn, NImgOff, N18});
     N17 = separator(imgPopup, "N17");
     imgPopup->addAction(N16);
+    NInfo = command(window, "NInfo", QStringLiteral("Сведения…"));
+    imgPopup->insertAction(N17, NInfo);
+    SnsPopup = menu(window, "SnsPopup", QString());
+    NSnsInfo = command(window, "NSnsInfo", QStringLiteral("Сведения…"));
+    SnsPopup->addAction(NSnsInfo);
 }
 
 void TForm1Ui::plugIn(QWidget *&place, QWidget *widget)

@@ -49,6 +49,10 @@ public:
     QAction *NImgOff = nullptr;  // "Выключить"
     QAction *N18 = nullptr;      // "Редактировать"
     QAction *N17 = nullptr;      // separator
+    // "Сведения…" of the picture menu (before N17) and of the readings grid's own menu.
+    QAction *NInfo = nullptr;
+    QMenu *SnsPopup = nullptr;
+    QAction *NSnsInfo = nullptr;
     QAction *N16 = nullptr;      // "Удалить"
 
     // Column divider (its one handle is the designed Splitter3) between Panel3 and PnItems.

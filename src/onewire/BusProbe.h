@@ -1,0 +1,28 @@
+#pragma once
+
+#include "onewire/SensorDiagnosis.h"
+
+#include <QCoroTask>
+#include <QString>
+
+#include <functional>
+#include <vector>
+
+class Clock;
+class Log;
+class SerialPort;
+
+// Every device a search finds on the bus behind a port, each diagnosed in turn: what
+// `kalvex --probe` prints.
+struct ProbeResult
+{
+    bool opened = false;
+    // Why the port could not be had (another program holds it, no rights, no device).
+    QString error;
+    std::vector<SensorReport> reports;
+};
+
+// Opens the port, searches the bus, diagnoses every device found and closes the port again,
+// whatever the devices do meanwhile. Once stop() says so, the run ends at its next step.
+QCoro::Task<ProbeResult> probeBus(SerialPort &port, QString portName, Log &log, const Clock &clock,
+                                  std::function<bool()> stop = {});

@@ -1,0 +1,165 @@
+#include "onewire/PosixSerialPort.h"
+#include "onewire/PtyBusServer.h"
+#include "onewire/VirtualBus.h"
+#include "onewire/VirtualSensor.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+#include <thread>
+
+using Model = VirtualSensor::Model;
+
+namespace {
+
+// A bus of modelled sensors served on a pseudo-terminal as COM1 of a program folder.
+struct ServedBus
+{
+    QTemporaryDir dir;
+    VirtualBus bus;
+    PtyBusServer server{bus};
+    std::thread serving;
+
+    ~ServedBus() { stop(); }
+    QString programDir() const { return dir.path() + QLatin1Char('/'); }
+    std::shared_ptr<VirtualSensor> add(Model model, int n = 0)
+    {
+        auto sensor = std::make_shared<VirtualSensor>(VirtualSensor::exampleRom(model, n));
+        sensor->setTemperature(19.75);
+        sensor->setConversionMs(600);
+        if (model != Model::Genuine)
+            sensor->setModel(model);
+        bus.addDevice(sensor);
+        return sensor;
+    }
+    bool serve()
+    {
+        if (!server.open() || !server.linkAs(programDir() + QStringLiteral("COM1")))
+            return false;
+        serving = std::thread([this] { server.run(); });
+        return true;
+    }
+    void stop()
+    {
+        if (serving.joinable()) {
+            server.requestStop();
+            serving.join();
+        }
+    }
+};
+
+struct Run
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+Run probe(const QString &programDir)
+{
+    QProcess program;
+    program.start(QStringLiteral(KALVEX_PROGRAM), {QStringLiteral("--probe"), QStringLiteral("--dir"), programDir});
+    Run run;
+    if (!program.waitForFinished(60000)) {
+        program.kill();
+        program.waitForFinished();
+        run.err = QStringLiteral("did not end");
+        return run;
+    }
+    run.exitCode = program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -1;
+    run.out = QString::fromUtf8(program.readAllStandardOutput());
+    run.err = QString::fromUtf8(program.readAllStandardError());
+    return run;
+}
+
+} // namespace
+
+class TestProbe : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void everyDeviceOneLine()
+    {
+        ServedBus served;
+        const QString genuine = served.add(Model::Genuine)->serialText();
+        const QString ff = served.add(Model::CloneFf)->serialText();
+        const QString aa = served.add(Model::CloneAa)->serialText();
+        const QString warm = served.add(Model::Clone25c)->serialText();
+        auto leaving = served.add(Model::Genuine, 1);
+        leaving->setStopAfterCommands(3);
+        const QString gone = leaving->serialText();
+        QVERIFY(served.serve());
+        const Run run = probe(served.programDir());
+        QCOMPARE(run.exitCode, 0);
+        const QStringList lines = run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 5);
+        const auto lineOf = [&lines](const QString &serial) {
+            for (const QString &line : lines) {
+                if (line.startsWith(serial))
+                    return line;
+            }
+            return QString();
+        };
+        QCOMPARE(lineOf(genuine), genuine + QStringLiteral("  DS18B20  питание своё  12 бит  ")
+                                      + lineOf(genuine).section(QStringLiteral("  "), 4, 4) + QStringLiteral("  подлинный"));
+        QVERIFY(lineOf(genuine).section(QStringLiteral("  "), 4, 4).endsWith(QStringLiteral(" мс")));
+        for (const QString &clone : {ff, aa, warm}) {
+            QVERIFY2(lineOf(clone).contains(QStringLiteral("  вероятно, подделка: байты 5 и 6 ПЗУ: ")), qPrintable(lineOf(clone)));
+        }
+        QVERIFY2(lineOf(ff).contains(QStringLiteral("байт 6 после преобразования: 0C вместо")), qPrintable(lineOf(ff)));
+        QVERIFY2(lineOf(warm).contains(QStringLiteral("байты 5 и 7: FF и 66 вместо FF и 10")), qPrintable(lineOf(warm)));
+        QVERIFY2(lineOf(gone).endsWith(QStringLiteral("не отвечает")), qPrintable(lineOf(gone)));
+        // The port is free again once the probe has ended.
+        PosixSerialPort port(served.programDir());
+        QVERIFY2(port.OpenCOM(QStringLiteral("COM1")), qPrintable(port.lastError()));
+        port.CloseCOM();
+        served.stop();
+        for (const auto &device : served.bus.devices())
+            QCOMPARE(static_cast<VirtualSensor *>(device.get())->eepromWrites(), 0);
+    }
+
+    void portCannotBeHad_data()
+    {
+        QTest::addColumn<bool>("held");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("no device") << false << QStringLiteral("нет такого устройства");
+        QTest::newRow("held by another program") << true << QStringLiteral("уже открыт другой программой");
+    }
+    void portCannotBeHad()
+    {
+        QFETCH(bool, held);
+        QFETCH(QString, reason);
+        ServedBus served;
+        served.add(Model::Genuine);
+        PosixSerialPort other(served.programDir());
+        if (held) {
+            QVERIFY(served.serve());
+            QVERIFY(other.OpenCOM(QStringLiteral("COM1")));
+        } else {
+            // COM1 names an adapter that is unplugged.
+            QVERIFY(QFile::link(served.programDir() + QStringLiteral("ttyUSB9"), served.programDir() + QStringLiteral("COM1")));
+        }
+        const Run run = probe(served.programDir());
+        other.CloseCOM();
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY(run.out.isEmpty());
+        QVERIFY2(run.err.contains(QStringLiteral("порт COM1 недоступен: ")) && run.err.contains(reason), qPrintable(run.err));
+    }
+
+    void emptyBusIsNoFailure()
+    {
+        ServedBus served;
+        QVERIFY(served.serve());
+        const Run run = probe(served.programDir());
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY(run.out.isEmpty());
+        QVERIFY2(run.err.contains(QStringLiteral("устройств не найдено")), qPrintable(run.err));
+    }
+};
+
+QTEST_MAIN(TestProbe)
+#include "tst_probe.moc"
