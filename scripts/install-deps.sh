@@ -16,6 +16,8 @@ build=(
   libmicrohttpd-dev
   qcoro-qt6-dev
   libsqlite3-dev
+  # Readings to an MQTT broker (Home Assistant).
+  libmosquitto-dev
   # The program asks the X server itself whether a window can be opened.
   libxcb1-dev
   # Qt's CMake files look for it at every configure.
@@ -45,6 +47,8 @@ test=(
   python3 python3-prometheus-client
   chromium
   clang libclang-rt-14-dev
+  # The MQTT tests and benchmark start a real broker on a loopback port.
+  mosquitto
 )
 
 purpose=test

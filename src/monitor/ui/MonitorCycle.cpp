@@ -342,8 +342,10 @@ void MonitorCycle::acceptReading(int index, double t, qint64 x, const QString &l
     }
 
     // A store that fails must not silence the grid, the hourly table or the alarms.
+    const double stored = RoundDecimals(t, 10);
+    m_feed.handOver(FeedReading{sn, name, stored, now});
     try {
-        if (storeReading(sn, RoundDecimals(t, 10)))
+        if (storeReading(sn, stored))
             m_shown[static_cast<int>(ErrorKind::Store)].clear();
     } catch (const std::exception &e) {
         report(ErrorKind::Store, errorText(e));
@@ -376,6 +378,7 @@ void MonitorCycle::rejectReading(int index, double t, qint64 x, const QString &l
                        + numbertext::general(t));
     m_parts.chart.addNullPoint(item.Series, x, label);
     AddToSns(m_parts.Sns, name, item.SN, sns::Err, QString::number(index));
+    m_feed.handFailure(item.SN);
     if (item.Tray && TrayModify)
         TrayModify(index + 1, QString(), name, item.CBFon, item.CBText);
 }
@@ -391,6 +394,7 @@ void MonitorCycle::portGone(int index, qint64 x, const QString &label)
     ++item.ReadingTally.failures;
     m_parts.chart.addNullPoint(item.Series, x, label);
     AddToSns(m_parts.Sns, sensorSlots.name(index), item.SN, sns::Err, QString::number(index));
+    m_feed.handFailure(item.SN);
     if (item.Tray && TrayModify)
         TrayModify(index + 1, QString(), sensorSlots.name(index), item.CBFon, item.CBText);
 }
