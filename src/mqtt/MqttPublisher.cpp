@@ -81,9 +81,11 @@ MqttPublisher::Known *MqttPublisher::find(const QString &SN)
     return it == m_known.end() ? nullptr : &*it;
 }
 
-void MqttPublisher::send(const QString &topic, const QByteArray &payload, bool retain)
+void MqttPublisher::send(const QString &topic, const QByteArray &payload, bool retain, bool keep)
 {
-    if (m_client)
+    // While the broker is away only what no later message repeats waits: everything else
+    // goes out anew, current, once the connection is back.
+    if (m_client && (keep || m_client->connected()))
         m_client->publish(topic, payload, retain);
 }
 
@@ -110,8 +112,8 @@ void MqttPublisher::sendRemoval(const QString &SN)
 {
     // Empty and retained: the broker forgets the retained message and the hub the entity.
     if (m_settings.Discovery)
-        send(configTopic(m_settings.DiscoveryPrefix, SN), QByteArray(), true);
-    send(availabilityTopic(m_settings.Topic, SN), QByteArray(), true);
+        send(configTopic(m_settings.DiscoveryPrefix, SN), QByteArray(), true, true);
+    send(availabilityTopic(m_settings.Topic, SN), QByteArray(), true, true);
 }
 
 void MqttPublisher::republish()

@@ -67,7 +67,8 @@ private:
     void sendState(const Known &k);
     void sendRemoval(const QString &SN);
     void republish();
-    void send(const QString &topic, const QByteArray &payload, bool retain);
+    // keep: queued while not connected too (the republish after connecting does not repeat it).
+    void send(const QString &topic, const QByteArray &payload, bool retain, bool keep = false);
     QString address() const;
 
     Log &m_log;
