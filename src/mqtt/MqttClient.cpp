@@ -30,8 +30,8 @@ constexpr int KeepAliveSeconds = 30;
 // A broker that took the connection but never answers it.
 constexpr auto ConnackWait = std::chrono::seconds(10);
 // Shutdown: the last words out, then the thread is left if it cannot end.
-constexpr auto FlushWait = std::chrono::milliseconds(1000);
-constexpr auto JoinWait = std::chrono::milliseconds(2500);
+constexpr auto FlushWait = std::chrono::milliseconds(500);
+constexpr auto JoinWait = std::chrono::milliseconds(1000);
 
 void initLibrary()
 {
