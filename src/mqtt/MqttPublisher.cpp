@@ -129,6 +129,10 @@ void MqttPublisher::republish()
 
 void MqttPublisher::sensorsChanged(const std::vector<FeedSensor> &sensors)
 {
+    // The window hands the list over before every reading; mostly nothing has changed.
+    if (sensors == m_roster)
+        return;
+    m_roster = sensors;
     std::vector<Known> next;
     next.reserve(sensors.size());
     for (const FeedSensor &s : sensors) {

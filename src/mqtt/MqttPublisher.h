@@ -75,6 +75,8 @@ private:
     QString m_version;
     MqttSettings m_settings;
     std::vector<Known> m_known;
+    // The list as last handed over.
+    std::vector<FeedSensor> m_roster;
     std::unique_ptr<MqttClient> m_client;
     // What clients before the current one sent.
     quint64 m_sentBefore = 0;
