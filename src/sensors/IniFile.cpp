@@ -501,7 +501,7 @@ QByteArray IniFile::toBytes(Encoding *used) const
     return QByteArray(Utf8Bom) + text.toUtf8();
 }
 
-bool IniFile::save(const QString &path) const
+bool IniFile::save(const QString &path, bool ownerOnly) const
 {
     const QByteArray data = toBytes();
 
@@ -520,8 +520,10 @@ bool IniFile::save(const QString &path) const
         return false;
     bool ok = true;
     struct stat st {};
-    const mode_t mode = ::stat(finalName.constData(), &st) == 0 && S_ISREG(st.st_mode)
+    mode_t mode = ::stat(finalName.constData(), &st) == 0 && S_ISREG(st.st_mode)
         ? (st.st_mode & 07777) : 0644;
+    if (ownerOnly)
+        mode &= ~static_cast<mode_t>(077);
     if (::fchmod(fd, mode) != 0)
         ok = false;
     const char *p = data.constData();

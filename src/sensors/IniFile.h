@@ -72,7 +72,9 @@ public:
 
     // Writes toBytes() atomically: a temporary file beside path, flushed to disk, renamed over
     // path. False on any failure, in which case path is untouched and no temporary remains.
-    bool save(const QString &path) const;
+    // The file keeps the permissions of the one it replaces (0644 for a new one); ownerOnly
+    // takes away every right of group and others.
+    bool save(const QString &path, bool ownerOnly = false) const;
 
     // The encoding the last fromBytes()/fromFile() recognised (Windows1251 for plain ASCII).
     Encoding sourceEncoding() const { return m_sourceEncoding; }

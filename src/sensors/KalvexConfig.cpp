@@ -14,6 +14,7 @@ namespace {
 const QString General = QStringLiteral("General");
 const QString Items = QStringLiteral("Items");
 const QString Bus = QStringLiteral("Bus");
+const QString Mqtt = QStringLiteral("MQTT");
 
 QString itemKey(const char *name, int k)
 {
@@ -196,6 +197,15 @@ KalvexConfig readConfig(const IniFile &ini, const RandomIndex &random, QStringLi
     c.HTTPPort = r.integer(General, QStringLiteral("HTTPPort"), d.HTTPPort);
     c.HTTPActive = r.boolean(General, QStringLiteral("HTTPActive"), d.HTTPActive);
     c.BulkConvert = r.boolean(Bus, QStringLiteral("BulkConvert"), d.BulkConvert);
+    c.MQTT.Active = r.boolean(Mqtt, QStringLiteral("Active"), d.MQTT.Active);
+    c.MQTT.Host = r.text(Mqtt, QStringLiteral("Host"), d.MQTT.Host);
+    c.MQTT.Port = r.integer(Mqtt, QStringLiteral("Port"), d.MQTT.Port);
+    c.MQTT.User = r.text(Mqtt, QStringLiteral("User"), d.MQTT.User);
+    c.MQTT.Password = r.text(Mqtt, QStringLiteral("Password"), d.MQTT.Password);
+    c.MQTT.Topic = r.text(Mqtt, QStringLiteral("Topic"), d.MQTT.Topic);
+    c.MQTT.Discovery = r.boolean(Mqtt, QStringLiteral("Discovery"), d.MQTT.Discovery);
+    c.MQTT.DiscoveryPrefix = r.text(Mqtt, QStringLiteral("DiscoveryPrefix"), d.MQTT.DiscoveryPrefix);
+    c.MQTT.CAFile = r.text(Mqtt, QStringLiteral("CAFile"), d.MQTT.CAFile);
 
     const int itemCount = r.integer(Items, QStringLiteral("ItemCount"), 0);
     // Sensors 0 .. ItemCount - 1 (default ones where the file has no keys), then those beyond
@@ -309,10 +319,26 @@ IniFile configIni(const KalvexConfig &c)
     ini.writeInteger(Items, QStringLiteral("ItemCount"), k);
     if (c.BulkConvert != KalvexConfig().BulkConvert)
         ini.writeBool(Bus, QStringLiteral("BulkConvert"), c.BulkConvert);
+    // Every key once any differs, so the file shows the whole of what is in effect; the
+    // default topic is left out while it is the default, so it follows a renamed machine.
+    const MqttSettings m;
+    if (!(c.MQTT == m)) {
+        ini.writeBool(Mqtt, QStringLiteral("Active"), c.MQTT.Active);
+        ini.writeString(Mqtt, QStringLiteral("Host"), c.MQTT.Host);
+        ini.writeInteger(Mqtt, QStringLiteral("Port"), c.MQTT.Port);
+        ini.writeString(Mqtt, QStringLiteral("User"), c.MQTT.User);
+        ini.writeString(Mqtt, QStringLiteral("Password"), c.MQTT.Password);
+        if (c.MQTT.Topic != m.Topic)
+            ini.writeString(Mqtt, QStringLiteral("Topic"), c.MQTT.Topic);
+        ini.writeBool(Mqtt, QStringLiteral("Discovery"), c.MQTT.Discovery);
+        ini.writeString(Mqtt, QStringLiteral("DiscoveryPrefix"), c.MQTT.DiscoveryPrefix);
+        ini.writeString(Mqtt, QStringLiteral("CAFile"), c.MQTT.CAFile);
+    }
     return ini;
 }
 
 bool writeConfig(const QString &path, const KalvexConfig &config)
 {
-    return configIni(config).save(path);
+    // The broker's password is nobody else's to read.
+    return configIni(config).save(path, !config.MQTT.Password.isEmpty());
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "sensors/MqttSettings.h"
 #include "sensors/TDSItem.h"
 
 #include <QString>
@@ -78,6 +79,8 @@ struct KalvexConfig
     std::vector<SensorConfig> Items;
     // [Bus], our own section after the specified ones: every sensor converts at once.
     bool BulkConvert = false;
+    // [MQTT], after [Bus]: readings to a broker.
+    MqttSettings MQTT;
 
     bool operator==(const KalvexConfig &) const = default;
 };
@@ -127,9 +130,10 @@ KalvexConfig loadConfig(const QString &path, const RandomIndex &random = {}, QSt
 
 // The IniFile SaveIni writes: "General" with its 17 keys, then "Items" with every sensor's
 // keys (numbered from 0 in the order of config.Items) and "ItemCount" last, then "Bus" only
-// when a key of it differs from its default (so a file stays as it was without the setting).
+// when a key of it differs from its default (so a file stays as it was without the setting),
+// then "MQTT" the same way.
 IniFile configIni(const KalvexConfig &config);
 
 // Writes configIni(config) to path atomically. False on any failure, leaving the previous
-// file as it was.
+// file as it was. With an MQTT password the file is readable by its owner only.
 bool writeConfig(const QString &path, const KalvexConfig &config);

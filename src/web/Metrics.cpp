@@ -146,6 +146,13 @@ QByteArray web::metrics(const WebSnapshot &state, qint64 nowMs)
                  "Failures of the reading store (open, insert, file gone) since the program started.");
     if (state.storeErrors >= 0)
         appendSample(out, "kalvex_store_errors_total", QByteArray(), static_cast<double>(state.storeErrors));
+    appendFamily(out, "kalvex_mqtt_connected", "gauge",
+                 "1 while the MQTT broker has accepted the connection, 0 while not; absent while MQTT is off.");
+    if (state.mqttConnected >= 0)
+        appendSample(out, "kalvex_mqtt_connected", QByteArray(), state.mqttConnected);
+    appendFamily(out, "kalvex_mqtt_messages_total", "counter",
+                 "Messages handed to the MQTT broker since the program started.");
+    appendSample(out, "kalvex_mqtt_messages_total", QByteArray(), static_cast<double>(state.mqttMessages));
     appendSensorInfo(out, sensors);
     return out;
 }

@@ -53,4 +53,8 @@ struct WebSnapshot
     int portOpen = -1;
     // Failures of the reading store since the program started; -1 without a store.
     qint64 storeErrors = -1;
+    // Whether the MQTT publisher is connected (1) or not (0); -1 while it is off. The
+    // messages it handed to brokers since the program started.
+    int mqttConnected = -1;
+    quint64 mqttMessages = 0;
 };

@@ -25,9 +25,12 @@ QString websnapshot::fileNamePart(const QString &name)
 std::shared_ptr<const WebSnapshot> websnapshot::make(const std::vector<SlotValues> &items, const StringGrid &SHour,
                                                      const QString &bkFileName, const QString &ProgramDir,
                                                      const WebSnapshot *previous, double cycleSeconds,
-                                                     int portOpen, qint64 storeErrors)
+                                                     int portOpen, qint64 storeErrors, int mqttConnected,
+                                                     quint64 mqttMessages)
 {
     auto snapshot = std::make_shared<WebSnapshot>();
+    snapshot->mqttConnected = mqttConnected;
+    snapshot->mqttMessages = mqttMessages;
     snapshot->cycleSeconds = cycleSeconds;
     snapshot->portOpen = portOpen;
     snapshot->storeErrors = storeErrors;

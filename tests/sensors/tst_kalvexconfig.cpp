@@ -59,6 +59,13 @@ KalvexConfig rich()
     c.AutoNab = true;
     c.StartMin = true;
     c.WinStartRun = true;
+    c.MQTT.Active = true;
+    c.MQTT.Host = QStringLiteral("hub.local");
+    c.MQTT.Port = 8883;
+    c.MQTT.Topic = QStringLiteral("kalvex/дача");
+    c.MQTT.Discovery = false;
+    c.MQTT.DiscoveryPrefix = QStringLiteral("ha");
+    c.MQTT.CAFile = QStringLiteral("/etc/ssl/дом.crt");
     SensorConfig a;
     a.X = 100;
     a.Y = -3;
@@ -369,6 +376,67 @@ private slots:
         QCOMPARE(written.sections(), bulk ? QStringList({"General", "Items", "Bus"}) : QStringList({"General", "Items"}));
         QVERIFY(written.toBytes().endsWith(bulk ? "[Items]\nItemCount=0\n[Bus]\nBulkConvert=1\n" : "[Items]\nItemCount=0\n"));
         QCOMPARE(readConfig(written).BulkConvert, bulk);
+    }
+
+    // [MQTT] comes after every other section, in full once anything in it is set; the default
+    // topic follows the machine's name and so is written only when it was changed.
+    void mqttSection_data()
+    {
+        QTest::addColumn<QByteArray>("mqtt");
+        QTest::addColumn<bool>("active");
+        QTest::addColumn<int>("port");
+        QTest::addColumn<QString>("topic");
+        QTest::addColumn<QStringList>("sections");
+        const QStringList specified{"General", "Items", "Bus"};
+        QTest::newRow("no section") << QByteArray() << false << 1883 << MqttSettings::defaultTopic() << specified;
+        QTest::newRow("on, default topic") << QByteArray("[MQTT]\nActive=1\nHost=hub\nPort=8883\n") << true << 8883
+                                           << MqttSettings::defaultTopic() << specified + QStringList{"MQTT"};
+        QTest::newRow("own topic") << QByteArray("[MQTT]\nTopic=kalvex/dacha\n") << false << 1883
+                                   << QStringLiteral("kalvex/dacha") << specified + QStringList{"MQTT"};
+    }
+    void mqttSection()
+    {
+        QFETCH(QByteArray, mqtt);
+        QFETCH(bool, active);
+        QFETCH(int, port);
+        QFETCH(QString, topic);
+        QFETCH(QStringList, sections);
+        const KalvexConfig c = readConfig(
+            IniFile::fromBytes("[General]\nCOMPort=3\n" + mqtt + "[Items]\nItemCount=0\n[Bus]\nBulkConvert=1\n"));
+        QCOMPARE(c.MQTT.Active, active);
+        QCOMPARE(c.MQTT.Port, port);
+        QCOMPARE(c.MQTT.Topic, topic);
+        QCOMPARE(c.COMPort, 3);
+        const IniFile written = configIni(c);
+        QCOMPARE(written.sections(), sections);
+        QCOMPARE(written.hasKey("MQTT", "Topic"), topic != MqttSettings::defaultTopic());
+        QCOMPARE(readConfig(written), c);
+    }
+
+    // The broker's password is for the owner's eyes: the file loses every other right.
+    void passwordKeepsFileToOwner_data()
+    {
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<int>("mode");
+        QTest::newRow("no password") << QString() << 0644;
+        QTest::newRow("password") << QStringLiteral("секрет") << 0600;
+    }
+    void passwordKeepsFileToOwner()
+    {
+        QFETCH(QString, password);
+        QFETCH(int, mode);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("Kalvex.ini");
+        KalvexConfig c = rich();
+        QVERIFY(writeConfig(path, c));
+        c.MQTT.User = QStringLiteral("kalvex");
+        c.MQTT.Password = password;
+        QVERIFY(writeConfig(path, c));
+        const QFileDevice::Permissions rights = QFile::permissions(path);
+        const int got = (rights & QFileDevice::ReadOwner ? 0400 : 0) | (rights & QFileDevice::WriteOwner ? 0200 : 0)
+                        | (rights & QFileDevice::ReadGroup ? 040 : 0) | (rights & QFileDevice::ReadOther ? 04 : 0);
+        QCOMPARE(got, mode);
+        QCOMPARE(loadConfig(path).MQTT.Password, password);
     }
 
     void roundTripKeepsEveryValue()

@@ -256,8 +256,8 @@ private slots:
         const httpclient::Reply reply = httpclient::get(m_port, "/metrics?name[]=x");
         QCOMPARE(reply.status, 200);
         QCOMPARE(reply.header("Content-Type"), QByteArray("text/plain; version=0.0.4; charset=utf-8"));
-        QCOMPARE(reply.body.count("\n# HELP ") + reply.body.startsWith("# HELP "), 6);
-        QCOMPARE(reply.body.count("\n# TYPE "), 6);
+        QCOMPARE(reply.body.count("\n# HELP ") + reply.body.startsWith("# HELP "), 8);
+        QCOMPARE(reply.body.count("\n# TYPE "), 8);
         QString error;
         const QJsonArray families = exposition::parse(reply.body, &error);
         QVERIFY2(!families.isEmpty(), qPrintable(error));
@@ -293,6 +293,10 @@ private slots:
             QStringLiteral("kalvex_port_open   = 0"),
             QStringLiteral("kalvex_store_errors counter"),
             QStringLiteral("kalvex_store_errors_total   = 3"),
+            // MQTT off: not connected is no figure; nothing sent.
+            QStringLiteral("kalvex_mqtt_connected gauge"),
+            QStringLiteral("kalvex_mqtt_messages counter"),
+            QStringLiteral("kalvex_mqtt_messages_total   = 0"),
         };
         QCOMPARE(seen, expected);
         QVERIFY2(age >= 29 && age < 60, qPrintable(QString::number(age)));

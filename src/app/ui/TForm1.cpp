@@ -25,6 +25,8 @@
 #include "monitor/ui/LiveChart.h"
 #include "monitor/ui/MonitorCycle.h"
 #include "monitor/ui/SnsGridView.h"
+#include "mqtt/MqttPublisher.h"
+#include "mqtt/ui/MqttDialog.h"
 #include "onewire/OneWireLink.h"
 #include "onewire/RomSearch.h"
 #include "onewire/SerialPort.h"
@@ -213,6 +215,8 @@ void TForm1::createSubsystems(TForm1Context &context)
         TrayModify(id, text, tip, background, foreground);
     };
     m_slots->TrayModify = m_cycle->TrayModify;
+    m_mqtt = std::make_unique<MqttPublisher>(m_cycle->feed(), *this, apptitle::versionText());
+    connect(m_mqtt.get(), &MqttPublisher::stateChanged, this, &TForm1::scheduleWebSnapshot);
 }
 
 // After the main window, in the program's order of windows: the sensor editor, the settings.
@@ -256,6 +260,7 @@ void TForm1::connectCommands()
 
     connect(N2, &QAction::triggered, this, &TForm1::N2Click);
     connect(NBus, &QAction::triggered, this, &TForm1::busSettingsClick);
+    connect(NMqtt, &QAction::triggered, this, &TForm1::mqttSettingsClick);
     connect(BSetting, &QToolButton::clicked, this, &TForm1::N2Click);
     connect(N4, &QAction::triggered, this, &TForm1::N4Click);
     connect(BAdd, &QToolButton::clicked, this, &TForm1::N4Click);
@@ -375,6 +380,7 @@ void TForm1::FormCreate()
     // Any other error ends the sequence at its step; the window goes on as far as it was set up.
     guarded(m_boxes, [&] {
         logged(iniPath(), [this] { LoadIni(); });
+        m_mqtt->setSettings(MQTT);
         addDemoSensors();
         if (StartMin && !m_headless)
             setWindowState(windowState() | Qt::WindowMinimized);
@@ -897,13 +903,19 @@ void TForm1::publishWebSnapshot()
         values.LastTime = item.LastTime;
         items.push_back(std::move(values));
     }
+    std::vector<FeedSensor> sensors;
+    for (const websnapshot::SlotValues &values : items) {
+        if (values.inUse)
+            sensors.push_back(FeedSensor{values.SN, values.name, values.Enable});
+    }
+    m_cycle->feed().handSensors(sensors);
     const std::shared_ptr<const WebSnapshot> previous = IdHTTPServer1->snapshot();
     const qint64 cycleMs = m_cycle->lastCycleMs();
     const int portOpen = !m_port || !N3->isChecked() ? -1 : (m_portLost ? 0 : 1);
     const qint64 storeErrors = m_store ? static_cast<qint64>(m_store->errorCount()) : -1;
     IdHTTPServer1->publish(websnapshot::make(items, SHour, bkFileName, ProgramDir, previous.get(),
                                              cycleMs < 0 ? -1.0 : static_cast<double>(cycleMs) / 1000.0, portOpen,
-                                             storeErrors));
+                                             storeErrors, m_mqtt->connectedState(), m_mqtt->messagesTotal()));
 }
 
 void TForm1::scheduleWebSnapshot()
@@ -968,6 +980,24 @@ void TForm1::busSettingsClick()
         if (dialog.exec() == QDialog::Accepted)
             BulkConvert = dialog.settings().BulkConvert;
     });
+}
+
+// "MQTT…": where readings go besides the program; applied at once.
+void TForm1::mqttSettingsClick()
+{
+    guarded(m_boxes, [this] {
+        MqttDialog dialog(m_boxes, this);
+        dialog.setSettings(MQTT);
+        if (dialog.exec() == QDialog::Accepted)
+            setMqttSettings(dialog.settings());
+    });
+}
+
+void TForm1::setMqttSettings(const MqttSettings &settings)
+{
+    MQTT = settings;
+    m_mqtt->setSettings(MQTT);
+    scheduleWebSnapshot();
 }
 
 SensorDiscovery::Hooks TForm1::discoveryHooks()

@@ -7,6 +7,7 @@
 #include "app/ui/TForm1Ui.h"
 #include "monitor/SensorDiscovery.h"
 #include "onewire/BusTurn.h"
+#include "sensors/MqttSettings.h"
 #include "sensors/TDSItem.h"
 
 #include <QCoroTask>
@@ -24,6 +25,7 @@ class DialogBoxes;
 class HourTable;
 class LiveChart;
 class MonitorCycle;
+class MqttPublisher;
 class OneWireLink;
 class ReadingStore;
 class RomSearch;
@@ -98,6 +100,8 @@ public:
     bool WinStartRun = false;
     // [Bus] BulkConvert: one conversion for the whole bus.
     bool BulkConvert = false;
+    // [MQTT]: readings to a broker and Home Assistant (applied with setMqttSettings).
+    MqttSettings MQTT;
     // The web server's port and its one binding address ("0.0.0.0" once LoadIni ran: all
     // interfaces); the server reads them when it starts.
     int HTTPPort = 80;
@@ -177,6 +181,9 @@ public:
     MonitorCycle &monitorCycle() const { return *m_cycle; }
     // What each sensor's latest diagnosis or readings say it is (/metrics, "Сведения…").
     SensorVerdicts &sensorVerdicts() const { return *m_verdicts; }
+    MqttPublisher &mqttPublisher() const { return *m_mqtt; }
+    // MQTT := settings, and the publisher reconnects with them at once.
+    void setMqttSettings(const MqttSettings &settings);
     // True while nothing uses the bus: no cycle, no search, no single-device read under way.
     bool busIdle() const;
     // The sensor editor and the settings dialog, created once after the window.
@@ -250,6 +257,7 @@ private:
     void serveDemo();
     void N2Click();
     void busSettingsClick();
+    void mqttSettingsClick();
     void N4Click();
     void N5Click();
     QCoro::Task<> search();
@@ -289,6 +297,8 @@ private:
     std::unique_ptr<ReadingStore> m_store;
     std::unique_ptr<HourTable> m_hours;
     std::unique_ptr<MonitorCycle> m_cycle;
+    // After the cycle: it consumes the cycle's readings and goes first.
+    std::unique_ptr<MqttPublisher> m_mqtt;
     std::unique_ptr<HttpServer> IdHTTPServer1;
     QTimer *m_webSnapshotTimer = nullptr;
     LiveChart *m_chart = nullptr;

@@ -271,6 +271,8 @@ void TForm1Ui::setupMenus(QMainWindow *window)
     NBus = command(window, "NBus", QStringLiteral("Шина…"));
     File1->addAction(N2);
     File1->addAction(NBus);
+    NMqtt = command(window, "NMqtt", QStringLiteral("MQTT…"));
+    File1->addAction(NMqtt);
     File1->addMenu(N6);
     N6->addAction(N5);
     N6->addAction(N4);

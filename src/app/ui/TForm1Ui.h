@@ -24,6 +24,7 @@ public:
     QMenu *File1 = nullptr;      // "Файл"
     QAction *N2 = nullptr;       // "Настройки", F10
     QAction *NBus = nullptr;     // "Шина…": our own, after N2
+    QAction *NMqtt = nullptr;    // "MQTT…": our own, after NBus
     QMenu *N6 = nullptr;         // "Датчики"
     QAction *N5 = nullptr;       // "Поиск"
     QAction *N4 = nullptr;       // "Добавить датчик", Insert

@@ -344,8 +344,10 @@ void MonitorCycle::acceptReading(int index, double t, const QString &label, doub
     }
 
     // A store that fails must not silence the grid, the hourly table or the alarms.
+    const double stored = RoundDecimals(t, 10);
+    m_feed.handOver(FeedReading{sn, name, stored, now});
     try {
-        if (storeReading(sn, RoundDecimals(t, 10)))
+        if (storeReading(sn, stored))
             m_shown[static_cast<int>(ErrorKind::Store)].clear();
     } catch (const std::exception &e) {
         report(ErrorKind::Store, errorText(e));
@@ -378,6 +380,7 @@ void MonitorCycle::rejectReading(int index, double t, const QString &label)
                        + numbertext::general(t));
     m_parts.chart.addNullPoint(item.Series, m_state.PointCounter, label);
     AddToSns(m_parts.Sns, name, item.SN, sns::Err, QString::number(index));
+    m_feed.handFailure(item.SN);
     if (item.Tray && TrayModify)
         TrayModify(index + 1, QString(), name, item.CBFon, item.CBText);
 }
@@ -393,6 +396,7 @@ void MonitorCycle::portGone(int index, const QString &label)
     ++item.ReadingTally.failures;
     m_parts.chart.addNullPoint(item.Series, m_state.PointCounter, label);
     AddToSns(m_parts.Sns, sensorSlots.name(index), item.SN, sns::Err, QString::number(index));
+    m_feed.handFailure(item.SN);
     if (item.Tray && TrayModify)
         TrayModify(index + 1, QString(), sensorSlots.name(index), item.CBFon, item.CBText);
 }

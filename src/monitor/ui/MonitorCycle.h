@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/ReadingFeed.h"
 #include "monitor/ChartState.h"
 #include "sensors/TDSItem.h"
 
@@ -118,6 +119,9 @@ public:
     int depth() const { return m_running ? 1 : 0; }
     // Milliseconds the last whole cycle took, from its start to its end; -1 before the first.
     qint64 lastCycleMs() const { return m_lastCycleMs; }
+    // Where every accepted reading and every "err" goes, for whatever consumes them beside
+    // the window (connect to its signals).
+    ReadingFeed &feed() { return m_feed; }
 
     static constexpr int Attempts = 3;
 
@@ -165,6 +169,7 @@ private:
     void report(ErrorKind kind, const QString &message);
 
     Parts m_parts;
+    ReadingFeed m_feed;
     ChartState m_state;
     // The day of the last cycle, or of start-up (when the hourly values were loaded).
     QDate m_lastCycleDate;
