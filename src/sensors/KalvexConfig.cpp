@@ -176,6 +176,11 @@ KalvexConfig readConfig(const IniFile &ini, const RandomIndex &random, QStringLi
     c.HTTPPort = r.integer(General, QStringLiteral("HTTPPort"), d.HTTPPort);
     c.HTTPActive = r.boolean(General, QStringLiteral("HTTPActive"), d.HTTPActive);
     c.BulkConvert = r.boolean(Bus, QStringLiteral("BulkConvert"), d.BulkConvert);
+    // Anything but "kernel" is the serial line, the bus the program always had.
+    c.BusKind = r.text(Bus, QStringLiteral("Kind"), d.BusKind).trimmed().compare(QLatin1String("kernel"), Qt::CaseInsensitive) == 0
+        ? QStringLiteral("kernel")
+        : d.BusKind;
+    c.KernelPath = r.text(Bus, QStringLiteral("KernelPath"), d.KernelPath);
 
     const int itemCount = r.integer(Items, QStringLiteral("ItemCount"), 0);
     const int inFile = highestStoredSensor(ini) + 1;
@@ -277,6 +282,10 @@ IniFile configIni(const KalvexConfig &c)
     ini.writeInteger(Items, QStringLiteral("ItemCount"), k);
     if (c.BulkConvert != KalvexConfig().BulkConvert)
         ini.writeBool(Bus, QStringLiteral("BulkConvert"), c.BulkConvert);
+    if (c.BusKind != KalvexConfig().BusKind)
+        ini.writeString(Bus, QStringLiteral("Kind"), c.BusKind);
+    if (c.KernelPath != KalvexConfig().KernelPath)
+        ini.writeString(Bus, QStringLiteral("KernelPath"), c.KernelPath);
     return ini;
 }
 
