@@ -158,6 +158,9 @@ private:
             }
             ::close(fd);
             lastServedMs = sinceEpochMs(SteadyClock::now());
+            // The reader still holds the FIFO open until it has seen the end: an open at once
+            // would pass for the next read and hold that one back.
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
     }
 
