@@ -6,7 +6,6 @@
 #include "onewire/RomSearch.h"
 #include "onewire/TemperatureReader.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -17,6 +16,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
 namespace {
@@ -184,15 +184,20 @@ KernelBus::KernelBus(Log &log, QString path)
     : m_log(log)
     , m_path(std::move(path))
 {
-    // One bus, one job at a time: the kernel serialises them anyway, and a read that hangs
-    // holds up the ones behind it instead of piling threads up.
-    m_pool.setMaxThreadCount(1);
 }
 
 KernelBus::~KernelBus()
 {
     abort();
-    m_pool.waitForDone();
+    // Jobs still queued run out (each is a short file operation); the one under way in the
+    // kernel cannot be cut short.
+    {
+        const std::lock_guard lock(m_queueMutex);
+        m_quit = true;
+    }
+    m_queued.notify_one();
+    if (m_worker.joinable())
+        m_worker.join();
 }
 
 void KernelBus::abort()
@@ -278,42 +283,65 @@ QCoro::Task<std::optional<T>> KernelBus::offThread(std::function<T()> job)
 {
     if (m_aborted)
         co_return std::nullopt;
-    // The worker fills value and asks the window thread to wake the wait; done is touched on
-    // the window thread only, and unhooked before the frame that holds it goes.
+    // The worker fills value, then makes the descriptor readable; the wait listens to it. The
+    // descriptor lives as long as either side still holds the job (a wait that timed out
+    // leaves it to the worker).
     struct Shared
     {
         std::mutex mutex;
         std::optional<T> value;
-        WakeSignal *done = nullptr;
+        int fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        ~Shared()
+        {
+            if (fd >= 0)
+                ::close(fd);
+        }
     };
     auto shared = std::make_shared<Shared>();
-    WakeSignal done;
-    shared->done = &done;
-    struct Unhook
-    {
-        Shared &shared;
-        ~Unhook() { shared.done = nullptr; }
-    } unhook{*shared};
-    QObject *home = QCoreApplication::instance();
-    m_pool.start([shared, job = std::move(job), home] {
+    if (shared->fd < 0)
+        co_return std::nullopt;
+    post([shared, job = std::move(job)] {
         T value = job();
         {
             const std::lock_guard lock(shared->mutex);
             shared->value = std::move(value);
         }
-        QMetaObject::invokeMethod(
-            home,
-            [shared] {
-                if (shared->done)
-                    shared->done->wake();
-            },
-            Qt::QueuedConnection);
+        const std::uint64_t one = 1;
+        const ssize_t written = ::write(shared->fd, &one, sizeof one);
+        static_cast<void>(written);
     });
-    co_await BusWait(m_jobTimeoutMs, -1, &done, &m_stopped);
+    co_await BusWait(m_jobTimeoutMs, shared->fd, &m_stopped);
     if (m_aborted)
         co_return std::nullopt;
     const std::lock_guard lock(shared->mutex);
     co_return std::move(shared->value);
+}
+
+void KernelBus::post(std::function<void()> job)
+{
+    {
+        const std::lock_guard lock(m_queueMutex);
+        m_queue.push_back(std::move(job));
+    }
+    m_queued.notify_one();
+    if (!m_worker.joinable())
+        m_worker = std::thread([this] { work(); });
+}
+
+void KernelBus::work()
+{
+    for (;;) {
+        std::function<void()> job;
+        {
+            std::unique_lock lock(m_queueMutex);
+            m_queued.wait(lock, [this] { return m_quit || !m_queue.empty(); });
+            if (m_queue.empty())
+                return;
+            job = std::move(m_queue.front());
+            m_queue.pop_front();
+        }
+        job();
+    }
 }
 
 QCoro::Task<QStringList> KernelBus::listDevices()

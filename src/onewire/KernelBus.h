@@ -7,12 +7,15 @@
 #include <QSet>
 #include <QString>
 #include <QStringList>
-#include <QThreadPool>
 
 #include <array>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <mutex>
 #include <optional>
+#include <thread>
 
 class Log;
 
@@ -29,10 +32,11 @@ class Log;
 // no reading; a file the program may not read or write is logged once until it works again.
 //
 // The kernel's reads block for the whole conversion (about 750 ms), so they run on a worker
-// thread of this object's own, one at a time; the coroutines here suspend (the event loop
-// runs on) until the worker's result arrives, the read time-out passes or abort() is called.
-// Nothing else of the object leaves the window thread: a job gets the paths by value and
-// hands back only bytes.
+// thread of this object's own, one at a time (the kernel serialises them on a bus anyway, and
+// a read that hangs holds up the ones behind it instead of piling threads up); the coroutines
+// here suspend (the event loop runs on) until the worker's result arrives, the job time-out
+// passes or abort() is called. Nothing else of the object leaves the window thread: a job
+// gets the paths by value and hands back only bytes.
 class KernelBus final : public SensorReader
 {
 public:
@@ -97,6 +101,9 @@ public:
 private:
     template <class T>
     QCoro::Task<std::optional<T>> offThread(std::function<T()> job);
+    // Queues a job for the worker, started with the first one.
+    void post(std::function<void()> job);
+    void work();
     QCoro::Task<double> read(QString sn, bool logBadSerial);
     QCoro::Task<QStringList> listDevices();
     QStringList masters() const;
@@ -106,7 +113,11 @@ private:
 
     Log &m_log;
     QString m_path;
-    QThreadPool m_pool;
+    std::mutex m_queueMutex;
+    std::condition_variable m_queued;
+    std::deque<std::function<void()>> m_queue;
+    bool m_quit = false;
+    std::thread m_worker;
     WakeSignal m_stopped;
     bool m_aborted = false;
     int m_jobTimeoutMs = 5000;
