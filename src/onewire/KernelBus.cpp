@@ -402,12 +402,12 @@ QCoro::Task<double> KernelBus::read(QString sn, bool logBadSerial)
     }
     // A code whose CRC byte is wrong matches no device, as Match ROM on the line would.
     const QString name = nameOfSerial(sn);
-    if (name.isEmpty())
+    if (name.isEmpty() || !m_open)
         co_return NoReading;
     const QString file = m_path + QLatin1Char('/') + name + QStringLiteral("/w1_slave");
     std::function<FileResult()> job = [file] { return readWhole(file); };
     const std::optional<FileResult> got = co_await offThread<FileResult>(std::move(job));
-    if (!got)
+    if (!got || !m_open)
         co_return NoReading;
     if (got->error != 0) {
         if (noRights(got->error))
@@ -441,7 +441,7 @@ QCoro::Task<double> KernelBus::GetTempSnPolled(QString sn)
 
 QCoro::Task<std::optional<bool>> KernelBus::parasitePowered()
 {
-    if (!driverProblem().isEmpty())
+    if (!m_open || !driverProblem().isEmpty())
         co_return std::nullopt;
     co_return std::optional<bool>(false);
 }
@@ -449,6 +449,8 @@ QCoro::Task<std::optional<bool>> KernelBus::parasitePowered()
 QCoro::Task<SensorReader::Conversion> KernelBus::convertAll()
 {
     QStringList files;
+    if (!m_open)
+        co_return Conversion::NoPresence;
     for (const QString &master : masters()) {
         const QString file = m_path + QLatin1Char('/') + master + QStringLiteral("/therm_bulk_read");
         if (!QFileInfo::exists(file)) {
@@ -475,7 +477,7 @@ QCoro::Task<SensorReader::Conversion> KernelBus::convertAll()
         return Written{};
     };
     const std::optional<Written> written = co_await offThread<Written>(std::move(trigger));
-    if (!written)
+    if (!written || !m_open)
         co_return Conversion::TimedOut;
     if (written->error != 0) {
         const QString key = QStringLiteral("bulk:") + written->file;

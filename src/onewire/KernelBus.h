@@ -51,6 +51,14 @@ public:
     void setPath(const QString &path) { m_path = path; }
     QString path() const { return m_path; }
 
+    // As the serial port is opened by switching observation on and closed by switching it
+    // off: while closed, a reading (and one under way when it closes) is no reading and a
+    // conversion finds no bus, as a closed port finds no presence. The search and the
+    // single-device read need no opening.
+    void open() { m_open = true; }
+    void close() { m_open = false; }
+    bool isOpen() const { return m_open; }
+
     // Why no sensor can be read: empty when the folder holds a bus master; the text for the
     // log or a box otherwise (no folder, no master: the driver is not loaded; no rights).
     QString driverProblem() const;
@@ -120,6 +128,7 @@ private:
     std::thread m_worker;
     WakeSignal m_stopped;
     bool m_aborted = false;
+    bool m_open = false;
     int m_jobTimeoutMs = 5000;
     bool m_listed = false;
     QStringList m_pending;

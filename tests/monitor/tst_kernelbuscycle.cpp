@@ -291,6 +291,36 @@ private slots:
                               QStringLiteral("Датчик не отвечает: 4 : 85")}));
     }
 
+    // Observation switched off while a cycle reads: as on the closed serial port, the reading
+    // under way and the rest of the cycle give no answer, and nothing is stored.
+    void switchedOffDuringACycle()
+    {
+        SysfsTree tree;
+        tree.addMaster(1);
+        VirtualBus *port = nullptr;
+        auto form = makeForm({}, &port);
+        form->BusKind = QStringLiteral("kernel");
+        form->KernelPath = tree.path();
+        for (const QString &sn : {SnA, SnB}) {
+            tree.addDevice(1, sn, SysfsTree::w1SlaveText(VirtualSensor::scratchpadFor(21.5, true), true));
+            form->sensorSlots().AddItem(100, 100, sn.left(4), sn, true, 0, false, DefaultTrayBackground, DefaultTrayText,
+                                        255, CreateClearSign());
+        }
+        // Inside the first reading's wait.
+        QTimer::singleShot(0, form.get(), [&form] {
+            form->N3->setChecked(false);
+            form->N3Click();
+        });
+        switchOn(*form);
+        QCOMPARE(logMessages(*form).filter(QStringLiteral("Датчик не отвечает: ")),
+                 (QStringList{QStringLiteral("Датчик не отвечает: 0 : -999"), QStringLiteral("Датчик не отвечает: 1 : -999")}));
+        QCOMPARE(storedReadings(form->store()->storePath()), QStringList());
+        // On again, it reads.
+        switchOn(*form);
+        QCOMPARE(form->Sns.Cells(1, 1), QStringLiteral("21,5"));
+        QCOMPARE(storedReadings(form->store()->storePath()).size(), 2);
+    }
+
     // The search and the hidden single-device read find the same on both buses: the same new
     // sensors at the same places, the same log lines and summary.
     void searchSameAsThePtySimulator()

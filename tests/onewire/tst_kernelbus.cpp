@@ -147,6 +147,7 @@ private slots:
         tree.addDevice(1, serial, SysfsTree::w1SlaveText(scratchpad, serial.startsWith(QLatin1String("28")), crcOk));
         RecordingLog kernelLog;
         KernelBus kernel(kernelLog, tree.path());
+        kernel.open();
         const double overKernel = runTask(kernel.GetTempSn(serial));
 
         QCOMPARE(overSerial, expected);
@@ -180,6 +181,7 @@ private slots:
             tree.removeDevice(1, SnA);
         RecordingLog log;
         KernelBus kernel(log, tree.path());
+        kernel.open();
         const double t = runTask(kernel.GetTempSn(SnA));
         QCOMPARE(t, QTest::currentDataTag() == QByteArray("good") ? 21.5 : -999.0);
         QVERIFY(log.lines.isEmpty());
@@ -198,6 +200,7 @@ private slots:
         tree.addMaster(1);
         RecordingLog log;
         KernelBus kernel(log, tree.path());
+        kernel.open();
         QCOMPARE(runTask(kernel.GetTempSn(serial)), -999.0);
         QCOMPARE(log.lines, QStringList{QStringLiteral("Непавильный серийный номер датчика: ") + serial});
         // After a conversion of the whole bus the caller falls back to GetTempSn, which logs.
@@ -218,6 +221,7 @@ private slots:
         QVERIFY(QFile::setPermissions(tree.w1Slave(SnA), QFileDevice::WriteOwner));
         RecordingLog log;
         KernelBus kernel(log, tree.path());
+        kernel.open();
         QCOMPARE(runTask(kernel.GetTempSn(SnA)), -999.0);
         QCOMPARE(runTask(kernel.GetTempSn(SnA)), -999.0);
         QCOMPARE(log.messages, QStringList{QStringLiteral("Нет прав на чтение ") + tree.w1Slave(SnA) + QLatin1Char('.')});
@@ -241,6 +245,7 @@ private slots:
         tree.addDevice(2, SnB);
         RecordingLog log;
         KernelBus kernel(log, tree.path());
+        kernel.open();
         QStringList found;
         for (int call = 0; call < 10; ++call) {
             const QString code = runTask(kernel.FindDS());
@@ -272,6 +277,7 @@ private slots:
             tree.addMaster(m);
         RecordingLog log;
         KernelBus kernel(log, tree.path());
+        kernel.open();
         QCOMPARE(runTask(kernel.FindDS()), QString());
         QCOMPARE(runTask(kernel.GetSNForOne()), QString());
     }
@@ -285,6 +291,7 @@ private slots:
         tree.addDevice(1, QStringLiteral("28A2D984000002EA"));
         RecordingLog log;
         KernelBus kernel(log, tree.path());
+        kernel.open();
         QCOMPARE(runTask(kernel.GetSNForOne()), QStringLiteral("28 A2 D9 84 00 00 02 EA "));
         tree.addDevice(1, SnA);
         QCOMPARE(runTask(kernel.GetSNForOne()), QStringLiteral("28 A0 C9 84 00 00 00 E2 "));
@@ -306,6 +313,7 @@ private slots:
         const QString path = layout == 0 ? tree.path() + QStringLiteral("/w1") : tree.path();
         RecordingLog log;
         KernelBus kernel(log, path);
+        kernel.open();
         if (layout == 2) {
             QCOMPARE(kernel.driverProblem(), QString());
             QCOMPARE(runTask(kernel.parasitePowered()), std::optional<bool>(false));
@@ -351,6 +359,7 @@ private slots:
         tree.addDevice(2, SnB);
         RecordingLog log;
         KernelBus kernel(log, tree.path());
+        kernel.open();
         QElapsedTimer took;
         took.start();
         QCOMPARE(static_cast<int>(runTask(kernel.convertAll())), outcome);
@@ -378,6 +387,7 @@ private slots:
         QVERIFY(::mkfifo(QFile::encodeName(tree.w1Slave(SnA)).constData(), 0600) == 0);
         RecordingLog log;
         KernelBus kernel(log, tree.path());
+        kernel.open();
         int ticks = 0;
         QTimer ticker;
         QObject::connect(&ticker, &QTimer::timeout, &ticker, [&] { ++ticks; });

@@ -541,6 +541,7 @@ void TForm1::N3Click()
     } else {
         if (m_port)
             m_port->CloseCOM();
+        m_kernelBus->close();
         // Switched off by hand, a lost port is simply closed.
         if (m_portLost) {
             m_portLost = false;
@@ -570,6 +571,7 @@ void TForm1::kernelObservationOn()
         SetScanButton();
         return;
     }
+    m_kernelBus->open();
     m_cycle->busChanged();
     AddLog(QStringLiteral("Отслеживание датчиков включено."));
     emit observationStarted();
