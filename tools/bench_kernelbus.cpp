@@ -249,10 +249,12 @@ Result run(bool bulk, int cycles)
         form->N3Click();
     });
     QCoreApplication::exec();
-    result.cycleMs = static_cast<double>(elapsedMs) / cycles;
     const QString store = form->store() ? form->store()->storePath() : QString();
     form.reset();
-    result.readingsPerSecond = statsRows(store) * 1000.0 / static_cast<double>(std::max<qint64>(elapsedMs, 1));
+    // A cycle whose successor starts within a tick goes uncounted: the cycles are the store's.
+    const int rows = std::max(statsRows(store), 1);
+    result.cycleMs = static_cast<double>(elapsedMs) * 10.0 / rows;
+    result.readingsPerSecond = rows * 1000.0 / static_cast<double>(std::max<qint64>(elapsedMs, 1));
     standIn.reset();
     return result;
 }
@@ -265,7 +267,7 @@ int main(int argc, char *argv[])
     const int cycles = argc > 1 ? std::max(1, QString::fromLocal8Bit(argv[1]).toInt()) : 2;
     for (const bool bulk : {false, true}) {
         const Result r = run(bulk, cycles);
-        std::printf("%-21s 10 sensors, %d cycles: %5.2f readings/s, %7.0f ms a cycle, longest window-thread stall %6.1f ms\n",
+        std::printf("%-21s 10 sensors, at least %d cycles: %5.2f readings/s, %7.0f ms a cycle, longest window-thread stall %6.1f ms\n",
                     bulk ? "all sensors at once:" : "sensor by sensor:", cycles, r.readingsPerSecond, r.cycleMs,
                     r.longestStallMs);
         std::fflush(stdout);
