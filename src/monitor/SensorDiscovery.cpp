@@ -7,6 +7,8 @@
 
 #include <QRandomGenerator>
 
+#include <optional>
+
 namespace {
 
 // Closes the port however the search ends, so that an error shown by the handler's guard
@@ -64,7 +66,7 @@ QCoro::Task<SensorDiscovery::Result> SensorDiscovery::N5Click(QString portName, 
         co_return result;
     // The port is closed and the bus free again before the summary waits for its click.
     if (!result.portOpened)
-        m_boxes.message(QStringLiteral("Порт занят!"));
+        m_boxes.message(result.refused.isEmpty() ? QStringLiteral("Порт занят!") : result.refused);
     else
         m_boxes.message(QStringLiteral("Найдено датчиков: %1, из них новых: %2").arg(result.found).arg(result.added));
     co_return result;
@@ -77,11 +79,20 @@ QCoro::Task<SensorDiscovery::Result> SensorDiscovery::enumerate(QString portName
     // transactions and the search's must not interleave on the port opened here.
     co_await bus.take();
     BusTurn::Held held(bus);
-    if ((m_hooks.closing && m_hooks.closing()) || !m_port.OpenCOM(portName))
+    if (m_hooks.closing && m_hooks.closing())
         co_return result;
+    std::optional<PortCloser> closer;
+    if (m_hooks.openBus) {
+        result.refused = m_hooks.openBus();
+        if (!result.refused.isEmpty())
+            co_return result;
+    } else {
+        if (!m_port.OpenCOM(portName))
+            co_return result;
+        closer.emplace(m_port);
+        m_port.SetComPortTimeouts();
+    }
     result.portOpened = true;
-    PortCloser closer(m_port);
-    m_port.SetComPortTimeouts();
 
     if (m_hooks.clearState)
         m_hooks.clearState();

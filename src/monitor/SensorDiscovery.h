@@ -38,11 +38,16 @@ public:
         std::function<int()> randomColorIndex;
         // Opens the sensor editor for a new sensor and waits until it closes (N4Click).
         std::function<void()> editNewSensor;
+        // A bus that is no serial port (the kernel's driver): why it cannot be searched, or
+        // empty when it can; the text is the box the search shows. Unset: the port is opened.
+        std::function<QString()> openBus = {};
     };
 
     struct Result
     {
         bool portOpened = false;
+        // Why openBus refused the bus (shown instead of "Порт занят!").
+        QString refused;
         int found = 0;
         int added = 0;
     };

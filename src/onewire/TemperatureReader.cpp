@@ -2,6 +2,7 @@
 
 #include "base/Clock.h"
 #include "base/Log.h"
+#include "onewire/OneWireCrc.h"
 #include "onewire/OneWireLink.h"
 #include "onewire/OneWireTransaction.h"
 
@@ -119,13 +120,22 @@ QCoro::Task<double> TemperatureReader::readScratchpad(std::array<std::uint8_t, 8
     }
     if (scratchpad[8] != m_link.Crc8)
         co_return NoReading;
+    // Every scratchpad a sensor really sent (not the nine zeros of a line held low) keeps the
+    // running verdict up to date, for free.
+    if (m_scratchpadObserver && std::any_of(scratchpad.begin(), scratchpad.end(), [](std::uint8_t b) { return b != 0; }))
+        m_scratchpadObserver(rom, scratchpad);
+    co_return checkedReading(scratchpad, family28);
+}
+
+double TemperatureReader::checkedReading(const std::array<std::uint8_t, 9> &scratchpad, bool family28)
+{
+    if (OneWireCrc::of(scratchpad.data(), 8) != scratchpad[8])
+        return NoReading;
     // Nine zero bytes carry a valid CRC but come from a line held low, never from a sensor
     // (their reserved bytes are 0xFF and 0x10).
     if (std::all_of(scratchpad.begin(), scratchpad.end(), [](std::uint8_t b) { return b == 0; }))
-        co_return NoReading;
-    if (m_scratchpadObserver)
-        m_scratchpadObserver(rom, scratchpad);
-    co_return decode(scratchpad, family28);
+        return NoReading;
+    return decode(scratchpad, family28);
 }
 
 QCoro::Task<std::optional<bool>> TemperatureReader::parasitePowered()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "onewire/OneWireTransaction.h"
+#include "onewire/SensorReader.h"
 
 #include <QCoroTask>
 #include <QString>
@@ -22,36 +23,33 @@ class OneWireLink;
 // Convert T) and the wait ends when the read slots after it read 1, which a sensor with its
 // own supply answers only once it is done; each sensor is then read on its own. A
 // parasite-powered device cannot answer those slots, so the caller asks first.
-class TemperatureReader
+class TemperatureReader final : public SensorReader
 {
 public:
-    static constexpr double NoReading = -999.0;
-
     TemperatureReader(OneWireLink &link, Log &log);
 
     // Degrees Celsius, or -999: a serial that is not 16 hex digits is logged (no time stamp)
     // and causes no bus traffic; no presence, a CRC mismatch or COUNT_PER_C = 0 give -999
     // silently. 85.0 is returned as read.
-    QCoro::Task<double> GetTempSn(QString sn);
+    QCoro::Task<double> GetTempSn(QString sn) override;
 
     // Whether any device on the bus is powered from the data line (Skip ROM, Read Power
     // Supply, one read slot that such a device pulls low); nothing when no device answered
     // the reset. One round trip after the reset.
-    QCoro::Task<std::optional<bool>> parasitePowered();
+    QCoro::Task<std::optional<bool>> parasitePowered() override;
 
-    enum class Conversion { Done, TimedOut, NoPresence };
     // Every device on the bus converts at once; suspends until the read slots after Convert T
     // read 1 (the slowest device is done) or the conversion wait plus PollMarginMs passed.
     // Polls a batch of PollSlots read slots (one round trip) every PollIntervalMs.
-    QCoro::Task<Conversion> convertAll();
+    QCoro::Task<Conversion> convertAll() override;
     // The reading a conversion of the whole bus left in a sensor: GetTempSn without its
     // conversion, with the same checks and results. A malformed serial gives -999 silently
     // (GetTempSn, which the caller falls back to, logs it).
-    QCoro::Task<double> readConverted(QString sn);
+    QCoro::Task<double> readConverted(QString sn) override;
     // GetTempSn whose wait ends when the sensor's read slots say it is done (a sensor with
     // its own supply only); -999 when it is still busy after the conversion wait plus
     // PollMarginMs: its scratchpad still holds an older reading.
-    QCoro::Task<double> GetTempSnPolled(QString sn);
+    QCoro::Task<double> GetTempSnPolled(QString sn) override;
 
     static constexpr int PollMarginMs = 100;
     static constexpr int PollIntervalMs = 10;
@@ -70,6 +68,9 @@ public:
     static std::optional<std::array<std::uint8_t, 8>> romBytes(const QString &sn);
     // The temperature a valid scratchpad gives for a family, -999 when it cannot be decoded.
     static double decode(const std::array<std::uint8_t, 9> &scratchpad, bool family28);
+    // The checks of a scratchpad as read, whatever bus it came over: -999 for a CRC
+    // mismatch or nine zero bytes (a line held low), else decode().
+    static double checkedReading(const std::array<std::uint8_t, 9> &scratchpad, bool family28);
 
 private:
     static void matchRom(OneWireTransaction &transaction, const std::array<std::uint8_t, 8> &rom);

@@ -197,6 +197,11 @@ KalvexConfig readConfig(const IniFile &ini, const RandomIndex &random, QStringLi
     c.HTTPPort = r.integer(General, QStringLiteral("HTTPPort"), d.HTTPPort);
     c.HTTPActive = r.boolean(General, QStringLiteral("HTTPActive"), d.HTTPActive);
     c.BulkConvert = r.boolean(Bus, QStringLiteral("BulkConvert"), d.BulkConvert);
+    // Anything but "kernel" is the serial line, the bus the program always had.
+    c.BusKind = r.text(Bus, QStringLiteral("Kind"), d.BusKind).trimmed().compare(QLatin1String("kernel"), Qt::CaseInsensitive) == 0
+        ? QStringLiteral("kernel")
+        : d.BusKind;
+    c.KernelPath = r.text(Bus, QStringLiteral("KernelPath"), d.KernelPath);
     c.MQTT.Active = r.boolean(Mqtt, QStringLiteral("Active"), d.MQTT.Active);
     c.MQTT.Host = r.text(Mqtt, QStringLiteral("Host"), d.MQTT.Host);
     c.MQTT.Port = r.integer(Mqtt, QStringLiteral("Port"), d.MQTT.Port);
@@ -319,6 +324,10 @@ IniFile configIni(const KalvexConfig &c)
     ini.writeInteger(Items, QStringLiteral("ItemCount"), k);
     if (c.BulkConvert != KalvexConfig().BulkConvert)
         ini.writeBool(Bus, QStringLiteral("BulkConvert"), c.BulkConvert);
+    if (c.BusKind != KalvexConfig().BusKind)
+        ini.writeString(Bus, QStringLiteral("Kind"), c.BusKind);
+    if (c.KernelPath != KalvexConfig().KernelPath)
+        ini.writeString(Bus, QStringLiteral("KernelPath"), c.KernelPath);
     // Every key once any differs, so the file shows the whole of what is in effect; the
     // default topic is left out while it is the default, so it follows a renamed machine.
     const MqttSettings m;

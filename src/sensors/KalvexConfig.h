@@ -79,6 +79,10 @@ struct KalvexConfig
     std::vector<SensorConfig> Items;
     // [Bus], our own section after the specified ones: every sensor converts at once.
     bool BulkConvert = false;
+    // [Bus] Kind: "serial" (the port COMPort drives the line) or "kernel" (the kernel's 1-Wire
+    // driver, its devices under KernelPath; the port is never opened).
+    QString BusKind = QStringLiteral("serial");
+    QString KernelPath = QStringLiteral("/sys/bus/w1/devices");
     // [MQTT], after [Bus]: readings to a broker.
     MqttSettings MQTT;
 

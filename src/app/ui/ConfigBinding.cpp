@@ -20,6 +20,8 @@ void ConfigBinding::apply(TForm1 &form, const KalvexConfig &config)
     form.StartMin = config.StartMin;
     form.WinStartRun = config.WinStartRun;
     form.BulkConvert = config.BulkConvert;
+    form.BusKind = config.BusKind;
+    form.KernelPath = config.KernelPath;
     form.MQTT = config.MQTT;
     // Before the first AddItem: every new chart line is filled with this many points.
     form.CharMaxCount = config.CharMaxCount;
@@ -72,6 +74,8 @@ KalvexConfig ConfigBinding::collect(const TForm1 &form)
     config.StartMin = form.StartMin;
     config.WinStartRun = form.WinStartRun;
     config.BulkConvert = form.BulkConvert;
+    config.BusKind = form.BusKind;
+    config.KernelPath = form.KernelPath;
     config.MQTT = form.MQTT;
 
     const SensorSlots &sensors = form.sensorSlots();

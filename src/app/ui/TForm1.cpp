@@ -25,6 +25,7 @@
 #include "monitor/ui/LiveChart.h"
 #include "monitor/ui/MonitorCycle.h"
 #include "monitor/ui/SnsGridView.h"
+#include "onewire/KernelBus.h"
 #include "mqtt/MqttPublisher.h"
 #include "mqtt/ui/MqttDialog.h"
 #include "onewire/OneWireLink.h"
@@ -134,6 +135,7 @@ void TForm1::createSubsystems(TForm1Context &context)
                 scheduleWebSnapshot();
         });
     }
+    m_kernelBus = std::make_unique<KernelBus>(*this);
 
     SoundPlayer *sound = context.sound;
     if (!sound) {
@@ -190,8 +192,10 @@ void TForm1::createSubsystems(TForm1Context &context)
         .LastHour = LastHour,
         // Asked for just before each measurement's wait, when the slot's caption has been
         // cleared: the page shows the sensor being read as the panel does.
-        .reader = [this] {
+        .reader = [this]() -> SensorReader * {
             publishWebSnapshot();
+            if (KernelBus *kernel = kernelBus())
+                return kernel;
             return m_reader.get();
         },
         .store = [this] { return m_store.get(); },
@@ -441,6 +445,8 @@ void TForm1::closeEvent(QCloseEvent *event)
     m_closing = true;
     if (m_link)
         m_link->abort();
+    if (m_kernelBus)
+        m_kernelBus->abort();
     Timer1->stop();
     event->accept();
     emit closed();
@@ -565,6 +571,8 @@ void TForm1::drainBus()
     m_closing = true;
     if (m_link)
         m_link->abort();
+    if (m_kernelBus)
+        m_kernelBus->abort();
     Timer1->stop();
     // Every wait under way has been woken; what resumes finds the program closing and ends.
     QElapsedTimer waited;
@@ -591,7 +599,9 @@ void TForm1::BScanClick()
 void TForm1::N3Click()
 {
     SetScanButton();
-    if (N3->isChecked()) {
+    if (N3->isChecked() && kernelBus()) {
+        kernelObservationOn();
+    } else if (N3->isChecked()) {
         if (m_port && m_port->OpenCOM(QStringLiteral("COM") + QString::number(COMPort))) {
             m_port->SetComPortTimeouts();
             m_cycle->busChanged();
@@ -609,6 +619,7 @@ void TForm1::N3Click()
     } else {
         if (m_port)
             m_port->CloseCOM();
+        m_kernelBus->close();
         // Switched off by hand, a lost port is simply closed.
         if (m_portLost) {
             m_portLost = false;
@@ -618,6 +629,45 @@ void TForm1::N3Click()
         AddLog(QStringLiteral("Отслеживание датчиков выключено."));
         SetScanButton();
     }
+}
+
+KernelBus *TForm1::kernelBus() const
+{
+    if (BusKind != QLatin1String("kernel") || !m_kernelBus)
+        return nullptr;
+    m_kernelBus->setPath(KernelPath);
+    return m_kernelBus.get();
+}
+
+void TForm1::kernelObservationOn()
+{
+    // As a port that will not open: said in the log, observation stays off.
+    const QString problem = kernelBus()->driverProblem();
+    if (!problem.isEmpty()) {
+        AddLog(problem);
+        N3->setChecked(false);
+        SetScanButton();
+        return;
+    }
+    m_kernelBus->open();
+    m_cycle->busChanged();
+    AddLog(QStringLiteral("Отслеживание датчиков включено."));
+    emit observationStarted();
+    Nabl();
+}
+
+void TForm1::applyBusKind(const QString &kind, const QString &path)
+{
+    const bool changed = kind != BusKind || path != KernelPath;
+    BusKind = kind;
+    KernelPath = path;
+    if (!changed || !N3->isChecked())
+        return;
+    // The port is closed (or the old folder left) and observation starts on the new bus.
+    N3->setChecked(false);
+    N3Click();
+    N3->setChecked(true);
+    N3Click();
 }
 
 void TForm1::SetScanButton()
@@ -745,7 +795,24 @@ void TForm1::SetAutoStart()
 
 void TForm1::Button1Click()
 {
-    static_cast<void>(readSingleSerial());
+    if (kernelBus())
+        static_cast<void>(readSingleSerialKernel());
+    else
+        static_cast<void>(readSingleSerial());
+}
+
+QCoro::Task<> TForm1::readSingleSerialKernel()
+{
+    if (N3->isChecked() || m_bus.busy() || m_closing)
+        co_return;
+    co_await m_bus.take();
+    BusTurn::Held held(m_bus);
+    KernelBus *kernel = kernelBus();
+    if (N3->isChecked() || m_closing || !kernel)
+        co_return;
+    const QString serial = co_await kernel->GetSNForOne();
+    if (!m_closing)
+        addRawLine(QStringLiteral("s/n : ") + serial);
 }
 
 QCoro::Task<> TForm1::readSingleSerial()
@@ -976,9 +1043,12 @@ void TForm1::busSettingsClick()
 {
     guarded(m_boxes, [this] {
         BusDialog dialog(this);
-        dialog.setSettings(BusSettings{.BulkConvert = BulkConvert});
-        if (dialog.exec() == QDialog::Accepted)
-            BulkConvert = dialog.settings().BulkConvert;
+        dialog.setSettings(BusSettings{.BulkConvert = BulkConvert, .Kind = BusKind, .KernelPath = KernelPath});
+        if (dialog.exec() == QDialog::Accepted) {
+            const BusSettings chosen = dialog.settings();
+            BulkConvert = chosen.BulkConvert;
+            applyBusKind(chosen.Kind, chosen.KernelPath);
+        }
     });
 }
 
@@ -1010,6 +1080,12 @@ SensorDiscovery::Hooks TForm1::discoveryHooks()
     };
     hooks.clearState = [this] { m_search->clearState(); };
     hooks.findNext = [this] { return m_search->FindDS(); };
+    if (kernelBus()) {
+        // The kernel's driver searches its buses itself; the port stays closed.
+        hooks.clearState = [this] { m_kernelBus->clearState(); };
+        hooks.findNext = [this] { return m_kernelBus->FindDS(); };
+        hooks.openBus = [this] { return kernelBus() ? kernelBus()->driverProblem() : QStringLiteral("Порт занят!"); };
+    }
     hooks.closing = [this] { return m_closing; };
     // The search hands out elements of DSItems itself; their place is the slot index.
     hooks.inUse = [this](const TDSItem &item) {

@@ -23,6 +23,7 @@ class AppLauncher;
 class Clock;
 class DialogBoxes;
 class HourTable;
+class KernelBus;
 class LiveChart;
 class MonitorCycle;
 class MqttPublisher;
@@ -100,6 +101,10 @@ public:
     bool WinStartRun = false;
     // [Bus] BulkConvert: one conversion for the whole bus.
     bool BulkConvert = false;
+    // [Bus] Kind: "serial" (the port COMPort) or "kernel" (the kernel's 1-Wire driver, its
+    // devices under KernelPath; the port is then never opened).
+    QString BusKind = QStringLiteral("serial");
+    QString KernelPath = QStringLiteral("/sys/bus/w1/devices");
     // [MQTT]: readings to a broker and Home Assistant (applied with setMqttSettings).
     MqttSettings MQTT;
     // The web server's port and its one binding address ("0.0.0.0" once LoadIni ran: all
@@ -178,6 +183,8 @@ public:
     OneWireLink *link() const { return m_link.get(); }
     RomSearch *romSearch() const { return m_search.get(); }
     TemperatureReader *temperatureReader() const { return m_reader.get(); }
+    // The kernel's bus, on KernelPath as set now; null unless BusKind is "kernel".
+    KernelBus *kernelBus() const;
     MonitorCycle &monitorCycle() const { return *m_cycle; }
     // What each sensor's latest diagnosis or readings say it is (/metrics, "Сведения…").
     SensorVerdicts &sensorVerdicts() const { return *m_verdicts; }
@@ -230,6 +237,11 @@ private:
     QCoro::Task<> startUp();
     void Button1Click();
     QCoro::Task<> readSingleSerial();
+    // The observation switch and the single-device read on the kernel's bus.
+    void kernelObservationOn();
+    QCoro::Task<> readSingleSerialKernel();
+    // The dialog "Шина" chose a kind of bus or a folder: observation under way goes on there.
+    void applyBusKind(const QString &kind, const QString &path);
     // The port went away under observation (unplugged, replaced): closed, logged once, and
     // opened again at the start of each cycle until it is back.
     bool portLost();
@@ -287,6 +299,7 @@ private:
     std::unique_ptr<OneWireLink> m_link;
     std::unique_ptr<RomSearch> m_search;
     std::unique_ptr<TemperatureReader> m_reader;
+    std::unique_ptr<KernelBus> m_kernelBus;
     BusTurn m_bus;
     bool m_searching = false;
     std::unique_ptr<SensorVerdicts> m_verdicts;

@@ -225,7 +225,7 @@ QCoro::Task<MonitorCycle::Reading> MonitorCycle::convertBus()
         m_parasiteLogged = false;
         co_return Reading::Specified;
     }
-    TemperatureReader *reader = m_parts.reader ? m_parts.reader() : nullptr;
+    SensorReader *reader = m_parts.reader ? m_parts.reader() : nullptr;
     if (!reader || !anyEnabledSensor() || (m_parts.portLost && m_parts.portLost()))
         co_return Reading::Specified;
     if (m_power == Power::Unknown) {
@@ -252,13 +252,13 @@ QCoro::Task<MonitorCycle::Reading> MonitorCycle::convertBus()
     if (!reader)
         co_return Reading::Specified;
     switch (co_await reader->convertAll()) {
-    case TemperatureReader::Conversion::Done:
+    case SensorReader::Conversion::Done:
         co_return Reading::AfterBulk;
-    case TemperatureReader::Conversion::TimedOut:
+    case SensorReader::Conversion::TimedOut:
         // Some device is still converting and its scratchpad holds an old reading: which one
         // only its own wait can tell.
         co_return Reading::Polled;
-    case TemperatureReader::Conversion::NoPresence:
+    case SensorReader::Conversion::NoPresence:
         break;
     }
     co_return Reading::Specified;
@@ -290,7 +290,7 @@ QCoro::Task<> MonitorCycle::readSlot(int index, QString label, double now, int h
             item.LastTemp = 0;
             identity = identityOf(index);
         }
-        TemperatureReader *reader = m_parts.reader ? m_parts.reader() : nullptr;
+        SensorReader *reader = m_parts.reader ? m_parts.reader() : nullptr;
         double t = NoAnswer;
         if (reader && converted)
             t = co_await reader->readConverted(identity.SN);

@@ -21,8 +21,8 @@ class LiveChart;
 class Log;
 class ReadingStore;
 class SensorSlots;
+class SensorReader;
 class StringGrid;
-class TemperatureReader;
 
 // The monitoring cycle Nabl: one pass over every sensor slot that reads each enabled sensor
 // (three attempts), corrects the reading and hands it to the panel label, the live chart, the
@@ -66,7 +66,7 @@ public:
         // LastHour of the window (set by Load24Hour).
         int &LastHour;
         // Null when the program has no port or no store (a failed start-up).
-        std::function<TemperatureReader *()> reader;
+        std::function<SensorReader *()> reader;
         std::function<ReadingStore *()> store;
         // The check mark of N3.
         std::function<bool()> observationOn;

@@ -3,7 +3,9 @@
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QVBoxLayout>
 
 BusDialog::BusDialog(QWidget *parent)
@@ -11,6 +13,17 @@ BusDialog::BusDialog(QWidget *parent)
 {
     setObjectName(QStringLiteral("BusDialog"));
     setWindowTitle(QStringLiteral("Шина"));
+    RSerial = new QRadioButton(QStringLiteral("Адаптер на последовательном порту"), this);
+    RSerial->setObjectName(QStringLiteral("RSerial"));
+    RKernel = new QRadioButton(QStringLiteral("Драйвер 1-Wire ядра Linux (GPIO Raspberry Pi, DS2482, DS9490R)"), this);
+    RKernel->setObjectName(QStringLiteral("RKernel"));
+    auto *pathLabel = new QLabel(QStringLiteral("Папка устройств:"), this);
+    EKernelPath = new QLineEdit(this);
+    EKernelPath->setObjectName(QStringLiteral("EKernelPath"));
+    pathLabel->setBuddy(EKernelPath);
+    connect(RKernel, &QRadioButton::toggled, EKernelPath, &QLineEdit::setEnabled);
+    RSerial->setChecked(true);
+    EKernelPath->setEnabled(false);
     CBulkConvert = new QCheckBox(QStringLiteral("Все датчики измеряют одновременно"), this);
     CBulkConvert->setObjectName(QStringLiteral("CBulkConvert"));
     auto *hint = new QLabel(QStringLiteral("Опрос ждёт самый медленный датчик, а не 750 мс на каждый. "
@@ -22,6 +35,10 @@ BusDialog::BusDialog(QWidget *parent)
     Buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("OK"));
     Buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("Отмена"));
     auto *layout = new QVBoxLayout(this);
+    layout->addWidget(RSerial);
+    layout->addWidget(RKernel);
+    layout->addWidget(pathLabel);
+    layout->addWidget(EKernelPath);
     layout->addWidget(CBulkConvert);
     layout->addWidget(hint);
     layout->addWidget(Buttons);
@@ -33,11 +50,16 @@ BusDialog::BusDialog(QWidget *parent)
 void BusDialog::setSettings(const BusSettings &settings)
 {
     CBulkConvert->setChecked(settings.BulkConvert);
+    (settings.Kind == QLatin1String("kernel") ? RKernel : RSerial)->setChecked(true);
+    EKernelPath->setText(settings.KernelPath);
 }
 
 BusSettings BusDialog::settings() const
 {
     BusSettings s;
     s.BulkConvert = CBulkConvert->isChecked();
+    s.Kind = RKernel->isChecked() ? QStringLiteral("kernel") : QStringLiteral("serial");
+    // An emptied field means the usual place, as a missing key does.
+    s.KernelPath = EKernelPath->text().trimmed().isEmpty() ? BusSettings().KernelPath : EKernelPath->text().trimmed();
     return s;
 }

@@ -1,15 +1,21 @@
 #pragma once
 
 #include <QDialog>
+#include <QString>
 
 class QCheckBox;
 class QDialogButtonBox;
+class QLineEdit;
+class QRadioButton;
 
 // How the bus is polled, beside the specified settings ([Bus] of Kalvex.ini).
 struct BusSettings
 {
     // Every sensor converts at once and the wait ends when the slowest is done.
     bool BulkConvert = false;
+    // "serial": the port drives the line; "kernel": the kernel's driver, devices under KernelPath.
+    QString Kind = QStringLiteral("serial");
+    QString KernelPath = QStringLiteral("/sys/bus/w1/devices");
 
     bool operator==(const BusSettings &) const = default;
 };
@@ -27,5 +33,8 @@ public:
     BusSettings settings() const;
 
     QCheckBox *CBulkConvert = nullptr; // "Все датчики измеряют одновременно"
+    QRadioButton *RSerial = nullptr;   // the serial port
+    QRadioButton *RKernel = nullptr;   // the kernel's driver
+    QLineEdit *EKernelPath = nullptr;  // its folder of devices, editable with RKernel only
     QDialogButtonBox *Buttons = nullptr;
 };

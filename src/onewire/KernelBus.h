@@ -1,0 +1,136 @@
+#pragma once
+
+#include "onewire/SensorReader.h"
+#include "onewire/WakeSignal.h"
+
+#include <QCoroTask>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+#include <array>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+class Log;
+
+// The sensors of the kernel's own 1-Wire driver (w1-gpio on a Raspberry Pi, a DS2482 or a
+// DS9490R), as sysfs shows them under one folder (/sys/bus/w1/devices): every bus master as
+// w1_bus_master<n> with its w1_master_slaves, every device as <family>-<six serial bytes,
+// last first> with its w1_slave (the scratchpad bytes and the kernel's CRC verdict).
+//
+// The same operations as the serial bus, with the same results: the search reports every
+// device of every master as the program's 16-digit serial (its CRC added) in the order the
+// Search ROM walk gives; a reading takes the nine scratchpad bytes and applies the serial
+// bus's checks, so a sensor gives the same value or the same "no reading" over either bus. A
+// device gone, a read that says crc=NO or comes back empty (a conversion still pending) are
+// no reading; a file the program may not read or write is logged once until it works again.
+//
+// The kernel's reads block for the whole conversion (about 750 ms), so they run on a worker
+// thread of this object's own, one at a time (the kernel serialises them on a bus anyway, and
+// a read that hangs holds up the ones behind it instead of piling threads up); the coroutines
+// here suspend (the event loop runs on) until the worker's result arrives, the job time-out
+// passes or abort() is called. Nothing else of the object leaves the window thread: a job
+// gets the paths by value and hands back only bytes.
+class KernelBus final : public SensorReader
+{
+public:
+    explicit KernelBus(Log &log, QString path = defaultPath());
+    // Waits for the job under way (a read in the kernel cannot be cut short).
+    ~KernelBus() override;
+    KernelBus(const KernelBus &) = delete;
+    KernelBus &operator=(const KernelBus &) = delete;
+
+    static QString defaultPath() { return QStringLiteral("/sys/bus/w1/devices"); }
+    // The folder of the devices and bus masters; the next operation uses it.
+    void setPath(const QString &path) { m_path = path; }
+    QString path() const { return m_path; }
+
+    // As the serial port is opened by switching observation on and closed by switching it
+    // off: while closed, a reading (and one under way when it closes) is no reading and a
+    // conversion finds no bus, as a closed port finds no presence. The search and the
+    // single-device read need no opening.
+    void open() { m_open = true; }
+    void close() { m_open = false; }
+    bool isOpen() const { return m_open; }
+
+    // Why no sensor can be read: empty when the folder holds a bus master; the text for the
+    // log or a box otherwise (no folder, no master: the driver is not loaded; no rights).
+    QString driverProblem() const;
+
+    // The next device of the enumeration (empty when there is none more; the state is then
+    // cleared, as after the serial bus's last device).
+    QCoro::Task<QString> FindDS();
+    void clearState();
+    // The serial bus's Read ROM of a lone device: the 8 bytes, each as two upper-case hex
+    // digits and a space; several devices give the AND of their codes (as the wired-AND of
+    // the line would), none the empty text.
+    QCoro::Task<QString> GetSNForOne();
+
+    QCoro::Task<double> GetTempSn(QString sn) override;
+    // The kernel drives parasite-powered devices itself (strong pull-up, full wait): false
+    // whenever a bus master is there, nothing otherwise.
+    QCoro::Task<std::optional<bool>> parasitePowered() override;
+    // "trigger" written to therm_bulk_read of every master (the write may block for the whole
+    // conversion), then until no master reads -1 (converting). NoPresence when there is no
+    // master, no such file (an older kernel) or no right to write it.
+    QCoro::Task<Conversion> convertAll() override;
+    QCoro::Task<double> readConverted(QString sn) override;
+    QCoro::Task<double> GetTempSnPolled(QString sn) override;
+
+    // A closing program: no further job starts, waits under way end now, and what they
+    // bring is no reading and no device.
+    void abort();
+    bool aborted() const { return m_aborted; }
+    // The longest a job is awaited before it counts as no answer; the job itself runs out.
+    void setJobTimeoutMs(int ms) { m_jobTimeoutMs = ms; }
+    // How long convertAll() waits for a master that still reads -1 after its trigger.
+    static constexpr int ConversionLimitMs = 750 + 100;
+    static constexpr int BulkPollMs = 10;
+
+    // The serial text (16 upper-case hex digits, CRC last) of a device folder's name such as
+    // "28-000005c7edec"; empty for any other name.
+    static QString serialOfName(const QString &name);
+    // The device folder's name of a serial text; empty unless it is 16 hex digits whose last
+    // byte is the CRC of the others (no device can have another code).
+    static QString nameOfSerial(const QString &sn);
+    // The nine scratchpad bytes of a w1_slave text; nothing when its first line does not hold
+    // nine bytes or the kernel found their CRC wrong ("crc=.. NO").
+    static std::optional<std::array<std::uint8_t, 9>> scratchpadOf(const QByteArray &w1Slave);
+    // Serial texts in the order the Search ROM walk finds them: bit by bit from the family
+    // code's least significant bit, 0 before 1.
+    static void sortInSearchOrder(QStringList &serials);
+
+private:
+    template <class T>
+    QCoro::Task<std::optional<T>> offThread(std::function<T()> job);
+    // Queues a job for the worker, started with the first one.
+    void post(std::function<void()> job);
+    void work();
+    QCoro::Task<double> read(QString sn, bool logBadSerial);
+    QCoro::Task<QStringList> listDevices();
+    QStringList masters() const;
+    // Logs message once under key until cleared() for that key.
+    void reportOnce(const QString &key, const QString &message);
+    void cleared(const QString &key) { m_reported.remove(key); }
+
+    Log &m_log;
+    QString m_path;
+    std::mutex m_queueMutex;
+    std::condition_variable m_queued;
+    std::deque<std::function<void()>> m_queue;
+    bool m_quit = false;
+    std::thread m_worker;
+    WakeSignal m_stopped;
+    bool m_aborted = false;
+    bool m_open = false;
+    int m_jobTimeoutMs = 5000;
+    bool m_listed = false;
+    QStringList m_pending;
+    QSet<QString> m_reported;
+};

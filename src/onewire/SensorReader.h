@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QCoroTask>
+#include <QString>
+
+#include <optional>
+
+// What the monitoring cycle reads its sensors through, whatever drives the bus: the serial
+// line's own slots (TemperatureReader) or the kernel's 1-Wire driver (KernelBus). Both give
+// the same values and the same "no reading" for the same sensors.
+class SensorReader
+{
+public:
+    static constexpr double NoReading = -999.0;
+
+    virtual ~SensorReader() = default;
+
+    // Degrees Celsius or -999 (a serial that is not 16 hex digits is logged, without a time
+    // stamp). 85.0 is returned as read; the cycle rejects it.
+    virtual QCoro::Task<double> GetTempSn(QString sn) = 0;
+
+    // Whether a device on the bus needs the whole-bus conversion to wait its full time and
+    // cannot be asked when it is done; nothing when no device answered.
+    virtual QCoro::Task<std::optional<bool>> parasitePowered() = 0;
+
+    enum class Conversion { Done, TimedOut, NoPresence };
+    // Every sensor converts at once; suspends until the slowest is done (Done), or gives up
+    // (TimedOut: some sensor is still busy) or finds no bus to convert (NoPresence: read
+    // sensor by sensor instead).
+    virtual QCoro::Task<Conversion> convertAll() = 0;
+    // The reading a conversion of the whole bus left in a sensor, with GetTempSn's checks; a
+    // malformed serial gives -999 silently.
+    virtual QCoro::Task<double> readConverted(QString sn) = 0;
+    // GetTempSn for a bus whose whole conversion timed out: -999 rather than an old reading.
+    virtual QCoro::Task<double> GetTempSnPolled(QString sn) = 0;
+};
