@@ -137,7 +137,14 @@ int main(int argc, char *argv[])
 
     QElapsedTimer timer;
     timer.start();
-    form.show();
+    {
+        // The list is read off the window thread: shown is when it holds the serials.
+        QEventLoop listed;
+        QObject::connect(&form, &TFormStats::sensorsLoaded, &listed, &QEventLoop::quit);
+        form.show();
+        if (form.sensorsLoading())
+            listed.exec();
+    }
     QCoreApplication::processEvents();
     const double showSeconds = static_cast<double>(timer.nsecsElapsed()) / 1e9;
     if (boxes.failed)

@@ -1,0 +1,105 @@
+#include "history/StoredSerials.h"
+
+#include "history/TADOQuery.h"
+
+#include <QSet>
+
+namespace history {
+namespace {
+
+// The sums are complete only with their table and all three triggers.
+bool sumsPresent(TADOQuery &query)
+{
+    query.Close();
+    query.SQL.Clear();
+    query.SQL.Add(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE (type = 'table' AND name = 'stats_hours') "
+                                 "OR (type = 'trigger' AND tbl_name = 'stats' AND name IN "
+                                 "('stats_hours_insert', 'stats_hours_delete', 'stats_hours_update'))"));
+    query.Open();
+    const bool complete = !query.Eof() && query.Fields(0).AsInteger() == 4;
+    query.Close();
+    return complete;
+}
+
+void collect(TADOQuery &query, const QString &statement, QStringList &into)
+{
+    query.Close();
+    query.SQL.Clear();
+    query.SQL.Add(statement);
+    query.Open();
+    for (query.First(); !query.Eof(); query.Next()) {
+        if (!query.Fields(0).IsNull())
+            into << query.Fields(0).AsString();
+    }
+    query.Close();
+}
+
+void execText(TADOQuery &query, const QString &statement)
+{
+    query.Close();
+    query.SQL.Clear();
+    query.SQL.Add(statement);
+    query.ExecSQL();
+}
+
+struct AllMet
+{
+};
+
+} // namespace
+
+QStringList storedSerials(TADOQuery &query)
+{
+    QStringList serials;
+    if (!sumsPresent(query)) {
+        collect(query, QStringLiteral("SELECT DISTINCT Sn FROM Stats"), serials);
+        return serials;
+    }
+    // One read of one state of the store: every serial the two lists name is met in the scan.
+    execText(query, QStringLiteral("BEGIN"));
+    try {
+        QStringList named;
+        collect(query, QStringLiteral("SELECT DISTINCT Sn FROM stats_hours"), named);
+        // Text and blobs sort after every number, so the last range holds the dates that are
+        // not numbers too.
+        collect(query,
+                QStringLiteral("SELECT Sn FROM Stats WHERE Dat IS NULL UNION SELECT Sn FROM Stats WHERE Dat < 1 "
+                               "UNION SELECT Sn FROM Stats WHERE Dat >= 2958466"),
+                named);
+        QSet<QString> pending(named.cbegin(), named.cend());
+        pending.remove(QString());
+        QSet<QString> met;
+        if (!pending.isEmpty()) {
+            query.Close();
+            query.SQL.Clear();
+            query.SQL.Add(QStringLiteral("SELECT Sn FROM Stats ORDER BY rowid"));
+            try {
+                query.Scan([&](const TRowView &row) {
+                    if (row.IsNull(0))
+                        return;
+                    const QByteArrayView bytes = row.AsUtf8(0);
+                    const QString serial = QString::fromUtf8(bytes.data(), bytes.size());
+                    if (met.contains(serial))
+                        return;
+                    met.insert(serial);
+                    serials << serial;
+                    pending.remove(serial);
+                    if (pending.isEmpty())
+                        throw AllMet{};
+                });
+            } catch (const AllMet &) {
+            }
+        }
+        execText(query, QStringLiteral("COMMIT"));
+    } catch (...) {
+        try {
+            execText(query, QStringLiteral("ROLLBACK"));
+        } catch (...) {
+        }
+        throw;
+    }
+    query.Close();
+    return serials;
+}
+
+} // namespace history
