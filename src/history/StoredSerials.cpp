@@ -2,6 +2,7 @@
 
 #include "history/TADOQuery.h"
 
+#include <QByteArray>
 #include <QSet>
 
 namespace history {
@@ -66,9 +67,14 @@ QStringList storedSerials(TADOQuery &query)
                 QStringLiteral("SELECT Sn FROM Stats WHERE Dat IS NULL UNION SELECT Sn FROM Stats WHERE Dat < 1 "
                                "UNION SELECT Sn FROM Stats WHERE Dat >= 2958466"),
                 named);
-        QSet<QString> pending(named.cbegin(), named.cend());
-        pending.remove(QString());
-        QSet<QString> met;
+        // Compared as the stored bytes, without a text made for each reading: a serial met
+        // late in a year of readings costs one pass over them.
+        QSet<QByteArray> pending;
+        for (const QString &serial : std::as_const(named)) {
+            if (!serial.isEmpty())
+                pending.insert(serial.toUtf8());
+        }
+        QSet<QByteArray> met;
         if (!pending.isEmpty()) {
             query.Close();
             query.SQL.Clear();
@@ -78,12 +84,13 @@ QStringList storedSerials(TADOQuery &query)
                     if (row.IsNull(0))
                         return;
                     const QByteArrayView bytes = row.AsUtf8(0);
-                    const QString serial = QString::fromUtf8(bytes.data(), bytes.size());
+                    const QByteArray serial = QByteArray::fromRawData(bytes.data(), bytes.size());
                     if (met.contains(serial))
                         return;
-                    met.insert(serial);
-                    serials << serial;
-                    pending.remove(serial);
+                    const QByteArray kept(bytes.data(), bytes.size());
+                    met.insert(kept);
+                    serials << QString::fromUtf8(kept);
+                    pending.remove(kept);
                     if (pending.isEmpty())
                         throw AllMet{};
                 });
