@@ -137,7 +137,14 @@ int main(int argc, char *argv[])
 
     QElapsedTimer timer;
     timer.start();
-    form.show();
+    {
+        // The list is read off the window thread: shown is when it holds the serials.
+        QEventLoop listed;
+        QObject::connect(&form, &TFormStats::sensorsLoaded, &listed, &QEventLoop::quit);
+        form.show();
+        if (form.sensorsLoading())
+            listed.exec();
+    }
     QCoreApplication::processEvents();
     const double showSeconds = static_cast<double>(timer.nsecsElapsed()) / 1e9;
     if (boxes.failed)
@@ -187,8 +194,12 @@ int main(int argc, char *argv[])
     std::printf("show_seconds=%.3f query_seconds=%.3f rows_and_drawing_seconds=%.3f lines=%d peak_mb_before=%.1f\n",
                 showSeconds, firstRow, seconds - firstRow, form.Chart1->lineCount(), before);
 
-    if (parser.isSet(shotOption))
+    if (parser.isSet(shotOption)) {
+        // The chart lays its labels out again once its axis has settled: a few rounds.
+        for (int i = 0; i < 5; ++i)
+            QCoreApplication::processEvents();
         form.grab().save(parser.value(shotOption));
+    }
     if (parser.isSet(dumpOption)) {
         QFile file(parser.value(dumpOption));
         if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {

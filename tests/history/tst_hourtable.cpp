@@ -132,6 +132,24 @@ private slots:
         QVERIFY(f.table.cellColor(14, 1) == QColor(Qt::white));
     }
 
+    // A restart late in the evening finds the readings of the day's last hour, up to its last
+    // millisecond, and of the hour before.
+    void startLateInTheEvening()
+    {
+        Fixture f;
+        f.clock.setNow(QDateTime(today, QTime(23, 50)));
+        f.readingAt(QDateTime(today, QTime(22, 59, 59)), sA, 19.5);
+        f.readingAt(QDateTime(today, QTime(23, 0)), sA, 18.0);
+        f.readingAt(QDateTime(today, QTime(23, 49, 59, 999)), sA, 18.4); // mean 18.2
+        f.startUp();
+        QCOMPARE(f.LastHour, 23);
+        QStringList a = emptyHours();
+        a[22] = QStringLiteral("19,5");
+        a[23] = QStringLiteral("18,2");
+        QCOMPARE(f.hourCells(1), a);
+        QCOMPARE(f.items[0].HourAvg[23], 18.2);
+    }
+
     void rowsAreFoundBySerialAndRewritten()
     {
         Fixture f;

@@ -8,8 +8,12 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <limits>
 
-// Ticks only where points are, each with its point's label; as many as fit side by side.
+// Ticks only where points are, each with its point's label. Labels are chosen by where they
+// fall, left to right: one is drawn when it starts past the end of the one before (and a gap)
+// and lies whole inside the widget, so that a dense stretch of points among sparse ones never
+// piles labels on each other.
 class PointLabelTicker : public QCPAxisTicker
 {
 public:
@@ -18,22 +22,52 @@ public:
     {
     }
 
+    void setAxis(QCPAxis *axis) { m_axis = axis; }
+
+    // The width a label takes on the axis, as the axis draws it.
+    static int labelWidth(const QFontMetrics &metrics, const QString &label)
+    {
+        return metrics.boundingRect(0, 0, 0, 0, Qt::TextDontClip, label).width();
+    }
+
+    static constexpr int gap = 8;
+
 protected:
     int getSubTickCount(double) override { return 0; }
 
     QVector<double> createTickVector(double, const QCPRange &range) override
     {
         QVector<double> ticks;
-        auto first = m_labels.lowerBound(static_cast<qint64>(std::ceil(range.lower)));
-        const auto last = m_labels.upperBound(static_cast<qint64>(std::floor(range.upper)));
-        const std::ptrdiff_t count = std::distance(first, last);
-        if (count <= 0)
+        if (!m_axis)
             return ticks;
-        const std::ptrdiff_t wanted = std::max(tickCount(), 1);
-        const std::ptrdiff_t stride = std::max<std::ptrdiff_t>(1, (count + wanted - 1) / wanted);
-        for (std::ptrdiff_t i = 0; first != last; ++first, ++i) {
-            if (i % stride == 0)
-                ticks << static_cast<double>(first.key());
+        const QFontMetrics metrics(m_axis->tickLabelFont());
+        // The axis leaves out a label the widget's border would cut.
+        const int edge = m_axis->parentPlot()->viewport().right();
+        const auto last = m_labels.upperBound(static_cast<qint64>(std::floor(range.upper)));
+        auto it = m_labels.lowerBound(static_cast<qint64>(std::ceil(range.lower)));
+        double freeFrom = -std::numeric_limits<double>::infinity();
+        while (it != last) {
+            const double x = m_axis->coordToPixel(static_cast<double>(it.key()));
+            const int width = labelWidth(metrics, it.value());
+            const double left = x - width / 2.0;
+            if (left + width > edge)
+                break;
+            if (left >= freeFrom && left >= 0) {
+                ticks << static_cast<double>(it.key());
+                freeFrom = left + width + gap;
+            }
+            // The next label that can start where this one leaves room: its middle lies at least
+            // half a label further on. Found by key, so a million points cost a few lookups.
+            const double room = std::max(freeFrom, 0.0) + width / 2.0 - 1;
+            auto next = std::next(it);
+            if (next != last && m_axis->coordToPixel(static_cast<double>(next.key())) < room) {
+                const double key = m_axis->pixelToCoord(room);
+                if (std::isfinite(key) && key > static_cast<double>(next.key())) {
+                    auto jump = m_labels.lowerBound(static_cast<qint64>(std::floor(key)));
+                    next = jump == m_labels.end() || (last != m_labels.end() && jump.key() > last.key()) ? last : jump;
+                }
+            }
+            it = next;
         }
         return ticks;
     }
@@ -45,6 +79,7 @@ protected:
 
 private:
     const QMap<qint64, QString> &m_labels;
+    QCPAxis *m_axis = nullptr;
 };
 
 namespace {
@@ -88,6 +123,7 @@ HistoryChart::HistoryChart(QWidget *parent)
     m_plot->axisRect()->setMinimumMargins(QMargins(1, 2, 2, 2));
     m_plot->xAxis2->setVisible(false);
     m_plot->yAxis2->setVisible(false);
+    m_ticker->setAxis(m_plot->xAxis);
     m_plot->xAxis->setTicker(m_ticker);
     m_plot->xAxis->setSubTicks(false);
     m_plot->xAxis->setRange(0, 1);
@@ -115,11 +151,12 @@ HistoryChart::HistoryChart(QWidget *parent)
     connect(m_plot, &QCustomPlot::mousePress, this, &HistoryChart::mousePress);
     connect(m_plot, &QCustomPlot::mouseMove, this, &HistoryChart::mouseMove);
     connect(m_plot, &QCustomPlot::mouseRelease, this, &HistoryChart::mouseRelease);
-    connect(m_plot, &QCustomPlot::beforeReplot, this, &HistoryChart::fitTickCount);
-    // The axis rectangle gets its width in the replot's layout: the labels are counted again
-    // for it when it changed (the legend came or went, the window was resized).
+    connect(m_plot, &QCustomPlot::beforeReplot, this, &HistoryChart::keepRoomForFirstLabel);
+    // The axis rectangle gets its place in the replot's layout, after the labels were chosen
+    // for the place it had: they are chosen again when it moved (the legend came or went, the
+    // window was resized, the room for the first label changed).
     connect(m_plot, &QCustomPlot::afterReplot, this, [this] {
-        if (m_plot->axisRect()->width() != m_tickWidth)
+        if (m_plot->axisRect()->rect() != m_tickRect)
             m_plot->replot(QCustomPlot::rpQueuedReplot);
     });
 }
@@ -294,16 +331,23 @@ void HistoryChart::mouseRelease(QMouseEvent *event)
         zoomTo(dataBounds());
 }
 
-void HistoryChart::fitTickCount()
+void HistoryChart::keepRoomForFirstLabel()
 {
-    // Room for each label as wide as the widest one, and a gap.
-    const QFontMetrics metrics(m_plot->xAxis->tickLabelFont());
-    int widest = 0;
-    const auto first = m_labels.lowerBound(static_cast<qint64>(std::ceil(m_plot->xAxis->range().lower)));
-    if (first != m_labels.end())
-        widest = metrics.horizontalAdvance(first.value());
-    m_tickWidth = m_plot->axisRect()->width();
-    m_ticker->setTickCount(std::max(1, m_tickWidth / std::max(widest + 16, 16)));
+    // The first point's label is centred on it, a little right of the axis's left end in the
+    // full view: the axis keeps room left of it for the label's left half, or the widget's edge
+    // would cut the label off and it would not be drawn at all.
+    int left = 1;
+    if (!m_labels.isEmpty()) {
+        const QFontMetrics metrics(m_plot->xAxis->tickLabelFont());
+        const double half = PointLabelTicker::labelWidth(metrics, m_labels.first()) / 2.0;
+        const double f = viewMargin / (1 + 2 * viewMargin);
+        const double right = m_plot->axisRect()->right();
+        left = std::clamp(static_cast<int>(std::ceil((half - f * right) / (1 - f))) + 1, 1,
+                          std::max(1, static_cast<int>(right) / 3));
+    }
+    if (m_plot->axisRect()->minimumMargins().left() != left)
+        m_plot->axisRect()->setMinimumMargins(QMargins(left, 2, 2, 2));
+    m_tickRect = m_plot->axisRect()->rect();
 }
 
 int HistoryChart::lineCount() const

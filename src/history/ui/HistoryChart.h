@@ -5,6 +5,7 @@
 #include <QColor>
 #include <QMap>
 #include <QPoint>
+#include <QRect>
 #include <QRectF>
 #include <QSharedPointer>
 #include <QString>
@@ -70,15 +71,15 @@ private:
     void animationStep();
     void setView(const QRectF &view);
     QRectF dataBounds() const;
-    void fitTickCount();
+    void keepRoomForFirstLabel();
 
     // Before the ticker, which reads them.
     QMap<qint64, QString> m_labels;
     QCustomPlot *m_plot;
     QSharedPointer<PointLabelTicker> m_ticker;
     QRubberBand *m_band = nullptr;
-    // The axis rectangle's width the tick count was made for.
-    int m_tickWidth = -1;
+    // The axis rectangle the labels were chosen for.
+    QRect m_tickRect;
 
     enum class Drag { None, Zoom, Pan };
     Drag m_drag = Drag::None;

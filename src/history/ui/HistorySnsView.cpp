@@ -10,6 +10,8 @@
 #include <QPointer>
 #include <QStyledItemDelegate>
 
+#include <algorithm>
+
 namespace {
 
 class GridModel final : public QAbstractTableModel
@@ -99,11 +101,30 @@ HistorySnsView::HistorySnsView(StringGrid &grid, QWidget *parent)
     setWordWrap(false);
 }
 
+int HistorySnsView::serialColumnWidth() const
+{
+    // Sixteen of the widest hex digit in the font the cells are drawn in, the grid line after
+    // them, and never narrower than designed: two serials that differ in the last digit must
+    // both show it.
+    const QFontMetrics metrics(font());
+    int serial = 0;
+    for (const QChar c : QStringLiteral("0123456789ABCDEF"))
+        serial = std::max(serial, metrics.horizontalAdvance(QString(16, c)));
+    return std::max(102, serial + 2);
+}
+
 void HistorySnsView::applyColumnWidths()
 {
     setColumnWidth(0, 17);
     setColumnWidth(1, 70);
-    setColumnWidth(2, 102);
+    setColumnWidth(2, serialColumnWidth());
+}
+
+void HistorySnsView::changeEvent(QEvent *event)
+{
+    QTableView::changeEvent(event);
+    if (event->type() == QEvent::FontChange)
+        applyColumnWidths();
 }
 
 void HistorySnsView::setTickPicture(const QPixmap &picture)

@@ -20,6 +20,8 @@ public:
     void setTickPicture(const QPixmap &picture);
     // The grid row of the view's current row (0 when none).
     int currentGridRow() const;
+    // The serial column's width: 16 hex digits of the view's font whole, at least 102.
+    int serialColumnWidth() const;
 
 signals:
     // A double click on a row; the current row is that row.
@@ -27,6 +29,7 @@ signals:
 
 protected:
     void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
 private:
     void applyColumnWidths();

@@ -32,7 +32,9 @@ TForm4::TForm4(QWidget *parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint)
 {
     setObjectName(QStringLiteral("Form4"));
-    setWindowTitle(QString());
+    // An empty title would be replaced by the program's name on the way to the window manager:
+    // a blank shows nothing there.
+    setWindowTitle(QStringLiteral(" "));
     setFixedSize(321, 226);
     move(278, 161);
     historylook::apply(*this);

@@ -8,6 +8,7 @@
 #include "history/ChartWorker.h"
 #include "history/HistoryQuery.h"
 #include "history/ReadingStore.h"
+#include "history/SensorListWorker.h"
 #include "history/ui/HistoryChart.h"
 #include "history/ui/HistoryGlyphs.h"
 #include "history/ui/HistoryLook.h"
@@ -21,6 +22,8 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QProgressBar>
+#include <QProxyStyle>
+#include <QStyleFactory>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -41,14 +44,45 @@ QToolButton *flatButton(QWidget *parent, const char *name, int left, const QStri
     return button;
 }
 
-// 85 x 19 as designed, wider when the style needs more room for a whole date.
+// The window's style with a narrower drop-down arrow: a date picker of the designed 85 pixels
+// then holds the whole date in this font.
+class PickerStyle final : public QProxyStyle
+{
+public:
+    PickerStyle()
+        : QProxyStyle(QStyleFactory::create(QApplication::style()->name()))
+    {
+    }
+    QRect subControlRect(ComplexControl control, const QStyleOptionComplex *option, SubControl part,
+                         const QWidget *widget) const override
+    {
+        QRect rect = QProxyStyle::subControlRect(control, option, part, widget);
+        if (control == CC_ComboBox && (part == SC_ComboBoxArrow || part == SC_ComboBoxEditField)) {
+            const int arrow = QProxyStyle::subControlRect(control, option, SC_ComboBoxArrow, widget).width();
+            const int spare = std::max(0, arrow - arrowWidth);
+            if (part == SC_ComboBoxArrow)
+                rect.setLeft(rect.left() + spare);
+            else
+                rect.setRight(rect.right() + spare);
+        }
+        return rect;
+    }
+
+private:
+    static constexpr int arrowWidth = 13;
+};
+
+// 85 x 19 as designed.
 QDateEdit *datePicker(QWidget *parent, const char *name, int left)
 {
     auto *picker = new QDateEdit(parent);
     picker->setObjectName(QString::fromLatin1(name));
+    auto *style = new PickerStyle;
+    style->setParent(picker);
+    picker->setStyle(style);
     picker->setCalendarPopup(true);
     picker->setDisplayFormat(Formats::current().shortDate);
-    picker->setGeometry(left, 11, std::max(85, picker->sizeHint().width()), 21);
+    picker->setGeometry(left, 12, 85, 19);
     return picker;
 }
 
@@ -76,6 +110,15 @@ TFormStats::TFormStats(TFormStatsContext context, QWidget *parent)
     connect(SpeedButton4, &QToolButton::clicked, this, [this] { guarded(m_boxes, [this] { SpeedButton4Click(); }); });
     connect(SpeedButton2, &QToolButton::clicked, this, [this] { guarded(m_boxes, [this] { SpeedButton2Click(); }); });
     connect(SpeedButton3, &QToolButton::clicked, this, [this] { guarded(m_boxes, [this] { SpeedButton3Click(); }); });
+    m_sensors = new SensorListWorker(this);
+    connect(m_sensors, &SensorListWorker::finished, this, [this](const QStringList &serials) {
+        guarded(m_boxes, [&] { m_list.LoadSns(serials, m_nameBySerial); });
+        emit sensorsLoaded();
+    });
+    connect(m_sensors, &SensorListWorker::failed, this, [this](const QString &message) {
+        m_boxes.error(message);
+        emit sensorsLoaded();
+    });
     m_chart = new ChartWorker(this);
     connect(m_chart, &ChartWorker::progress, this, [this](int position, int maximum) {
         if (m_progress) {
@@ -103,7 +146,10 @@ TFormStats::TFormStats(TFormStatsContext context, QWidget *parent)
 
 TFormStats::~TFormStats()
 {
+    m_sensors->cancel();
     cancelChart();
+    if (m_hourglass)
+        hideLoading();
 }
 
 bool TFormStats::chartRunning() const
@@ -113,7 +159,11 @@ bool TFormStats::chartRunning() const
 
 void TFormStats::showLoading()
 {
-    setCursor(Qt::BusyCursor);
+    // The screen's cursor, set once however often a chart is started before the last one ends.
+    if (!m_hourglass) {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        m_hourglass = true;
+    }
     if (m_progress) {
         m_progress->setMaximum(0);
         m_progress->setValue(0);
@@ -132,7 +182,10 @@ void TFormStats::hideLoading()
     }
     if (m_loading)
         m_loading->hide();
-    unsetCursor();
+    if (m_hourglass) {
+        m_hourglass = false;
+        QApplication::restoreOverrideCursor();
+    }
 }
 
 void TFormStats::cancelChart()
@@ -164,14 +217,16 @@ void TFormStats::setupUi()
     Panel1 = new QWidget(this);
     Panel1->setObjectName(QStringLiteral("Panel1"));
     Panel1->setFixedHeight(40);
-    // Left to right with the designed gaps, so that a wider date picker moves the rest along.
     Label1 = new QLabel(QStringLiteral("с:"), Panel1);
-    Label1->move(10, 15);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->move(10, 16);
+    Label1->adjustSize();
     DateFrom = datePicker(Panel1, "DateFrom", 23);
     Label2 = new QLabel(QStringLiteral("по:"), Panel1);
-    Label2->move(DateFrom->geometry().right() + 3, 15);
-    DateTo = datePicker(Panel1, "DateTo", Label2->x() + 17);
-    const int detalLeft = DateTo->geometry().right() + 5;
+    Label2->setObjectName(QStringLiteral("Label2"));
+    Label2->move(110, 16);
+    Label2->adjustSize();
+    DateTo = datePicker(Panel1, "DateTo", 127);
     Detal = new QComboBox(Panel1);
     Detal->setObjectName(QStringLiteral("Detal"));
     Detal->setEditable(true);
@@ -179,13 +234,10 @@ void TFormStats::setupUi()
     Detal->addItems(history::levelItems());
     Detal->setCurrentText(QStringLiteral("Час"));
     Detal->setToolTip(QStringLiteral("Детализация"));
-    Detal->setGeometry(detalLeft, 11, 113, 21);
-    const int buttons = Detal->geometry().right() + 10;
-    SpeedButton4 = flatButton(Panel1, "SpeedButton4", buttons, QStringLiteral("Обновить"),
-                              historyglyphs::Button::Refresh);
-    SpeedButton2 = flatButton(Panel1, "SpeedButton2", buttons + 40, QStringLiteral("Справка"),
-                              historyglyphs::Button::Help);
-    SpeedButton3 = flatButton(Panel1, "SpeedButton3", buttons + 80, QStringLiteral("Удалить историю"),
+    Detal->setGeometry(216, 11, 113, 21);
+    SpeedButton4 = flatButton(Panel1, "SpeedButton4", 338, QStringLiteral("Обновить"), historyglyphs::Button::Refresh);
+    SpeedButton2 = flatButton(Panel1, "SpeedButton2", 378, QStringLiteral("Справка"), historyglyphs::Button::Help);
+    SpeedButton3 = flatButton(Panel1, "SpeedButton3", 418, QStringLiteral("Удалить историю"),
                               historyglyphs::Button::Delete);
     Image1 = new QLabel(Panel1);
     Image1->setObjectName(QStringLiteral("Image1"));
@@ -202,10 +254,11 @@ void TFormStats::setupUi()
     body->addWidget(Chart1, 1);
     Panel2 = new QWidget(this);
     Panel2->setObjectName(QStringLiteral("Panel2"));
-    Panel2->setFixedWidth(198);
     auto *right = new QVBoxLayout(Panel2);
     right->setContentsMargins(0, 0, 0, 0);
     SnsView = new HistorySnsView(Sns, Panel2);
+    // As designed, and as much wider as the serial numbers need in this font.
+    Panel2->setFixedWidth(198 + SnsView->serialColumnWidth() - 102);
     SnsView->setObjectName(QStringLiteral("Sns"));
     SnsView->setTickPicture(Image1->pixmap());
     right->addWidget(SnsView);
@@ -245,8 +298,12 @@ void TFormStats::showEvent(QShowEvent *event)
 bool TFormStats::eventFilter(QObject *watched, QEvent *event)
 {
     if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape) {
-        // An open pop-up (a calendar, Detal's list) takes its own Esc first.
-        if (!QApplication::activePopupWidget()) {
+        // An open pop-up (a calendar, Detal's list) takes its own Esc. Detal's list closes on
+        // the key's shortcut check, before the key itself reaches it: a key that went to a
+        // pop-up is never the window's, open or not by now.
+        const auto *widget = qobject_cast<QWidget *>(watched);
+        const bool inPopup = widget && widget->window()->windowType() == Qt::Popup;
+        if (!inPopup && !QApplication::activePopupWidget()) {
             hide();
             return true;
         }
@@ -262,10 +319,28 @@ void TFormStats::takeConnection()
     ADOQuery1.setConnectionString(store ? store->ConnectionString() : QString());
 }
 
+void TFormStats::requireConnection() const
+{
+    if (!ADOQuery1.ConnectionString().isEmpty())
+        return;
+    // A store that could not be opened says why, as its log line does, instead of the query's
+    // complaint that it has no connection.
+    const ReadingStore *store = m_store ? m_store() : nullptr;
+    if (store && !store->failure().isEmpty())
+        throw KalvexError(store->failure());
+    throw KalvexError(QStringLiteral("Missing Connection or ConnectionString"));
+}
+
 void TFormStats::LoadSns()
 {
     takeConnection();
-    m_list.LoadSns(history::distinctSerials(ADOQuery1), m_nameBySerial);
+    requireConnection();
+    m_sensors->start(ADOQuery1.ConnectionString());
+}
+
+bool TFormStats::sensorsLoading() const
+{
+    return m_sensors->running();
 }
 
 QString TFormStats::GetNameSer(const QString &Sn) const
@@ -286,12 +361,16 @@ void TFormStats::SpeedButton4Click()
     const QStringList serials = m_list.selection();
     if (serials.isEmpty())
         return;
+    requireConnection();
     const QString path = ADOQuery1.ConnectionString();
-    if (path.isEmpty())
-        throw KalvexError(QStringLiteral("Missing Connection or ConnectionString"));
     const history::ChartRequest request{serials, DateFrom->date(), DateTo->date(), history::levelOf(Detal->currentText())};
     showLoading();
-    m_chart->start(path, request);
+    try {
+        m_chart->start(path, request);
+    } catch (...) {
+        hideLoading();
+        throw;
+    }
 }
 
 void TFormStats::SpeedButton2Click()
@@ -313,6 +392,7 @@ void TFormStats::SpeedButton3Click()
     if (serials.isEmpty())
         return;
     ReadingStore *store = m_store ? m_store() : nullptr;
+    requireConnection();
     if (store)
         store->readingsDeleting();
     history::deleteReadings(ADOQuery1, serials, DateFrom->date(), DateTo->date());

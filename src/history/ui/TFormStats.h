@@ -16,6 +16,7 @@ class DialogBoxes;
 class HistoryChart;
 class HistorySnsView;
 class ReadingStore;
+class SensorListWorker;
 class QComboBox;
 class QDateEdit;
 class QDialog;
@@ -50,8 +51,10 @@ public:
     void setLoadingWindow(QWidget *window, QProgressBar *ProgressBar1);
     void setHelpWindow(QDialog *Form4);
 
-    // Adds the store's serials the list does not hold yet (at every showing).
+    // Adds the store's serials the list does not hold yet (at every showing). They are read off
+    // the window thread; sensorsLoaded comes when the list has them.
     void LoadSns();
+    bool sensorsLoading() const;
     QString GetNameSer(const QString &Sn) const;
     void SnsDblClick();
     // "Обновить": starts building the chart (off the window thread); the chart appears when
@@ -88,6 +91,7 @@ public:
 
 signals:
     void chartDrawn();
+    void sensorsLoaded();
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -99,6 +103,8 @@ private:
     void FormCreate();
     // Copies the main window's connection string into ADOQuery1, which CompactDB then releases too.
     void takeConnection();
+    // Throws the store's own reason when there is no connection to take.
+    void requireConnection() const;
     void showLoading();
     void hideLoading();
     void cancelChart();
@@ -112,4 +118,7 @@ private:
     QPointer<QProgressBar> m_progress;
     QPointer<QDialog> m_help;
     ChartWorker *m_chart = nullptr;
+    SensorListWorker *m_sensors = nullptr;
+    // Whether this window set the application's hourglass (and so owes its restore).
+    bool m_hourglass = false;
 };
