@@ -11,6 +11,8 @@
 
 #include <algorithm>
 #include <deque>
+#include <map>
+#include <tuple>
 #include <unordered_map>
 
 namespace history {
@@ -187,13 +189,28 @@ bool hasSums(TADOQuery &query)
     return complete;
 }
 
+// The minute sums count for a chart once they are whole: no fill under way.
+bool hasMinutes(TADOQuery &query)
+{
+    query.Close();
+    query.SQL.Clear();
+    query.SQL.Add(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE (type = 'table' AND name = 'stats_minutes') "
+                                 "OR (type = 'trigger' AND tbl_name = 'stats' AND name IN "
+                                 "('stats_minutes_insert', 'stats_minutes_delete', 'stats_minutes_update')) "
+                                 "OR (type = 'table' AND name = 'stats_minutes_fill')"));
+    query.Open();
+    const bool complete = !query.Eof() && query.Fields(0).AsInteger() == 4;
+    query.Close();
+    return complete;
+}
+
 void bindSerials(TADOQuery &query, const QStringList &serials)
 {
     for (int i = 0; i < serials.size(); ++i)
         query.setText(paramName(i), serials.at(i));
 }
 
-enum class Source { Statement, Sums, Readings };
+enum class Source { Statement, Sums, Minutes, Readings };
 
 Source sourceOf(TADOQuery &query, const ChartRequest &request)
 {
@@ -203,6 +220,8 @@ Source sourceOf(TADOQuery &query, const ChartRequest &request)
     // statement itself runs, with its conversion errors.
     if (!(from >= 1.0 && to < 2958465.0 && from <= to))
         return Source::Statement;
+    if (request.level == Level::Minute)
+        return hasMinutes(query) ? Source::Minutes : Source::Readings;
     return isCoarse(request.level) && hasSums(query) ? Source::Sums : Source::Readings;
 }
 
@@ -488,6 +507,174 @@ std::vector<ChartLine> chartFromReadings(TADOQuery &query, const ChartRequest &r
     return groups.lines(query, level, progress);
 }
 
+// The minute chart from the minute sums, lean: a year of ten sensors is five million points,
+// so nothing is kept per group beyond the point itself, and the label of a minute is one text
+// shared by every line.
+std::vector<ChartLine> chartFromMinutes(TADOQuery &query, const ChartRequest &request, const ChartProgress &progress)
+{
+    const double from = rangeStart(request.from);
+    const double to = rangeEnd(request.to);
+    const qint64 first = consolidation::minuteKey(from);
+    const qint64 last = consolidation::minuteKey(to);
+    const QString serialList = selectionParams(static_cast<int>(request.serials.size()));
+
+    struct Sum
+    {
+        qint64 mk;
+        double s;
+        qint64 n;
+        qint64 r;
+    };
+    struct Edge
+    {
+        QByteArray serial;
+        Sum sum;
+    };
+    // The readings of the two edge minutes that the sums hold but the range does not, or the
+    // other way round (as for the hours: see addEdge).
+    std::vector<Edge> edges;
+    const double oneSecond = 1.0 / 86400.0;
+    const QString mkSql = consolidation::minuteKeySql(QStringLiteral("Dat"));
+    for (const auto &[condition, bound, limit, mk, sign] :
+         {std::tuple{QStringLiteral("Dat >= :Bound AND Dat < :Limit"), from - oneSecond, from, first, -1},
+          std::tuple{QStringLiteral("Dat > :Bound AND Dat <= :Limit"), to - oneSecond, to, last + 1, +1}}) {
+        query.Close();
+        query.SQL.Clear();
+        query.SQL.Add(QStringLiteral("SELECT Sn, total(t), count(t), count(*) FROM Stats WHERE ") + condition
+                      + QStringLiteral(" AND Sn IN (") + serialList + QStringLiteral(") AND ") + mkSql
+                      + QStringLiteral(" = :Mk GROUP BY Sn"));
+        query.setDateTime(QStringLiteral("Bound"), bound);
+        query.setDateTime(QStringLiteral("Limit"), limit);
+        query.setFloat(QStringLiteral("Mk"), static_cast<double>(mk));
+        bindSerials(query, request.serials);
+        query.Scan([&, mk = mk, sign = sign](const TRowView &row) {
+            edges.push_back(Edge{row.AsUtf8(0).toByteArray(),
+                                 Sum{mk, sign * row.AsFloat(1), sign * row.AsInteger(2), sign * row.AsInteger(3)}});
+        });
+    }
+
+    const QString separator = timeSeparator();
+    // One text per minute of the range, made the first time a line needs it.
+    const qint64 span = last + 2 - first;
+    std::vector<QString> labels(span > 0 && span <= 4 * 1024 * 1024 ? static_cast<std::size_t>(span) : 0);
+    const auto labelOfMinute = [&](qint64 mk) {
+        QString *cached = nullptr;
+        const qint64 index = mk - first;
+        if (index >= 0 && index < static_cast<qint64>(labels.size())) {
+            cached = &labels[static_cast<std::size_t>(index)];
+            if (!cached->isNull())
+                return *cached;
+        }
+        int y = 0;
+        int m = 0;
+        int d = 0;
+        epoch.addDays(mk / 1440).getDate(&y, &m, &d);
+        const QString label = labelOf(y, m, d, static_cast<int>(mk % 1440) * 60, Level::Minute, separator);
+        if (cached)
+            *cached = label;
+        return label;
+    };
+
+    std::vector<ChartLine> lines;
+    std::sort(edges.begin(), edges.end(), [](const Edge &a, const Edge &b) { return a.serial < b.serial; });
+    std::size_t nextEdge = 0;
+    int row = 0;
+    // One serial's sums, in the order of its minutes, made its line.
+    const auto finish = [&](const QByteArray &serial, std::vector<Sum> &line) {
+        for (; nextEdge < edges.size() && edges[nextEdge].serial == serial; ++nextEdge) {
+            const Sum &edge = edges[nextEdge].sum;
+            const auto at = std::lower_bound(line.begin(), line.end(), edge.mk, [](const Sum &a, qint64 mk) { return a.mk < mk; });
+            if (at != line.end() && at->mk == edge.mk) {
+                at->s += edge.s;
+                at->n += edge.n;
+                at->r += edge.r;
+            } else {
+                line.insert(at, edge);
+            }
+        }
+        line.erase(std::remove_if(line.begin(), line.end(), [](const Sum &sum) { return sum.r <= 0; }), line.end());
+        if (line.empty())
+            return;
+        // The statement's order within a serial is its key texts', day.month.year first; within
+        // a day the minutes are in order already, so whole days are sorted.
+        std::vector<std::pair<qint64, std::size_t>> days;
+        for (std::size_t i = 0; i < line.size(); ++i) {
+            if (i == 0 || line[i].mk / 1440 != line[i - 1].mk / 1440) {
+                int y = 0;
+                int m = 0;
+                int d = 0;
+                epoch.addDays(line[i].mk / 1440).getDate(&y, &m, &d);
+                days.emplace_back((qint64(d) * 13 + m) * 10000 + y, i);
+            }
+        }
+        std::sort(days.begin(), days.end());
+        ChartLine out{QString::fromUtf8(serial), {}};
+        out.points.reserve(line.size());
+        for (const auto &[dayOrder, start] : days) {
+            const qint64 day = line[start].mk / 1440;
+            for (std::size_t i = start; i < line.size() && line[i].mk / 1440 == day; ++i) {
+                if (++row % checkEvery == 1 && query.Interrupted())
+                    interrupted();
+                if (progress.position)
+                    progress.position(row);
+                const Sum &sum = line[i];
+                const double mean = sum.n > 0 ? sum.s / static_cast<double>(sum.n) : 0.0;
+                out.points.push_back(ChartPoint{sum.mk * 60, mean, labelOfMinute(sum.mk)});
+            }
+        }
+        lines.push_back(std::move(out));
+    };
+    // Serials of the edges alone, before `serial` in byte order (or all that are left).
+    const auto finishEdgesBefore = [&](const QByteArray *serial) {
+        while (nextEdge < edges.size() && (!serial || edges[nextEdge].serial < *serial)) {
+            std::vector<Sum> none;
+            finish(QByteArray(edges[nextEdge].serial), none);
+        }
+    };
+
+    // The bar's end: the sums in the range, and the minutes that only an edge's readings give.
+    if (progress.maximum) {
+        query.Close();
+        query.SQL.Clear();
+        query.SQL.Add(QStringLiteral("SELECT count(*) FROM stats_minutes WHERE Sn IN (") + serialList
+                      + QStringLiteral(") AND Mk >= :MkFrom AND Mk <= :MkTo"));
+        query.setFloat(QStringLiteral("MkFrom"), static_cast<double>(first));
+        query.setFloat(QStringLiteral("MkTo"), static_cast<double>(last));
+        bindSerials(query, request.serials);
+        query.Open();
+        const qint64 sums = query.Fields(0).AsInteger();
+        query.Close();
+        const auto beyond = std::count_if(edges.begin(), edges.end(), [last](const Edge &e) { return e.sum.mk > last; });
+        progress.maximum(static_cast<int>(sums + beyond));
+    }
+    query.Close();
+    query.SQL.Clear();
+    query.SQL.Add(QStringLiteral("SELECT Sn, Mk, S, N, R FROM stats_minutes WHERE Sn IN (") + serialList
+                  + QStringLiteral(") AND Mk >= :MkFrom AND Mk <= :MkTo ORDER BY Sn, Mk"));
+    query.setFloat(QStringLiteral("MkFrom"), static_cast<double>(first));
+    query.setFloat(QStringLiteral("MkTo"), static_cast<double>(last));
+    bindSerials(query, request.serials);
+    std::vector<Sum> current;
+    QByteArray currentSerial;
+    bool any = false;
+    query.Scan([&](const TRowView &row) {
+        const QByteArrayView serial = row.AsUtf8(0);
+        if (!any || currentSerial != serial) {
+            if (any)
+                finish(currentSerial, current);
+            current.clear();
+            currentSerial = serial.toByteArray();
+            finishEdgesBefore(&currentSerial);
+            any = true;
+        }
+        current.push_back(Sum{row.AsInteger(1), row.AsFloat(2), row.AsInteger(3), row.AsInteger(4)});
+    });
+    if (any)
+        finish(currentSerial, current);
+    finishEdgesBefore(nullptr);
+    return lines;
+}
+
 } // namespace
 
 bool fromSums(TADOQuery &query, const ChartRequest &request)
@@ -495,11 +682,18 @@ bool fromSums(TADOQuery &query, const ChartRequest &request)
     return sourceOf(query, request) == Source::Sums;
 }
 
+bool fromMinuteSums(TADOQuery &query, const ChartRequest &request)
+{
+    return sourceOf(query, request) == Source::Minutes;
+}
+
 std::vector<ChartLine> queryChart(TADOQuery &query, const ChartRequest &request, const ChartProgress &progress)
 {
     switch (sourceOf(query, request)) {
     case Source::Sums:
         return chartFromSums(query, request, progress);
+    case Source::Minutes:
+        return chartFromMinutes(query, request, progress);
     case Source::Readings:
         return chartFromReadings(query, request, progress);
     case Source::Statement:
@@ -587,11 +781,43 @@ void recomputeHours(TADOQuery &query, const QStringList &serials, const QDate &f
     query.ExecSQL();
 }
 
+// The same for the minutes the deletion touched.
+void recomputeMinutes(TADOQuery &query, const QStringList &serials, const QDate &from, const QDate &to)
+{
+    const qint64 first = consolidation::minuteKey(rangeStart(from));
+    const qint64 last = consolidation::minuteKey(rangeEnd(to)) + 1;
+    const QString serialList = selectionParams(static_cast<int>(serials.size()));
+    query.Close();
+    query.SQL.Clear();
+    query.SQL.Add(QStringLiteral("DELETE FROM stats_minutes WHERE Sn IN (") + serialList
+                  + QStringLiteral(") AND Mk >= :MkFrom AND Mk <= :MkTo"));
+    query.setFloat(QStringLiteral("MkFrom"), static_cast<double>(first));
+    query.setFloat(QStringLiteral("MkTo"), static_cast<double>(last));
+    bindSerials(query, serials);
+    query.ExecSQL();
+    const QString mk = consolidation::minuteKeySql(QStringLiteral("Dat"));
+    query.SQL.Clear();
+    query.SQL.Add(QStringLiteral("INSERT INTO stats_minutes(Sn, Mk, S, N, R) SELECT Sn, ") + mk
+                  + QStringLiteral(", total(t), count(t), count(*) FROM Stats WHERE Dat >= :Lo AND Dat < :Hi AND Sn IN (")
+                  + serialList
+                  + QStringLiteral(") AND typeof(Dat) IN ('integer', 'real') AND Dat >= 1 AND Dat < 2958466 AND ") + mk
+                  + QStringLiteral(" >= :MkFrom AND ") + mk + QStringLiteral(" <= :MkTo GROUP BY 1, 2"));
+    const double oneSecond = 1.0 / 86400.0;
+    query.setDateTime(QStringLiteral("Lo"), consolidation::minuteStart(first) - oneSecond);
+    query.setDateTime(QStringLiteral("Hi"), consolidation::minuteStart(last + 1) + oneSecond);
+    query.setFloat(QStringLiteral("MkFrom"), static_cast<double>(first));
+    query.setFloat(QStringLiteral("MkTo"), static_cast<double>(last));
+    bindSerials(query, serials);
+    query.ExecSQL();
+}
+
 } // namespace
 
 int deleteReadings(TADOQuery &query, const QStringList &serials, const QDate &from, const QDate &to)
 {
-    const bool sums = hasSums(query) && from <= to && rangeStart(from) >= 1.0 && rangeEnd(to) < 2958465.0;
+    const bool inBounds = from <= to && rangeStart(from) >= 1.0 && rangeEnd(to) < 2958465.0;
+    const bool sums = hasSums(query) && inBounds;
+    const bool minutes = hasMinutes(query) && inBounds;
     execText(query, QStringLiteral("BEGIN IMMEDIATE"));
     int deleted = 0;
     try {
@@ -602,6 +828,8 @@ int deleteReadings(TADOQuery &query, const QStringList &serials, const QDate &fr
         deleted = query.ExecSQL();
         if (sums)
             recomputeHours(query, serials, from, to);
+        if (minutes)
+            recomputeMinutes(query, serials, from, to);
         execText(query, QStringLiteral("COMMIT"));
     } catch (...) {
         try {
