@@ -272,8 +272,6 @@ bool rebuild(const QString &path, const std::atomic<bool> &stop, const std::atom
 namespace {
 
 constexpr std::int64_t msPerMinute = 60000;
-// Readings summed per step of a fill: some 0.2 s of the write lock on a small machine.
-constexpr std::int64_t fillStep = 100000;
 
 const char *const minuteTriggerNames[] = {"stats_minutes_insert", "stats_minutes_delete", "stats_minutes_update"};
 
@@ -387,7 +385,7 @@ bool createMinutes(sqlite3 *db, QString &message)
                    message);
 }
 
-bool fillMinutes(const QString &path, const std::atomic<bool> &stop, QString &message)
+bool fillMinutes(const QString &path, const std::atomic<bool> &stop, QString &message, std::int64_t stepRows, int steps)
 {
     sqlite3 *db = nullptr;
     if (sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr)
@@ -429,7 +427,7 @@ bool fillMinutes(const QString &path, const std::atomic<bool> &stop, QString &me
                                 .arg(mk, counted(QStringLiteral("r")))
                                 .toUtf8();
     bool done = false;
-    while (ok && !done && !stop.load()) {
+    while (ok && !done && !stop.load() && steps-- != 0) {
         ok = execAll(db, QStringLiteral("begin immediate"), message);
         if (!ok)
             break;
@@ -438,7 +436,7 @@ bool fillMinutes(const QString &path, const std::atomic<bool> &stop, QString &me
         ok = scalarOf(db, "select done from stats_minutes_fill", from) && scalarOf(db, "select upto from stats_minutes_fill", upto);
         if (!ok)
             message = QString::fromUtf8(sqlite3_errmsg(db));
-        const std::int64_t to = std::min(from + fillStep, upto);
+        const std::int64_t to = std::min(from + stepRows, upto);
         if (ok && from < upto) {
             sqlite3_stmt *stmt = nullptr;
             ok = sqlite3_prepare_v2(db, step.constData(), -1, &stmt, nullptr) == SQLITE_OK;

@@ -58,6 +58,9 @@ bool createMinutes(sqlite3 *db, QString &message);
 // the readings that were there when it began are summed a bounded number at a time, each
 // step a write transaction of a fraction of a second, so that the cycle's inserts wait that
 // long at most. Returns false when `stop` was set or the engine failed (`message`).
-bool fillMinutes(const QString &path, const std::atomic<bool> &stop, QString &message);
+// `stepRows` readings a step (a hundred thousand: some 0.2 s of the write lock on a small
+// machine); `steps` steps at most in this call (-1: until done).
+bool fillMinutes(const QString &path, const std::atomic<bool> &stop, QString &message, std::int64_t stepRows = 100000,
+                 int steps = -1);
 
 } // namespace consolidation

@@ -226,23 +226,21 @@ private slots:
         const QString path = dir.filePath(ReadingStore::fileName());
         QVERIFY(exec(path, "create table stats (Dat DATETIME, Sn Text(16), t float); create index stats_dat on stats(Dat);"));
         fill(path, 41, dat(2026, 1, 29, 21), dat(2026, 2, 6));
-        const std::atomic<bool> stop{true};
+        const std::atomic<bool> go{false};
         QString message;
-        QVERIFY(!consolidation::fillMinutes(path, stop, message));
-        QCOMPARE(scalar(path, "select count(*) from stats_minutes_fill"), 1);
-        // Another tool's changes on readings the fill has not reached, and new readings.
-        QVERIFY(exec(path, QByteArray("delete from stats where Dat > " + QByteArray::number(dat(2026, 2, 1, 10, 15), 'g', 17)
-                                      + " and Dat < " + QByteArray::number(dat(2026, 2, 1, 10, 40), 'g', 17))
-                               .constData()));
-        QVERIFY(exec(path, QByteArray("update stats set t = t + 1, Dat = Dat + 0.0004 where Dat > "
-                                      + QByteArray::number(dat(2026, 2, 2, 3, 10), 'g', 17) + " and Dat < "
-                                      + QByteArray::number(dat(2026, 2, 2, 3, 20), 'g', 17))
-                               .constData()));
+        // Three steps of forty readings, then the program ends.
+        QVERIFY(!consolidation::fillMinutes(path, go, message, 40, 3));
+        QCOMPARE(scalar(path, "select done from stats_minutes_fill"), 120);
+        QVERIFY(scalar(path, "select upto from stats_minutes_fill") > 350);
+        // Another tool's changes on readings the fill has counted, on readings it has not
+        // reached and across its mark, and new readings.
+        QVERIFY(exec(path, "delete from stats where rowid between 100 and 140"));
+        QVERIFY(exec(path, "update stats set t = t + 1, Dat = Dat + 0.0004 where rowid between 20 and 60 or rowid between 250 and 300"));
+        QVERIFY(exec(path, "update stats set Sn = 'X' where rowid between 70 and 75 or rowid between 310 and 315"));
         fill(path, 42, dat(2026, 2, 5, 20), dat(2026, 2, 5, 23));
         QVERIFY(exec(path, QByteArray("update stats set t = 5 where Dat > " + QByteArray::number(dat(2026, 2, 5, 21), 'g', 17)
                                       + " and Dat < " + QByteArray::number(dat(2026, 2, 5, 22), 'g', 17))
                                .constData()));
-        const std::atomic<bool> go{false};
         QVERIFY2(consolidation::fillMinutes(path, go, message), qPrintable(message));
         QCOMPARE(scalar(path, "select count(*) from sqlite_master where name = 'stats_minutes_fill'"), 0);
         // After the fill the triggers count on their own.
@@ -255,7 +253,7 @@ private slots:
         const history::ChartRequest request{serials, from, to, history::Level::Minute};
         QVERIFY(history::fromMinuteSums(query, request));
         compareCharts(query, request, false);
-        compareCharts(query, {{serials.at(1)}, from, to, history::Level::Minute}, false);
+        compareCharts(query, {{serials.at(1), QStringLiteral("X")}, from, to, history::Level::Minute}, false);
         // The sums table equals the readings, minute by minute.
         QCOMPARE(scalar(path, "select sum(R) from stats_minutes"),
                  scalar(path, "select count(*) from stats where typeof(Dat) in ('integer','real') and Dat >= 1"));
