@@ -87,7 +87,7 @@ QString missingDisplay(int argc, char *argv[])
 }
 
 // --export-csv FROM TO LEVEL [--dir DIR]: the history's CSV of the program directory's store to
-// standard output, with no window, no bus and no server; nothing is written to the folder.
+// standard output, with no window, no bus and no server; no file of the folder is written.
 int exportCsvCommand(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
