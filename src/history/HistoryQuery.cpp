@@ -507,9 +507,107 @@ std::vector<ChartLine> chartFromReadings(TADOQuery &query, const ChartRequest &r
     return groups.lines(query, level, progress);
 }
 
-// The minute chart from the minute sums, lean: a year of ten sensors is five million points,
-// so nothing is kept per group beyond the point itself, and the label of a minute is one text
-// shared by every line.
+// A group's sums in a line being built: `key` counts units (seconds or minutes) since
+// 1899-12-30 00:00.
+struct UnitSum
+{
+    qint64 key;
+    double s;
+    qint64 n;
+    qint64 r;
+};
+
+// Lines of the second or the minute level made from each serial's sums in the order of their
+// keys, lean: a month at seconds or a year at minutes is millions of points, so nothing is kept
+// per group beyond the point itself, and the label of a second or minute is one text shared by
+// every line.
+class LeanLines
+{
+public:
+    LeanLines(Level level, qint64 firstKey, qint64 lastKey, const TADOQuery &query, const ChartProgress &progress)
+        : m_unit(level == Level::Second ? 1 : 60)
+        , m_level(level)
+        , m_first(firstKey)
+        , m_separator(timeSeparator())
+        , m_query(query)
+        , m_progress(progress)
+    {
+        const qint64 span = lastKey + 2 - firstKey;
+        m_labels.resize(span > 0 && span <= 4 * 1024 * 1024 ? static_cast<std::size_t>(span) : 0);
+    }
+
+    // The line of one serial from its sums (the keys ascending); groups without rows are left
+    // out. Ends with KalvexError "interrupted" when the query's interrupt check says so.
+    void finish(const QByteArray &serial, std::vector<UnitSum> &sums)
+    {
+        sums.erase(std::remove_if(sums.begin(), sums.end(), [](const UnitSum &sum) { return sum.r <= 0; }), sums.end());
+        if (sums.empty())
+            return;
+        const qint64 perDay = secondsPerDay / m_unit;
+        // The statement's order within a serial is its key texts', day.month.year first; within
+        // a day the keys are in order already, so whole days are sorted.
+        std::vector<std::pair<qint64, std::size_t>> days;
+        for (std::size_t i = 0; i < sums.size(); ++i) {
+            if (i == 0 || sums[i].key / perDay != sums[i - 1].key / perDay) {
+                int y = 0;
+                int m = 0;
+                int d = 0;
+                epoch.addDays(sums[i].key / perDay).getDate(&y, &m, &d);
+                days.emplace_back((qint64(d) * 13 + m) * 10000 + y, i);
+            }
+        }
+        std::sort(days.begin(), days.end());
+        ChartLine out{QString::fromUtf8(serial), {}};
+        out.points.reserve(sums.size());
+        for (const auto &[dayOrder, start] : days) {
+            const qint64 day = sums[start].key / perDay;
+            for (std::size_t i = start; i < sums.size() && sums[i].key / perDay == day; ++i) {
+                if (++m_row % checkEvery == 1 && m_query.Interrupted())
+                    interrupted();
+                if (m_progress.position)
+                    m_progress.position(m_row);
+                const UnitSum &sum = sums[i];
+                const double mean = sum.n > 0 ? sum.s / static_cast<double>(sum.n) : 0.0;
+                out.points.push_back(ChartPoint{sum.key * m_unit, mean, label(sum.key)});
+            }
+        }
+        lines.push_back(std::move(out));
+    }
+
+    std::vector<ChartLine> lines;
+
+private:
+    QString label(qint64 key)
+    {
+        QString *cached = nullptr;
+        const qint64 index = key - m_first;
+        if (index >= 0 && index < static_cast<qint64>(m_labels.size())) {
+            cached = &m_labels[static_cast<std::size_t>(index)];
+            if (!cached->isNull())
+                return *cached;
+        }
+        const qint64 perDay = secondsPerDay / m_unit;
+        int y = 0;
+        int m = 0;
+        int d = 0;
+        epoch.addDays(key / perDay).getDate(&y, &m, &d);
+        const QString text = labelOf(y, m, d, static_cast<int>(key % perDay * m_unit), m_level, m_separator);
+        if (cached)
+            *cached = text;
+        return text;
+    }
+
+    const qint64 m_unit;
+    const Level m_level;
+    const qint64 m_first;
+    const QString m_separator;
+    const TADOQuery &m_query;
+    const ChartProgress &m_progress;
+    std::vector<QString> m_labels; // one per key of the range, made when first needed
+    int m_row = 0;
+};
+
+// The minute chart from the minute sums.
 std::vector<ChartLine> chartFromMinutes(TADOQuery &query, const ChartRequest &request, const ChartProgress &progress)
 {
     const double from = rangeStart(request.from);
@@ -518,17 +616,10 @@ std::vector<ChartLine> chartFromMinutes(TADOQuery &query, const ChartRequest &re
     const qint64 last = consolidation::minuteKey(to);
     const QString serialList = selectionParams(static_cast<int>(request.serials.size()));
 
-    struct Sum
-    {
-        qint64 mk;
-        double s;
-        qint64 n;
-        qint64 r;
-    };
     struct Edge
     {
         QByteArray serial;
-        Sum sum;
+        UnitSum sum;
     };
     // The readings of the two edge minutes that the sums hold but the range does not, or the
     // other way round (as for the hours: see addEdge).
@@ -549,42 +640,20 @@ std::vector<ChartLine> chartFromMinutes(TADOQuery &query, const ChartRequest &re
         bindSerials(query, request.serials);
         query.Scan([&, mk = mk, sign = sign](const TRowView &row) {
             edges.push_back(Edge{row.AsUtf8(0).toByteArray(),
-                                 Sum{mk, sign * row.AsFloat(1), sign * row.AsInteger(2), sign * row.AsInteger(3)}});
+                                 UnitSum{mk, sign * row.AsFloat(1), sign * row.AsInteger(2), sign * row.AsInteger(3)}});
         });
     }
 
-    const QString separator = timeSeparator();
-    // One text per minute of the range, made the first time a line needs it.
-    const qint64 span = last + 2 - first;
-    std::vector<QString> labels(span > 0 && span <= 4 * 1024 * 1024 ? static_cast<std::size_t>(span) : 0);
-    const auto labelOfMinute = [&](qint64 mk) {
-        QString *cached = nullptr;
-        const qint64 index = mk - first;
-        if (index >= 0 && index < static_cast<qint64>(labels.size())) {
-            cached = &labels[static_cast<std::size_t>(index)];
-            if (!cached->isNull())
-                return *cached;
-        }
-        int y = 0;
-        int m = 0;
-        int d = 0;
-        epoch.addDays(mk / 1440).getDate(&y, &m, &d);
-        const QString label = labelOf(y, m, d, static_cast<int>(mk % 1440) * 60, Level::Minute, separator);
-        if (cached)
-            *cached = label;
-        return label;
-    };
-
-    std::vector<ChartLine> lines;
+    LeanLines lines(Level::Minute, first, last, query, progress);
     std::sort(edges.begin(), edges.end(), [](const Edge &a, const Edge &b) { return a.serial < b.serial; });
     std::size_t nextEdge = 0;
-    int row = 0;
-    // One serial's sums, in the order of its minutes, made its line.
-    const auto finish = [&](const QByteArray &serial, std::vector<Sum> &line) {
+    // One serial's sums with its edges.
+    const auto finish = [&](const QByteArray &serial, std::vector<UnitSum> &line) {
         for (; nextEdge < edges.size() && edges[nextEdge].serial == serial; ++nextEdge) {
-            const Sum &edge = edges[nextEdge].sum;
-            const auto at = std::lower_bound(line.begin(), line.end(), edge.mk, [](const Sum &a, qint64 mk) { return a.mk < mk; });
-            if (at != line.end() && at->mk == edge.mk) {
+            const UnitSum &edge = edges[nextEdge].sum;
+            const auto at = std::lower_bound(line.begin(), line.end(), edge.key,
+                                             [](const UnitSum &a, qint64 key) { return a.key < key; });
+            if (at != line.end() && at->key == edge.key) {
                 at->s += edge.s;
                 at->n += edge.n;
                 at->r += edge.r;
@@ -592,42 +661,12 @@ std::vector<ChartLine> chartFromMinutes(TADOQuery &query, const ChartRequest &re
                 line.insert(at, edge);
             }
         }
-        line.erase(std::remove_if(line.begin(), line.end(), [](const Sum &sum) { return sum.r <= 0; }), line.end());
-        if (line.empty())
-            return;
-        // The statement's order within a serial is its key texts', day.month.year first; within
-        // a day the minutes are in order already, so whole days are sorted.
-        std::vector<std::pair<qint64, std::size_t>> days;
-        for (std::size_t i = 0; i < line.size(); ++i) {
-            if (i == 0 || line[i].mk / 1440 != line[i - 1].mk / 1440) {
-                int y = 0;
-                int m = 0;
-                int d = 0;
-                epoch.addDays(line[i].mk / 1440).getDate(&y, &m, &d);
-                days.emplace_back((qint64(d) * 13 + m) * 10000 + y, i);
-            }
-        }
-        std::sort(days.begin(), days.end());
-        ChartLine out{QString::fromUtf8(serial), {}};
-        out.points.reserve(line.size());
-        for (const auto &[dayOrder, start] : days) {
-            const qint64 day = line[start].mk / 1440;
-            for (std::size_t i = start; i < line.size() && line[i].mk / 1440 == day; ++i) {
-                if (++row % checkEvery == 1 && query.Interrupted())
-                    interrupted();
-                if (progress.position)
-                    progress.position(row);
-                const Sum &sum = line[i];
-                const double mean = sum.n > 0 ? sum.s / static_cast<double>(sum.n) : 0.0;
-                out.points.push_back(ChartPoint{sum.mk * 60, mean, labelOfMinute(sum.mk)});
-            }
-        }
-        lines.push_back(std::move(out));
+        lines.finish(serial, line);
     };
     // Serials of the edges alone, before `serial` in byte order (or all that are left).
     const auto finishEdgesBefore = [&](const QByteArray *serial) {
         while (nextEdge < edges.size() && (!serial || edges[nextEdge].serial < *serial)) {
-            std::vector<Sum> none;
+            std::vector<UnitSum> none;
             finish(QByteArray(edges[nextEdge].serial), none);
         }
     };
@@ -644,7 +683,7 @@ std::vector<ChartLine> chartFromMinutes(TADOQuery &query, const ChartRequest &re
         query.Open();
         const qint64 sums = query.Fields(0).AsInteger();
         query.Close();
-        const auto beyond = std::count_if(edges.begin(), edges.end(), [last](const Edge &e) { return e.sum.mk > last; });
+        const auto beyond = std::count_if(edges.begin(), edges.end(), [last](const Edge &e) { return e.sum.key > last; });
         progress.maximum(static_cast<int>(sums + beyond));
     }
     query.Close();
@@ -654,7 +693,7 @@ std::vector<ChartLine> chartFromMinutes(TADOQuery &query, const ChartRequest &re
     query.setFloat(QStringLiteral("MkFrom"), static_cast<double>(first));
     query.setFloat(QStringLiteral("MkTo"), static_cast<double>(last));
     bindSerials(query, request.serials);
-    std::vector<Sum> current;
+    std::vector<UnitSum> current;
     QByteArray currentSerial;
     bool any = false;
     query.Scan([&](const TRowView &row) {
@@ -667,12 +706,75 @@ std::vector<ChartLine> chartFromMinutes(TADOQuery &query, const ChartRequest &re
             finishEdgesBefore(&currentSerial);
             any = true;
         }
-        current.push_back(Sum{row.AsInteger(1), row.AsFloat(2), row.AsInteger(3), row.AsInteger(4)});
+        current.push_back(UnitSum{row.AsInteger(1), row.AsFloat(2), row.AsInteger(3), row.AsInteger(4)});
     });
     if (any)
         finish(currentSerial, current);
     finishEdgesBefore(nullptr);
-    return lines;
+    return std::move(lines.lines);
+}
+
+// The second and minute charts from the readings: in the order of their times each serial's
+// groups come one after the other, so a group is summed into the last sum of its serial.
+std::vector<ChartLine> leanChartFromReadings(TADOQuery &query, const ChartRequest &request, const ChartProgress &progress)
+{
+    const Level level = request.level;
+    const qint64 unit = level == Level::Second ? 1 : 60;
+    const qint64 perDay = secondsPerDay / unit;
+    const auto keyOf = [&](double dat) {
+        const storefunctions::DaySecond at = storefunctions::daySecond(dat);
+        return at.day * perDay + at.second / unit;
+    };
+    query.Close();
+    query.SQL.Clear();
+    query.SQL.Add(QStringLiteral("SELECT Dat, Sn, t FROM Stats WHERE (Dat>=:DatFrom AND Dat<=:DatTo) AND Sn IN (")
+                  + selectionParams(static_cast<int>(request.serials.size())) + QStringLiteral(") ORDER BY Dat"));
+    bindRange(query, request.serials, request.from, request.to);
+    struct Serial
+    {
+        QByteArray utf8;
+        std::vector<UnitSum> sums;
+    };
+    std::deque<Serial> serials;
+    Serial *last = nullptr;
+    query.Scan([&](const TRowView &row) {
+        const QByteArrayView utf8 = row.AsUtf8(1);
+        if (!last || last->utf8 != utf8) {
+            last = nullptr;
+            for (Serial &serial : serials) {
+                if (serial.utf8 == utf8) {
+                    last = &serial;
+                    break;
+                }
+            }
+            if (!last)
+                last = &serials.emplace_back(Serial{utf8.toByteArray(), {}});
+        }
+        const qint64 key = keyOf(row.AsFloat(0));
+        if (last->sums.empty() || last->sums.back().key != key)
+            last->sums.push_back(UnitSum{key, 0, 0, 0});
+        UnitSum &sum = last->sums.back();
+        ++sum.r;
+        if (!row.IsNull(2)) {
+            sum.s += row.AsFloat(2);
+            ++sum.n;
+        }
+    });
+    std::vector<Serial *> ordered;
+    qint64 rows = 0;
+    for (Serial &serial : serials) {
+        ordered.push_back(&serial);
+        rows += static_cast<qint64>(serial.sums.size());
+    }
+    std::sort(ordered.begin(), ordered.end(), [](const Serial *a, const Serial *b) { return a->utf8 < b->utf8; });
+    if (progress.maximum)
+        progress.maximum(static_cast<int>(rows));
+    LeanLines lines(level, keyOf(rangeStart(request.from)), keyOf(rangeEnd(request.to)), query, progress);
+    for (Serial *serial : ordered) {
+        lines.finish(serial->utf8, serial->sums);
+        std::vector<UnitSum>().swap(serial->sums);
+    }
+    return std::move(lines.lines);
 }
 
 } // namespace
@@ -695,6 +797,8 @@ std::vector<ChartLine> queryChart(TADOQuery &query, const ChartRequest &request,
     case Source::Minutes:
         return chartFromMinutes(query, request, progress);
     case Source::Readings:
+        if (request.level == Level::Second || request.level == Level::Minute)
+            return leanChartFromReadings(query, request, progress);
         return chartFromReadings(query, request, progress);
     case Source::Statement:
         break;
