@@ -3,6 +3,7 @@
 #include "app/ui/AppTitle.h"
 #include "app/ui/AutoStartEntry.h"
 #include "app/ui/Glyphs.h"
+#include "app/ui/HistoryCsvRoute.h"
 #include "app/ui/HeadlessDialogBoxes.h"
 #include "app/ui/ProbeCommand.h"
 #include "app/ui/ProgramDirectory.h"
@@ -12,6 +13,7 @@
 #include "app/ui/TForm1.h"
 #include "app/ui/TerminationSignals.h"
 #include "app/ui/WindowPlacement.h"
+#include "history/ReadingStore.h"
 #include "onewire/PosixSerialPort.h"
 #include "onewire/SerialPort.h"
 #include "onewire/VirtualBus.h"
@@ -86,10 +88,43 @@ QString missingDisplay(int argc, char *argv[])
     }
 }
 
+// --export-csv FROM TO LEVEL [--dir DIR]: the history's CSV of the program directory's store to
+// standard output, with no window, no bus and no server; no file of the folder is written.
+int exportCsvCommand(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QStringList values;
+    QString dirOption;
+    const QStringList args = QCoreApplication::arguments();
+    for (qsizetype i = 1; i < args.size(); ++i) {
+        if (args.at(i) == QLatin1String("--export-csv")) {
+            for (int n = 0; n < 3 && i + 1 < args.size() && !args.at(i + 1).startsWith(QLatin1String("--")); ++n)
+                values << args.at(++i);
+        } else if (args.at(i) == QLatin1String("--dir") && i + 1 < args.size()) {
+            dirOption = args.at(++i);
+        } else if (args.at(i).startsWith(QLatin1String("--dir="))) {
+            dirOption = args.at(i).mid(6);
+        } else {
+            std::fprintf(stderr, "kalvex: --export-csv: лишний аргумент %s\n", qUtf8Printable(args.at(i)));
+            return 2;
+        }
+    }
+    const ProgramDirectory programDir = ProgramDirectory::resolve(QCoreApplication::applicationDirPath(), dirOption);
+    if (!programDir.error.isEmpty()) {
+        std::fprintf(stderr, "kalvex: %s\n", qUtf8Printable(programDir.error));
+        return 2;
+    }
+    return historycsv::exportCsv(programDir.dir + ReadingStore::fileName(), programDir.dir + QStringLiteral("Kalvex.ini"),
+                                 values, stdout, stderr);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
+    if (hasOption(argc, argv, {"--export-csv"}))
+        return exportCsvCommand(argc, argv);
+
     // First of all, so that a stop request is never lost: it waits for the event loop.
     if (!TerminationSignals::installHandlers())
         std::fputs("kalvex: SIGTERM, SIGINT and SIGHUP cannot be caught; they will end the program without its shutdown\n",
@@ -143,8 +178,14 @@ int main(int argc, char *argv[])
     const QCommandLineOption probeOption(
         QStringLiteral("probe"),
         QStringLiteral("Diagnose every device on the bus (power, resolution, conversion time, genuine or clone), one line each, then end."));
+    // Handled before the application starts (exportCsvCommand); named here for the help.
+    const QCommandLineOption exportCsvOption(
+        QStringLiteral("export-csv"),
+        QStringLiteral("Write the stored readings from day FROM to day TO (YYYY-MM-DD) at LEVEL (second, minute, hour, "
+                       "day, month or year) as CSV to standard output, then end."),
+        QStringLiteral("FROM TO LEVEL"));
     parser.addVersionOption();
-    parser.addOptions({dirOption, demoOption, headlessOption, screenshotOption, screenshotDelayOption});
+    parser.addOptions({dirOption, demoOption, headlessOption, screenshotOption, screenshotDelayOption, exportCsvOption});
     parser.addOption(probeOption);
     parser.process(app);
 

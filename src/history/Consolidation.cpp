@@ -7,6 +7,7 @@
 #include <QHash>
 #include <QStringList>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <unordered_map>
@@ -262,6 +263,203 @@ bool rebuild(const QString &path, const std::atomic<bool> &stop, const std::atom
             QString ignored;
             execAll(db, QStringLiteral("rollback"), ignored);
             failed = true;
+        }
+    }
+    sqlite3_close_v2(db);
+    return done;
+}
+
+namespace {
+
+constexpr std::int64_t msPerMinute = 60000;
+
+const char *const minuteTriggerNames[] = {"stats_minutes_insert", "stats_minutes_delete", "stats_minutes_update"};
+
+// While a fill is under way the readings of (done, upto] are the fill's: no trigger counts them.
+QString minuteCounted(const QString &row, bool filling)
+{
+    QString condition = counted(row);
+    if (filling)
+        condition += QStringLiteral(" AND NOT (%1.rowid > (SELECT done FROM stats_minutes_fill) AND %1.rowid <= "
+                                    "(SELECT upto FROM stats_minutes_fill))")
+                         .arg(row);
+    return condition;
+}
+
+QString minuteTriggers(bool filling)
+{
+    const auto add = [](const QString &row) {
+        const QString mk = minuteKeySql(row + QStringLiteral(".Dat"));
+        return QStringLiteral("INSERT OR IGNORE INTO stats_minutes(Sn, Mk, S, N, R) VALUES (%1.Sn, %2, 0, 0, 0);"
+                              "UPDATE stats_minutes SET S = S + coalesce(%1.t, 0), N = N + (%1.t IS NOT NULL), R = R + 1 "
+                              "WHERE Sn = %1.Sn AND Mk = %2;")
+            .arg(row, mk);
+    };
+    const auto remove = [](const QString &row) {
+        const QString mk = minuteKeySql(row + QStringLiteral(".Dat"));
+        return QStringLiteral("UPDATE stats_minutes SET S = S - coalesce(%1.t, 0), N = N - (%1.t IS NOT NULL), R = R - 1 "
+                              "WHERE Sn = %1.Sn AND Mk = %2;"
+                              "DELETE FROM stats_minutes WHERE Sn = %1.Sn AND Mk = %2 AND R <= 0;")
+            .arg(row, mk);
+    };
+    const QString oldRow = QStringLiteral("old");
+    const QString newRow = QStringLiteral("new");
+    // The update's two halves each under its own condition, as WHERE clauses.
+    const auto guarded = [](const QString &statements, const QString &condition) {
+        QString out;
+        for (const QString &statement : statements.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+            if (statement.startsWith(QLatin1String("INSERT OR IGNORE")))
+                out += QString(statement).replace(QStringLiteral(" VALUES ("), QStringLiteral(" SELECT "))
+                           .replace(QStringLiteral(", 0, 0, 0)"), QStringLiteral(", 0, 0, 0 WHERE ") + condition)
+                    + QLatin1Char(';');
+            else
+                out += statement + QStringLiteral(" AND ") + condition + QLatin1Char(';');
+        }
+        return out;
+    };
+    QStringList sql;
+    for (const char *name : minuteTriggerNames)
+        sql << QStringLiteral("drop trigger if exists %1").arg(QLatin1String(name));
+    sql << QStringLiteral("create trigger stats_minutes_insert after insert on stats when %1 begin %2 end")
+               .arg(minuteCounted(newRow, filling), add(newRow))
+        << QStringLiteral("create trigger stats_minutes_delete after delete on stats when %1 begin %2 end")
+               .arg(minuteCounted(oldRow, filling), remove(oldRow))
+        << QStringLiteral("create trigger stats_minutes_update after update of Dat, Sn, t on stats begin %1 %2 end")
+               .arg(guarded(remove(oldRow), minuteCounted(oldRow, filling)), guarded(add(newRow), minuteCounted(newRow, filling)));
+    return sql.join(QStringLiteral(";\n")) + QLatin1Char(';');
+}
+
+QString createMinutesTable()
+{
+    return QStringLiteral("drop table if exists stats_minutes;"
+                          "create table stats_minutes (Sn TEXT NOT NULL, Mk INTEGER NOT NULL, S REAL NOT NULL, "
+                          "N INTEGER NOT NULL, R INTEGER NOT NULL, PRIMARY KEY (Sn, Mk)) WITHOUT ROWID;");
+}
+
+bool scalarOf(sqlite3 *db, const char *sql, std::int64_t &value)
+{
+    sqlite3_stmt *stmt = nullptr;
+    const bool ok = sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) == SQLITE_OK && sqlite3_step(stmt) == SQLITE_ROW;
+    value = ok ? sqlite3_column_int64(stmt, 0) : 0;
+    sqlite3_finalize(stmt);
+    return ok;
+}
+
+} // namespace
+
+std::int64_t minuteKey(double dat)
+{
+    const auto whole = static_cast<std::int64_t>(dat);
+    const double r = (dat - static_cast<double>(whole)) * msPerDay;
+    const auto ms = static_cast<std::int64_t>(r + 0.5);
+    return whole * 1440 + ms / msPerMinute;
+}
+
+QString minuteKeySql(const QString &column)
+{
+    return QStringLiteral("(CAST(%1 AS INTEGER) * 1440 + CAST(round((%1 - CAST(%1 AS INTEGER)) * 86400000.0) AS INTEGER) "
+                          "/ 60000)")
+        .arg(column);
+}
+
+double minuteStart(std::int64_t mk)
+{
+    return static_cast<double>(mk / 1440) + static_cast<double>(mk % 1440) / 1440.0;
+}
+
+bool minutesPresent(sqlite3 *db)
+{
+    std::int64_t count = 0;
+    return scalarOf(db,
+                    "select count(*) from sqlite_master where (type = 'table' and name = 'stats_minutes') "
+                    "or (type = 'trigger' and tbl_name = 'stats' and name in "
+                    "('stats_minutes_insert', 'stats_minutes_delete', 'stats_minutes_update')) "
+                    "or (type = 'table' and name = 'stats_minutes_fill')",
+                    count)
+        && count == 4;
+}
+
+bool createMinutes(sqlite3 *db, QString &message)
+{
+    return execAll(db, QStringLiteral("drop table if exists stats_minutes_fill;") + createMinutesTable() + minuteTriggers(false),
+                   message);
+}
+
+bool fillMinutes(const QString &path, const std::atomic<bool> &stop, QString &message, std::int64_t stepRows, int steps)
+{
+    sqlite3 *db = nullptr;
+    if (sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr)
+        != SQLITE_OK) {
+        message = db ? QString::fromUtf8(sqlite3_errmsg(db)) : QStringLiteral("cannot open");
+        sqlite3_close_v2(db);
+        return false;
+    }
+    sqlite3_busy_timeout(db, 5000);
+    bool ok = execAll(db, QStringLiteral("begin immediate"), message);
+    if (ok) {
+        std::int64_t fill = 0;
+        scalarOf(db, "select count(*) from sqlite_master where type = 'table' and name = 'stats_minutes_fill'", fill);
+        if (minutesPresent(db)) {
+            execAll(db, QStringLiteral("rollback"), message);
+            sqlite3_close_v2(db);
+            return true;
+        }
+        // A fill left by an earlier run goes on where it stopped; else one begins with the
+        // readings there are now, the triggers counting every later change.
+        if (fill == 0) {
+            ok = execAll(db,
+                         createMinutesTable()
+                             + QStringLiteral("create table stats_minutes_fill (done INTEGER NOT NULL, upto INTEGER NOT NULL);"
+                                              "insert into stats_minutes_fill select 0, coalesce(max(rowid), 0) from stats;")
+                             + minuteTriggers(true),
+                         message);
+        }
+        ok = ok && execAll(db, QStringLiteral("commit"), message);
+        if (!ok)
+            execAll(db, QStringLiteral("rollback"), message);
+    }
+    const QString mk = minuteKeySql(QStringLiteral("Dat"));
+    const QByteArray step = QStringLiteral("insert into stats_minutes(Sn, Mk, S, N, R) "
+                                           "select Sn, %1, total(t), count(t), count(*) from stats as r "
+                                           "where rowid > ?1 and rowid <= ?2 and %2 group by 1, 2 "
+                                           "on conflict(Sn, Mk) do update set S = S + excluded.S, N = N + excluded.N, "
+                                           "R = R + excluded.R")
+                                .arg(mk, counted(QStringLiteral("r")))
+                                .toUtf8();
+    bool done = false;
+    while (ok && !done && !stop.load() && steps-- != 0) {
+        ok = execAll(db, QStringLiteral("begin immediate"), message);
+        if (!ok)
+            break;
+        std::int64_t from = 0;
+        std::int64_t upto = 0;
+        ok = scalarOf(db, "select done from stats_minutes_fill", from) && scalarOf(db, "select upto from stats_minutes_fill", upto);
+        if (!ok)
+            message = QString::fromUtf8(sqlite3_errmsg(db));
+        const std::int64_t to = std::min(from + stepRows, upto);
+        if (ok && from < upto) {
+            sqlite3_stmt *stmt = nullptr;
+            ok = sqlite3_prepare_v2(db, step.constData(), -1, &stmt, nullptr) == SQLITE_OK;
+            if (ok) {
+                sqlite3_bind_int64(stmt, 1, from);
+                sqlite3_bind_int64(stmt, 2, to);
+                ok = sqlite3_step(stmt) == SQLITE_DONE;
+            }
+            if (!ok)
+                message = QString::fromUtf8(sqlite3_errmsg(db));
+            sqlite3_finalize(stmt);
+            ok = ok && execAll(db, QStringLiteral("update stats_minutes_fill set done = %1").arg(to), message);
+        }
+        if (ok && to >= upto) {
+            // Counted whole: the triggers count everything from now on.
+            ok = execAll(db, minuteTriggers(false) + QStringLiteral("drop table stats_minutes_fill;"), message);
+            done = ok;
+        }
+        if (ok)
+            ok = execAll(db, QStringLiteral("commit"), message);
+        if (!ok) {
+            QString ignored;
+            execAll(db, QStringLiteral("rollback"), ignored);
         }
     }
     sqlite3_close_v2(db);

@@ -11,6 +11,8 @@
 
 #include <algorithm>
 #include <deque>
+#include <map>
+#include <tuple>
 #include <unordered_map>
 
 namespace history {
@@ -187,13 +189,28 @@ bool hasSums(TADOQuery &query)
     return complete;
 }
 
+// The minute sums count for a chart once they are whole: no fill under way.
+bool hasMinutes(TADOQuery &query)
+{
+    query.Close();
+    query.SQL.Clear();
+    query.SQL.Add(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE (type = 'table' AND name = 'stats_minutes') "
+                                 "OR (type = 'trigger' AND tbl_name = 'stats' AND name IN "
+                                 "('stats_minutes_insert', 'stats_minutes_delete', 'stats_minutes_update')) "
+                                 "OR (type = 'table' AND name = 'stats_minutes_fill')"));
+    query.Open();
+    const bool complete = !query.Eof() && query.Fields(0).AsInteger() == 4;
+    query.Close();
+    return complete;
+}
+
 void bindSerials(TADOQuery &query, const QStringList &serials)
 {
     for (int i = 0; i < serials.size(); ++i)
         query.setText(paramName(i), serials.at(i));
 }
 
-enum class Source { Statement, Sums, Readings };
+enum class Source { Statement, Sums, Minutes, Readings };
 
 Source sourceOf(TADOQuery &query, const ChartRequest &request)
 {
@@ -203,6 +220,8 @@ Source sourceOf(TADOQuery &query, const ChartRequest &request)
     // statement itself runs, with its conversion errors.
     if (!(from >= 1.0 && to < 2958465.0 && from <= to))
         return Source::Statement;
+    if (request.level == Level::Minute)
+        return hasMinutes(query) ? Source::Minutes : Source::Readings;
     return isCoarse(request.level) && hasSums(query) ? Source::Sums : Source::Readings;
 }
 
@@ -488,6 +507,276 @@ std::vector<ChartLine> chartFromReadings(TADOQuery &query, const ChartRequest &r
     return groups.lines(query, level, progress);
 }
 
+// A group's sums in a line being built: `key` counts units (seconds or minutes) since
+// 1899-12-30 00:00.
+struct UnitSum
+{
+    qint64 key;
+    double s;
+    qint64 n;
+    qint64 r;
+};
+
+// Lines of the second or the minute level made from each serial's sums in the order of their
+// keys, lean: a month at seconds or a year at minutes is millions of points, so nothing is kept
+// per group beyond the point itself, and the label of a second or minute is one text shared by
+// every line.
+class LeanLines
+{
+public:
+    LeanLines(Level level, qint64 firstKey, qint64 lastKey, const TADOQuery &query, const ChartProgress &progress)
+        : m_unit(level == Level::Second ? 1 : 60)
+        , m_level(level)
+        , m_first(firstKey)
+        , m_separator(timeSeparator())
+        , m_query(query)
+        , m_progress(progress)
+    {
+        const qint64 span = lastKey + 2 - firstKey;
+        m_labels.resize(span > 0 && span <= 4 * 1024 * 1024 ? static_cast<std::size_t>(span) : 0);
+    }
+
+    // The line of one serial from its sums (the keys ascending); groups without rows are left
+    // out. Ends with KalvexError "interrupted" when the query's interrupt check says so.
+    void finish(const QByteArray &serial, std::vector<UnitSum> &sums)
+    {
+        sums.erase(std::remove_if(sums.begin(), sums.end(), [](const UnitSum &sum) { return sum.r <= 0; }), sums.end());
+        if (sums.empty())
+            return;
+        const qint64 perDay = secondsPerDay / m_unit;
+        // The statement's order within a serial is its key texts', day.month.year first; within
+        // a day the keys are in order already, so whole days are sorted.
+        std::vector<std::pair<qint64, std::size_t>> days;
+        for (std::size_t i = 0; i < sums.size(); ++i) {
+            if (i == 0 || sums[i].key / perDay != sums[i - 1].key / perDay) {
+                int y = 0;
+                int m = 0;
+                int d = 0;
+                epoch.addDays(sums[i].key / perDay).getDate(&y, &m, &d);
+                days.emplace_back((qint64(d) * 13 + m) * 10000 + y, i);
+            }
+        }
+        std::sort(days.begin(), days.end());
+        ChartLine out{QString::fromUtf8(serial), {}};
+        out.points.reserve(sums.size());
+        for (const auto &[dayOrder, start] : days) {
+            const qint64 day = sums[start].key / perDay;
+            for (std::size_t i = start; i < sums.size() && sums[i].key / perDay == day; ++i) {
+                if (++m_row % checkEvery == 1 && m_query.Interrupted())
+                    interrupted();
+                if (m_progress.position)
+                    m_progress.position(m_row);
+                const UnitSum &sum = sums[i];
+                const double mean = sum.n > 0 ? sum.s / static_cast<double>(sum.n) : 0.0;
+                out.points.push_back(ChartPoint{sum.key * m_unit, mean, label(sum.key)});
+            }
+        }
+        lines.push_back(std::move(out));
+    }
+
+    std::vector<ChartLine> lines;
+
+private:
+    QString label(qint64 key)
+    {
+        QString *cached = nullptr;
+        const qint64 index = key - m_first;
+        if (index >= 0 && index < static_cast<qint64>(m_labels.size())) {
+            cached = &m_labels[static_cast<std::size_t>(index)];
+            if (!cached->isNull())
+                return *cached;
+        }
+        const qint64 perDay = secondsPerDay / m_unit;
+        int y = 0;
+        int m = 0;
+        int d = 0;
+        epoch.addDays(key / perDay).getDate(&y, &m, &d);
+        const QString text = labelOf(y, m, d, static_cast<int>(key % perDay * m_unit), m_level, m_separator);
+        if (cached)
+            *cached = text;
+        return text;
+    }
+
+    const qint64 m_unit;
+    const Level m_level;
+    const qint64 m_first;
+    const QString m_separator;
+    const TADOQuery &m_query;
+    const ChartProgress &m_progress;
+    std::vector<QString> m_labels; // one per key of the range, made when first needed
+    int m_row = 0;
+};
+
+// The minute chart from the minute sums.
+std::vector<ChartLine> chartFromMinutes(TADOQuery &query, const ChartRequest &request, const ChartProgress &progress)
+{
+    const double from = rangeStart(request.from);
+    const double to = rangeEnd(request.to);
+    const qint64 first = consolidation::minuteKey(from);
+    const qint64 last = consolidation::minuteKey(to);
+    const QString serialList = selectionParams(static_cast<int>(request.serials.size()));
+
+    struct Edge
+    {
+        QByteArray serial;
+        UnitSum sum;
+    };
+    // The readings of the two edge minutes that the sums hold but the range does not, or the
+    // other way round (as for the hours: see addEdge).
+    std::vector<Edge> edges;
+    const double oneSecond = 1.0 / 86400.0;
+    const QString mkSql = consolidation::minuteKeySql(QStringLiteral("Dat"));
+    for (const auto &[condition, bound, limit, mk, sign] :
+         {std::tuple{QStringLiteral("Dat >= :Bound AND Dat < :Limit"), from - oneSecond, from, first, -1},
+          std::tuple{QStringLiteral("Dat > :Bound AND Dat <= :Limit"), to - oneSecond, to, last + 1, +1}}) {
+        query.Close();
+        query.SQL.Clear();
+        query.SQL.Add(QStringLiteral("SELECT Sn, total(t), count(t), count(*) FROM Stats WHERE ") + condition
+                      + QStringLiteral(" AND Sn IN (") + serialList + QStringLiteral(") AND ") + mkSql
+                      + QStringLiteral(" = :Mk GROUP BY Sn"));
+        query.setDateTime(QStringLiteral("Bound"), bound);
+        query.setDateTime(QStringLiteral("Limit"), limit);
+        query.setFloat(QStringLiteral("Mk"), static_cast<double>(mk));
+        bindSerials(query, request.serials);
+        query.Scan([&, mk = mk, sign = sign](const TRowView &row) {
+            edges.push_back(Edge{row.AsUtf8(0).toByteArray(),
+                                 UnitSum{mk, sign * row.AsFloat(1), sign * row.AsInteger(2), sign * row.AsInteger(3)}});
+        });
+    }
+
+    LeanLines lines(Level::Minute, first, last, query, progress);
+    std::sort(edges.begin(), edges.end(), [](const Edge &a, const Edge &b) { return a.serial < b.serial; });
+    std::size_t nextEdge = 0;
+    // One serial's sums with its edges.
+    const auto finish = [&](const QByteArray &serial, std::vector<UnitSum> &line) {
+        for (; nextEdge < edges.size() && edges[nextEdge].serial == serial; ++nextEdge) {
+            const UnitSum &edge = edges[nextEdge].sum;
+            const auto at = std::lower_bound(line.begin(), line.end(), edge.key,
+                                             [](const UnitSum &a, qint64 key) { return a.key < key; });
+            if (at != line.end() && at->key == edge.key) {
+                at->s += edge.s;
+                at->n += edge.n;
+                at->r += edge.r;
+            } else {
+                line.insert(at, edge);
+            }
+        }
+        lines.finish(serial, line);
+    };
+    // Serials of the edges alone, before `serial` in byte order (or all that are left).
+    const auto finishEdgesBefore = [&](const QByteArray *serial) {
+        while (nextEdge < edges.size() && (!serial || edges[nextEdge].serial < *serial)) {
+            std::vector<UnitSum> none;
+            finish(QByteArray(edges[nextEdge].serial), none);
+        }
+    };
+
+    // The bar's end: the sums in the range, and the minutes that only an edge's readings give.
+    if (progress.maximum) {
+        query.Close();
+        query.SQL.Clear();
+        query.SQL.Add(QStringLiteral("SELECT count(*) FROM stats_minutes WHERE Sn IN (") + serialList
+                      + QStringLiteral(") AND Mk >= :MkFrom AND Mk <= :MkTo"));
+        query.setFloat(QStringLiteral("MkFrom"), static_cast<double>(first));
+        query.setFloat(QStringLiteral("MkTo"), static_cast<double>(last));
+        bindSerials(query, request.serials);
+        query.Open();
+        const qint64 sums = query.Fields(0).AsInteger();
+        query.Close();
+        const auto beyond = std::count_if(edges.begin(), edges.end(), [last](const Edge &e) { return e.sum.key > last; });
+        progress.maximum(static_cast<int>(sums + beyond));
+    }
+    query.Close();
+    query.SQL.Clear();
+    query.SQL.Add(QStringLiteral("SELECT Sn, Mk, S, N, R FROM stats_minutes WHERE Sn IN (") + serialList
+                  + QStringLiteral(") AND Mk >= :MkFrom AND Mk <= :MkTo ORDER BY Sn, Mk"));
+    query.setFloat(QStringLiteral("MkFrom"), static_cast<double>(first));
+    query.setFloat(QStringLiteral("MkTo"), static_cast<double>(last));
+    bindSerials(query, request.serials);
+    std::vector<UnitSum> current;
+    QByteArray currentSerial;
+    bool any = false;
+    query.Scan([&](const TRowView &row) {
+        const QByteArrayView serial = row.AsUtf8(0);
+        if (!any || currentSerial != serial) {
+            if (any)
+                finish(currentSerial, current);
+            current.clear();
+            currentSerial = serial.toByteArray();
+            finishEdgesBefore(&currentSerial);
+            any = true;
+        }
+        current.push_back(UnitSum{row.AsInteger(1), row.AsFloat(2), row.AsInteger(3), row.AsInteger(4)});
+    });
+    if (any)
+        finish(currentSerial, current);
+    finishEdgesBefore(nullptr);
+    return std::move(lines.lines);
+}
+
+// The second and minute charts from the readings: in the order of their times each serial's
+// groups come one after the other, so a group is summed into the last sum of its serial.
+std::vector<ChartLine> leanChartFromReadings(TADOQuery &query, const ChartRequest &request, const ChartProgress &progress)
+{
+    const Level level = request.level;
+    const qint64 unit = level == Level::Second ? 1 : 60;
+    const qint64 perDay = secondsPerDay / unit;
+    const auto keyOf = [&](double dat) {
+        const storefunctions::DaySecond at = storefunctions::daySecond(dat);
+        return at.day * perDay + at.second / unit;
+    };
+    query.Close();
+    query.SQL.Clear();
+    query.SQL.Add(QStringLiteral("SELECT Dat, Sn, t FROM Stats WHERE (Dat>=:DatFrom AND Dat<=:DatTo) AND Sn IN (")
+                  + selectionParams(static_cast<int>(request.serials.size())) + QStringLiteral(") ORDER BY Dat"));
+    bindRange(query, request.serials, request.from, request.to);
+    struct Serial
+    {
+        QByteArray utf8;
+        std::vector<UnitSum> sums;
+    };
+    std::deque<Serial> serials;
+    Serial *last = nullptr;
+    query.Scan([&](const TRowView &row) {
+        const QByteArrayView utf8 = row.AsUtf8(1);
+        if (!last || last->utf8 != utf8) {
+            last = nullptr;
+            for (Serial &serial : serials) {
+                if (serial.utf8 == utf8) {
+                    last = &serial;
+                    break;
+                }
+            }
+            if (!last)
+                last = &serials.emplace_back(Serial{utf8.toByteArray(), {}});
+        }
+        const qint64 key = keyOf(row.AsFloat(0));
+        if (last->sums.empty() || last->sums.back().key != key)
+            last->sums.push_back(UnitSum{key, 0, 0, 0});
+        UnitSum &sum = last->sums.back();
+        ++sum.r;
+        if (!row.IsNull(2)) {
+            sum.s += row.AsFloat(2);
+            ++sum.n;
+        }
+    });
+    std::vector<Serial *> ordered;
+    qint64 rows = 0;
+    for (Serial &serial : serials) {
+        ordered.push_back(&serial);
+        rows += static_cast<qint64>(serial.sums.size());
+    }
+    std::sort(ordered.begin(), ordered.end(), [](const Serial *a, const Serial *b) { return a->utf8 < b->utf8; });
+    if (progress.maximum)
+        progress.maximum(static_cast<int>(rows));
+    LeanLines lines(level, keyOf(rangeStart(request.from)), keyOf(rangeEnd(request.to)), query, progress);
+    for (Serial *serial : ordered) {
+        lines.finish(serial->utf8, serial->sums);
+        std::vector<UnitSum>().swap(serial->sums);
+    }
+    return std::move(lines.lines);
+}
+
 } // namespace
 
 bool fromSums(TADOQuery &query, const ChartRequest &request)
@@ -495,12 +784,21 @@ bool fromSums(TADOQuery &query, const ChartRequest &request)
     return sourceOf(query, request) == Source::Sums;
 }
 
+bool fromMinuteSums(TADOQuery &query, const ChartRequest &request)
+{
+    return sourceOf(query, request) == Source::Minutes;
+}
+
 std::vector<ChartLine> queryChart(TADOQuery &query, const ChartRequest &request, const ChartProgress &progress)
 {
     switch (sourceOf(query, request)) {
     case Source::Sums:
         return chartFromSums(query, request, progress);
+    case Source::Minutes:
+        return chartFromMinutes(query, request, progress);
     case Source::Readings:
+        if (request.level == Level::Second || request.level == Level::Minute)
+            return leanChartFromReadings(query, request, progress);
         return chartFromReadings(query, request, progress);
     case Source::Statement:
         break;
@@ -587,11 +885,43 @@ void recomputeHours(TADOQuery &query, const QStringList &serials, const QDate &f
     query.ExecSQL();
 }
 
+// The same for the minutes the deletion touched.
+void recomputeMinutes(TADOQuery &query, const QStringList &serials, const QDate &from, const QDate &to)
+{
+    const qint64 first = consolidation::minuteKey(rangeStart(from));
+    const qint64 last = consolidation::minuteKey(rangeEnd(to)) + 1;
+    const QString serialList = selectionParams(static_cast<int>(serials.size()));
+    query.Close();
+    query.SQL.Clear();
+    query.SQL.Add(QStringLiteral("DELETE FROM stats_minutes WHERE Sn IN (") + serialList
+                  + QStringLiteral(") AND Mk >= :MkFrom AND Mk <= :MkTo"));
+    query.setFloat(QStringLiteral("MkFrom"), static_cast<double>(first));
+    query.setFloat(QStringLiteral("MkTo"), static_cast<double>(last));
+    bindSerials(query, serials);
+    query.ExecSQL();
+    const QString mk = consolidation::minuteKeySql(QStringLiteral("Dat"));
+    query.SQL.Clear();
+    query.SQL.Add(QStringLiteral("INSERT INTO stats_minutes(Sn, Mk, S, N, R) SELECT Sn, ") + mk
+                  + QStringLiteral(", total(t), count(t), count(*) FROM Stats WHERE Dat >= :Lo AND Dat < :Hi AND Sn IN (")
+                  + serialList
+                  + QStringLiteral(") AND typeof(Dat) IN ('integer', 'real') AND Dat >= 1 AND Dat < 2958466 AND ") + mk
+                  + QStringLiteral(" >= :MkFrom AND ") + mk + QStringLiteral(" <= :MkTo GROUP BY 1, 2"));
+    const double oneSecond = 1.0 / 86400.0;
+    query.setDateTime(QStringLiteral("Lo"), consolidation::minuteStart(first) - oneSecond);
+    query.setDateTime(QStringLiteral("Hi"), consolidation::minuteStart(last + 1) + oneSecond);
+    query.setFloat(QStringLiteral("MkFrom"), static_cast<double>(first));
+    query.setFloat(QStringLiteral("MkTo"), static_cast<double>(last));
+    bindSerials(query, serials);
+    query.ExecSQL();
+}
+
 } // namespace
 
 int deleteReadings(TADOQuery &query, const QStringList &serials, const QDate &from, const QDate &to)
 {
-    const bool sums = hasSums(query) && from <= to && rangeStart(from) >= 1.0 && rangeEnd(to) < 2958465.0;
+    const bool inBounds = from <= to && rangeStart(from) >= 1.0 && rangeEnd(to) < 2958465.0;
+    const bool sums = hasSums(query) && inBounds;
+    const bool minutes = hasMinutes(query) && inBounds;
     execText(query, QStringLiteral("BEGIN IMMEDIATE"));
     int deleted = 0;
     try {
@@ -602,6 +932,8 @@ int deleteReadings(TADOQuery &query, const QStringList &serials, const QDate &fr
         deleted = query.ExecSQL();
         if (sums)
             recomputeHours(query, serials, from, to);
+        if (minutes)
+            recomputeMinutes(query, serials, from, to);
         execText(query, QStringLiteral("COMMIT"));
     } catch (...) {
         try {

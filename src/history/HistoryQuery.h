@@ -91,7 +91,8 @@ struct ChartProgress
 // The points of the chart statement on `query`, whose connection string the caller set; the
 // query is closed after. One line per serial that has rows, in the order of the rows. The same
 // points, keys and order as the statement (means equal to rounding), but worked out faster: the
-// hour, day, month and year from the store's hourly sums when it has them, the rest by summing
+// hour, day, month and year from the store's hourly sums when it has them, the minute from its
+// minute sums when they are whole, the rest by summing
 // the range's readings here instead of having the engine write and sort a key text for each.
 // Errors of the engine and of the key texts are thrown as KalvexError.
 std::vector<ChartLine> queryChart(TADOQuery &query, const ChartRequest &request,
@@ -101,6 +102,8 @@ std::vector<ChartLine> queryChartPlain(TADOQuery &query, const ChartRequest &req
                                        const ChartProgress &progress = {});
 // Whether queryChart answers `request` from the hourly sums.
 bool fromSums(TADOQuery &query, const ChartRequest &request);
+// Whether queryChart answers `request` (the minute level) from the minute sums.
+bool fromMinuteSums(TADOQuery &query, const ChartRequest &request);
 // Deletes the readings of `serials` from the first instant of `from` to the last of `to`.
 // Returns the number of rows deleted.
 int deleteReadings(TADOQuery &query, const QStringList &serials, const QDate &from, const QDate &to);

@@ -94,12 +94,14 @@ void ReadingStore::prepareStore()
 {
     sqlite3 *db = nullptr;
     bool complete = true;
+    bool hours = true;
     if (sqlite3_open_v2(QFile::encodeName(storePath()).constData(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
         sqlite3_busy_timeout(db, 5000);
         // Readers (the history window's query) then never hold up the cycle's inserts, nor
         // the inserts the readers. The mode stays with the file.
         sqlite3_exec(db, "pragma journal_mode=wal;", nullptr, nullptr, nullptr);
-        complete = consolidation::present(db);
+        hours = consolidation::present(db);
+        complete = hours && consolidation::minutesPresent(db);
     }
     sqlite3_close_v2(db);
     if (complete || consolidating())
@@ -109,9 +111,13 @@ void ReadingStore::prepareStore()
     // A store of an older version, or one whose sums another tool removed: built beside the
     // running program; until then the history reads the readings themselves.
     m_rebuildDone = false;
-    m_rebuild = std::thread([this, path = storePath()] {
+    m_rebuild = std::thread([this, hours, path = storePath()] {
         QString message;
-        consolidation::rebuild(path, m_stopRebuild, m_deletes, message);
+        if (!hours)
+            consolidation::rebuild(path, m_stopRebuild, m_deletes, message);
+        // The minute sums after the hourly ones: the coarse charts are the ones asked for most.
+        if (!m_stopRebuild)
+            consolidation::fillMinutes(path, m_stopRebuild, message);
         m_rebuildDone = true;
     });
 }
@@ -143,7 +149,7 @@ int createTable(sqlite3 *db, QString &message)
         message = error ? QString::fromUtf8(error) : engineMessage(db, rc);
     sqlite3_free(error);
     error = nullptr;
-    if (rc == SQLITE_OK && !consolidation::create(db, message))
+    if (rc == SQLITE_OK && !(consolidation::create(db, message) && consolidation::createMinutes(db, message)))
         rc = SQLITE_ERROR;
     if (rc == SQLITE_OK && (rc = sqlite3_exec(db, "commit;", nullptr, nullptr, &error)) != SQLITE_OK)
         message = error ? QString::fromUtf8(error) : engineMessage(db, rc);

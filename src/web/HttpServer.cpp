@@ -1,6 +1,7 @@
 #include "web/HttpServer.h"
 
 #include "web/RequestDeadlines.h"
+#include "web/StreamPipes.h"
 #include "web/WebPage.h"
 
 #include <QDateTime>
@@ -91,6 +92,12 @@ bool isHandled(const char *method)
         || std::strcmp(method, MHD_HTTP_METHOD_POST) == 0;
 }
 
+MHD_Result collectPair(void *cls, MHD_ValueKind /*kind*/, const char *key, const char *value)
+{
+    static_cast<QueryPairs *>(cls)->emplace_back(QByteArray(key ? key : ""), QByteArray(value ? value : ""));
+    return MHD_YES;
+}
+
 } // namespace
 
 struct HttpServer::Callbacks
@@ -133,6 +140,9 @@ struct HttpServer::Callbacks
             return state - 1 > server->m_limits.bodyBytes ? MHD_NO : MHD_YES;
         }
 
+        if (server->m_streamHandler && server->m_streamPath == url)
+            return answerStream(server, connection);
+
         WebReply reply;
         try {
             const std::shared_ptr<const WebSnapshot> snapshot = server->snapshot();
@@ -146,6 +156,24 @@ struct HttpServer::Callbacks
         }
         MHD_Response *response = reply.file.isEmpty() ? bodyResponse(std::move(reply.body)) : fileResponse(reply.file);
         return queue(connection, static_cast<unsigned>(reply.status), response, reply.contentType);
+    }
+
+    static MHD_Result answerStream(HttpServer *server, MHD_Connection *connection)
+    {
+        StreamedReply reply;
+        try {
+            const std::shared_ptr<const WebSnapshot> snapshot = server->snapshot();
+            if (!snapshot)
+                throw std::logic_error("no snapshot published");
+            QueryPairs query;
+            MHD_get_connection_values(connection, MHD_GET_ARGUMENT_KIND, &collectPair, &query);
+            reply = server->m_streamHandler(query, *snapshot);
+        } catch (const std::exception &) {
+            return queueStatus(connection, MHD_HTTP_INTERNAL_SERVER_ERROR);
+        }
+        MHD_Response *response = reply.stream ? server->m_streams->response(connection, std::move(reply.stream))
+                                              : bodyResponse(std::move(reply.head.body));
+        return queue(connection, static_cast<unsigned>(reply.head.status), response, reply.head.contentType);
     }
 };
 
@@ -164,6 +192,12 @@ HttpServer::HttpServer(Threading threading, Limits limits)
 HttpServer::~HttpServer()
 {
     stop();
+}
+
+void HttpServer::setStreamPath(const QByteArray &path, StreamHandler handler)
+{
+    m_streamPath = path;
+    m_streamHandler = std::move(handler);
 }
 
 void HttpServer::publish(std::shared_ptr<const WebSnapshot> snapshot)
@@ -211,7 +245,8 @@ HttpServer::StartResult HttpServer::start(const QString &address, int port)
     if (m_threading == Threading::PerConnection)
         flags |= MHD_USE_THREAD_PER_CONNECTION | MHD_USE_POLL;
     else
-        flags |= MHD_USE_EPOLL | MHD_USE_TURBO;
+        flags |= MHD_USE_EPOLL | MHD_USE_TURBO | MHD_ALLOW_SUSPEND_RESUME;
+    m_streams = std::make_unique<StreamPipes>(m_threading == Threading::Pool);
     const unsigned poolSize = m_threading == Threading::Pool ? m_limits.poolThreads : 0;
     if (m_limits.requestSeconds > 0)
         m_deadlines = std::make_unique<RequestDeadlines>(std::chrono::seconds(m_limits.requestSeconds));
@@ -229,6 +264,7 @@ HttpServer::StartResult HttpServer::start(const QString &address, int port)
     if (!m_daemon) {
         ::close(fd);
         m_deadlines.reset();
+        m_streams.reset();
         return StartResult::Failed;
     }
     return StartResult::Started;
@@ -238,8 +274,12 @@ void HttpServer::stop()
 {
     if (!m_daemon)
         return;
+    // The library must hold no suspended connection when it stops.
+    m_streams->closeAll();
     MHD_stop_daemon(m_daemon);
     m_daemon = nullptr;
+    m_streams->joinAll();
+    m_streams.reset();
     // After the library: it reports the end of every connection as it closes them.
     m_deadlines.reset();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "web/ReplyStream.h"
 #include "web/WebSnapshot.h"
 
 #include <QString>
@@ -10,6 +11,7 @@
 
 struct MHD_Daemon;
 class RequestDeadlines;
+class StreamPipes;
 
 // The embedded web server (IdHTTPServer1): listens on one address and port, answers every
 // request from the latest published snapshot on a worker thread, closes the connection after
@@ -76,6 +78,10 @@ public:
 
     const Limits &limits() const { return m_limits; }
 
+    // Answers the exact path `path` (a request path, "/history.csv") with `handler`, whose
+    // body is streamed from a thread of its own. Set while the server is stopped.
+    void setStreamPath(const QByteArray &path, StreamHandler handler);
+
 private:
     struct Callbacks;
     friend struct Callbacks;
@@ -84,6 +90,9 @@ private:
     Limits m_limits;
     MHD_Daemon *m_daemon = nullptr;
     std::unique_ptr<RequestDeadlines> m_deadlines;
+    QByteArray m_streamPath;
+    StreamHandler m_streamHandler;
+    std::unique_ptr<StreamPipes> m_streams;
     // Held for a pointer copy only. (libstdc++ 12's atomic shared_ptr hides its lock from the
     // thread sanitizer, which then reports every publish.)
     mutable std::mutex m_snapshotMutex;

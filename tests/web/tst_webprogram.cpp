@@ -122,9 +122,32 @@ private slots:
         QCOMPARE(celsius, 21.5);
         QVERIFY2(readingAge >= 0 && readingAge < 60, qPrintable(QString::number(readingAge)));
 
+        // The stored readings as CSV, named as the window names the sensor.
+        const QByteArray today = nowThere.date().toString(Qt::ISODate).toLatin1();
+        const httpclient::Reply csv = httpclient::get(port, "/history.csv?level=second&from=" + today + "&to=" + today);
+        QCOMPARE(csv.status, 200);
+        QCOMPARE(csv.header("Content-Type"), QByteArray("text/csv; charset=utf-8"));
+        QVERIFY2(csv.body.contains("time,serial,name,celsius\n") && csv.body.contains(",28ECEDC7050000F6,Кухня,21.5\n"),
+                 csv.body.constData());
+
         ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
         QVERIFY(program.waitForFinished(5000));
         QCOMPARE(program.exitCode(), 0);
+
+        // The same from the command line, the names from the configuration.
+        QProcess exporting;
+        exporting.setProcessEnvironment(env);
+        exporting.start(QStringLiteral(KALVEX_PROGRAM),
+                        {QStringLiteral("--export-csv"), QString::fromLatin1(today), QString::fromLatin1(today),
+                         QStringLiteral("hour"), QStringLiteral("--dir"), dir.path()});
+        QVERIFY(exporting.waitForFinished(10000));
+        QCOMPARE(exporting.exitCode(), 0);
+        const QList<QByteArray> lines = exporting.readAllStandardOutput().split('\n');
+        QCOMPARE(lines.size(), 3); // the header, one hour, the end of the last line
+        QCOMPARE(lines.at(0), QByteArray("time,serial,name,celsius"));
+        QVERIFY2(lines.at(1).startsWith(today + "T08:00:00,28ECEDC7050000F6,Кухня,21.5")
+                     || lines.at(1).startsWith(today + "T09:00:00,28ECEDC7050000F6,Кухня,21.5"),
+                 lines.at(1).constData());
     }
 };
 

@@ -8,6 +8,7 @@
 #include "app/ui/AppTitle.h"
 #include "app/ui/SensorInfoWindow.h"
 #include "app/ui/AutoStartEntry.h"
+#include "app/ui/HistoryCsvRoute.h"
 #include "app/ui/ConfigBinding.h"
 #include "app/ui/SettingsBinding.h"
 #include "history/HourTable.h"
@@ -117,6 +118,7 @@ void TForm1::createSubsystems(TForm1Context &context)
     m_stopPending = context.stopPending;
     m_verdicts = std::make_unique<SensorVerdicts>();
     IdHTTPServer1 = std::make_unique<HttpServer>();
+    IdHTTPServer1->setStreamPath(historycsv::Path, historycsv::webHandler(m_programDir.dir + ReadingStore::fileName()));
     m_webSnapshotTimer = new QTimer(this);
     m_webSnapshotTimer->setSingleShot(true);
     m_webSnapshotTimer->setInterval(0);
