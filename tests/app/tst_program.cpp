@@ -638,7 +638,8 @@ private slots:
     }
 
     // The first start on a full disk, with a window: the window comes up and polls with nobody
-    // to click a box, and the readings are stored once there is room again.
+    // to click a box, and the readings are stored once there is room again. Room enough means
+    // the store with its sums tables, its write-ahead log and that log's 32 KiB index.
     void diskFullAtStartWithWindow_data()
     {
         QTest::addColumn<int>("freeKiB");
@@ -655,13 +656,13 @@ private slots:
         const QString full = m_dir->filePath(QStringLiteral("full"));
         QVERIFY(QDir().mkpath(full));
         QVERIFY(QProcess::execute(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
-                                                           QStringLiteral("size=64k"), QStringLiteral("tmpfs"), full}) == 0);
+                                                           QStringLiteral("size=256k"), QStringLiteral("tmpfs"), full}) == 0);
         const auto unmount = qScopeGuard([&] { QProcess::execute(QStringLiteral("umount"), {QStringLiteral("-l"), full}); });
         {
             QFile fill(full + QStringLiteral("/fill"));
             QVERIFY(fill.open(QIODevice::WriteOnly));
             const QByteArray block(1024, 'x');
-            for (int k = 0; k < 64 - freeKiB && fill.write(block) == block.size(); ++k) {
+            for (int k = 0; k < 256 - freeKiB && fill.write(block) == block.size(); ++k) {
             }
             fill.flush();
         }
