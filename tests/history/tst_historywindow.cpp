@@ -393,9 +393,8 @@ private slots:
     void linesAscendWithTheirLabels()
     {
         HistoryChart chart;
-        const auto point = [](qint64 x, double y) {
-            return history::ChartPoint{x, y, QStringLiteral("L") + QString::number(x)};
-        };
+        chart.setLabelText([](qint64 x) { return QStringLiteral("L") + QString::number(x); });
+        const auto point = [](qint64 x, double y) { return history::ChartPoint{x, y}; };
         chart.addLine(QStringLiteral("a"), {point(30, 1), point(60, 2), point(40, 3), point(70, 4)});
         chart.addLine(QStringLiteral("b"), {point(10, 5), point(30, 6), point(50, 7), point(80, 8)});
         chart.addLine(QStringLiteral("c"), {point(35, 9)});
