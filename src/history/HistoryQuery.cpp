@@ -289,6 +289,20 @@ QString labelOf(int y, int m, int d, int second, Level level, const QString &sep
     return text;
 }
 
+} // namespace
+
+QString pointLabel(qint64 x, Level level, const QString &timeSeparator)
+{
+    const qint64 day = x >= 0 ? x / secondsPerDay : -((-x + secondsPerDay - 1) / secondsPerDay);
+    int y = 0;
+    int m = 0;
+    int d = 0;
+    epoch.addDays(day).getDate(&y, &m, &d);
+    return labelOf(y, m, d, static_cast<int>(x - day * secondsPerDay), level, timeSeparator);
+}
+
+namespace {
+
 // The groups of a chart by serial and key, summed as they come in any order, and then given
 // out as the statement gives its rows: serials in the order of their bytes, each serial's groups
 // in the order of their key texts. Keys are numbers here, so no text is written per reading.
@@ -362,7 +376,6 @@ std::vector<ChartLine> Groups::lines(const TADOQuery &query, Level level, const 
     if (progress.maximum)
         progress.maximum(rows);
 
-    const QString separator = timeSeparator();
     const bool yearFirst = patterns(level).yearFirstKey;
     struct Point
     {
@@ -402,8 +415,7 @@ std::vector<ChartLine> Groups::lines(const TADOQuery &query, Level level, const 
                 progress.position(row);
             // A group of NULL readings only: the engine's mean is NULL, read as 0.
             const double mean = p.sums->n > 0 ? p.sums->s / static_cast<double>(p.sums->n) : 0.0;
-            const int second = static_cast<int>(p.key % secondsPerDay);
-            line.points.push_back(ChartPoint{p.key, mean, labelOf(p.year, p.month, p.day, second, level, separator)});
+            line.points.push_back(ChartPoint{p.key, mean});
         }
         lines.push_back(std::move(line));
     }
@@ -519,21 +531,15 @@ struct UnitSum
 
 // Lines of the second or the minute level made from each serial's sums in the order of their
 // keys, lean: a month at seconds or a year at minutes is millions of points, so nothing is kept
-// per group beyond the point itself, and the label of a second or minute is one text shared by
-// every line.
+// per group beyond the point itself.
 class LeanLines
 {
 public:
-    LeanLines(Level level, qint64 firstKey, qint64 lastKey, const TADOQuery &query, const ChartProgress &progress)
+    LeanLines(Level level, const TADOQuery &query, const ChartProgress &progress)
         : m_unit(level == Level::Second ? 1 : 60)
-        , m_level(level)
-        , m_first(firstKey)
-        , m_separator(timeSeparator())
         , m_query(query)
         , m_progress(progress)
     {
-        const qint64 span = lastKey + 2 - firstKey;
-        m_labels.resize(span > 0 && span <= 4 * 1024 * 1024 ? static_cast<std::size_t>(span) : 0);
     }
 
     // The line of one serial from its sums (the keys ascending); groups without rows are left
@@ -568,7 +574,7 @@ public:
                     m_progress.position(m_row);
                 const UnitSum &sum = sums[i];
                 const double mean = sum.n > 0 ? sum.s / static_cast<double>(sum.n) : 0.0;
-                out.points.push_back(ChartPoint{sum.key * m_unit, mean, label(sum.key)});
+                out.points.push_back(ChartPoint{sum.key * m_unit, mean});
             }
         }
         lines.push_back(std::move(out));
@@ -577,33 +583,9 @@ public:
     std::vector<ChartLine> lines;
 
 private:
-    QString label(qint64 key)
-    {
-        QString *cached = nullptr;
-        const qint64 index = key - m_first;
-        if (index >= 0 && index < static_cast<qint64>(m_labels.size())) {
-            cached = &m_labels[static_cast<std::size_t>(index)];
-            if (!cached->isNull())
-                return *cached;
-        }
-        const qint64 perDay = secondsPerDay / m_unit;
-        int y = 0;
-        int m = 0;
-        int d = 0;
-        epoch.addDays(key / perDay).getDate(&y, &m, &d);
-        const QString text = labelOf(y, m, d, static_cast<int>(key % perDay * m_unit), m_level, m_separator);
-        if (cached)
-            *cached = text;
-        return text;
-    }
-
     const qint64 m_unit;
-    const Level m_level;
-    const qint64 m_first;
-    const QString m_separator;
     const TADOQuery &m_query;
     const ChartProgress &m_progress;
-    std::vector<QString> m_labels; // one per key of the range, made when first needed
     int m_row = 0;
 };
 
@@ -644,7 +626,7 @@ std::vector<ChartLine> chartFromMinutes(TADOQuery &query, const ChartRequest &re
         });
     }
 
-    LeanLines lines(Level::Minute, first, last, query, progress);
+    LeanLines lines(Level::Minute, query, progress);
     std::sort(edges.begin(), edges.end(), [](const Edge &a, const Edge &b) { return a.serial < b.serial; });
     std::size_t nextEdge = 0;
     // One serial's sums with its edges.
@@ -769,7 +751,7 @@ std::vector<ChartLine> leanChartFromReadings(TADOQuery &query, const ChartReques
     std::sort(ordered.begin(), ordered.end(), [](const Serial *a, const Serial *b) { return a->utf8 < b->utf8; });
     if (progress.maximum)
         progress.maximum(static_cast<int>(rows));
-    LeanLines lines(level, keyOf(rangeStart(request.from)), keyOf(rangeEnd(request.to)), query, progress);
+    LeanLines lines(level, query, progress);
     for (Serial *serial : ordered) {
         lines.finish(serial->utf8, serial->sums);
         std::vector<UnitSum>().swap(serial->sums);
@@ -809,7 +791,6 @@ std::vector<ChartLine> queryChart(TADOQuery &query, const ChartRequest &request,
 std::vector<ChartLine> queryChartPlain(TADOQuery &query, const ChartRequest &request, const ChartProgress &progress)
 {
     const LevelPatterns &level = patterns(request.level);
-    const QString separator = timeSeparator();
     query.Close();
     query.SQL.Clear();
     query.SQL.Add(chartStatement(request.level, static_cast<int>(request.serials.size())));
@@ -836,8 +817,7 @@ std::vector<ChartLine> queryChartPlain(TADOQuery &query, const ChartRequest &req
             previous = serial;
         }
         const QDateTime key = readKey(query.Fields(0).AsString(), level.level);
-        lines.back().points.push_back(
-            ChartPoint{secondsSinceEpoch(key), query.Fields(2).AsFloat(), pointLabel(key, level.level, separator)});
+        lines.back().points.push_back(ChartPoint{secondsSinceEpoch(key), query.Fields(2).AsFloat()});
         query.Next();
     }
     query.Close();

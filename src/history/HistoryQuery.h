@@ -56,14 +56,17 @@ QDateTime readKey(const QString &text, Level level);
 qint64 secondsSinceEpoch(const QDateTime &value);
 // The label of a point: the level's label pattern, ":" written as `timeSeparator`.
 QString pointLabel(const QDateTime &value, Level level, const QString &timeSeparator);
+// The label of the point at x (whole seconds from 1899-12-30 00:00): the same text, made from x
+// alone, so points need not carry one and only the labels an axis draws are ever written.
+QString pointLabel(qint64 x, Level level, const QString &timeSeparator);
 // The time separator of the system's long time format (":" when it names none).
 QString timeSeparator();
 
+// A point's label is pointLabel(x, ...) of the chart's level.
 struct ChartPoint
 {
     qint64 x;
     double y;
-    QString label;
 };
 
 // The points of one serial in the order the rows came.

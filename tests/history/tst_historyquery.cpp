@@ -117,7 +117,7 @@ private slots:
         QCOMPARE(lines[0].points.size(), std::size_t(1));
         const history::ChartPoint &p = lines[0].points[0];
         QCOMPARE(p.x, QDate(1899, 12, 30).daysTo(key.date()) * 86400 + key.time().msecsSinceStartOfDay() / 1000);
-        QCOMPARE(p.label, label);
+        QCOMPARE(history::pointLabel(p.x, history::Level(level), QStringLiteral(":")), label);
         QCOMPARE(p.y, 20.5);
     }
 
@@ -134,6 +134,29 @@ private slots:
         // The label takes the system's time separator.
         QCOMPARE(history::pointLabel(at(2026, 4, 5, 7, 8, 9), history::Level::Second, history::timeSeparator()),
                  QStringLiteral("2026.04.05 07.08.09"));
+    }
+
+    // A point's label made from its x alone reads as the store's format() writes its time, at
+    // every level, on the edges of days, months, years and leap days.
+    void labelOfXIsTheLabelOfItsTime_data()
+    {
+        QTest::addColumn<QDateTime>("time");
+        QTest::newRow("midnight") << at(2026, 1, 1);
+        QTest::newRow("last second of a year") << at(2025, 12, 31, 23, 59, 59);
+        QTest::newRow("leap day") << at(2024, 2, 29, 12, 34, 56);
+        QTest::newRow("the epoch itself") << at(1899, 12, 30);
+        QTest::newRow("before the epoch") << at(1899, 12, 29, 23, 59, 58);
+        QTest::newRow("far on") << at(2199, 11, 30, 1, 2, 3);
+    }
+    void labelOfXIsTheLabelOfItsTime()
+    {
+        QFETCH(QDateTime, time);
+        for (const QString &separator : {QStringLiteral(":"), QStringLiteral(".")}) {
+            for (const history::LevelPatterns &p : history::levels()) {
+                const qint64 x = history::secondsSinceEpoch(time);
+                QCOMPARE(history::pointLabel(x, p.level, separator), history::pointLabel(time, p.level, separator));
+            }
+        }
     }
 
     void unreadableKeyIsAConversionError_data()

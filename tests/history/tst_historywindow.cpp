@@ -393,9 +393,8 @@ private slots:
     void linesAscendWithTheirLabels()
     {
         HistoryChart chart;
-        const auto point = [](qint64 x, double y) {
-            return history::ChartPoint{x, y, QStringLiteral("L") + QString::number(x)};
-        };
+        chart.setLabelText([](qint64 x) { return QStringLiteral("L") + QString::number(x); });
+        const auto point = [](qint64 x, double y) { return history::ChartPoint{x, y}; };
         chart.addLine(QStringLiteral("a"), {point(30, 1), point(60, 2), point(40, 3), point(70, 4)});
         chart.addLine(QStringLiteral("b"), {point(10, 5), point(30, 6), point(50, 7), point(80, 8)});
         chart.addLine(QStringLiteral("c"), {point(35, 9)});
@@ -420,6 +419,8 @@ private slots:
         QTest::addColumn<QDate>("to");
         QTest::addColumn<QList<QDateTime>>("times");
         QTest::addColumn<bool>("firstShown");
+        // How each drawn label reads its tick's time.
+        QTest::addColumn<QString>("format");
         const auto hourly = [](QDateTime from, const QDateTime &to, int seconds) {
             QList<QDateTime> times;
             for (; from <= to; from = from.addSecs(seconds))
@@ -431,18 +432,19 @@ private slots:
             << QStringLiteral("Час") << QDate(2025, 12, 31) << QDate(2026, 2, 2)
             << hourly(QDateTime(QDate(2025, 12, 31), QTime(0, 0)), QDateTime(QDate(2026, 1, 1), QTime(23, 0)), 3600)
                    + hourly(QDateTime(QDate(2026, 1, 30), QTime(0, 0)), QDateTime(QDate(2026, 2, 2), QTime(23, 0)), 3600)
-            << true;
+            << true << QStringLiteral("yyyy.MM.dd HH");
         QTest::newRow("second, a day with one dense hour")
             << QStringLiteral("Секунда") << day << day
             << hourly(QDateTime(day, QTime(0, 0)), QDateTime(day, QTime(23, 0)), 3600)
                    + hourly(QDateTime(day, QTime(14, 0, 5)), QDateTime(day, QTime(14, 59, 55)), 10)
-            << true;
+            << true << QStringLiteral("yyyy.MM.dd HH:mm:ss");
         QTest::newRow("minute, even")
             << QStringLiteral("Минута") << day << day
-            << hourly(QDateTime(day, QTime(8, 0)), QDateTime(day, QTime(12, 0)), 60) << true;
+            << hourly(QDateTime(day, QTime(8, 0)), QDateTime(day, QTime(12, 0)), 60) << true
+            << QStringLiteral("yyyy.MM.dd HH:mm");
         QTest::newRow("day, a year") << QStringLiteral("День") << QDate(2025, 5, 11) << day
                                      << hourly(QDateTime(QDate(2025, 5, 11), QTime(12, 0)), QDateTime(day, QTime(12, 0)), 86400)
-                                     << false;
+                                     << false << QStringLiteral("yyyy.MM.dd");
     }
     void labelsNeverOverlap()
     {
@@ -451,6 +453,7 @@ private slots:
         QFETCH(QDate, to);
         QFETCH(QList<QDateTime>, times);
         QFETCH(bool, firstShown);
+        QFETCH(QString, format);
         Window w;
         QList<std::pair<QString, QByteArray>> rows;
         for (const QDateTime &time : times)
@@ -478,6 +481,9 @@ private slots:
         for (int i = 0; i < ticks.size(); ++i) {
             const int width = metrics.boundingRect(0, 0, 0, 0, Qt::TextDontClip, labels.at(i)).width();
             const double left = plot->xAxis->coordToPixel(ticks.at(i)) - width / 2.0;
+            const QDateTime time(QDate(1899, 12, 30).addDays(static_cast<qint64>(ticks.at(i)) / 86400),
+                                 QTime(0, 0).addSecs(static_cast<int>(static_cast<qint64>(ticks.at(i)) % 86400)));
+            QCOMPARE(labels.at(i), time.toString(format));
             QVERIFY2(left >= freeFrom, qPrintable(labels.at(i)));
             QVERIFY2(left + width <= plot->width() - 1, qPrintable(labels.at(i)));
             freeFrom = static_cast<int>(std::ceil(left + width));

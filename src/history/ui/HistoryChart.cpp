@@ -13,12 +13,14 @@
 // Ticks only where points are, each with its point's label. Labels are chosen by where they
 // fall, left to right: one is drawn when it starts past the end of the one before (and a gap)
 // and lies whole inside the widget, so that a dense stretch of points among sparse ones never
-// piles labels on each other.
+// piles labels on each other. A label's text is made only for the points it looks at, a few
+// per tick, never for every point.
 class PointLabelTicker : public QCPAxisTicker
 {
 public:
-    explicit PointLabelTicker(const QMap<qint64, QString> &labels)
-        : m_labels(labels)
+    PointLabelTicker(const std::vector<qint64> &keys, const std::function<QString(qint64)> &text)
+        : m_keys(keys)
+        , m_text(text)
     {
     }
 
@@ -43,28 +45,28 @@ protected:
         const QFontMetrics metrics(m_axis->tickLabelFont());
         // The axis leaves out a label the widget's border would cut.
         const int edge = m_axis->parentPlot()->viewport().right();
-        const auto last = m_labels.upperBound(static_cast<qint64>(std::floor(range.upper)));
-        auto it = m_labels.lowerBound(static_cast<qint64>(std::ceil(range.lower)));
+        const auto last = std::upper_bound(m_keys.begin(), m_keys.end(), static_cast<qint64>(std::floor(range.upper)));
+        auto it = std::lower_bound(m_keys.begin(), m_keys.end(), static_cast<qint64>(std::ceil(range.lower)));
         double freeFrom = -std::numeric_limits<double>::infinity();
         while (it != last) {
-            const double x = m_axis->coordToPixel(static_cast<double>(it.key()));
-            const int width = labelWidth(metrics, it.value());
+            const double x = m_axis->coordToPixel(static_cast<double>(*it));
+            const int width = labelWidth(metrics, m_text(*it));
             const double left = x - width / 2.0;
             if (left + width > edge)
                 break;
             if (left >= freeFrom && left >= 0) {
-                ticks << static_cast<double>(it.key());
+                ticks << static_cast<double>(*it);
                 freeFrom = left + width + gap;
             }
             // The next label that can start where this one leaves room: its middle lies at least
             // half a label further on. Found by key, so a million points cost a few lookups.
             const double room = std::max(freeFrom, 0.0) + width / 2.0 - 1;
             auto next = std::next(it);
-            if (next != last && m_axis->coordToPixel(static_cast<double>(next.key())) < room) {
+            if (next != last && m_axis->coordToPixel(static_cast<double>(*next)) < room) {
                 const double key = m_axis->pixelToCoord(room);
-                if (std::isfinite(key) && key > static_cast<double>(next.key())) {
-                    auto jump = m_labels.lowerBound(static_cast<qint64>(std::floor(key)));
-                    next = jump == m_labels.end() || (last != m_labels.end() && jump.key() > last.key()) ? last : jump;
+                if (std::isfinite(key) && key > static_cast<double>(*next)) {
+                    auto jump = std::lower_bound(next, m_keys.end(), static_cast<qint64>(std::floor(key)));
+                    next = jump == m_keys.end() || (last != m_keys.end() && *jump > *last) ? last : jump;
                 }
             }
             it = next;
@@ -74,11 +76,12 @@ protected:
 
     QString getTickLabel(double tick, const QLocale &, QChar, int) override
     {
-        return m_labels.value(static_cast<qint64>(std::llround(tick)));
+        return m_text(static_cast<qint64>(std::llround(tick)));
     }
 
 private:
-    const QMap<qint64, QString> &m_labels;
+    const std::vector<qint64> &m_keys;
+    const std::function<QString(qint64)> &m_text;
     QCPAxis *m_axis = nullptr;
 };
 
@@ -107,7 +110,7 @@ QRectF rectOf(const QCPRange &x, const QCPRange &y)
 HistoryChart::HistoryChart(QWidget *parent)
     : QWidget(parent)
     , m_plot(new QCustomPlot(this))
-    , m_ticker(new PointLabelTicker(m_labels))
+    , m_ticker(new PointLabelTicker(m_keys, m_labelText))
 {
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -168,7 +171,8 @@ void HistoryChart::clear()
     m_animation.stop();
     for (int i = m_plot->graphCount() - 1; i >= 0; --i)
         m_plot->removeGraph(i);
-    m_labels.clear();
+    m_keys.clear();
+    m_keys.shrink_to_fit();
     m_plot->legend->setVisible(false);
     m_plot->replot();
 }
@@ -182,23 +186,31 @@ void HistoryChart::addLine(const QString &title, const std::vector<history::Char
     graph->setLineStyle(QCPGraph::lsLine);
     if (points.size() <= markedPoints)
         graph->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssDisc, 4));
-    // The rows may come in any order: the line keeps its points in ascending x. Taken in that
-    // order, the data goes in as it is and each label next to the one before, so that a line of
+    // The rows may come in any order: the line keeps its points in ascending x (equal x in
+    // the order they came). The plot takes this vector as it is, shared, not copied; a line of
     // hundreds of thousands of points holds the window for a moment only.
-    std::vector<const history::ChartPoint *> sorted;
-    sorted.reserve(points.size());
-    for (const history::ChartPoint &p : points)
-        sorted.push_back(&p);
-    const auto byX = [](const history::ChartPoint *a, const history::ChartPoint *b) { return a->x < b->x; };
-    if (!std::is_sorted(sorted.begin(), sorted.end(), byX))
-        std::stable_sort(sorted.begin(), sorted.end(), byX);
     QVector<QCPGraphData> data;
-    data.reserve(static_cast<qsizetype>(sorted.size()));
-    auto next = sorted.empty() ? m_labels.end() : m_labels.lowerBound(sorted.front()->x);
-    for (const history::ChartPoint *p : sorted) {
-        data.append(QCPGraphData(static_cast<double>(p->x), p->y));
-        next = std::next(m_labels.insert(next, p->x, p->label));
+    data.reserve(static_cast<qsizetype>(points.size()));
+    for (const history::ChartPoint &p : points)
+        data.append(QCPGraphData(static_cast<double>(p.x), p.y));
+    const auto byKey = [](const QCPGraphData &a, const QCPGraphData &b) { return a.key < b.key; };
+    if (!std::is_sorted(data.cbegin(), data.cend(), byKey))
+        std::stable_sort(data.begin(), data.end(), byKey);
+    // The axis's points: every x of every line, once each, ascending.
+    std::vector<qint64> keys;
+    keys.reserve(m_keys.size() + static_cast<std::size_t>(data.size()));
+    auto mine = data.cbegin();
+    for (auto theirs = m_keys.cbegin(); theirs != m_keys.cend() || mine != data.cend();) {
+        qint64 key = 0;
+        if (mine == data.cend() || (theirs != m_keys.cend() && *theirs <= static_cast<qint64>(mine->key)))
+            key = *theirs++;
+        else
+            key = static_cast<qint64>((mine++)->key);
+        if (keys.empty() || keys.back() != key)
+            keys.push_back(key);
     }
+    keys.shrink_to_fit();
+    m_keys = std::move(keys);
     graph->data()->set(data, true);
     graph->addToLegend();
     m_plot->legend->setVisible(true);
@@ -337,9 +349,9 @@ void HistoryChart::keepRoomForFirstLabel()
     // full view: the axis keeps room left of it for the label's left half, or the widget's edge
     // would cut the label off and it would not be drawn at all.
     int left = 1;
-    if (!m_labels.isEmpty()) {
+    if (!m_keys.empty()) {
         const QFontMetrics metrics(m_plot->xAxis->tickLabelFont());
-        const double half = PointLabelTicker::labelWidth(metrics, m_labels.first()) / 2.0;
+        const double half = PointLabelTicker::labelWidth(metrics, m_labelText(m_keys.front())) / 2.0;
         const double f = viewMargin / (1 + 2 * viewMargin);
         const double right = m_plot->axisRect()->right();
         left = std::clamp(static_cast<int>(std::ceil((half - f * right) / (1 - f))) + 1, 1,
@@ -387,7 +399,12 @@ double HistoryChart::valueAt(int line, int index) const
 
 QString HistoryChart::labelAt(qint64 x) const
 {
-    return m_labels.value(x);
+    return std::binary_search(m_keys.begin(), m_keys.end(), x) ? m_labelText(x) : QString();
+}
+
+void HistoryChart::setLabelText(std::function<QString(qint64)> text)
+{
+    m_labelText = text ? std::move(text) : [](qint64) { return QString(); };
 }
 
 QWidget *HistoryChart::plotArea() const

@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <functional>
 #include <vector>
 
 class QCustomPlot;
@@ -36,6 +37,8 @@ public:
 
     // Destroys every line, the last first.
     void clear();
+    // The label of the point at x, for the lines added after; made only for the ticks drawn.
+    void setLabelText(std::function<QString(qint64)> text);
     // A new line in the next automatic colour, titled `title` and listed in the legend.
     void addLine(const QString &title, const std::vector<history::ChartPoint> &points);
     // Every point in view; drawn at once.
@@ -73,8 +76,10 @@ private:
     QRectF dataBounds() const;
     void keepRoomForFirstLabel();
 
-    // Before the ticker, which reads them.
-    QMap<qint64, QString> m_labels;
+    // Before the ticker, which reads them: every line's x once each, ascending, and the label
+    // of an x.
+    std::vector<qint64> m_keys;
+    std::function<QString(qint64)> m_labelText = [](qint64) { return QString(); };
     QCustomPlot *m_plot;
     QSharedPointer<PointLabelTicker> m_ticker;
     QRubberBand *m_band = nullptr;

@@ -364,6 +364,9 @@ void TFormStats::SpeedButton4Click()
     requireConnection();
     const QString path = ADOQuery1.ConnectionString();
     const history::ChartRequest request{serials, DateFrom->date(), DateTo->date(), history::levelOf(Detal->currentText())};
+    Chart1->setLabelText([level = request.level, separator = history::timeSeparator()](qint64 x) {
+        return history::pointLabel(x, level, separator);
+    });
     showLoading();
     try {
         m_chart->start(path, request);
