@@ -150,7 +150,7 @@ private slots:
             form.N3->setChecked(true);
             form.N3Click();
             // Both sensors read once: the grid has their rows and the readings their bytes.
-            QVERIFY(spinUntil([&] { return form.monitorCycle().lastCycleMs() >= 0 && !form.monitorCycle().running(); }, 10000));
+            QVERIFY(spinUntil([&] { return form.monitorCycle().lastCycleMs() >= 0 && !form.monitorCycle().running(); }, 30000));
         }
 
         if (fromGrid) {
