@@ -18,6 +18,25 @@ namespace {
 
 constexpr double msPerDay = 86400000.0;
 constexpr std::int64_t msPerHour = 3600000;
+
+// The key of the period (of `ms` milliseconds, `perDay` to a day) holding the time `dat`, as the
+// engine computes it in periodKeySql: CAST truncates, round() adds a half and truncates.
+std::int64_t periodKey(double dat, std::int64_t perDay, std::int64_t ms)
+{
+    const auto whole = static_cast<std::int64_t>(dat);
+    const double r = (dat - static_cast<double>(whole)) * msPerDay;
+    const auto inDay = static_cast<std::int64_t>(r + 0.5);
+    return whole * perDay + inDay / ms;
+}
+
+QString periodKeySql(const QString &column, std::int64_t perDay, std::int64_t ms)
+{
+    return QStringLiteral("(CAST(%1 AS INTEGER) * %2 + CAST(round((%1 - CAST(%1 AS INTEGER)) * 86400000.0) AS INTEGER) "
+                          "/ %3)")
+        .arg(column)
+        .arg(perDay)
+        .arg(ms);
+}
 // 1899-12-31 to 9999-12-31: whole hour numbers, unique and positive.
 constexpr double firstDat = 1.0;
 constexpr double lastDat = 2958466.0;
@@ -166,18 +185,12 @@ bool writeSums(sqlite3 *db, const std::unordered_map<std::string, SerialSums> &s
 
 std::int64_t hourKey(double dat)
 {
-    // As the engine computes it: CAST truncates, round() adds a half and truncates.
-    const auto whole = static_cast<std::int64_t>(dat);
-    const double r = (dat - static_cast<double>(whole)) * msPerDay;
-    const auto ms = static_cast<std::int64_t>(r + 0.5);
-    return whole * 24 + ms / msPerHour;
+    return periodKey(dat, 24, msPerHour);
 }
 
 QString hourKeySql(const QString &column)
 {
-    return QStringLiteral("(CAST(%1 AS INTEGER) * 24 + CAST(round((%1 - CAST(%1 AS INTEGER)) * 86400000.0) AS INTEGER) "
-                          "/ 3600000)")
-        .arg(column);
+    return periodKeySql(column, 24, msPerHour);
 }
 
 double hourStart(std::int64_t hk)
@@ -349,17 +362,12 @@ bool scalarOf(sqlite3 *db, const char *sql, std::int64_t &value)
 
 std::int64_t minuteKey(double dat)
 {
-    const auto whole = static_cast<std::int64_t>(dat);
-    const double r = (dat - static_cast<double>(whole)) * msPerDay;
-    const auto ms = static_cast<std::int64_t>(r + 0.5);
-    return whole * 1440 + ms / msPerMinute;
+    return periodKey(dat, 1440, msPerMinute);
 }
 
 QString minuteKeySql(const QString &column)
 {
-    return QStringLiteral("(CAST(%1 AS INTEGER) * 1440 + CAST(round((%1 - CAST(%1 AS INTEGER)) * 86400000.0) AS INTEGER) "
-                          "/ 60000)")
-        .arg(column);
+    return periodKeySql(column, 1440, msPerMinute);
 }
 
 double minuteStart(std::int64_t mk)

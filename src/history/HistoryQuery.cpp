@@ -926,6 +926,11 @@ int deleteReadings(TADOQuery &query, const QStringList &serials, const QDate &fr
     return deleted;
 }
 
+bool hourSumsPresent(TADOQuery &query)
+{
+    return hasSums(query);
+}
+
 QStringList distinctSerials(TADOQuery &query)
 {
     // The hourly sums list every serial in a fraction of the readings; serials in the order

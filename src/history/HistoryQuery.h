@@ -111,6 +111,8 @@ bool fromMinuteSums(TADOQuery &query, const ChartRequest &request);
 // Returns the number of rows deleted.
 int deleteReadings(TADOQuery &query, const QStringList &serials, const QDate &from, const QDate &to);
 // "SELECT DISTINCT Sn FROM Stats": the stored serials in the engine's order.
+// True when the hourly sums are whole: their table and all three triggers.
+bool hourSumsPresent(TADOQuery &query);
 QStringList distinctSerials(TADOQuery &query);
 
 } // namespace history

@@ -1,5 +1,6 @@
 #include "history/StoredSerials.h"
 
+#include "history/HistoryQuery.h"
 #include "history/TADOQuery.h"
 
 #include <QByteArray>
@@ -7,20 +8,6 @@
 
 namespace history {
 namespace {
-
-// The sums are complete only with their table and all three triggers.
-bool sumsPresent(TADOQuery &query)
-{
-    query.Close();
-    query.SQL.Clear();
-    query.SQL.Add(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE (type = 'table' AND name = 'stats_hours') "
-                                 "OR (type = 'trigger' AND tbl_name = 'stats' AND name IN "
-                                 "('stats_hours_insert', 'stats_hours_delete', 'stats_hours_update'))"));
-    query.Open();
-    const bool complete = !query.Eof() && query.Fields(0).AsInteger() == 4;
-    query.Close();
-    return complete;
-}
 
 void collect(TADOQuery &query, const QString &statement, QStringList &into)
 {
@@ -52,7 +39,7 @@ struct AllMet
 QStringList storedSerials(TADOQuery &query)
 {
     QStringList serials;
-    if (!sumsPresent(query)) {
+    if (!hourSumsPresent(query)) {
         collect(query, QStringLiteral("SELECT DISTINCT Sn FROM Stats"), serials);
         return serials;
     }
