@@ -21,6 +21,7 @@ struct StreamPipes::Pipe
     bool resuming = false;  // a resume is being called outside the lock
     MHD_Connection *connection = nullptr;
     bool suspend = false;
+    std::mutex streamMutex; // held to cancel the stream, so that it is never cancelled as it goes
     std::unique_ptr<ReplyStream> stream;
     std::thread thread;
     std::atomic<bool> ended{false};
@@ -40,6 +41,14 @@ struct StreamPipes::Pipe
             resuming = false;
         }
         changed.notify_all();
+    }
+
+    // From any thread; a stream already let go of needs no stopping.
+    void cancelStream()
+    {
+        std::lock_guard guard(streamMutex);
+        if (stream)
+            stream->cancel();
     }
 };
 
@@ -81,6 +90,14 @@ void StreamPipes::produce(const std::shared_ptr<Pipe> &pipe)
         if (!ok || !more)
             break;
     }
+    // The stream's store connection and statement go now, not when the next export starts
+    // or the server stops.
+    std::unique_ptr<ReplyStream> gone;
+    {
+        std::lock_guard guard(p.streamMutex);
+        gone = std::move(p.stream);
+    }
+    gone.reset();
     p.ended = true;
 }
 
@@ -119,13 +136,15 @@ void StreamPipes::release(void *cls)
 {
     auto *owned = static_cast<std::shared_ptr<Pipe> *>(cls);
     Pipe &p = **owned;
+    // The client is gone (or was answered): a statement under way stops now, before the
+    // stream's thread is told and lets the stream go.
+    p.cancelStream();
     {
         std::lock_guard lock(p.mutex);
         p.closed = true;
+        p.parts.clear();
         p.changed.notify_all();
     }
-    // The client is gone (or was answered): a statement under way stops now.
-    p.stream->cancel();
     delete owned;
 }
 
@@ -176,7 +195,7 @@ void StreamPipes::closeAll()
         pipes = m_pipes;
     }
     for (const auto &pipe : pipes) {
-        pipe->stream->cancel();
+        pipe->cancelStream();
         std::unique_lock lock(pipe->mutex);
         pipe->closed = true;
         pipe->wake(lock);
