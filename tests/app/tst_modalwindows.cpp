@@ -240,7 +240,9 @@ private slots:
         // Every sensor went through its attempts, none answered.
         const QStringList log = form->Memo1->toPlainText().split(QLatin1Char('\n'));
         QCOMPARE(log.filter(QStringLiteral("Датчик не отвечает: ")).size(), 10);
-        QVERIFY2(longest < 100, qPrintable(QStringLiteral("the window stood still for %1 ms").arg(longest)));
+        // A read waited on the window thread would hold it the port's whole second; a busy
+        // machine may hold it a little.
+        QVERIFY2(longest < 400, qPrintable(QStringLiteral("the window stood still for %1 ms").arg(longest)));
         // Closing in the middle of a wait on the silent line is prompt.
         form->Nabl();
         QTest::qWait(300);
