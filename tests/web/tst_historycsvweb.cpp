@@ -250,7 +250,10 @@ private slots:
         std::vector<std::shared_ptr<Watch>> watches;
         std::mutex watchesMutex;
         const StreamHandler route = historycsv::webHandler(store.path);
-        HttpServer server(threading, HttpServer::Limits{});
+        // The stalled client is held however slow the machine: only its going or the stop ends it.
+        HttpServer::Limits limits;
+        limits.idleSeconds = 600;
+        HttpServer server(threading, limits);
         server.setStreamPath(historycsv::Path, [&](const QueryPairs &query, const WebSnapshot &state) {
             StreamedReply reply = route(query, state);
             auto watch = std::make_shared<Watch>();
