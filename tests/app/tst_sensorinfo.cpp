@@ -176,8 +176,18 @@ private slots:
             QVERIFY(QGuiApplication::overrideCursor());
             QCOMPARE(QGuiApplication::overrideCursor()->shape(), Qt::WaitCursor);
         }
+        // A cycle due meanwhile waits for the bus with its busy cursor on top; the diagnosis
+        // ends first and takes only its hourglass away.
+        if (observing)
+            form.Nabl();
         QVERIFY(spinUntil([&] { return !window || window->text().contains(QStringLiteral("Вывод:")); }, 10000));
         QVERIFY(window);
+        if (observing) {
+            QVERIFY(form.monitorCycle().running());
+            QVERIFY(QGuiApplication::overrideCursor());
+            QCOMPARE(QGuiApplication::overrideCursor()->shape(), Qt::BusyCursor);
+            QVERIFY(spinUntil([&] { return !form.monitorCycle().running(); }, 30000));
+        }
         QVERIFY(!QGuiApplication::overrideCursor());
         const QString text = window->text();
         QVERIFY2(text.contains(QStringLiteral("ПЗУ: ") + clone), qPrintable(text));

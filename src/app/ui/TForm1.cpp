@@ -5,6 +5,7 @@
 #include "base/DialogBoxes.h"
 #include "base/ErrorGuard.h"
 #include "base/KalvexError.h"
+#include "base/ScreenCursor.h"
 #include "app/ui/AppTitle.h"
 #include "app/ui/SensorInfoWindow.h"
 #include "app/ui/AutoStartEntry.h"
@@ -329,11 +330,7 @@ QCoro::Task<> TForm1::showSensorInfo(QString serial)
         co_return;
     QPointer<SensorInfoWindow> window = new SensorInfoWindow(serial, m_slots->NameBySerial(serial), this);
     window->show();
-    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-    struct Hourglass
-    {
-        ~Hourglass() { QGuiApplication::restoreOverrideCursor(); }
-    } hourglass;
+    const ScreenCursor hourglass(Qt::WaitCursor);
     co_await m_bus.take();
     BusTurn::Held held(m_bus);
     if (m_closing)

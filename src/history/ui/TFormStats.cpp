@@ -160,10 +160,8 @@ bool TFormStats::chartRunning() const
 void TFormStats::showLoading()
 {
     // The screen's cursor, set once however often a chart is started before the last one ends.
-    if (!m_hourglass) {
-        QApplication::setOverrideCursor(Qt::WaitCursor);
-        m_hourglass = true;
-    }
+    if (!m_hourglass)
+        m_hourglass.emplace(Qt::WaitCursor);
     if (m_progress) {
         m_progress->setMaximum(0);
         m_progress->setValue(0);
@@ -182,10 +180,7 @@ void TFormStats::hideLoading()
     }
     if (m_loading)
         m_loading->hide();
-    if (m_hourglass) {
-        m_hourglass = false;
-        QApplication::restoreOverrideCursor();
-    }
+    m_hourglass.reset();
 }
 
 void TFormStats::cancelChart()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/ScreenCursor.h"
 #include "base/StringGrid.h"
 #include "history/HistorySensorList.h"
 #include "history/TADOQuery.h"
@@ -9,6 +10,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <optional>
 
 class ChartWorker;
 class Clock;
@@ -119,6 +121,6 @@ private:
     QPointer<QDialog> m_help;
     ChartWorker *m_chart = nullptr;
     SensorListWorker *m_sensors = nullptr;
-    // Whether this window set the application's hourglass (and so owes its restore).
-    bool m_hourglass = false;
+    // The application's hourglass while a chart is built.
+    std::optional<ScreenCursor> m_hourglass;
 };

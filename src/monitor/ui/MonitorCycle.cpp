@@ -96,7 +96,7 @@ bool MonitorCycle::restartAsked() const
 
 void MonitorCycle::cycleEnd(quint32 started)
 {
-    QGuiApplication::restoreOverrideCursor();
+    m_busyCursor.reset();
     // Unsigned: the tick counter wraps.
     m_lastCycleMs = m_parts.clock.tickCount() - started;
     if (m_parts.cycleEnded)
@@ -128,7 +128,7 @@ QCoro::Task<> MonitorCycle::cycle()
     m_switchedOff = false;
     m_parts.chart.holdReplots(true);
     m_parts.stopTimer();
-    QGuiApplication::setOverrideCursor(Qt::BusyCursor);
+    m_busyCursor.emplace(Qt::BusyCursor);
 
     // Whatever happens below, the cycle ends the same way: marker parked, cursor back, the bus
     // given back, the poll timer running again while observation is on.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/ReadingFeed.h"
+#include "base/ScreenCursor.h"
 #include "monitor/ChartState.h"
 #include "sensors/TDSItem.h"
 
@@ -11,6 +12,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class AlarmActions;
 class BusTurn;
@@ -174,6 +176,8 @@ private:
     // The day of the last cycle, or of start-up (when the hourly values were loaded).
     QDate m_lastCycleDate;
     bool m_running = false;
+    // The busy cursor, held from a cycle's start to its end.
+    std::optional<ScreenCursor> m_busyCursor;
     // Nabl was called while a cycle ran.
     bool m_again = false;
     bool m_switchedOff = false;
