@@ -13,6 +13,7 @@
 #include "onewire/TemperatureReader.h"
 #include "support/FakeClock.h"
 #include "support/FakeDialogBoxes.h"
+#include "web/HttpClient.h"
 
 #include <QAction>
 #include <QLabel>
@@ -68,7 +69,10 @@ KalvexConfig richConfig()
     c.CharMaxCount = 25;
     c.TimeOut = 2500;
     c.HTTPActive = true;
-    c.HTTPPort = 8080;
+    // Free when the test starts: the window's server must start on it, and another test may
+    // hold a fixed port (the demo's fallback test holds 8080).
+    static const int port = httpclient::freePort();
+    c.HTTPPort = port;
     c.CharMinMaxAuto = false;
     c.CharMinY = -5.5;
     c.CharMaxY = 35;
@@ -222,7 +226,7 @@ private slots:
         QCOMPARE(form->sHourHeight(), 220);
         QCOMPARE(form->logHeight(), 100);
         QCOMPARE(form->panel3Width(), 450);
-        QCOMPARE(form->HTTPPort, 8080);
+        QCOMPARE(form->HTTPPort, config.HTTPPort);
         QCOMPARE(form->HTTPBinding, QStringLiteral("0.0.0.0"));
         QVERIFY(form->HTTP_Active->isChecked());
         QVERIFY(form->WinStartRun);

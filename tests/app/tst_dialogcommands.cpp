@@ -8,6 +8,7 @@
 #include "sensors/ui/SensorSlots.h"
 #include "sensors/ui/TForm2.h"
 #include "sensors/ui/TForm3.h"
+#include "web/HttpClient.h"
 #include "support/FakeClock.h"
 #include "support/FakeDialogBoxes.h"
 #include "support/FakeSerialPort.h"
@@ -210,6 +211,10 @@ private slots:
     // more divisions and start with the session.
     void settingsApplyToTheWindow()
     {
+        // Not a fixed port: another test may hold it meanwhile (the demo's fallback test does
+        // hold 8080), and the server would then fail to start.
+        const int port = httpclient::freePort();
+        const QByteArray portText = QByteArray::number(port);
         auto form = makeForm();
         form->sensorSlots().AddItem(10, 10, "a", "SA", true, 0, false, 0, 0, 0, CreateClearSign());
         form->N3->setChecked(true);
@@ -217,10 +222,10 @@ private slots:
         QTRY_VERIFY(form->busIdle());
         form->HTTP_Active->setChecked(true);
         whileModal([&] { run(*form, "N2"); },
-                   [](QDialog &dialog) {
+                   [&](QDialog &dialog) {
                        auto &settings = static_cast<TForm3 &>(dialog);
                        for (auto [field, text] : {std::pair{settings.EComPort, "2"}, {settings.EInterval, "3"},
-                                                  {settings.EHTTPPort, "8080"}, {settings.EChar1MaxY, "30"},
+                                                  {settings.EHTTPPort, portText.constData()}, {settings.EChar1MaxY, "30"},
                                                   {settings.EChar1MinY, "-5"}, {settings.EChar1MaxCount, "12"}}) {
                            field->setText(text);
                        }
@@ -233,7 +238,7 @@ private slots:
         QVERIFY(form->Memo1->toPlainText().endsWith(QStringLiteral("Отслеживание датчиков выключено.")));
         QCOMPARE(form->COMPort, 2);
         QCOMPARE(form->Timer1->interval(), 3000);
-        QCOMPARE(form->HTTPPort, 8080);
+        QCOMPARE(form->HTTPPort, port);
         QVERIFY(form->HTTP_Active->isChecked());
         QVERIFY(QFile::exists(m_dir->filePath(QStringLiteral("autostart/Kalvex.desktop"))));
         QCOMPARE(form->CharMaxCount, 12);
