@@ -29,6 +29,12 @@ std::int64_t periodKey(double dat, std::int64_t perDay, std::int64_t ms)
     return whole * perDay + inDay / ms;
 }
 
+// The time at which the period of `key` (`perDay` to a day) begins.
+double periodStart(std::int64_t key, std::int64_t perDay)
+{
+    return static_cast<double>(key / perDay) + static_cast<double>(key % perDay) / static_cast<double>(perDay);
+}
+
 QString periodKeySql(const QString &column, std::int64_t perDay, std::int64_t ms)
 {
     return QStringLiteral("(CAST(%1 AS INTEGER) * %2 + CAST(round((%1 - CAST(%1 AS INTEGER)) * 86400000.0) AS INTEGER) "
@@ -195,7 +201,7 @@ QString hourKeySql(const QString &column)
 
 double hourStart(std::int64_t hk)
 {
-    return static_cast<double>(hk / 24) + static_cast<double>(hk % 24) / 24.0;
+    return periodStart(hk, 24);
 }
 
 bool present(sqlite3 *db)
@@ -358,6 +364,26 @@ bool scalarOf(sqlite3 *db, const char *sql, std::int64_t &value)
     return ok;
 }
 
+// The minute sums' table and its three triggers (4 when whole), and whether a fill is under way.
+struct MinuteObjects
+{
+    std::int64_t counting = 0;
+    bool filling = false;
+};
+
+bool minuteObjects(sqlite3 *db, MinuteObjects &objects)
+{
+    std::int64_t fill = 0;
+    const bool ok = scalarOf(db,
+                             "select count(*) from sqlite_master where (type = 'table' and name = 'stats_minutes') "
+                             "or (type = 'trigger' and tbl_name = 'stats' and name in "
+                             "('stats_minutes_insert', 'stats_minutes_delete', 'stats_minutes_update'))",
+                             objects.counting)
+        && scalarOf(db, "select count(*) from sqlite_master where type = 'table' and name = 'stats_minutes_fill'", fill);
+    objects.filling = fill != 0;
+    return ok;
+}
+
 } // namespace
 
 std::int64_t minuteKey(double dat)
@@ -372,19 +398,13 @@ QString minuteKeySql(const QString &column)
 
 double minuteStart(std::int64_t mk)
 {
-    return static_cast<double>(mk / 1440) + static_cast<double>(mk % 1440) / 1440.0;
+    return periodStart(mk, 1440);
 }
 
 bool minutesPresent(sqlite3 *db)
 {
-    std::int64_t count = 0;
-    return scalarOf(db,
-                    "select count(*) from sqlite_master where (type = 'table' and name = 'stats_minutes') "
-                    "or (type = 'trigger' and tbl_name = 'stats' and name in "
-                    "('stats_minutes_insert', 'stats_minutes_delete', 'stats_minutes_update')) "
-                    "or (type = 'table' and name = 'stats_minutes_fill')",
-                    count)
-        && count == 4;
+    MinuteObjects objects;
+    return minuteObjects(db, objects) && objects.counting == 4 && !objects.filling;
 }
 
 bool createMinutes(sqlite3 *db, QString &message)
@@ -405,18 +425,19 @@ bool fillMinutes(const QString &path, const std::atomic<bool> &stop, QString &me
     sqlite3_busy_timeout(db, 5000);
     bool ok = execAll(db, QStringLiteral("begin immediate"), message);
     if (ok) {
-        std::int64_t fill = 0;
-        scalarOf(db, "select count(*) from sqlite_master where type = 'table' and name = 'stats_minutes_fill'", fill);
-        if (minutesPresent(db)) {
+        MinuteObjects objects;
+        minuteObjects(db, objects);
+        if (objects.counting == 4 && !objects.filling) {
             execAll(db, QStringLiteral("rollback"), message);
             sqlite3_close_v2(db);
             return true;
         }
-        // A fill left by an earlier run goes on where it stopped; else one begins with the
-        // readings there are now, the triggers counting every later change.
-        if (fill == 0) {
+        // A fill left by an earlier run goes on where it stopped; else (or when a trigger has
+        // gone meanwhile, so changes went uncounted) one begins with the readings there are
+        // now, the triggers counting every later change.
+        if (!objects.filling || objects.counting != 4) {
             ok = execAll(db,
-                         createMinutesTable()
+                         QStringLiteral("drop table if exists stats_minutes_fill;") + createMinutesTable()
                              + QStringLiteral("create table stats_minutes_fill (done INTEGER NOT NULL, upto INTEGER NOT NULL);"
                                               "insert into stats_minutes_fill select 0, coalesce(max(rowid), 0) from stats;")
                              + minuteTriggers(true),

@@ -213,14 +213,18 @@ private slots:
     {
         QTest::addColumn<QDate>("from");
         QTest::addColumn<QDate>("to");
-        QTest::newRow("across midnights and a month's end") << QDate(2026, 1, 29) << QDate(2026, 2, 3);
-        QTest::newRow("one day") << QDate(2026, 2, 1) << QDate(2026, 2, 1);
-        QTest::newRow("the day of the changes") << QDate(2026, 2, 5) << QDate(2026, 2, 5);
+        // Another tool dropped a trigger while the fill was stopped, then changed readings.
+        QTest::addColumn<bool>("triggerLost");
+        QTest::newRow("across midnights and a month's end") << QDate(2026, 1, 29) << QDate(2026, 2, 3) << false;
+        QTest::newRow("one day") << QDate(2026, 2, 1) << QDate(2026, 2, 1) << false;
+        QTest::newRow("the day of the changes") << QDate(2026, 2, 5) << QDate(2026, 2, 5) << false;
+        QTest::newRow("the day of the changes, a trigger lost") << QDate(2026, 2, 5) << QDate(2026, 2, 5) << true;
     }
     void minuteFillGoesOnWhereItStopped()
     {
         QFETCH(QDate, from);
         QFETCH(QDate, to);
+        QFETCH(bool, triggerLost);
         QTemporaryDir dir;
         const QString path = dir.filePath(ReadingStore::fileName());
         QVERIFY(exec(path, "create table stats (Dat DATETIME, Sn Text(16), t float); create index stats_dat on stats(Dat);"));
@@ -237,11 +241,14 @@ private slots:
         QVERIFY(exec(path, "update stats set t = t + 1, Dat = Dat + 0.0004 where rowid between 20 and 60 or rowid between 250 and 300"));
         QVERIFY(exec(path, "update stats set Sn = 'X' where rowid between 70 and 75 or rowid between 310 and 315"));
         fill(path, 42, dat(2026, 2, 5, 20), dat(2026, 2, 5, 23));
+        if (triggerLost)
+            QVERIFY(exec(path, "drop trigger stats_minutes_update"));
         QVERIFY(exec(path, QByteArray("update stats set t = 5 where Dat > " + QByteArray::number(dat(2026, 2, 5, 21), 'g', 17)
                                       + " and Dat < " + QByteArray::number(dat(2026, 2, 5, 22), 'g', 17))
                                .constData()));
         QVERIFY2(consolidation::fillMinutes(path, go, message), qPrintable(message));
         QCOMPARE(scalar(path, "select count(*) from sqlite_master where name = 'stats_minutes_fill'"), 0);
+        QCOMPARE(scalar(path, "select count(*) from sqlite_master where type = 'trigger' and name like 'stats_minutes_%'"), 3);
         // After the fill the triggers count on their own.
         fill(path, 43, dat(2026, 2, 1, 12), dat(2026, 2, 1, 13));
         QVERIFY(exec(path, QByteArray("delete from stats where Dat > " + QByteArray::number(dat(2026, 2, 1, 12, 30), 'g', 17)
