@@ -1,13 +1,14 @@
 #include "onewire/RomDevice.h"
 
+#include "onewire/OneWireCommands.h"
 #include "onewire/OneWireCrc.h"
 #include "onewire/TemperatureReader.h"
 
 namespace {
-constexpr std::uint8_t ReadRomCommand = 0x33;
-constexpr std::uint8_t MatchRomCommand = 0x55;
-constexpr std::uint8_t SkipRomCommand = 0xCC;
-constexpr std::uint8_t SearchRomCommand = 0xF0;
+using OneWireCommands::ReadRom;
+using OneWireCommands::SearchRom;
+using OneWireCommands::MatchRom;
+using OneWireCommands::SkipRom;
 } // namespace
 
 RomDevice::RomDevice(const RomCode &rom)
@@ -118,13 +119,13 @@ void RomDevice::receivedBit(int bit)
     case Phase::RomCommand:
         m_bitIndex = 0;
         m_searchStep = 0;
-        if (byte == ReadRomCommand)
+        if (byte == ReadRom)
             m_phase = Phase::ReadRom;
-        else if (byte == MatchRomCommand)
+        else if (byte == MatchRom)
             m_phase = Phase::MatchRom;
-        else if (byte == SkipRomCommand)
+        else if (byte == SkipRom)
             m_phase = Phase::Function;
-        else if (byte == SearchRomCommand)
+        else if (byte == SearchRom)
             m_phase = Phase::Search;
         else
             m_phase = Phase::Idle;

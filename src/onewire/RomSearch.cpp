@@ -1,11 +1,12 @@
 #include "onewire/RomSearch.h"
 
+#include "onewire/OneWireCommands.h"
 #include "onewire/OneWireLink.h"
 #include "onewire/OneWireTransaction.h"
 
 namespace {
-constexpr std::uint8_t SearchRom = 0xF0;
-constexpr std::uint8_t ReadRom = 0x33;
+using OneWireCommands::ReadRom;
+using OneWireCommands::SearchRom;
 
 QString hexByte(std::uint8_t byte)
 {

@@ -1,6 +1,7 @@
 #include "onewire/SensorDiagnosis.h"
 
 #include "base/Clock.h"
+#include "onewire/OneWireCommands.h"
 #include "onewire/OneWireCrc.h"
 #include "onewire/OneWireLink.h"
 #include "onewire/OneWireTransaction.h"
@@ -12,12 +13,12 @@
 #include <algorithm>
 
 namespace {
-constexpr std::uint8_t MatchRom = 0x55;
-constexpr std::uint8_t ConvertT = 0x44;
-constexpr std::uint8_t WriteScratchpad = 0x4E;
-constexpr std::uint8_t ReadScratchpad = 0xBE;
-constexpr std::uint8_t RecallEeprom = 0xB8;
-constexpr std::uint8_t ReadPowerSupply = 0xB4;
+using OneWireCommands::MatchRom;
+using OneWireCommands::ConvertT;
+using OneWireCommands::WriteScratchpad;
+using OneWireCommands::ReadScratchpad;
+using OneWireCommands::RecallEeprom;
+using OneWireCommands::ReadPowerSupply;
 constexpr std::uint8_t Config12Bit = 0x7F;
 constexpr std::uint8_t Config9Bit = 0x1F;
 constexpr int PollSlots = 8;

@@ -2,6 +2,7 @@
 
 #include "base/Clock.h"
 #include "base/Log.h"
+#include "onewire/OneWireCommands.h"
 #include "onewire/OneWireCrc.h"
 #include "onewire/OneWireLink.h"
 #include "onewire/OneWireTransaction.h"
@@ -9,11 +10,11 @@
 #include <algorithm>
 
 namespace {
-constexpr std::uint8_t MatchRom = 0x55;
-constexpr std::uint8_t ConvertT = 0x44;
-constexpr std::uint8_t ReadScratchpad = 0xBE;
-constexpr std::uint8_t SkipRom = 0xCC;
-constexpr std::uint8_t ReadPowerSupply = 0xB4;
+using OneWireCommands::MatchRom;
+using OneWireCommands::SkipRom;
+using OneWireCommands::ConvertT;
+using OneWireCommands::ReadScratchpad;
+using OneWireCommands::ReadPowerSupply;
 
 int hexDigit(QChar c)
 {

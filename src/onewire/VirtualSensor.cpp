@@ -1,6 +1,7 @@
 #include "onewire/VirtualSensor.h"
 
 #include "base/Clock.h"
+#include "onewire/OneWireCommands.h"
 #include "onewire/OneWireCrc.h"
 
 #include <algorithm>
@@ -8,12 +9,12 @@
 #include <numbers>
 
 namespace {
-constexpr std::uint8_t ConvertT = 0x44;
-constexpr std::uint8_t ReadScratchpad = 0xBE;
-constexpr std::uint8_t WriteScratchpad = 0x4E;
-constexpr std::uint8_t ReadPowerSupply = 0xB4;
-constexpr std::uint8_t CopyScratchpad = 0x48;
-constexpr std::uint8_t RecallEeprom = 0xB8;
+using OneWireCommands::ConvertT;
+using OneWireCommands::WriteScratchpad;
+using OneWireCommands::ReadScratchpad;
+using OneWireCommands::CopyScratchpad;
+using OneWireCommands::RecallEeprom;
+using OneWireCommands::ReadPowerSupply;
 constexpr double PowerOnCelsius = 85.0;
 constexpr double Clone25cPowerOnCelsius = 25.0;
 constexpr std::uint8_t Clone25cCountPerC = 0x66;
