@@ -83,7 +83,9 @@ QCoro::Task<SensorDiscovery::Result> SensorDiscovery::enumerate(QString portName
         co_return result;
     std::optional<PortCloser> closer;
     if (m_hooks.openBus) {
-        result.refused = m_hooks.openBus();
+        result.refused = co_await m_hooks.openBus();
+        if (m_hooks.closing && m_hooks.closing())
+            co_return result;
         if (!result.refused.isEmpty())
             co_return result;
     } else {

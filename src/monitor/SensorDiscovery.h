@@ -38,9 +38,10 @@ public:
         std::function<int()> randomColorIndex;
         // Opens the sensor editor for a new sensor and waits until it closes (N4Click).
         std::function<void()> editNewSensor;
-        // A bus that is no serial port (the kernel's driver): why it cannot be searched, or
-        // empty when it can; the text is the box the search shows. Unset: the port is opened.
-        std::function<QString()> openBus = {};
+        // A bus that is no serial port (the kernel's driver, an owserver): why it cannot be
+        // searched, or empty when it can; the text is the box the search shows. Unset: the
+        // port is opened.
+        std::function<QCoro::Task<QString>()> openBus = {};
     };
 
     struct Result
@@ -62,6 +63,9 @@ public:
     QCoro::Task<Result> N5Click(QString portName, BusTurn &bus);
     // The sensor editor for a new sensor, when the main window has given one.
     void N4Click();
+
+    // An openBus answer known at once.
+    static QCoro::Task<QString> refusal(QString text) { co_return text; }
 
     // Whether a slot in use holds code (serial compared in upper case).
     bool isKnown(const QString &code) const;

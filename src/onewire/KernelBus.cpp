@@ -420,7 +420,7 @@ QCoro::Task<double> KernelBus::read(QString sn, bool logBadSerial)
     const auto scratchpad = scratchpadOf(got->data);
     if (!scratchpad)
         co_return NoReading;
-    co_return TemperatureReader::checkedReading(*scratchpad, sn.startsWith(QLatin1String("28")));
+    co_return TemperatureReader::checkedReading(*scratchpad, TemperatureReader::hasB20Format(sn));
 }
 
 QCoro::Task<double> KernelBus::GetTempSn(QString sn)

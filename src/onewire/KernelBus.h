@@ -1,6 +1,6 @@
 #pragma once
 
-#include "onewire/SensorReader.h"
+#include "onewire/DriverBus.h"
 #include "onewire/WakeSignal.h"
 
 #include <QCoroTask>
@@ -37,7 +37,7 @@ class Log;
 // here suspend (the event loop runs on) until the worker's result arrives, the job time-out
 // passes or abort() is called. Nothing else of the object leaves the window thread: a job
 // gets the paths by value and hands back only bytes.
-class KernelBus final : public SensorReader
+class KernelBus final : public DriverBus
 {
 public:
     explicit KernelBus(Log &log, QString path = defaultPath());
@@ -55,22 +55,22 @@ public:
     // off: while closed, a reading (and one under way when it closes) is no reading and a
     // conversion finds no bus, as a closed port finds no presence. The search and the
     // single-device read need no opening.
-    void open() { m_open = true; }
-    void close() { m_open = false; }
+    void open() override { m_open = true; }
+    void close() override { m_open = false; }
     bool isOpen() const { return m_open; }
 
     // Why no sensor can be read: empty when the folder holds a bus master; the text for the
     // log or a box otherwise (no folder, no master: the driver is not loaded; no rights).
-    QString driverProblem() const;
+    QString driverProblem() const override;
 
     // The next device of the enumeration (empty when there is none more; the state is then
     // cleared, as after the serial bus's last device).
-    QCoro::Task<QString> FindDS();
-    void clearState();
+    QCoro::Task<QString> FindDS() override;
+    void clearState() override;
     // The serial bus's Read ROM of a lone device: the 8 bytes, each as two upper-case hex
     // digits and a space; several devices give the AND of their codes (as the wired-AND of
     // the line would), none the empty text.
-    QCoro::Task<QString> GetSNForOne();
+    QCoro::Task<QString> GetSNForOne() override;
 
     QCoro::Task<double> GetTempSn(QString sn) override;
     // The kernel drives parasite-powered devices itself (strong pull-up, full wait): false
@@ -85,7 +85,7 @@ public:
 
     // A closing program: no further job starts, waits under way end now, and what they
     // bring is no reading and no device.
-    void abort();
+    void abort() override;
     bool aborted() const { return m_aborted; }
     // The longest a job is awaited before it counts as no answer; the job itself runs out.
     void setJobTimeoutMs(int ms) { m_jobTimeoutMs = ms; }

@@ -104,6 +104,12 @@ QString SensorReport::familyName() const
         return QStringLiteral("DS18B20");
     if (family == 0x10)
         return QStringLiteral("DS18S20");
+    if (family == 0x22)
+        return QStringLiteral("DS1822");
+    if (family == 0x3B)
+        return QStringLiteral("DS1825");
+    if (family == 0x42)
+        return QStringLiteral("DS28EA00");
     return QStringLiteral("семейство ") + hex(family);
 }
 

@@ -51,7 +51,7 @@ struct SensorReport
     QString verdictText() const;
     // The signs that count against the device, as "name: detail".
     QStringList cloneSigns() const;
-    // The device family's name ("DS18B20", "DS18S20" or "семейство XX").
+    // The device family's name ("DS18B20", "DS18S20", the other thermometers' or "семейство XX").
     QString familyName() const;
     // One line for a list of devices: ROM, family, power, resolution, conversion time,
     // verdict and the failing signs.

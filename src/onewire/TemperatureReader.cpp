@@ -7,6 +7,8 @@
 #include "onewire/OneWireLink.h"
 #include "onewire/OneWireTransaction.h"
 
+#include <QStringList>
+
 #include <algorithm>
 
 namespace {
@@ -48,6 +50,14 @@ std::optional<std::array<std::uint8_t, 8>> TemperatureReader::romBytes(const QSt
         rom[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(high * 16 + low);
     }
     return rom;
+}
+
+bool TemperatureReader::hasB20Format(const QString &sn)
+{
+    // DS18B20, DS1822, DS1825 and DS28EA00 share the twelve-bit format; DS18S20 alone has
+    // its half-degree one with COUNT_REMAIN.
+    static const QStringList families{QStringLiteral("28"), QStringLiteral("22"), QStringLiteral("3B"), QStringLiteral("42")};
+    return families.contains(sn.left(2).toUpper());
 }
 
 double TemperatureReader::decode(const std::array<std::uint8_t, 9> &scratchpad, bool family28)
@@ -99,7 +109,7 @@ QCoro::Task<double> TemperatureReader::GetTempSn(QString sn)
     OneWireTransaction convert = convertOne(*rom);
     co_await m_link.run(convert);
     co_await m_link.Delay(m_conversionDelayMs);
-    co_return co_await readScratchpad(*rom, sn.startsWith(QLatin1String("28")));
+    co_return co_await readScratchpad(*rom, hasB20Format(sn));
 }
 
 QCoro::Task<double> TemperatureReader::readScratchpad(std::array<std::uint8_t, 8> rom, bool family28)
@@ -192,7 +202,7 @@ QCoro::Task<double> TemperatureReader::readConverted(QString sn)
     const auto rom = romBytes(sn);
     if (!rom)
         co_return NoReading;
-    co_return co_await readScratchpad(*rom, sn.startsWith(QLatin1String("28")));
+    co_return co_await readScratchpad(*rom, hasB20Format(sn));
 }
 
 QCoro::Task<double> TemperatureReader::GetTempSnPolled(QString sn)
@@ -205,5 +215,5 @@ QCoro::Task<double> TemperatureReader::GetTempSnPolled(QString sn)
     OneWireTransaction convert = convertOne(*rom);
     if (!co_await convertAndPoll(convert))
         co_return NoReading;
-    co_return co_await readScratchpad(*rom, sn.startsWith(QLatin1String("28")));
+    co_return co_await readScratchpad(*rom, hasB20Format(sn));
 }

@@ -66,6 +66,9 @@ public:
 
     // The 8 ROM bytes of a serial text, or nothing unless it is exactly 16 hex digits.
     static std::optional<std::array<std::uint8_t, 8>> romBytes(const QString &sn);
+    // Whether a serial's family decodes as a DS18B20 (families 28, 22, 3B and 42) rather
+    // than as a DS18S20.
+    static bool hasB20Format(const QString &sn);
     // The temperature a valid scratchpad gives for a family, -999 when it cannot be decoded.
     static double decode(const std::array<std::uint8_t, 9> &scratchpad, bool family28);
     // The checks of a scratchpad as read, whatever bus it came over: -999 for a CRC

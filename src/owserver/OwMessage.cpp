@@ -171,7 +171,8 @@ ReplyParser::State ReplyParser::parse()
             m_error = QStringLiteral("ответ длиной %1 байт").arg(header->payload);
             return State::Bad;
         }
-        if (header->size < 0 || header->size > header->payload) {
+        // A write's reply carries the size written and no payload.
+        if (header->size < 0 || (header->payload > 0 && header->size > header->payload)) {
             m_error = QStringLiteral("ответ с размером данных %1 при длине %2").arg(header->size).arg(header->payload);
             return State::Bad;
         }

@@ -197,11 +197,15 @@ KalvexConfig readConfig(const IniFile &ini, const RandomIndex &random, QStringLi
     c.HTTPPort = r.integer(General, QStringLiteral("HTTPPort"), d.HTTPPort);
     c.HTTPActive = r.boolean(General, QStringLiteral("HTTPActive"), d.HTTPActive);
     c.BulkConvert = r.boolean(Bus, QStringLiteral("BulkConvert"), d.BulkConvert);
-    // Anything but "kernel" is the serial line, the bus the program always had.
-    c.BusKind = r.text(Bus, QStringLiteral("Kind"), d.BusKind).trimmed().compare(QLatin1String("kernel"), Qt::CaseInsensitive) == 0
-        ? QStringLiteral("kernel")
-        : d.BusKind;
+    // Anything but "kernel" and "owserver" is the serial line, the bus the program always had.
+    const QString kind = r.text(Bus, QStringLiteral("Kind"), d.BusKind).trimmed().toLower();
+    c.BusKind = kind == QLatin1String("kernel") || kind == QLatin1String("owserver") ? kind : d.BusKind;
     c.KernelPath = r.text(Bus, QStringLiteral("KernelPath"), d.KernelPath);
+    c.OwServer.Host = r.text(Bus, QStringLiteral("Host"), d.OwServer.Host).trimmed();
+    c.OwServer.Port = r.integer(Bus, QStringLiteral("Port"), d.OwServer.Port);
+    if (c.OwServer.Port < 1 || c.OwServer.Port > 65535)
+        c.OwServer.Port = d.OwServer.Port;
+    c.OwServer.Path = r.text(Bus, QStringLiteral("Path"), d.OwServer.Path).trimmed();
     c.MQTT.Active = r.boolean(Mqtt, QStringLiteral("Active"), d.MQTT.Active);
     c.MQTT.Host = r.text(Mqtt, QStringLiteral("Host"), d.MQTT.Host);
     c.MQTT.Port = r.integer(Mqtt, QStringLiteral("Port"), d.MQTT.Port);
@@ -328,6 +332,13 @@ IniFile configIni(const KalvexConfig &c)
         ini.writeString(Bus, QStringLiteral("Kind"), c.BusKind);
     if (c.KernelPath != KalvexConfig().KernelPath)
         ini.writeString(Bus, QStringLiteral("KernelPath"), c.KernelPath);
+    const OwServerSettings ow;
+    if (c.OwServer.Host != ow.Host)
+        ini.writeString(Bus, QStringLiteral("Host"), c.OwServer.Host);
+    if (c.OwServer.Port != ow.Port)
+        ini.writeInteger(Bus, QStringLiteral("Port"), c.OwServer.Port);
+    if (c.OwServer.Path != ow.Path)
+        ini.writeString(Bus, QStringLiteral("Path"), c.OwServer.Path);
     // Every key once any differs, so the file shows the whole of what is in effect; the
     // default topic is left out while it is the default, so it follows a renamed machine.
     const MqttSettings m;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "sensors/MqttSettings.h"
+#include "sensors/OwServerSettings.h"
 #include "sensors/TDSItem.h"
 
 #include <QString>
@@ -79,10 +80,12 @@ struct KalvexConfig
     std::vector<SensorConfig> Items;
     // [Bus], our own section after the specified ones: every sensor converts at once.
     bool BulkConvert = false;
-    // [Bus] Kind: "serial" (the port COMPort drives the line) or "kernel" (the kernel's 1-Wire
-    // driver, its devices under KernelPath; the port is never opened).
+    // [Bus] Kind: "serial" (the port COMPort drives the line), "kernel" (the kernel's 1-Wire
+    // driver, its devices under KernelPath) or "owserver" (an OWFS server at Host, Port and
+    // Path); the port is opened for "serial" only.
     QString BusKind = QStringLiteral("serial");
     QString KernelPath = QStringLiteral("/sys/bus/w1/devices");
+    OwServerSettings OwServer;
     // [MQTT], after [Bus]: readings to a broker.
     MqttSettings MQTT;
 

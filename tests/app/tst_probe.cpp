@@ -2,6 +2,7 @@
 #include "onewire/PtyBusServer.h"
 #include "onewire/VirtualBus.h"
 #include "onewire/VirtualSensor.h"
+#include "support/RealOwServer.h"
 
 #include <QFile>
 #include <QProcess>
@@ -158,6 +159,33 @@ private slots:
         QCOMPARE(run.exitCode, 0);
         QVERIFY(run.out.isEmpty());
         QVERIFY2(run.err.contains(QStringLiteral("устройств не найдено")), qPrintable(run.err));
+    }
+
+    // An owserver bus: a line of what the server tells for each thermometer, and a word that
+    // the counterfeit checks need the program's own bus; a server away is a failure.
+    void owserverBus()
+    {
+        if (!owtest::RealOwServer::available())
+            QSKIP("owserver is not installed");
+        owtest::RealOwServer server({QStringLiteral("--tester=28,10")});
+        QVERIFY2(server.start(), qPrintable(server.error()));
+        QTemporaryDir dir;
+        QFile ini(dir.filePath(QStringLiteral("Kalvex.ini")));
+        QVERIFY(ini.open(QIODevice::WriteOnly));
+        ini.write("[Bus]\r\nKind=owserver\r\nHost=127.0.0.1\r\nPort=" + QByteArray::number(server.port()) + "\r\n");
+        ini.close();
+        Run run = probe(dir.path() + QLatin1Char('/'));
+        QCOMPARE(run.exitCode, 0);
+        const QStringList lines = run.out.trimmed().split(QLatin1Char('\n'));
+        QCOMPARE(lines.size(), 2);
+        QVERIFY2(lines[0].startsWith(QStringLiteral("28000028D7000011  DS18B20  питание")), qPrintable(lines[0]));
+        QVERIFY2(lines[1].startsWith(QStringLiteral("10000010EF01009F  DS18S20")), qPrintable(lines[1]));
+        QVERIFY2(run.err.contains(QStringLiteral("нужна шина самой программы")), qPrintable(run.err));
+
+        server.stop();
+        run = probe(dir.path() + QLatin1Char('/'));
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.err.contains(QStringLiteral("owserver 127.0.0.1:%1 не отвечает").arg(server.port())), qPrintable(run.err));
     }
 };
 

@@ -58,6 +58,9 @@ private slots:
         QTest::newRow("FFFF") << b20 << pad(0xFF, 0xFF) << false << -0.0625;
         QTest::newRow("raw 16001 negative") << b20 << pad(0x81, 0x3E) << false << (16001 - 65536) / 16.0;
         QTest::newRow("raw 16000 positive") << b20 << pad(0x80, 0x3E) << false << 1000.0;
+        QTest::newRow("family 22 as 28") << QStringLiteral("22A2D98400000261") << pad(0x91, 0x01) << false << 25.0625;
+        QTest::newRow("family 3B as 28") << QStringLiteral("3BA2D98400000256") << pad(0x91, 0x01) << false << 25.0625;
+        QTest::newRow("family 42 as 28") << QStringLiteral("42A2D98400000249") << pad(0x5E, 0xFF) << false << -10.125;
         QTest::newRow("family 10 25.0") << s20 << pad(0x32, 0x00, 0x0C, 0x10) << false << 25.0;
         QTest::newRow("family 10 -0.5") << s20 << pad(0xFF, 0xFF, 4, 16) << false << -0.5;
         QTest::newRow("family 10 COUNT_PER_C 0") << s20 << pad(0x32, 0x00, 0x0C, 0x00) << false << -999.0;

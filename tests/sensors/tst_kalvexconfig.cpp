@@ -378,6 +378,43 @@ private slots:
         QCOMPARE(readConfig(written).BulkConvert, bulk);
     }
 
+    // The owserver bus: its kind and place read back as written; a port out of range is the
+    // usual one; the defaults are not written.
+    void owServerBus_data()
+    {
+        QTest::addColumn<QByteArray>("bus");
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<int>("port");
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QByteArray>("written");
+        QTest::newRow("whole server elsewhere") << QByteArray("[Bus]\nKind=owserver\nHost=dacha.lan\nPort=4305\n")
+                                                << "owserver" << "dacha.lan" << 4305 << "" << QByteArray("[Bus]\nKind=owserver\nHost=dacha.lan\nPort=4305\n");
+        QTest::newRow("one bus, defaults") << QByteArray("[Bus]\nKind=OWServer\nPath=/bus.1\n")
+                                           << "owserver" << "localhost" << 4304 << "/bus.1" << QByteArray("[Bus]\nKind=owserver\nPath=/bus.1\n");
+        QTest::newRow("port out of range") << QByteArray("[Bus]\nKind=owserver\nPort=70000\n")
+                                           << "owserver" << "localhost" << 4304 << "" << QByteArray("[Bus]\nKind=owserver\n");
+        QTest::newRow("unknown kind") << QByteArray("[Bus]\nKind=ethernet\nHost=x\n")
+                                      << "serial" << "x" << 4304 << "" << QByteArray("[Bus]\nHost=x\n");
+    }
+    void owServerBus()
+    {
+        QFETCH(QByteArray, bus);
+        QFETCH(QString, kind);
+        QFETCH(QString, host);
+        QFETCH(int, port);
+        QFETCH(QString, path);
+        QFETCH(QByteArray, written);
+        const KalvexConfig c = readConfig(IniFile::fromBytes("[General]\nCOMPort=3\n[Items]\nItemCount=0\n" + bus));
+        QCOMPARE(c.BusKind, kind);
+        QCOMPARE(c.OwServer.Host, host);
+        QCOMPARE(c.OwServer.Port, port);
+        QCOMPARE(c.OwServer.Path, path);
+        const IniFile ini = configIni(c);
+        QVERIFY2(ini.toBytes().endsWith("[Items]\nItemCount=0\n" + written), ini.toBytes().constData());
+        QCOMPARE(readConfig(ini), c);
+    }
+
     // [MQTT] comes after every other section, in full once anything in it is set; the default
     // topic follows the machine's name and so is written only when it was changed.
     void mqttSection_data()

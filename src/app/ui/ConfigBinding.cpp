@@ -22,6 +22,7 @@ void ConfigBinding::apply(TForm1 &form, const KalvexConfig &config)
     form.BulkConvert = config.BulkConvert;
     form.BusKind = config.BusKind;
     form.KernelPath = config.KernelPath;
+    form.OwServer = config.OwServer;
     form.MQTT = config.MQTT;
     // Before the first AddItem: every new chart line is filled with this many points.
     form.CharMaxCount = config.CharMaxCount;
@@ -76,6 +77,7 @@ KalvexConfig ConfigBinding::collect(const TForm1 &form)
     config.BulkConvert = form.BulkConvert;
     config.BusKind = form.BusKind;
     config.KernelPath = form.KernelPath;
+    config.OwServer = form.OwServer;
     config.MQTT = form.MQTT;
 
     const SensorSlots &sensors = form.sensorSlots();

@@ -5,6 +5,7 @@
 #include "base/Log.h"
 #include "onewire/BusProbe.h"
 #include "onewire/PosixSerialPort.h"
+#include "owserver/OwServerBus.h"
 #include "sensors/KalvexConfig.h"
 
 #include <QCoroTask>
@@ -21,6 +22,42 @@ public:
     void addRawLine(const QString &line) override { std::fprintf(stderr, "kalvex: %s\n", qUtf8Printable(line)); }
 };
 
+// The outage is said once, by the probe itself.
+class QuietLog final : public Log
+{
+public:
+    void AddLog(const QString &) override {}
+    void addRawLine(const QString &line) override { std::fprintf(stderr, "kalvex: %s\n", qUtf8Printable(line)); }
+};
+
+// What the owserver tells of each of its thermometers.
+int probeOwServer(const OwServerSettings &where)
+{
+    QuietLog log;
+    OwServerBus bus(log);
+    bus.setServer(where.Host, where.Port, where.Path);
+    const QString problem = QCoro::waitFor(bus.listThermometers());
+    if (!problem.isEmpty()) {
+        std::fprintf(stderr, "kalvex: %s\n", qUtf8Printable(problem));
+        return 1;
+    }
+    QStringList serials;
+    for (QString sn = QCoro::waitFor(bus.FindDS()); !sn.isEmpty(); sn = QCoro::waitFor(bus.FindDS()))
+        serials << sn;
+    for (const QString &sn : std::as_const(serials)) {
+        if (TerminationSignals::pending())
+            break;
+        std::printf("%s\n", qUtf8Printable(QCoro::waitFor(bus.describe(sn)).line()));
+    }
+    std::fflush(stdout);
+    if (serials.isEmpty())
+        std::fprintf(stderr, "kalvex: на owserver %s термометров не найдено\n", qUtf8Printable(bus.address()));
+    else
+        std::fprintf(stderr, "kalvex: подлинность через owserver не проверить: нужна шина самой программы "
+                             "(адаптер на последовательном порту)\n");
+    return 0;
+}
+
 } // namespace
 
 int runProbe(const QString &programDir)
@@ -29,6 +66,8 @@ int runProbe(const QString &programDir)
     if (!dir.endsWith(QLatin1Char('/')))
         dir += QLatin1Char('/');
     const KalvexConfig config = loadConfig(dir + QStringLiteral("Kalvex.ini"));
+    if (config.BusKind == QLatin1String("owserver"))
+        return probeOwServer(config.OwServer);
     const QString portName = QStringLiteral("COM") + QString::number(config.COMPort);
     PosixSerialPort port(dir);
     StderrLog log;

@@ -28,6 +28,7 @@
 #include "monitor/ui/MonitorCycle.h"
 #include "monitor/ui/SnsGridView.h"
 #include "onewire/KernelBus.h"
+#include "owserver/OwServerBus.h"
 #include "mqtt/MqttPublisher.h"
 #include "mqtt/ui/MqttDialog.h"
 #include "onewire/OneWireLink.h"
@@ -139,6 +140,7 @@ void TForm1::createSubsystems(TForm1Context &context)
         });
     }
     m_kernelBus = std::make_unique<KernelBus>(*this);
+    m_owServerBus = std::make_unique<OwServerBus>(*this);
 
     SoundPlayer *sound = context.sound;
     if (!sound) {
@@ -197,8 +199,8 @@ void TForm1::createSubsystems(TForm1Context &context)
         // cleared: the page shows the sensor being read as the panel does.
         .reader = [this]() -> SensorReader * {
             publishWebSnapshot();
-            if (KernelBus *kernel = kernelBus())
-                return kernel;
+            if (DriverBus *driver = driverBus())
+                return driver;
             return m_reader.get();
         },
         .store = [this] { return m_store.get(); },
@@ -335,6 +337,13 @@ QCoro::Task<> TForm1::showSensorInfo(QString serial)
     BusTurn::Held held(m_bus);
     if (m_closing)
         co_return;
+    if (OwServerBus *ow = owServerBus()) {
+        // What the server tells; the line's own checks need the program's own bus.
+        const SensorReport report = co_await ow->describe(serial);
+        if (!m_closing && window)
+            window->showReport(report);
+        co_return;
+    }
     const bool ownOpen = !m_port->isOpen();
     if (ownOpen && !m_port->OpenCOM(portName())) {
         if (window)
@@ -446,6 +455,8 @@ void TForm1::closeEvent(QCloseEvent *event)
         m_link->abort();
     if (m_kernelBus)
         m_kernelBus->abort();
+    if (m_owServerBus)
+        m_owServerBus->abort();
     Timer1->stop();
     event->accept();
     emit closed();
@@ -572,6 +583,8 @@ void TForm1::drainBus()
         m_link->abort();
     if (m_kernelBus)
         m_kernelBus->abort();
+    if (m_owServerBus)
+        m_owServerBus->abort();
     Timer1->stop();
     // Every wait under way has been woken; what resumes finds the program closing and ends.
     QElapsedTimer waited;
@@ -598,8 +611,8 @@ void TForm1::BScanClick()
 void TForm1::N3Click()
 {
     SetScanButton();
-    if (N3->isChecked() && kernelBus()) {
-        kernelObservationOn();
+    if (N3->isChecked() && driverBus()) {
+        driverObservationOn();
     } else if (N3->isChecked()) {
         if (m_port && m_port->OpenCOM(QStringLiteral("COM") + QString::number(COMPort))) {
             m_port->SetComPortTimeouts();
@@ -619,6 +632,7 @@ void TForm1::N3Click()
         if (m_port)
             m_port->CloseCOM();
         m_kernelBus->close();
+        m_owServerBus->close();
         // Switched off by hand, a lost port is simply closed.
         if (m_portLost) {
             m_portLost = false;
@@ -638,28 +652,45 @@ KernelBus *TForm1::kernelBus() const
     return m_kernelBus.get();
 }
 
-void TForm1::kernelObservationOn()
+OwServerBus *TForm1::owServerBus() const
+{
+    if (BusKind != QLatin1String("owserver") || !m_owServerBus)
+        return nullptr;
+    m_owServerBus->setServer(OwServer.Host, OwServer.Port, OwServer.Path);
+    return m_owServerBus.get();
+}
+
+DriverBus *TForm1::driverBus() const
+{
+    if (KernelBus *kernel = kernelBus())
+        return kernel;
+    return owServerBus();
+}
+
+void TForm1::driverObservationOn()
 {
     // As a port that will not open: said in the log, observation stays off.
-    const QString problem = kernelBus()->driverProblem();
+    DriverBus *bus = driverBus();
+    const QString problem = bus->driverProblem();
     if (!problem.isEmpty()) {
         AddLog(problem);
         N3->setChecked(false);
         SetScanButton();
         return;
     }
-    m_kernelBus->open();
+    bus->open();
     m_cycle->busChanged();
     AddLog(QStringLiteral("Отслеживание датчиков включено."));
     emit observationStarted();
     Nabl();
 }
 
-void TForm1::applyBusKind(const QString &kind, const QString &path)
+void TForm1::applyBusKind(const QString &kind, const QString &path, const OwServerSettings &owServer)
 {
-    const bool changed = kind != BusKind || path != KernelPath;
+    const bool changed = kind != BusKind || path != KernelPath || !(owServer == OwServer);
     BusKind = kind;
     KernelPath = path;
+    OwServer = owServer;
     if (!changed || !N3->isChecked())
         return;
     // The port is closed (or the old folder left) and observation starts on the new bus.
@@ -794,22 +825,22 @@ void TForm1::SetAutoStart()
 
 void TForm1::Button1Click()
 {
-    if (kernelBus())
-        static_cast<void>(readSingleSerialKernel());
+    if (driverBus())
+        static_cast<void>(readSingleSerialDriver());
     else
         static_cast<void>(readSingleSerial());
 }
 
-QCoro::Task<> TForm1::readSingleSerialKernel()
+QCoro::Task<> TForm1::readSingleSerialDriver()
 {
     if (N3->isChecked() || m_bus.busy() || m_closing)
         co_return;
     co_await m_bus.take();
     BusTurn::Held held(m_bus);
-    KernelBus *kernel = kernelBus();
-    if (N3->isChecked() || m_closing || !kernel)
+    DriverBus *driver = driverBus();
+    if (N3->isChecked() || m_closing || !driver)
         co_return;
-    const QString serial = co_await kernel->GetSNForOne();
+    const QString serial = co_await driver->GetSNForOne();
     if (!m_closing)
         addRawLine(QStringLiteral("s/n : ") + serial);
 }
@@ -1042,11 +1073,11 @@ void TForm1::busSettingsClick()
 {
     guarded(m_boxes, [this] {
         BusDialog dialog(this);
-        dialog.setSettings(BusSettings{.BulkConvert = BulkConvert, .Kind = BusKind, .KernelPath = KernelPath});
+        dialog.setSettings(BusSettings{.BulkConvert = BulkConvert, .Kind = BusKind, .KernelPath = KernelPath, .OwServer = OwServer});
         if (dialog.exec() == QDialog::Accepted) {
             const BusSettings chosen = dialog.settings();
             BulkConvert = chosen.BulkConvert;
-            applyBusKind(chosen.Kind, chosen.KernelPath);
+            applyBusKind(chosen.Kind, chosen.KernelPath, chosen.OwServer);
         }
     });
 }
@@ -1079,11 +1110,14 @@ SensorDiscovery::Hooks TForm1::discoveryHooks()
     };
     hooks.clearState = [this] { m_search->clearState(); };
     hooks.findNext = [this] { return m_search->FindDS(); };
-    if (kernelBus()) {
-        // The kernel's driver searches its buses itself; the port stays closed.
-        hooks.clearState = [this] { m_kernelBus->clearState(); };
-        hooks.findNext = [this] { return m_kernelBus->FindDS(); };
-        hooks.openBus = [this] { return kernelBus() ? kernelBus()->driverProblem() : QStringLiteral("Порт занят!"); };
+    if (DriverBus *driver = driverBus()) {
+        // The kernel's driver or the owserver searches its buses itself; the port stays closed.
+        hooks.clearState = [driver] { driver->clearState(); };
+        hooks.findNext = [driver] { return driver->FindDS(); };
+        if (OwServerBus *ow = owServerBus())
+            hooks.openBus = [ow] { return ow->listThermometers(); };
+        else
+            hooks.openBus = [driver] { return SensorDiscovery::refusal(driver->driverProblem()); };
     }
     hooks.closing = [this] { return m_closing; };
     // The search hands out elements of DSItems itself; their place is the slot index.

@@ -8,6 +8,7 @@
 #include "monitor/SensorDiscovery.h"
 #include "onewire/BusTurn.h"
 #include "sensors/MqttSettings.h"
+#include "sensors/OwServerSettings.h"
 #include "sensors/TDSItem.h"
 
 #include <QCoroTask>
@@ -23,11 +24,13 @@ class AppLauncher;
 class Clock;
 class DialogBoxes;
 class HourTable;
+class DriverBus;
 class KernelBus;
 class LiveChart;
 class MonitorCycle;
 class MqttPublisher;
 class OneWireLink;
+class OwServerBus;
 class ReadingStore;
 class RomSearch;
 class SensorPanel;
@@ -101,10 +104,12 @@ public:
     bool WinStartRun = false;
     // [Bus] BulkConvert: one conversion for the whole bus.
     bool BulkConvert = false;
-    // [Bus] Kind: "serial" (the port COMPort) or "kernel" (the kernel's 1-Wire driver, its
-    // devices under KernelPath; the port is then never opened).
+    // [Bus] Kind: "serial" (the port COMPort), "kernel" (the kernel's 1-Wire driver, its
+    // devices under KernelPath) or "owserver" (an OWFS server at OwServer); the port is
+    // opened for "serial" only.
     QString BusKind = QStringLiteral("serial");
     QString KernelPath = QStringLiteral("/sys/bus/w1/devices");
+    OwServerSettings OwServer;
     // [MQTT]: readings to a broker and Home Assistant (applied with setMqttSettings).
     MqttSettings MQTT;
     // The web server's port and its one binding address ("0.0.0.0" once LoadIni ran: all
@@ -185,6 +190,10 @@ public:
     TemperatureReader *temperatureReader() const { return m_reader.get(); }
     // The kernel's bus, on KernelPath as set now; null unless BusKind is "kernel".
     KernelBus *kernelBus() const;
+    // The owserver's bus, at OwServer as set now; null unless BusKind is "owserver".
+    OwServerBus *owServerBus() const;
+    // The bus another driver works (kernel or owserver) as BusKind says; null for "serial".
+    DriverBus *driverBus() const;
     MonitorCycle &monitorCycle() const { return *m_cycle; }
     // What each sensor's latest diagnosis or readings say it is (/metrics, "Сведения…").
     SensorVerdicts &sensorVerdicts() const { return *m_verdicts; }
@@ -237,11 +246,11 @@ private:
     QCoro::Task<> startUp();
     void Button1Click();
     QCoro::Task<> readSingleSerial();
-    // The observation switch and the single-device read on the kernel's bus.
-    void kernelObservationOn();
-    QCoro::Task<> readSingleSerialKernel();
-    // The dialog "Шина" chose a kind of bus or a folder: observation under way goes on there.
-    void applyBusKind(const QString &kind, const QString &path);
+    // The observation switch and the single-device read on a bus another driver works.
+    void driverObservationOn();
+    QCoro::Task<> readSingleSerialDriver();
+    // The dialog "Шина" chose a kind of bus or a place: observation under way goes on there.
+    void applyBusKind(const QString &kind, const QString &path, const OwServerSettings &owServer);
     // The port went away under observation (unplugged, replaced): closed, logged once, and
     // opened again at the start of each cycle until it is back.
     bool portLost();
@@ -300,6 +309,7 @@ private:
     std::unique_ptr<RomSearch> m_search;
     std::unique_ptr<TemperatureReader> m_reader;
     std::unique_ptr<KernelBus> m_kernelBus;
+    std::unique_ptr<OwServerBus> m_owServerBus;
     BusTurn m_bus;
     bool m_searching = false;
     std::unique_ptr<SensorVerdicts> m_verdicts;

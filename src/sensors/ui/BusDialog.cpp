@@ -2,10 +2,12 @@
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
+#include <QFormLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 BusDialog::BusDialog(QWidget *parent)
@@ -22,6 +24,24 @@ BusDialog::BusDialog(QWidget *parent)
     EKernelPath->setObjectName(QStringLiteral("EKernelPath"));
     pathLabel->setBuddy(EKernelPath);
     connect(RKernel, &QRadioButton::toggled, EKernelPath, &QLineEdit::setEnabled);
+    ROwServer = new QRadioButton(QStringLiteral("Сервер owserver (OWFS): любой его адаптер, на этой машине или другой"), this);
+    ROwServer->setObjectName(QStringLiteral("ROwServer"));
+    auto *owForm = new QFormLayout;
+    EOwHost = new QLineEdit(this);
+    EOwHost->setObjectName(QStringLiteral("EOwHost"));
+    SOwPort = new QSpinBox(this);
+    SOwPort->setObjectName(QStringLiteral("SOwPort"));
+    SOwPort->setRange(1, 65535);
+    EOwPath = new QLineEdit(this);
+    EOwPath->setObjectName(QStringLiteral("EOwPath"));
+    EOwPath->setPlaceholderText(QStringLiteral("весь сервер; /bus.1 — одна его шина"));
+    owForm->addRow(QStringLiteral("Адрес:"), EOwHost);
+    owForm->addRow(QStringLiteral("Порт:"), SOwPort);
+    owForm->addRow(QStringLiteral("Путь:"), EOwPath);
+    for (QWidget *field : {static_cast<QWidget *>(EOwHost), static_cast<QWidget *>(SOwPort), static_cast<QWidget *>(EOwPath)}) {
+        connect(ROwServer, &QRadioButton::toggled, field, &QWidget::setEnabled);
+        field->setEnabled(false);
+    }
     RSerial->setChecked(true);
     EKernelPath->setEnabled(false);
     CBulkConvert = new QCheckBox(QStringLiteral("Все датчики измеряют одновременно"), this);
@@ -39,6 +59,8 @@ BusDialog::BusDialog(QWidget *parent)
     layout->addWidget(RKernel);
     layout->addWidget(pathLabel);
     layout->addWidget(EKernelPath);
+    layout->addWidget(ROwServer);
+    layout->addLayout(owForm);
     layout->addWidget(CBulkConvert);
     layout->addWidget(hint);
     layout->addWidget(Buttons);
@@ -50,16 +72,30 @@ BusDialog::BusDialog(QWidget *parent)
 void BusDialog::setSettings(const BusSettings &settings)
 {
     CBulkConvert->setChecked(settings.BulkConvert);
-    (settings.Kind == QLatin1String("kernel") ? RKernel : RSerial)->setChecked(true);
+    QRadioButton *kind = RSerial;
+    if (settings.Kind == QLatin1String("kernel"))
+        kind = RKernel;
+    else if (settings.Kind == QLatin1String("owserver"))
+        kind = ROwServer;
+    kind->setChecked(true);
     EKernelPath->setText(settings.KernelPath);
+    EOwHost->setText(settings.OwServer.Host);
+    SOwPort->setValue(settings.OwServer.Port);
+    EOwPath->setText(settings.OwServer.Path);
 }
 
 BusSettings BusDialog::settings() const
 {
     BusSettings s;
     s.BulkConvert = CBulkConvert->isChecked();
-    s.Kind = RKernel->isChecked() ? QStringLiteral("kernel") : QStringLiteral("serial");
+    s.Kind = RKernel->isChecked() ? QStringLiteral("kernel")
+        : ROwServer->isChecked()    ? QStringLiteral("owserver")
+                                    : QStringLiteral("serial");
     // An emptied field means the usual place, as a missing key does.
     s.KernelPath = EKernelPath->text().trimmed().isEmpty() ? BusSettings().KernelPath : EKernelPath->text().trimmed();
+    // An emptied host means this machine's server.
+    s.OwServer.Host = EOwHost->text().trimmed().isEmpty() ? BusSettings().OwServer.Host : EOwHost->text().trimmed();
+    s.OwServer.Port = SOwPort->value();
+    s.OwServer.Path = EOwPath->text().trimmed();
     return s;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "sensors/OwServerSettings.h"
+
 #include <QDialog>
 #include <QString>
 
@@ -7,15 +9,18 @@ class QCheckBox;
 class QDialogButtonBox;
 class QLineEdit;
 class QRadioButton;
+class QSpinBox;
 
 // How the bus is polled, beside the specified settings ([Bus] of Kalvex.ini).
 struct BusSettings
 {
     // Every sensor converts at once and the wait ends when the slowest is done.
     bool BulkConvert = false;
-    // "serial": the port drives the line; "kernel": the kernel's driver, devices under KernelPath.
+    // "serial": the port drives the line; "kernel": the kernel's driver, devices under
+    // KernelPath; "owserver": an OWFS server's buses.
     QString Kind = QStringLiteral("serial");
     QString KernelPath = QStringLiteral("/sys/bus/w1/devices");
+    OwServerSettings OwServer;
 
     bool operator==(const BusSettings &) const = default;
 };
@@ -36,5 +41,9 @@ public:
     QRadioButton *RSerial = nullptr;   // the serial port
     QRadioButton *RKernel = nullptr;   // the kernel's driver
     QLineEdit *EKernelPath = nullptr;  // its folder of devices, editable with RKernel only
+    QRadioButton *ROwServer = nullptr; // an owserver; its host, port and path editable with it only
+    QLineEdit *EOwHost = nullptr;
+    QSpinBox *SOwPort = nullptr;
+    QLineEdit *EOwPath = nullptr;
     QDialogButtonBox *Buttons = nullptr;
 };

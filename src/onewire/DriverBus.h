@@ -1,0 +1,29 @@
+#pragma once
+
+#include "onewire/SensorReader.h"
+
+#include <QCoroTask>
+#include <QString>
+
+// A bus that another driver works (the kernel's 1-Wire driver, an owserver): the program
+// asks it for devices and temperatures instead of driving the line's slots itself. The main
+// window opens, searches and reads it the same way whichever kind it is.
+class DriverBus : public SensorReader
+{
+public:
+    // Observation on and off, as the serial port is opened and closed: while closed, every
+    // reading is no reading and a conversion finds no bus.
+    virtual void open() = 0;
+    virtual void close() = 0;
+    // A closing program: waits under way end now and what they bring is no reading.
+    virtual void abort() = 0;
+    // Why the bus cannot be used at all (what a box or the log says), empty when it can.
+    virtual QString driverProblem() const = 0;
+
+    // The enumeration: clearState() starts it, each FindDS() gives the next device's serial
+    // (16 hex digits, CRC last), empty at the end.
+    virtual void clearState() = 0;
+    virtual QCoro::Task<QString> FindDS() = 0;
+    // The Read ROM of a lone device: its 8 bytes as "XX " each; the empty text for none.
+    virtual QCoro::Task<QString> GetSNForOne() = 0;
+};
