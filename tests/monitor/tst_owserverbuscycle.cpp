@@ -1,6 +1,7 @@
 #include "base/Clock.h"
 #include "base/Formats.h"
 #include "app/ui/TForm1.h"
+#include "monitor/SnsGrid.h"
 #include "monitor/ui/MonitorCycle.h"
 #include "onewire/VirtualBus.h"
 #include "owserver/OwServerBus.h"
@@ -12,6 +13,7 @@
 #include "support/RealOwServer.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QFile>
@@ -43,6 +45,16 @@ QStringList logMessages(const TForm1 &form)
     }
     lines.removeAll(QString());
     return lines;
+}
+
+// What the readings grid shows for a sensor.
+QString shownFor(const TForm1 &form, const QString &serial)
+{
+    for (int row = 1; row < form.Sns.RowCount(); ++row) {
+        if (form.Sns.Cells(2, row) == serial)
+            return form.Sns.Cells(1, row);
+    }
+    return QStringLiteral("(no row)");
 }
 
 } // namespace
@@ -151,30 +163,31 @@ private slots:
         form->N3Click();
         QTRY_VERIFY_WITH_TIMEOUT(form->busIdle(), 20000);
         QVERIFY(!m_port->isOpen());
-        QCOMPARE(form->Sns.Cells(1, 2), QStringLiteral("4"));
-        QCOMPARE(form->Sns.Cells(1, 3), QStringLiteral("1,7"));
-        QCOMPARE(form->sensorSlots().DSItems[0].LastTemp, -999.0);
+        QCOMPARE(shownFor(*form, Sn28), QStringLiteral("4"));
+        QCOMPARE(shownFor(*form, Sn10), QStringLiteral("1,7"));
+        QCOMPARE(shownFor(*form, SnAbsent), sns::Err);
 
         // Away: said once, the sensors have no reading; back: said once, read again.
         server.stop();
         runCycle(*form);
         runCycle(*form);
-        QCOMPARE(form->sensorSlots().DSItems[1].LastTemp, -999.0);
+        QCOMPARE(shownFor(*form, Sn28), sns::Err);
         const QString down = QStringLiteral("Шина 1: owserver 127.0.0.1:%1 не отвечает: соединение отвергнуто").arg(server.port());
         QCOMPARE(logMessages(*form).count(down), 1);
         QVERIFY2(server.start(), qPrintable(server.error()));
         QTest::qWait(350);
         runCycle(*form);
         runCycle(*form);
-        QCOMPARE(form->sensorSlots().DSItems[1].LastTemp, 4.0);
+        QCOMPARE(shownFor(*form, Sn28), QStringLiteral("4"));
         QCOMPARE(logMessages(*form).count(QStringLiteral("Шина 1: owserver 127.0.0.1:%1 снова отвечает").arg(server.port())), 1);
 
         // Written and read back.
         form.reset();
         QFile ini(m_dir->filePath(QStringLiteral("Kalvex.ini")));
         QVERIFY(ini.open(QIODevice::ReadOnly));
-        const QByteArray text = ini.readAll();
-        QVERIFY2(text.contains("Kind=owserver\r\nHost=127.0.0.1\r\nPort=" + QByteArray::number(server.port())), text.constData());
+        const QByteArray text = ini.readAll().replace("\r\n", "\n");
+        QVERIFY2(text.endsWith("Kind=owserver\nHost=127.0.0.1\nPort=" + QByteArray::number(server.port()) + '\n'),
+                 text.mid(text.indexOf("ItemCount")).constData());
         form = makeForm();
         QCOMPARE(form->BusKind, QStringLiteral("owserver"));
         QCOMPARE(form->OwServer.Host, QStringLiteral("127.0.0.1"));
