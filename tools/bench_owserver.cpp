@@ -6,7 +6,8 @@
 // the program's owserver bus reads every sensor's uncached temperature `rounds` times over
 // its one connection, and `owread` is given the same 100 uncached paths in one process,
 // `rounds` times. Stall: the whole program polling 10 sensors of a server that accepts
-// connections and never answers (a listening socket nobody serves), with the real deadlines;
+// connections and never answers (a listening socket nobody serves), with the real deadlines,
+// and for comparison the same with the live server;
 // a 2 ms timer ticks all the time and the stall is the longest gap between two ticks beyond
 // its interval, over `seconds` of cycles back to back (each try waits out the reply deadline).
 #include "app/ui/TForm1.h"
@@ -22,6 +23,7 @@
 #include <QElapsedTimer>
 #include <QPlainTextEdit>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QThread>
@@ -80,13 +82,12 @@ T wait(QCoro::Task<T> &&task)
     return QCoro::waitFor(std::move(task));
 }
 
-void throughput(int rounds)
+// owserver --tester with `count` DS18B20 on the port, accepting connections.
+void startTester(QProcess &server, int port, int count)
 {
-    const int port = freePort();
     QStringList tester;
-    for (int k = 0; k < 100; ++k)
+    for (int k = 0; k < count; ++k)
         tester << QStringLiteral("28");
-    QProcess server;
     server.start(QStringLiteral("owserver"), {QStringLiteral("--tester=") + tester.join(QLatin1Char(',')), QStringLiteral("-p"),
                                               QStringLiteral("127.0.0.1:%1").arg(port), QStringLiteral("--foreground")});
     if (!server.waitForStarted()) {
@@ -100,7 +101,13 @@ void throughput(int rounds)
             break;
         QThread::msleep(20);
     }
+}
 
+void throughput(int rounds)
+{
+    const int port = freePort();
+    QProcess server;
+    startTester(server, port, 100);
     NoLog log;
     OwServerBus bus(log);
     bus.setServer(QStringLiteral("127.0.0.1"), port, QString());
@@ -117,7 +124,7 @@ void throughput(int rounds)
     timer.start();
     for (int r = 0; r < rounds; ++r) {
         for (const QString &sn : std::as_const(serials))
-            good += wait(bus.GetTempSn(sn)) == 4.0 ? 1 : 0;
+            good += wait(bus.GetTempSn(sn)) != SensorReader::NoReading ? 1 : 0;
     }
     const double ours = 100.0 * rounds * 1000.0 / static_cast<double>(timer.elapsed());
 
@@ -127,10 +134,13 @@ void throughput(int rounds)
         QProcess owread;
         owread.start(QStringLiteral("owread"), QStringList{QStringLiteral("-s"), QStringLiteral("127.0.0.1:%1").arg(port)} + paths);
         owread.waitForFinished(60000);
-        owreadGood += static_cast<int>(owread.readAllStandardOutput().count("4"));
+        // The values one after the other, each right-aligned in 12 characters.
+        owreadGood += static_cast<int>(QString::fromLatin1(owread.readAllStandardOutput())
+                                           .split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts)
+                                           .size());
     }
     const double theirs = 100.0 * rounds * 1000.0 / static_cast<double>(timer.elapsed());
-    std::printf("100 sensors x %d rounds over loopback: owserver bus %8.0f readings/s (%d of %d read 4), "
+    std::printf("100 sensors x %d rounds over loopback: owserver bus %8.0f readings/s (%d of %d answered), "
                 "owread %8.0f readings/s (%d of %d)\n",
                 rounds, ours, good, 100 * rounds, theirs, owreadGood, 100 * rounds);
     std::fflush(stdout);
@@ -138,17 +148,26 @@ void throughput(int rounds)
     server.waitForFinished();
 }
 
-void stall(int seconds)
+// With silent, the server is a socket that listens and never answers; else owserver --tester.
+void stall(int seconds, bool silent)
 {
     int fd = -1;
     const int port = blackHole(fd);
+    QProcess server;
+    if (!silent) {
+        ::close(fd);
+        fd = -1;
+        startTester(server, port, 10);
+    }
     QTemporaryDir dir;
     const QString programDir = dir.path() + QLatin1Char('/');
     PortWindow window(programDir, QStringLiteral("bench_owserver"));
     std::unique_ptr<TForm1> &form = window.form;
     form->BusKind = QStringLiteral("owserver");
     form->OwServer = OwServerSettings{QStringLiteral("127.0.0.1"), port, QString()};
-    form->Timer1->setInterval(1);
+    // The shortest interval the settings allow: a cycle waits out one reply deadline, the
+    // ones within RetryMs after it do not try.
+    form->Timer1->setInterval(1000);
     for (int k = 0; k < 10; ++k)
         form->sensorSlots().AddItem(100, 100, QStringLiteral("T%1").arg(k), serialOf(k), true, 0, false, 0, 0, 255, CreateClearSign());
     form->show();
@@ -178,12 +197,16 @@ void stall(int seconds)
     QCoreApplication::exec();
     int outages = 0;
     for (const QString &line : form->Memo1->toPlainText().split(QLatin1Char('\n')))
-        outages += line.contains(QStringLiteral("не отвечает")) ? 1 : 0;
-    std::printf("server that never answers: 10 sensors, %lld ms of cycles (%d outage line): longest window-thread stall %.1f ms\n",
-                static_cast<long long>(total.elapsed()), outages, longest);
+        outages += line.contains(QStringLiteral("Шина 1: owserver")) ? 1 : 0;
+    std::printf("%-28s 10 sensors, %lld ms of cycles (%d outage line): longest window-thread stall %.1f ms\n",
+                silent ? "server that never answers:" : "live server:", static_cast<long long>(total.elapsed()), outages,
+                longest);
     std::fflush(stdout);
     form.reset();
-    ::close(fd);
+    if (fd >= 0)
+        ::close(fd);
+    server.kill();
+    server.waitForFinished();
 }
 
 } // namespace
@@ -194,6 +217,7 @@ int main(int argc, char *argv[])
     const int rounds = argc > 1 ? std::max(1, QString::fromLocal8Bit(argv[1]).toInt()) : 5;
     const int seconds = argc > 2 ? std::max(1, QString::fromLocal8Bit(argv[2]).toInt()) : 15;
     throughput(rounds);
-    stall(seconds);
+    stall(seconds, false);
+    stall(seconds, true);
     return 0;
 }
