@@ -220,7 +220,7 @@ private slots:
     {
         QTest::addColumn<int>("mode");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("never answers") << int(StandIn::Mode::Silent) << QStringLiteral("ответа нет 300 мс");
+        QTest::newRow("never answers") << int(StandIn::Mode::Silent) << QStringLiteral("ответа нет 800 мс");
         QTest::newRow("only keep-alives") << int(StandIn::Mode::KeepAlivesOnly) << QStringLiteral("только просит подождать");
         QTest::newRow("closes mid-reply") << int(StandIn::Mode::CloseMidReply) << QStringLiteral("посреди ответа");
         QTest::newRow("2 GB length") << int(StandIn::Mode::HugeLength) << QStringLiteral("2147483632");
@@ -233,7 +233,7 @@ private slots:
         QFETCH(QString, reason);
         StandIn server;
         Bus b(server.port());
-        b.bus.setTimeouts(1000, 300, 1000, 400);
+        b.bus.setTimeouts(2000, 800, 1600, 400);
         server.setMode(StandIn::Mode::Good);
         QCOMPARE(runTask(b.bus.GetTempSn(Sn28)), 21.5);
         server.setMode(static_cast<StandIn::Mode>(mode));
