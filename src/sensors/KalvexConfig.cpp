@@ -332,7 +332,7 @@ IniFile configIni(const KalvexConfig &c)
         ini.writeString(Bus, QStringLiteral("Kind"), c.BusKind);
     if (c.KernelPath != KalvexConfig().KernelPath)
         ini.writeString(Bus, QStringLiteral("KernelPath"), c.KernelPath);
-    const OwServerSettings ow;
+    const OwServerBusSettings ow;
     if (c.OwServer.Host != ow.Host)
         ini.writeString(Bus, QStringLiteral("Host"), c.OwServer.Host);
     if (c.OwServer.Port != ow.Port)

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "sensors/MqttSettings.h"
-#include "sensors/OwServerSettings.h"
+#include "sensors/OwServerBusSettings.h"
 #include "sensors/TDSItem.h"
 
 #include <QString>
@@ -85,7 +85,7 @@ struct KalvexConfig
     // Path); the port is opened for "serial" only.
     QString BusKind = QStringLiteral("serial");
     QString KernelPath = QStringLiteral("/sys/bus/w1/devices");
-    OwServerSettings OwServer;
+    OwServerBusSettings OwServer;
     // [MQTT], after [Bus]: readings to a broker.
     MqttSettings MQTT;
 

@@ -200,7 +200,7 @@ private slots:
         QVERIFY2(server.start(), qPrintable(server.error()));
         auto form = makeForm();
         form->BusKind = QStringLiteral("owserver");
-        form->OwServer = OwServerSettings{QStringLiteral("127.0.0.1"), server.port(), QString()};
+        form->OwServer = OwServerBusSettings{QStringLiteral("127.0.0.1"), server.port(), QString()};
         form->sensorSlots().AddItem(100, 100, QStringLiteral("Кухня"), Sn28, true, 0, false, DefaultTrayBackground,
                                     DefaultTrayText, 255, CreateClearSign());
         form->sensorSlots().SelectedItem = 0;

@@ -31,7 +31,7 @@ public:
 };
 
 // What the owserver tells of each of its thermometers.
-int probeOwServer(const OwServerSettings &where)
+int probeOwServer(const OwServerBusSettings &where)
 {
     QuietLog log;
     OwServerBus bus(log);

@@ -685,7 +685,7 @@ void TForm1::driverObservationOn()
     Nabl();
 }
 
-void TForm1::applyBusKind(const QString &kind, const QString &path, const OwServerSettings &owServer)
+void TForm1::applyBusKind(const QString &kind, const QString &path, const OwServerBusSettings &owServer)
 {
     const bool changed = kind != BusKind || path != KernelPath || !(owServer == OwServer);
     BusKind = kind;

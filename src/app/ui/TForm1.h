@@ -8,7 +8,7 @@
 #include "monitor/SensorDiscovery.h"
 #include "onewire/BusTurn.h"
 #include "sensors/MqttSettings.h"
-#include "sensors/OwServerSettings.h"
+#include "sensors/OwServerBusSettings.h"
 #include "sensors/TDSItem.h"
 
 #include <QCoroTask>
@@ -109,7 +109,7 @@ public:
     // opened for "serial" only.
     QString BusKind = QStringLiteral("serial");
     QString KernelPath = QStringLiteral("/sys/bus/w1/devices");
-    OwServerSettings OwServer;
+    OwServerBusSettings OwServer;
     // [MQTT]: readings to a broker and Home Assistant (applied with setMqttSettings).
     MqttSettings MQTT;
     // The web server's port and its one binding address ("0.0.0.0" once LoadIni ran: all
@@ -250,7 +250,7 @@ private:
     void driverObservationOn();
     QCoro::Task<> readSingleSerialDriver();
     // The dialog "Шина" chose a kind of bus or a place: observation under way goes on there.
-    void applyBusKind(const QString &kind, const QString &path, const OwServerSettings &owServer);
+    void applyBusKind(const QString &kind, const QString &path, const OwServerBusSettings &owServer);
     // The port went away under observation (unplugged, replaced): closed, logged once, and
     // opened again at the start of each cycle until it is back.
     bool portLost();

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "sensors/OwServerSettings.h"
+#include "sensors/OwServerBusSettings.h"
 
 #include <QDialog>
 #include <QString>
@@ -20,7 +20,7 @@ struct BusSettings
     // KernelPath; "owserver": an OWFS server's buses.
     QString Kind = QStringLiteral("serial");
     QString KernelPath = QStringLiteral("/sys/bus/w1/devices");
-    OwServerSettings OwServer;
+    OwServerBusSettings OwServer;
 
     bool operator==(const BusSettings &) const = default;
 };

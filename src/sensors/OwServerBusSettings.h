@@ -4,11 +4,11 @@
 
 // Where an owserver bus is: the server's host and port and, optionally, one of its buses
 // ("/bus.1"; empty: the whole server). Host, Port and Path of [Bus] in Kalvex.ini.
-struct OwServerSettings
+struct OwServerBusSettings
 {
     QString Host = QStringLiteral("localhost");
     int Port = 4304;
     QString Path;
 
-    bool operator==(const OwServerSettings &) const = default;
+    bool operator==(const OwServerBusSettings &) const = default;
 };

@@ -1,6 +1,6 @@
 // The owserver bus, measured against Debian's own owserver and its own client:
 //
-//   bench_owserver [rounds=5] [seconds=15]
+//   bench_owserverbus [rounds=5] [seconds=15]
 //
 // Readings per second: owserver --tester with 100 simulated DS18B20 on a free loopback port;
 // the program's owserver bus reads every sensor's uncached temperature `rounds` times over
@@ -91,7 +91,7 @@ void startTester(QProcess &server, int port, int count)
     server.start(QStringLiteral("owserver"), {QStringLiteral("--tester=") + tester.join(QLatin1Char(',')), QStringLiteral("-p"),
                                               QStringLiteral("127.0.0.1:%1").arg(port), QStringLiteral("--foreground")});
     if (!server.waitForStarted()) {
-        std::fprintf(stderr, "bench_owserver: owserver does not start\n");
+        std::fprintf(stderr, "bench_owserverbus: owserver does not start\n");
         std::exit(1);
     }
     for (int i = 0; i < 200; ++i) {
@@ -161,10 +161,10 @@ void stall(int seconds, bool silent)
     }
     QTemporaryDir dir;
     const QString programDir = dir.path() + QLatin1Char('/');
-    PortWindow window(programDir, QStringLiteral("bench_owserver"));
+    PortWindow window(programDir, QStringLiteral("bench_owserverbus"));
     std::unique_ptr<TForm1> &form = window.form;
     form->BusKind = QStringLiteral("owserver");
-    form->OwServer = OwServerSettings{QStringLiteral("127.0.0.1"), port, QString()};
+    form->OwServer = OwServerBusSettings{QStringLiteral("127.0.0.1"), port, QString()};
     // The shortest interval the settings allow: a cycle waits out one reply deadline, the
     // ones within RetryMs after it do not try.
     form->Timer1->setInterval(1000);
