@@ -15,6 +15,7 @@ const QString General = QStringLiteral("General");
 const QString Items = QStringLiteral("Items");
 const QString Bus = QStringLiteral("Bus");
 const QString Mqtt = QStringLiteral("MQTT");
+const QString OwServer = QStringLiteral("OwServer");
 
 QString itemKey(const char *name, int k)
 {
@@ -211,6 +212,9 @@ KalvexConfig readConfig(const IniFile &ini, const RandomIndex &random, QStringLi
     c.MQTT.Discovery = r.boolean(Mqtt, QStringLiteral("Discovery"), d.MQTT.Discovery);
     c.MQTT.DiscoveryPrefix = r.text(Mqtt, QStringLiteral("DiscoveryPrefix"), d.MQTT.DiscoveryPrefix);
     c.MQTT.CAFile = r.text(Mqtt, QStringLiteral("CAFile"), d.MQTT.CAFile);
+    c.OwServer.Active = r.boolean(OwServer, QStringLiteral("Active"), d.OwServer.Active);
+    c.OwServer.Port = r.integer(OwServer, QStringLiteral("Port"), d.OwServer.Port);
+    c.OwServer.Address = r.text(OwServer, QStringLiteral("Address"), d.OwServer.Address).trimmed();
 
     const int itemCount = r.integer(Items, QStringLiteral("ItemCount"), 0);
     // Sensors 0 .. ItemCount - 1 (default ones where the file has no keys), then those beyond
@@ -342,6 +346,12 @@ IniFile configIni(const KalvexConfig &c)
         ini.writeBool(Mqtt, QStringLiteral("Discovery"), c.MQTT.Discovery);
         ini.writeString(Mqtt, QStringLiteral("DiscoveryPrefix"), c.MQTT.DiscoveryPrefix);
         ini.writeString(Mqtt, QStringLiteral("CAFile"), c.MQTT.CAFile);
+    }
+    if (!(c.OwServer == OwServerSettings())) {
+        ini.writeBool(OwServer, QStringLiteral("Active"), c.OwServer.Active);
+        ini.writeInteger(OwServer, QStringLiteral("Port"), c.OwServer.Port);
+        if (!c.OwServer.Address.isEmpty())
+            ini.writeString(OwServer, QStringLiteral("Address"), c.OwServer.Address);
     }
     return ini;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "sensors/MqttSettings.h"
+#include "sensors/OwServerSettings.h"
 #include "sensors/TDSItem.h"
 
 #include <QString>
@@ -85,6 +86,8 @@ struct KalvexConfig
     QString KernelPath = QStringLiteral("/sys/bus/w1/devices");
     // [MQTT], after [Bus]: readings to a broker.
     MqttSettings MQTT;
+    // [OwServer], after [MQTT]: the sensors served over the owserver protocol.
+    OwServerSettings OwServer;
 
     bool operator==(const KalvexConfig &) const = default;
 };
@@ -135,7 +138,7 @@ KalvexConfig loadConfig(const QString &path, const RandomIndex &random = {}, QSt
 // The IniFile SaveIni writes: "General" with its 17 keys, then "Items" with every sensor's
 // keys (numbered from 0 in the order of config.Items) and "ItemCount" last, then "Bus" only
 // when a key of it differs from its default (so a file stays as it was without the setting),
-// then "MQTT" the same way.
+// then "MQTT" and "OwServer" the same way.
 IniFile configIni(const KalvexConfig &config);
 
 // Writes configIni(config) to path atomically. False on any failure, leaving the previous

@@ -30,6 +30,8 @@
 #include "onewire/KernelBus.h"
 #include "mqtt/MqttPublisher.h"
 #include "mqtt/ui/MqttDialog.h"
+#include "app/ui/OwServerCommand.h"
+#include "owserver/OwServer.h"
 #include "onewire/OneWireLink.h"
 #include "onewire/RomSearch.h"
 #include "onewire/SerialPort.h"
@@ -224,6 +226,7 @@ void TForm1::createSubsystems(TForm1Context &context)
     m_slots->TrayModify = m_cycle->TrayModify;
     m_mqtt = std::make_unique<MqttPublisher>(m_cycle->feed(), *this, apptitle::versionText());
     connect(m_mqtt.get(), &MqttPublisher::stateChanged, this, &TForm1::scheduleWebSnapshot);
+    m_owserver = std::make_unique<OwServerCommand>(m_cycle->feed(), *this, m_boxes, NOwServer, this);
 }
 
 // After the main window, in the program's order of windows: the sensor editor, the settings.
@@ -981,7 +984,8 @@ void TForm1::publishWebSnapshot()
     const qint64 storeErrors = m_store ? static_cast<qint64>(m_store->errorCount()) : -1;
     IdHTTPServer1->publish(websnapshot::make(items, SHour, bkFileName, ProgramDir, previous.get(),
                                              cycleMs < 0 ? -1.0 : static_cast<double>(cycleMs) / 1000.0, portOpen,
-                                             storeErrors, m_mqtt->connectedState(), m_mqtt->messagesTotal()));
+                                             storeErrors, m_mqtt->connectedState(), m_mqtt->messagesTotal(),
+                                             m_owserver->server().tally()));
 }
 
 void TForm1::scheduleWebSnapshot()

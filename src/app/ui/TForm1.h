@@ -27,6 +27,7 @@ class KernelBus;
 class LiveChart;
 class MonitorCycle;
 class MqttPublisher;
+class OwServerCommand;
 class OneWireLink;
 class ReadingStore;
 class RomSearch;
@@ -189,6 +190,8 @@ public:
     // What each sensor's latest diagnosis or readings say it is (/metrics, "Сведения…").
     SensorVerdicts &sensorVerdicts() const { return *m_verdicts; }
     MqttPublisher &mqttPublisher() const { return *m_mqtt; }
+    // The sensors served over the owserver protocol ([OwServer]).
+    OwServerCommand &owServer() const { return *m_owserver; }
     // MQTT := settings, and the publisher reconnects with them at once.
     void setMqttSettings(const MqttSettings &settings);
     // True while nothing uses the bus: no cycle, no search, no single-device read under way.
@@ -312,6 +315,7 @@ private:
     std::unique_ptr<MonitorCycle> m_cycle;
     // After the cycle: it consumes the cycle's readings and goes first.
     std::unique_ptr<MqttPublisher> m_mqtt;
+    std::unique_ptr<OwServerCommand> m_owserver;
     std::unique_ptr<HttpServer> IdHTTPServer1;
     QTimer *m_webSnapshotTimer = nullptr;
     LiveChart *m_chart = nullptr;
