@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <functional>
+#include <future>
 #include <unordered_map>
 
 namespace {
@@ -210,6 +211,41 @@ private:
     QHash<QHostAddress, int> m_perAddress;
 };
 
+// The server's thread: the connections are made, served and ended on it, each step in
+// order on one thread, so what the window thread hands over at the start (the listener,
+// the limits) is all it shares besides the snapshot and the counters.
+class OwServerThread final : public QThread
+{
+public:
+    OwServerThread(int listener, OwServer::Limits limits, OwConnections::SnapshotSource source,
+                   std::shared_ptr<RequestTally> tally)
+        : m_listener(listener)
+        , m_limits(limits)
+        , m_source(std::move(source))
+        , m_tally(std::move(tally))
+    {
+    }
+
+    // Whether the listener was taken over; set once the thread has started.
+    std::promise<bool> listening;
+
+protected:
+    void run() override
+    {
+        auto connections = std::make_unique<OwConnections>(m_listener, m_limits, m_source, m_tally);
+        const bool ok = connections->begin();
+        listening.set_value(ok);
+        if (ok)
+            exec();
+    }
+
+private:
+    int m_listener;
+    OwServer::Limits m_limits;
+    OwConnections::SnapshotSource m_source;
+    std::shared_ptr<RequestTally> m_tally;
+};
+
 namespace {
 
 // A listening socket bound here rather than by Qt, so that the outcome is known at once on
@@ -354,16 +390,13 @@ OwServer::StartResult OwServer::start(const QString &address, int port)
     if (fd < 0)
         return result;
     m_port = boundPort(fd);
-    m_thread = new QThread(this);
-    m_thread->setObjectName(QStringLiteral("owserver"));
-    m_connections = new OwConnections(fd, m_limits, [this] { return snapshot(); }, m_tally);
-    m_connections->moveToThread(m_thread);
+    auto *thread = new OwServerThread(fd, m_limits, [this] { return snapshot(); }, m_tally);
+    thread->setObjectName(QStringLiteral("owserver"));
+    std::future<bool> listening = thread->listening.get_future();
+    m_thread = thread;
     m_thread->start();
-    bool listening = false;
     // The new thread has no client yet: this waits for nothing but its start.
-    QMetaObject::invokeMethod(m_connections, [this] { return m_connections->begin(); }, Qt::BlockingQueuedConnection,
-                              &listening);
-    if (!listening) {
+    if (!listening.get()) {
         stop();
         return StartResult::Failed;
     }
@@ -375,16 +408,11 @@ void OwServer::stop()
     if (!m_thread)
         return;
     // The connections end on their own thread, which never waits on a client, so the join
-    // below is as short as the request being answered.
-    OwConnections *connections = m_connections;
-    QMetaObject::invokeMethod(connections, [connections] {
-        delete connections;
-        QThread::currentThread()->quit();
-    }, Qt::QueuedConnection);
+    // is as short as the request being answered.
+    m_thread->quit();
     m_thread->wait();
     delete m_thread;
     m_thread = nullptr;
-    m_connections = nullptr;
     m_port = 0;
 }
 

@@ -13,7 +13,6 @@
 #include <vector>
 
 class Log;
-class OwConnections;
 class QThread;
 
 // The program as an owserver: Home Assistant's 1-Wire integration, OWFS's tools and another
@@ -98,7 +97,6 @@ private:
     std::vector<Known> m_known;
     std::shared_ptr<RequestTally> m_tally = std::make_shared<RequestTally>();
     QThread *m_thread = nullptr;
-    OwConnections *m_connections = nullptr;
     int m_port = 0;
     // Held for a pointer copy only.
     mutable std::mutex m_snapshotMutex;
