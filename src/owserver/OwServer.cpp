@@ -79,7 +79,9 @@ public:
 private:
     void accept()
     {
-        while (m_server->hasPendingConnections()) {
+        // Qt goes on taking connections in and announcing each while the listener is paused:
+        // those beyond the cap wait in its queue.
+        while (static_cast<int>(m_connections.size()) < m_limits.connections && m_server->hasPendingConnections()) {
             QTcpSocket *socket = m_server->nextPendingConnection();
             const QHostAddress address = socket->peerAddress();
             int &share = m_perAddress[address];
@@ -109,11 +111,16 @@ private:
             connect(socket, &QTcpSocket::readyRead, this, [this, socket] { readFrom(socket); });
             connect(socket, &QTcpSocket::disconnected, this, [this, socket] { drop(socket, false); });
             m_connections.emplace(socket, std::move(connection));
-            if (static_cast<int>(m_connections.size()) >= m_limits.connections) {
-                m_server->pauseAccepting();
-                return;
-            }
+            // One that waited in the queue may have sent its request, or gone, meanwhile.
+            if (socket->bytesAvailable() > 0 || socket->state() != QAbstractSocket::ConnectedState)
+                QMetaObject::invokeMethod(socket, [this, socket] {
+                    readFrom(socket);
+                    if (m_connections.count(socket) != 0 && socket->state() != QAbstractSocket::ConnectedState)
+                        drop(socket, false);
+                }, Qt::QueuedConnection);
         }
+        if (static_cast<int>(m_connections.size()) >= m_limits.connections)
+            m_server->pauseAccepting();
     }
 
     void readFrom(QTcpSocket *socket)
@@ -134,9 +141,11 @@ private:
             c.timer->start(m_limits.requestSeconds * 1000);
         }
         OwMessage::RequestParser::State state = c.parser.feed(bytes);
+        bool answered = false;
         while (state == OwMessage::RequestParser::State::Ready) {
             if (!answer(c, c.parser.take()))
                 return;
+            answered = true;
             if (c.closing) {
                 c.timer->start(m_limits.idleSeconds * 1000);
                 return;
@@ -147,9 +156,10 @@ private:
             drop(socket, true);
             return;
         }
-        // Waiting for the next request; or for the rest of one whose first bytes just came.
+        // Waiting for the next request, or for the rest of one whose first bytes just came:
+        // its deadline counts from them.
         const bool underWay = c.parser.buffered() > 0;
-        if (underWay != c.receiving || !underWay) {
+        if (answered || !underWay) {
             c.receiving = underWay;
             c.timer->start((underWay ? m_limits.requestSeconds : m_limits.idleSeconds) * 1000);
         }
@@ -179,7 +189,11 @@ private:
         }
         if (!persistent) {
             c.closing = true;
-            c.socket->disconnectFromHost();
+            // Ends the connection once the reply is out; at once (and `c` with it) if the
+            // client is gone already.
+            QTcpSocket *socket = c.socket;
+            socket->disconnectFromHost();
+            return m_connections.count(socket) != 0;
         }
         return true;
     }
@@ -198,8 +212,13 @@ private:
         socket->disconnect(this);
         socket->abort();
         socket->deleteLater();
-        if (m_server && static_cast<int>(m_connections.size()) < m_limits.connections)
+        if (m_server && static_cast<int>(m_connections.size()) < m_limits.connections) {
             m_server->resumeAccepting();
+            // Connections taken in while the cap was reached wait in the listener's queue
+            // and announce themselves no more.
+            if (m_server->hasPendingConnections())
+                QMetaObject::invokeMethod(this, &OwConnections::accept, Qt::QueuedConnection);
+        }
     }
 
     int m_listener;

@@ -6,7 +6,12 @@
 #include "owserver/OwServer.h"
 
 #include <QElapsedTimer>
+#include <QScopeGuard>
 #include <QTest>
+
+#include <poll.h>
+
+#include <vector>
 
 namespace {
 
@@ -83,6 +88,48 @@ private slots:
         QVERIFY(!first.running());
         QCOMPARE(log.messages.last(), QStringLiteral("Сервер owserver выключен."));
         QVERIFY(!first.tally()->listening);
+    }
+
+    // One address holds its share and no more (more from it are closed at once); at the cap
+    // a newcomer waits, and is answered as soon as another connection ends.
+    void shareAndCap()
+    {
+        OwServer::Limits limits;
+        limits.connections = 4;
+        limits.perAddress = 2;
+        ReadingFeed feed;
+        RecordingLog log;
+        OwServer server(feed, log, limits);
+        QCOMPARE(server.start(QStringLiteral("127.0.0.1"), 0), OwServer::StartResult::Started);
+        OwMessage::Request nop;
+        nop.flags |= OwMessage::Flag::Persistence;
+        const auto answered = [&nop](int fd, int timeoutMs) {
+            if (!httpclient::sendAll(fd, OwMessage::encodeRequest(nop)))
+                return false;
+            pollfd p{fd, POLLIN, 0};
+            char reply[OwMessage::HeaderSize];
+            return ::poll(&p, 1, timeoutMs) == 1 && ::recv(fd, reply, sizeof reply, MSG_WAITALL) == OwMessage::HeaderSize;
+        };
+        std::vector<int> fds;
+        const auto closeAll = qScopeGuard([&fds] {
+            for (const int fd : fds)
+                ::close(fd);
+        });
+        for (const char *source : {"127.0.0.1", "127.0.0.1", "127.0.0.1", "127.0.0.2", "127.0.0.2", "127.0.0.3"})
+            fds.push_back(httpclient::connectTo(server.port(), source));
+        QVERIFY(answered(fds[0], 2000));
+        QVERIFY(answered(fds[1], 2000));
+        QVERIFY(!answered(fds[2], 2000));
+        QVERIFY(answered(fds[3], 2000));
+        QVERIFY(answered(fds[4], 2000));
+        QVERIFY(!answered(fds[5], 300));
+        ::close(fds[0]);
+        fds.erase(fds.begin());
+        char reply[OwMessage::HeaderSize];
+        pollfd p{fds[4], POLLIN, 0};
+        QCOMPARE(::poll(&p, 1, 5000), 1);
+        QCOMPARE(::recv(fds[4], reply, sizeof reply, MSG_WAITALL), ssize_t(OwMessage::HeaderSize));
+        QCOMPARE(server.tally()->refused.load(), quint64(1));
     }
 
     // Clients holding connections (one idle and persistent, one in the middle of a request)
