@@ -32,8 +32,9 @@ mapfile -t run < <(relations Depends; relations Recommends; echo locales)
 
 # Testing: a real X server with clicks, keys and screenshots; the install check's validators;
 # the exposition parser of the /metrics tests; the fuzz targets' compiler and runtime; the MQTT
-# broker of the publisher's tests; OWFS's server and clients for the owserver bus's tests; the
-# package's checker and the metainfo's and manual page's.
+# broker of the publisher's tests; OWFS's owserver and its shell tools, the peers of the owserver
+# bus's and the owserver side's tests and benchmarks; the package's checker and the metainfo's and
+# manual page's.
 test=(
   git sqlite3 curl
   xvfb xauth xdotool imagemagick

@@ -164,7 +164,7 @@ void stall(int seconds, bool silent)
     PortWindow window(programDir, QStringLiteral("bench_owserverbus"));
     std::unique_ptr<TForm1> &form = window.form;
     form->BusKind = QStringLiteral("owserver");
-    form->OwServer = OwServerBusSettings{QStringLiteral("127.0.0.1"), port, QString()};
+    form->OwBus = OwServerBusSettings{QStringLiteral("127.0.0.1"), port, QString()};
     // The shortest interval the settings allow: a cycle waits out one reply deadline, the
     // ones within RetryMs after it do not try.
     form->Timer1->setInterval(1000);

@@ -111,7 +111,7 @@ RequestParser::State RequestParser::parse()
         m_error = QStringLiteral("версия %1").arg(header->version);
         return State::Bad;
     }
-    if (header->payload < 0 || header->payload > MaxPayload) {
+    if (header->payload < 0 || header->payload > m_maxPayload) {
         m_error = QStringLiteral("длина %1").arg(header->payload);
         return State::Bad;
     }

@@ -119,6 +119,12 @@ class RequestParser
 {
 public:
     enum class State { NeedMore, Ready, Bad };
+    RequestParser() = default;
+    // A server that takes only short requests refuses longer ones as early.
+    explicit RequestParser(qint32 maxPayload)
+        : m_maxPayload(maxPayload)
+    {
+    }
     // Adds bytes and says whether a whole request is there (take it with take()).
     State feed(QByteArrayView bytes);
     // The request, and the parser ready for the next one (bytes after it are kept).
@@ -134,6 +140,7 @@ private:
     QByteArray m_buffer;
     std::optional<Request> m_ready;
     QString m_error;
+    qint32 m_maxPayload = MaxPayload;
 };
 
 // Reads replies off a stream, skipping keep-alives. A length no real server sends ends the

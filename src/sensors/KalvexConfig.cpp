@@ -15,6 +15,7 @@ const QString General = QStringLiteral("General");
 const QString Items = QStringLiteral("Items");
 const QString Bus = QStringLiteral("Bus");
 const QString Mqtt = QStringLiteral("MQTT");
+const QString OwServer = QStringLiteral("OwServer");
 
 QString itemKey(const char *name, int k)
 {
@@ -201,11 +202,11 @@ KalvexConfig readConfig(const IniFile &ini, const RandomIndex &random, QStringLi
     const QString kind = r.text(Bus, QStringLiteral("Kind"), d.BusKind).trimmed().toLower();
     c.BusKind = kind == QLatin1String("kernel") || kind == QLatin1String("owserver") ? kind : d.BusKind;
     c.KernelPath = r.text(Bus, QStringLiteral("KernelPath"), d.KernelPath);
-    c.OwServer.Host = r.text(Bus, QStringLiteral("Host"), d.OwServer.Host).trimmed();
-    c.OwServer.Port = r.integer(Bus, QStringLiteral("Port"), d.OwServer.Port);
-    if (c.OwServer.Port < 1 || c.OwServer.Port > 65535)
-        c.OwServer.Port = d.OwServer.Port;
-    c.OwServer.Path = r.text(Bus, QStringLiteral("Path"), d.OwServer.Path).trimmed();
+    c.OwServerBus.Host = r.text(Bus, QStringLiteral("Host"), d.OwServerBus.Host).trimmed();
+    c.OwServerBus.Port = r.integer(Bus, QStringLiteral("Port"), d.OwServerBus.Port);
+    if (c.OwServerBus.Port < 1 || c.OwServerBus.Port > 65535)
+        c.OwServerBus.Port = d.OwServerBus.Port;
+    c.OwServerBus.Path = r.text(Bus, QStringLiteral("Path"), d.OwServerBus.Path).trimmed();
     c.MQTT.Active = r.boolean(Mqtt, QStringLiteral("Active"), d.MQTT.Active);
     c.MQTT.Host = r.text(Mqtt, QStringLiteral("Host"), d.MQTT.Host);
     c.MQTT.Port = r.integer(Mqtt, QStringLiteral("Port"), d.MQTT.Port);
@@ -215,6 +216,9 @@ KalvexConfig readConfig(const IniFile &ini, const RandomIndex &random, QStringLi
     c.MQTT.Discovery = r.boolean(Mqtt, QStringLiteral("Discovery"), d.MQTT.Discovery);
     c.MQTT.DiscoveryPrefix = r.text(Mqtt, QStringLiteral("DiscoveryPrefix"), d.MQTT.DiscoveryPrefix);
     c.MQTT.CAFile = r.text(Mqtt, QStringLiteral("CAFile"), d.MQTT.CAFile);
+    c.OwServer.Active = r.boolean(OwServer, QStringLiteral("Active"), d.OwServer.Active);
+    c.OwServer.Port = r.integer(OwServer, QStringLiteral("Port"), d.OwServer.Port);
+    c.OwServer.Address = r.text(OwServer, QStringLiteral("Address"), d.OwServer.Address).trimmed();
 
     const int itemCount = r.integer(Items, QStringLiteral("ItemCount"), 0);
     // Sensors 0 .. ItemCount - 1 (default ones where the file has no keys), then those beyond
@@ -333,12 +337,12 @@ IniFile configIni(const KalvexConfig &c)
     if (c.KernelPath != KalvexConfig().KernelPath)
         ini.writeString(Bus, QStringLiteral("KernelPath"), c.KernelPath);
     const OwServerBusSettings ow;
-    if (c.OwServer.Host != ow.Host)
-        ini.writeString(Bus, QStringLiteral("Host"), c.OwServer.Host);
-    if (c.OwServer.Port != ow.Port)
-        ini.writeInteger(Bus, QStringLiteral("Port"), c.OwServer.Port);
-    if (c.OwServer.Path != ow.Path)
-        ini.writeString(Bus, QStringLiteral("Path"), c.OwServer.Path);
+    if (c.OwServerBus.Host != ow.Host)
+        ini.writeString(Bus, QStringLiteral("Host"), c.OwServerBus.Host);
+    if (c.OwServerBus.Port != ow.Port)
+        ini.writeInteger(Bus, QStringLiteral("Port"), c.OwServerBus.Port);
+    if (c.OwServerBus.Path != ow.Path)
+        ini.writeString(Bus, QStringLiteral("Path"), c.OwServerBus.Path);
     // Every key once any differs, so the file shows the whole of what is in effect; the
     // default topic is left out while it is the default, so it follows a renamed machine.
     const MqttSettings m;
@@ -353,6 +357,12 @@ IniFile configIni(const KalvexConfig &c)
         ini.writeBool(Mqtt, QStringLiteral("Discovery"), c.MQTT.Discovery);
         ini.writeString(Mqtt, QStringLiteral("DiscoveryPrefix"), c.MQTT.DiscoveryPrefix);
         ini.writeString(Mqtt, QStringLiteral("CAFile"), c.MQTT.CAFile);
+    }
+    if (!(c.OwServer == OwServerSettings())) {
+        ini.writeBool(OwServer, QStringLiteral("Active"), c.OwServer.Active);
+        ini.writeInteger(OwServer, QStringLiteral("Port"), c.OwServer.Port);
+        if (!c.OwServer.Address.isEmpty())
+            ini.writeString(OwServer, QStringLiteral("Address"), c.OwServer.Address);
     }
     return ini;
 }

@@ -2,6 +2,7 @@
 
 #include "sensors/MqttSettings.h"
 #include "sensors/OwServerBusSettings.h"
+#include "sensors/OwServerSettings.h"
 #include "sensors/TDSItem.h"
 
 #include <QString>
@@ -85,9 +86,11 @@ struct KalvexConfig
     // Path); the port is opened for "serial" only.
     QString BusKind = QStringLiteral("serial");
     QString KernelPath = QStringLiteral("/sys/bus/w1/devices");
-    OwServerBusSettings OwServer;
+    OwServerBusSettings OwServerBus;
     // [MQTT], after [Bus]: readings to a broker.
     MqttSettings MQTT;
+    // [OwServer], after [MQTT]: the sensors served over the owserver protocol.
+    OwServerSettings OwServer;
 
     bool operator==(const KalvexConfig &) const = default;
 };
@@ -138,7 +141,7 @@ KalvexConfig loadConfig(const QString &path, const RandomIndex &random = {}, QSt
 // The IniFile SaveIni writes: "General" with its 17 keys, then "Items" with every sensor's
 // keys (numbered from 0 in the order of config.Items) and "ItemCount" last, then "Bus" only
 // when a key of it differs from its default (so a file stays as it was without the setting),
-// then "MQTT" the same way.
+// then "MQTT" and "OwServer" the same way.
 IniFile configIni(const KalvexConfig &config);
 
 // Writes configIni(config) to path atomically. False on any failure, leaving the previous

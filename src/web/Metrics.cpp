@@ -153,6 +153,20 @@ QByteArray web::metrics(const WebSnapshot &state, qint64 nowMs)
     appendFamily(out, "kalvex_mqtt_messages_total", "counter",
                  "Messages handed to the MQTT broker since the program started.");
     appendSample(out, "kalvex_mqtt_messages_total", QByteArray(), static_cast<double>(state.mqttMessages));
+    if (state.owserver) {
+        const RequestTally &ow = *state.owserver;
+        appendFamily(out, "kalvex_owserver_listening", "gauge", "1 while the owserver side listens, 0 while it does not.");
+        appendSample(out, "kalvex_owserver_listening", QByteArray(), ow.listening ? 1 : 0);
+        appendFamily(out, "kalvex_owserver_requests_total", "counter",
+                     "Requests the owserver side answered since the program started, errors included.");
+        appendSample(out, "kalvex_owserver_requests_total", QByteArray(), static_cast<double>(ow.requests.load()));
+        appendFamily(out, "kalvex_owserver_errors_total", "counter",
+                     "Requests the owserver side answered with an error (no such path, no valid reading, a write).");
+        appendSample(out, "kalvex_owserver_errors_total", QByteArray(), static_cast<double>(ow.errors.load()));
+        appendFamily(out, "kalvex_owserver_refused_total", "counter",
+                     "Connections the owserver side closed unanswered: a malformed or late request, over its limits.");
+        appendSample(out, "kalvex_owserver_refused_total", QByteArray(), static_cast<double>(ow.refused.load()));
+    }
     appendSensorInfo(out, sensors);
     return out;
 }

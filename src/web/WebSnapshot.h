@@ -1,8 +1,11 @@
 #pragma once
 
+#include "base/RequestTally.h"
+
 #include <QByteArray>
 #include <QString>
 
+#include <memory>
 #include <vector>
 
 // What the page and the queries show, copied by the window thread after each change it makes
@@ -57,4 +60,6 @@ struct WebSnapshot
     // messages it handed to brokers since the program started.
     int mqttConnected = -1;
     quint64 mqttMessages = 0;
+    // The owserver side's counters, live (the server's thread counts them); null without it.
+    std::shared_ptr<const RequestTally> owserver{};
 };

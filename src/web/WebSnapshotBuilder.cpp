@@ -26,9 +26,10 @@ std::shared_ptr<const WebSnapshot> websnapshot::make(const std::vector<SlotValue
                                                      const QString &bkFileName, const QString &ProgramDir,
                                                      const WebSnapshot *previous, double cycleSeconds,
                                                      int portOpen, qint64 storeErrors, int mqttConnected,
-                                                     quint64 mqttMessages)
+                                                     quint64 mqttMessages, std::shared_ptr<const RequestTally> owserver)
 {
     auto snapshot = std::make_shared<WebSnapshot>();
+    snapshot->owserver = std::move(owserver);
     snapshot->mqttConnected = mqttConnected;
     snapshot->mqttMessages = mqttMessages;
     snapshot->cycleSeconds = cycleSeconds;

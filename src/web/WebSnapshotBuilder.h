@@ -37,13 +37,14 @@ struct SlotValues
 // the background file named by bkFileName (a name with a folder separator stands alone,
 // a bare name lives in ProgramDir). Date-times become the locale's text here; the texts of
 // `previous` are reused where a slot's LastTime has not changed. cycleSeconds: the last whole
-// cycle's duration, negative before the first; portOpen, storeErrors and the MQTT figures as
-// the snapshot's.
+// cycle's duration, negative before the first; portOpen, storeErrors, the MQTT figures and the
+// owserver side's counters as the snapshot's.
 std::shared_ptr<const WebSnapshot> make(const std::vector<SlotValues> &items, const StringGrid &SHour,
                                         const QString &bkFileName, const QString &ProgramDir,
                                         const WebSnapshot *previous = nullptr, double cycleSeconds = -1,
                                         int portOpen = -1, qint64 storeErrors = -1, int mqttConnected = -1,
-                                        quint64 mqttMessages = 0);
+                                        quint64 mqttMessages = 0,
+                                        std::shared_ptr<const RequestTally> owserver = {});
 
 // The file-name part of a name whose folders end in "\" or "/".
 QString fileNamePart(const QString &name);

@@ -147,7 +147,7 @@ private slots:
         });
         form->NBus->trigger();
         QCOMPARE(form->BusKind, QStringLiteral("owserver"));
-        QCOMPARE(form->OwServer.Port, server.port());
+        QCOMPARE(form->OwBus.Port, server.port());
 
         // The search adds the server's thermometers, not its switch.
         form->N5->trigger();
@@ -190,7 +190,7 @@ private slots:
                  text.mid(text.indexOf("ItemCount")).constData());
         form = makeForm();
         QCOMPARE(form->BusKind, QStringLiteral("owserver"));
-        QCOMPARE(form->OwServer.Host, QStringLiteral("127.0.0.1"));
+        QCOMPARE(form->OwBus.Host, QStringLiteral("127.0.0.1"));
     }
 
     // "Сведения…" on an owserver bus: what the server tells, no counterfeit checks.
@@ -200,7 +200,7 @@ private slots:
         QVERIFY2(server.start(), qPrintable(server.error()));
         auto form = makeForm();
         form->BusKind = QStringLiteral("owserver");
-        form->OwServer = OwServerBusSettings{QStringLiteral("127.0.0.1"), server.port(), QString()};
+        form->OwBus = OwServerBusSettings{QStringLiteral("127.0.0.1"), server.port(), QString()};
         form->sensorSlots().AddItem(100, 100, QStringLiteral("Кухня"), Sn28, true, 0, false, DefaultTrayBackground,
                                     DefaultTrayText, 255, CreateClearSign());
         form->sensorSlots().SelectedItem = 0;

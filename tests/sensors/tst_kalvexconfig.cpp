@@ -407,9 +407,9 @@ private slots:
         QFETCH(QByteArray, written);
         const KalvexConfig c = readConfig(IniFile::fromBytes("[General]\nCOMPort=3\n[Items]\nItemCount=0\n" + bus));
         QCOMPARE(c.BusKind, kind);
-        QCOMPARE(c.OwServer.Host, host);
-        QCOMPARE(c.OwServer.Port, port);
-        QCOMPARE(c.OwServer.Path, path);
+        QCOMPARE(c.OwServerBus.Host, host);
+        QCOMPARE(c.OwServerBus.Port, port);
+        QCOMPARE(c.OwServerBus.Path, path);
         const IniFile ini = configIni(c);
         QVERIFY2(ini.toBytes().endsWith("[Items]\nItemCount=0\n" + written), ini.toBytes().constData());
         QCOMPARE(readConfig(ini), c);
@@ -448,6 +448,28 @@ private slots:
         QCOMPARE(written.sections(), sections);
         QCOMPARE(written.hasKey("MQTT", "Topic"), topic != MqttSettings::defaultTopic());
         QCOMPARE(readConfig(written), c);
+    }
+
+    // [OwServer] after [MQTT], only when something in it is set; the address only when one is.
+    void owServerSection_data()
+    {
+        QTest::addColumn<QByteArray>("section");
+        QTest::addColumn<QByteArray>("written");
+        QTest::newRow("no section") << QByteArray() << QByteArray();
+        QTest::newRow("on") << QByteArray("[OwServer]\nActive=1\n") << QByteArray("[OwServer]\nActive=1\nPort=4304\n");
+        QTest::newRow("own port and address") << QByteArray("[OwServer]\nPort=4305\nAddress= 127.0.0.1\n")
+                                              << QByteArray("[OwServer]\nActive=0\nPort=4305\nAddress=127.0.0.1\n");
+    }
+    void owServerSection()
+    {
+        QFETCH(QByteArray, section);
+        QFETCH(QByteArray, written);
+        const QByteArray rest = "[General]\nCOMPort=3\n[Items]\nItemCount=0\n[MQTT]\nActive=1\n";
+        const KalvexConfig c = readConfig(IniFile::fromBytes(section + rest));
+        const QByteArray bytes = configIni(c).toBytes();
+        QVERIFY2(bytes.endsWith("[MQTT]\nActive=1\nHost=localhost\nPort=1883\nUser=\nPassword=\nDiscovery=1\n"
+                                "DiscoveryPrefix=homeassistant\nCAFile=\n" + written), bytes.constData());
+        QCOMPARE(readConfig(configIni(c)), c);
     }
 
     // The broker's password is for the owner's eyes: the file loses every other right.

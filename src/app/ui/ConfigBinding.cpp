@@ -1,5 +1,6 @@
 #include "app/ui/ConfigBinding.h"
 
+#include "app/ui/OwServerCommand.h"
 #include "app/ui/TForm1.h"
 #include "monitor/ui/LiveChart.h"
 #include "sensors/ui/SensorSlots.h"
@@ -22,8 +23,9 @@ void ConfigBinding::apply(TForm1 &form, const KalvexConfig &config)
     form.BulkConvert = config.BulkConvert;
     form.BusKind = config.BusKind;
     form.KernelPath = config.KernelPath;
-    form.OwServer = config.OwServer;
+    form.OwBus = config.OwServerBus;
     form.MQTT = config.MQTT;
+    form.owServer().setSettings(config.OwServer);
     // Before the first AddItem: every new chart line is filled with this many points.
     form.CharMaxCount = config.CharMaxCount;
     form.CharMinMaxAuto = config.CharMinMaxAuto;
@@ -77,8 +79,9 @@ KalvexConfig ConfigBinding::collect(const TForm1 &form)
     config.BulkConvert = form.BulkConvert;
     config.BusKind = form.BusKind;
     config.KernelPath = form.KernelPath;
-    config.OwServer = form.OwServer;
+    config.OwServerBus = form.OwBus;
     config.MQTT = form.MQTT;
+    config.OwServer = form.owServer().settings();
 
     const SensorSlots &sensors = form.sensorSlots();
     for (int i = 0; i < static_cast<int>(sensors.DSItems.size()); ++i) {

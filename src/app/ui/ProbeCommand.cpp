@@ -67,7 +67,7 @@ int runProbe(const QString &programDir)
         dir += QLatin1Char('/');
     const KalvexConfig config = loadConfig(dir + QStringLiteral("Kalvex.ini"));
     if (config.BusKind == QLatin1String("owserver"))
-        return probeOwServer(config.OwServer);
+        return probeOwServer(config.OwServerBus);
     const QString portName = QStringLiteral("COM") + QString::number(config.COMPort);
     PosixSerialPort port(dir);
     StderrLog log;

@@ -31,6 +31,8 @@
 #include "owserver/OwServerBus.h"
 #include "mqtt/MqttPublisher.h"
 #include "mqtt/ui/MqttDialog.h"
+#include "app/ui/OwServerCommand.h"
+#include "owserver/OwServer.h"
 #include "onewire/OneWireLink.h"
 #include "onewire/RomSearch.h"
 #include "onewire/SerialPort.h"
@@ -226,6 +228,7 @@ void TForm1::createSubsystems(TForm1Context &context)
     m_slots->TrayModify = m_cycle->TrayModify;
     m_mqtt = std::make_unique<MqttPublisher>(m_cycle->feed(), *this, apptitle::versionText());
     connect(m_mqtt.get(), &MqttPublisher::stateChanged, this, &TForm1::scheduleWebSnapshot);
+    m_owserver = std::make_unique<OwServerCommand>(m_cycle->feed(), *this, m_boxes, NOwServer, this);
 }
 
 // After the main window, in the program's order of windows: the sensor editor, the settings.
@@ -656,7 +659,7 @@ OwServerBus *TForm1::owServerBus() const
 {
     if (BusKind != QLatin1String("owserver") || !m_owServerBus)
         return nullptr;
-    m_owServerBus->setServer(OwServer.Host, OwServer.Port, OwServer.Path);
+    m_owServerBus->setServer(OwBus.Host, OwBus.Port, OwBus.Path);
     return m_owServerBus.get();
 }
 
@@ -687,10 +690,10 @@ void TForm1::driverObservationOn()
 
 void TForm1::applyBusKind(const QString &kind, const QString &path, const OwServerBusSettings &owServer)
 {
-    const bool changed = kind != BusKind || path != KernelPath || !(owServer == OwServer);
+    const bool changed = kind != BusKind || path != KernelPath || !(owServer == OwBus);
     BusKind = kind;
     KernelPath = path;
-    OwServer = owServer;
+    OwBus = owServer;
     if (!changed || !N3->isChecked())
         return;
     // The port is closed (or the old folder left) and observation starts on the new bus.
@@ -1012,7 +1015,8 @@ void TForm1::publishWebSnapshot()
     const qint64 storeErrors = m_store ? static_cast<qint64>(m_store->errorCount()) : -1;
     IdHTTPServer1->publish(websnapshot::make(items, SHour, bkFileName, ProgramDir, previous.get(),
                                              cycleMs < 0 ? -1.0 : static_cast<double>(cycleMs) / 1000.0, portOpen,
-                                             storeErrors, m_mqtt->connectedState(), m_mqtt->messagesTotal()));
+                                             storeErrors, m_mqtt->connectedState(), m_mqtt->messagesTotal(),
+                                             m_owserver->server().tally()));
 }
 
 void TForm1::scheduleWebSnapshot()
@@ -1073,7 +1077,7 @@ void TForm1::busSettingsClick()
 {
     guarded(m_boxes, [this] {
         BusDialog dialog(this);
-        dialog.setSettings(BusSettings{.BulkConvert = BulkConvert, .Kind = BusKind, .KernelPath = KernelPath, .OwServer = OwServer});
+        dialog.setSettings(BusSettings{.BulkConvert = BulkConvert, .Kind = BusKind, .KernelPath = KernelPath, .OwServer = OwBus});
         if (dialog.exec() == QDialog::Accepted) {
             const BusSettings chosen = dialog.settings();
             BulkConvert = chosen.BulkConvert;

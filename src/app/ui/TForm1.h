@@ -29,6 +29,7 @@ class KernelBus;
 class LiveChart;
 class MonitorCycle;
 class MqttPublisher;
+class OwServerCommand;
 class OneWireLink;
 class OwServerBus;
 class ReadingStore;
@@ -105,11 +106,11 @@ public:
     // [Bus] BulkConvert: one conversion for the whole bus.
     bool BulkConvert = false;
     // [Bus] Kind: "serial" (the port COMPort), "kernel" (the kernel's 1-Wire driver, its
-    // devices under KernelPath) or "owserver" (an OWFS server at OwServer); the port is
+    // devices under KernelPath) or "owserver" (an OWFS server at OwBus); the port is
     // opened for "serial" only.
     QString BusKind = QStringLiteral("serial");
     QString KernelPath = QStringLiteral("/sys/bus/w1/devices");
-    OwServerBusSettings OwServer;
+    OwServerBusSettings OwBus;
     // [MQTT]: readings to a broker and Home Assistant (applied with setMqttSettings).
     MqttSettings MQTT;
     // The web server's port and its one binding address ("0.0.0.0" once LoadIni ran: all
@@ -190,7 +191,7 @@ public:
     TemperatureReader *temperatureReader() const { return m_reader.get(); }
     // The kernel's bus, on KernelPath as set now; null unless BusKind is "kernel".
     KernelBus *kernelBus() const;
-    // The owserver's bus, at OwServer as set now; null unless BusKind is "owserver".
+    // The owserver's bus, at OwBus as set now; null unless BusKind is "owserver".
     OwServerBus *owServerBus() const;
     // The bus another driver works (kernel or owserver) as BusKind says; null for "serial".
     DriverBus *driverBus() const;
@@ -198,6 +199,8 @@ public:
     // What each sensor's latest diagnosis or readings say it is (/metrics, "Сведения…").
     SensorVerdicts &sensorVerdicts() const { return *m_verdicts; }
     MqttPublisher &mqttPublisher() const { return *m_mqtt; }
+    // The sensors served over the owserver protocol ([OwServer]).
+    OwServerCommand &owServer() const { return *m_owserver; }
     // MQTT := settings, and the publisher reconnects with them at once.
     void setMqttSettings(const MqttSettings &settings);
     // True while nothing uses the bus: no cycle, no search, no single-device read under way.
@@ -322,6 +325,7 @@ private:
     std::unique_ptr<MonitorCycle> m_cycle;
     // After the cycle: it consumes the cycle's readings and goes first.
     std::unique_ptr<MqttPublisher> m_mqtt;
+    std::unique_ptr<OwServerCommand> m_owserver;
     std::unique_ptr<HttpServer> IdHTTPServer1;
     QTimer *m_webSnapshotTimer = nullptr;
     LiveChart *m_chart = nullptr;

@@ -273,6 +273,8 @@ void TForm1Ui::setupMenus(QMainWindow *window)
     File1->addAction(NBus);
     NMqtt = command(window, "NMqtt", QStringLiteral("MQTT…"));
     File1->addAction(NMqtt);
+    NOwServer = command(window, "NOwServer", QStringLiteral("Сервер owserver…"));
+    File1->addAction(NOwServer);
     File1->addMenu(N6);
     N6->addAction(N5);
     N6->addAction(N4);

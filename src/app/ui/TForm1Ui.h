@@ -25,6 +25,7 @@ public:
     QAction *N2 = nullptr;       // "Настройки", F10
     QAction *NBus = nullptr;     // "Шина…": our own, after N2
     QAction *NMqtt = nullptr;    // "MQTT…": our own, after NBus
+    QAction *NOwServer = nullptr; // "Сервер owserver…": our own, after NMqtt
     QMenu *N6 = nullptr;         // "Датчики"
     QAction *N5 = nullptr;       // "Поиск"
     QAction *N4 = nullptr;       // "Добавить датчик", Insert
