@@ -41,6 +41,9 @@ public:
         // A bus that is no serial port (the kernel's driver): why it cannot be searched, or
         // empty when it can; the text is the box the search shows. Unset: the port is opened.
         std::function<QString()> openBus = {};
+        // Ends the search's use of the port: closed, unless observation was switched on
+        // meanwhile and reads on it. Unset: closed.
+        std::function<void()> givePortBack = {};
     };
 
     struct Result

@@ -1,4 +1,5 @@
 #include "app/ui/QtDialogBoxes.h"
+#include "app/ui/SensorInfoWindow.h"
 #include "app/ui/TForm1.h"
 #include "base/Clock.h"
 #include "base/Formats.h"
@@ -19,6 +20,7 @@
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -203,6 +205,86 @@ private slots:
         // About six cycles of two sensors fit into the time; a held cycle stores none.
         QVERIFY2(after - before >= 4, qPrintable(QStringLiteral("%1 readings stored while open").arg(after - before)));
         qInfo("%d readings stored in %d ms (%s)", after - before, HoldMs, qPrintable(window));
+    }
+
+    // Observation switched on while a search, a single read or a diagnosis has the port (or
+    // waits for it behind a cycle) polls on once that operation is over.
+    void observationSwitchedOnWhileTheBusIsLent_data()
+    {
+        QTest::addColumn<QString>("operation");
+        QTest::addColumn<bool>("behindACycle");
+        QTest::newRow("search, while it searches") << QStringLiteral("search") << false;
+        QTest::newRow("search, waiting for a cycle") << QStringLiteral("search") << true;
+        QTest::newRow("single read") << QStringLiteral("read") << false;
+        QTest::newRow("sensor info, while it diagnoses") << QStringLiteral("info") << false;
+        QTest::newRow("sensor info, waiting for a cycle") << QStringLiteral("info") << true;
+    }
+    void observationSwitchedOnWhileTheBusIsLent()
+    {
+        QFETCH(QString, operation);
+        QFETCH(bool, behindACycle);
+        VirtualBus bus;
+        bus.addSensor(SnA, 21.5);
+        bus.addSensor(SnB, 5.0);
+        PtyProgram program(bus);
+        // A USB adapter's latency: every round trip of the operation is a wait.
+        program.server.setLatencyMs(16);
+        QString error;
+        QVERIFY2(program.start(error), qPrintable(error));
+        TForm1 &form = *program.form;
+        form.Timer1->setInterval(100);
+        form.show();
+        if (operation != QLatin1String("search")) {
+            for (const QString &sn : {SnA, SnB})
+                form.sensorSlots().AddItem(100, 100, sn.left(4), sn, true, 0, false, 0, 0, 255, CreateClearSign());
+        }
+        if (behindACycle) {
+            form.sensorSlots().AddItem(100, 100, SnA.left(4), SnA, true, 0, false, 0, 0, 255, CreateClearSign());
+            form.N3->setChecked(true);
+            form.N3Click();
+            QTRY_VERIFY_WITH_TIMEOUT(form.monitorCycle().running(), 5000);
+        }
+        // The search's summary is answered as soon as it shows.
+        bool answered = false;
+        QTimer answerer;
+        answerer.setInterval(20);
+        QObject::connect(&answerer, &QTimer::timeout, &form, [&answered] {
+            if (QDialog *box = qobject_cast<QDialog *>(QApplication::activeModalWidget())) {
+                box->reject();
+                answered = true;
+            }
+        });
+        answerer.start();
+        if (operation == QLatin1String("search")) {
+            form.findChild<QAction *>(QStringLiteral("N5"))->trigger();
+        } else if (operation == QLatin1String("read")) {
+            form.Button1->click();
+        } else {
+            form.sensorSlots().SelectedItem = 0;
+            form.NInfo->trigger();
+        }
+        // The operation has the port or waits for it: observation is switched (back) on now.
+        QVERIFY(!form.busIdle());
+        if (behindACycle) {
+            form.N3->setChecked(false);
+            form.N3Click();
+        }
+        form.N3->setChecked(true);
+        form.N3Click();
+        const auto over = [&] {
+            if (operation == QLatin1String("search"))
+                return answered;
+            if (operation == QLatin1String("read"))
+                return form.Memo1->toPlainText().contains(QStringLiteral("s/n : "));
+            const SensorInfoWindow *window = form.findChild<SensorInfoWindow *>();
+            return window && window->text().contains(QStringLiteral("Вывод:"));
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(over(), 30000);
+        QVERIFY(form.N3->isChecked());
+        const QString store = form.store()->storePath();
+        const int before = storedReadings(store);
+        QTRY_VERIFY_WITH_TIMEOUT(storedReadings(store) - before >= 2, 15000);
+        QVERIFY(form.serialPort()->isOpen());
     }
 
     // Nothing echoes: each of the 30 transactions of a cycle (ten sensors, three attempts)

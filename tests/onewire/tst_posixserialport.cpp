@@ -13,6 +13,7 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -206,6 +207,35 @@ private slots:
         QVERIFY2(elapsed.elapsed() >= 500 && elapsed.elapsed() < 5000, qPrintable(QString::number(elapsed.elapsed())));
         QCOMPARE(pty.speed(), speed_t(B115200));
         QVERIFY(log.lines.isEmpty());
+    }
+
+    // A bad bit is said as it goes out; closing the port ends the wait for its echo at once
+    // and leaves nothing watching the closed descriptor.
+    void closingThePortEndsTheWaitOnIt()
+    {
+        QTest::failOnWarning(QRegularExpression(QStringLiteral("QSocketNotifier|socket notifier")));
+        Pty pty;
+        PosixSerialPort port(QStringLiteral("/nonexistent/"));
+        QVERIFY(port.OpenCOM(pty.slave));
+        QVERIFY(port.SetComPortTimeouts());
+        RecordingLog log;
+        SystemClock clock;
+        OneWireLink link(port, log, clock);
+        bool done = false;
+        const auto send = [&]() -> QCoro::Task<> {
+            co_await link.SendBit(2);
+            done = true;
+        };
+        QCoro::Task<> sending = send();
+        QVERIFY(!done);
+        QCOMPARE(log.lines.size(), 1);
+        QVERIFY2(log.lines.front().endsWith(QStringLiteral("Ошибка Sendbit: 2")), qPrintable(log.lines.front()));
+        QElapsedTimer closed;
+        closed.start();
+        port.CloseCOM();
+        QTRY_VERIFY_WITH_TIMEOUT(done, 5000);
+        QVERIFY2(closed.elapsed() < 500, qPrintable(QString::number(closed.elapsed())));
+        QTest::qWait(50);
     }
 
     void byteReadWhoseEchoesStopOverPty()

@@ -4,6 +4,7 @@
 #include "base/DateTime.h"
 #include "base/Formats.h"
 #include "base/StringGrid.h"
+#include "web/Cp1251.h"
 #include "web/HttpServer.h"
 #include "web/WebPage.h"
 #include "web/WebSnapshotBuilder.h"
@@ -456,13 +457,24 @@ private slots:
         QVERIFY(reply.closed);
     }
 
-    // Nothing of the program's inside reaches the network.
+    // A failure's reply carries its message; every reply names the server library.
     void handlerErrorIs500()
     {
         m_server->publish(nullptr);
         const httpclient::Reply reply = httpclient::get(m_port, "/");
         QCOMPARE(reply.status, 500);
-        QVERIFY(reply.body.isEmpty());
+        QCOMPARE(reply.body, cp1251::fromText(QStringLiteral("Страница ещё не собрана.")));
+        QVERIFY(reply.header("Server").startsWith("libmicrohttpd/"));
+    }
+
+    // A request line in absolute form, as a proxy sends it, is answered on its path.
+    void absoluteFormIsDispatchedOnItsPath()
+    {
+        const httpclient::Reply reply = httpclient::exchange(
+            m_port, "GET http://kalvex.example:8080/sn=10aa000000000001?x=1 HTTP/1.1\r\nHost: kalvex.example\r\n\r\n");
+        QCOMPARE(reply.status, 200);
+        QCOMPARE(reply.body, QByteArray("off"));
+        QVERIFY(reply.header("Server").startsWith("libmicrohttpd/"));
     }
 
     void portInUse_data()

@@ -143,4 +143,9 @@ private:
     int m_sHourHeight = designedSHourHeight;
     int m_logHeight = designedLogHeight;
     int m_panel3Width = designedPanel3Width;
+    // Whether the user dragged a divider since the sizes were last set: until then what was
+    // asked for is kept, even where the window is too small (or a pane's minimum too large)
+    // to show it.
+    bool m_leftColumnMoved = false;
+    bool m_panel3Moved = false;
 };
