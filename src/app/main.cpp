@@ -204,13 +204,14 @@ int main(int argc, char *argv[])
     parser.addOption(probeOption);
     parser.process(app);
 
+    const bool demo = parser.isSet(demoOption);
     const ProgramDirectory programDir = ProgramDirectory::resolve(
-        QCoreApplication::applicationDirPath(), parser.value(dirOption));
+        QCoreApplication::applicationDirPath(), parser.value(dirOption), QProcessEnvironment::systemEnvironment(),
+        &ProgramDirectory::isWritable, demo && !parser.isSet(probeOption));
     if (!programDir.error.isEmpty()) {
         std::fprintf(stderr, "kalvex: %s\n", qUtf8Printable(programDir.error));
         return 2;
     }
-    const bool demo = parser.isSet(demoOption);
     if (parser.isSet(probeOption))
         return runProbe(programDir.dir);
 

@@ -52,5 +52,18 @@ for name in debhelper-compat qt6-base-dev libmosquitto-dev qt6-translations-l10n
 done
 grep -qx lintian < <(bash "$src/scripts/install-deps.sh" --list run) && fail "install-deps.sh --list run names a test tool"
 
+# A user without sudo on a machine that lacks a package is told in one line what to do.
+fake=$(mktemp -d)
+trap 'rm -rf "$fake"' EXIT
+for tool in dirname awk tr sed grep; do ln -s "$(command -v "$tool")" "$fake/$tool"; done
+printf '#!/bin/sh\necho 1000\n' >"$fake/id"
+printf '#!/bin/sh\necho "Inst lintian"\n' >"$fake/apt-get"
+printf '#!/bin/sh\nexit 1\n' >"$fake/dpkg-query"
+chmod +x "$fake/id" "$fake/apt-get" "$fake/dpkg-query"
+out=$(PATH="$fake" "$(command -v bash)" "$src/scripts/install-deps.sh" --for test 2>&1 >/dev/null)
+status=$?
+{ [ "$status" -eq 1 ] && [ "$(wc -l <<<"$out")" -eq 1 ] && grep -q 'run this as root, or install sudo' <<<"$out"; } \
+  || fail "install-deps.sh without sudo (exit $status): $out"
+
 [ "$failures" -eq 0 ] || exit 1
 echo "packaging files: metainfo, launcher, manual page and version agree"
