@@ -930,9 +930,13 @@ private slots:
         const auto red = [](QColor c) { return c.red() > 180 && c.green() < 90 && c.blue() < 90; };
         const auto yellow = [](QColor c) { return c.red() > 200 && c.green() > 200 && c.blue() < 90; };
         const auto black = [](QColor c) { return c.red() < 10 && c.green() < 10 && c.blue() < 10; };
-        // The sensor panel right of the 400-pixel column, black where no sensor stands.
+        // The sensor panel right of the 400-pixel column: the demo's floor plan under its
+        // sensors (the garden right of the house green), black beyond the picture.
         const QPoint panel(404, 1);
         QCOMPARE(count(QRect(1000, 500, 200, 300), black), 200 * 300);
+        const auto green = [](QColor c) { return c.green() > 150 && c.green() > c.red() + 20 && c.green() > c.blue() + 20; };
+        QVERIFY(count(QRect(panel + QPoint(340, 250), QSize(60, 40)), green) > 2000);
+        QVERIFY(QFile::exists(m_dir->filePath(QStringLiteral("demo/bk.jpg"))));
         QCOMPARE(count(QRect(panel.x() - 4, 500, 2, 300), black), 0);
         // The demo's living room at 120, 90: its red thermometer, its reading in yellow on
         // the left of it; the outside at 300, 60 likewise.

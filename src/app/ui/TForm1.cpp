@@ -44,6 +44,7 @@
 #include "sensors/ui/TForm2.h"
 #include "sensors/ui/TForm3.h"
 #include "view/BackgroundPicture.h"
+#include "view/DemoFloorPlan.h"
 #include "view/ui/SensorPanel.h"
 #include "view/ui/TrayIndicators.h"
 #include "sensors/ui/SensorPicture.h"
@@ -755,6 +756,11 @@ void TForm1::addDemoSensors()
         m_slots->AddItem(p.x, p.y, QString::fromUtf16(p.name), serials.at(k), true, 0, false, DefaultTrayBackground,
                          DefaultTrayText, p.chart, CreateClearSign());
     }
+    // The first picture a new user sees is a house under the sensors; a picture of the
+    // user's own is never replaced.
+    const QString plan = background::path(bkFileName, ProgramDir);
+    if (!QFileInfo::exists(plan) && !demoplan::draw().save(plan, "JPG", 90))
+        AddLog(QStringLiteral("Файл фона ") + plan + QStringLiteral(" не удалось записать."));
 }
 
 void TForm1::serveDemo()
