@@ -682,6 +682,39 @@ private slots:
         QCOMPARE(reply.body, QByteArray("23,5|08.12.2026 14:05:09"));
     }
 
+    // One address holds no more than its share of the connections, even with no request
+    // deadline to cut its idle ones off: its next one is closed at once, another address's
+    // is answered.
+    void oneAddressKeepsToItsShare()
+    {
+        HttpServer::Limits limits;
+        limits.connections = 8;
+        limits.perAddress = 2;
+        limits.requestSeconds = 0;
+        HttpServer server(HttpServer::Threading::Pool, limits);
+        server.publish(m_server->snapshot());
+        const int port = httpclient::freePort();
+        QCOMPARE(server.start(QStringLiteral("0.0.0.0"), port), HttpServer::StartResult::Started);
+        std::vector<int> held;
+        const auto closeAll = qScopeGuard([&held] {
+            for (int fd : held)
+                ::close(fd);
+        });
+        for (int i = 0; i < 3; ++i) {
+            held.push_back(httpclient::connectTo(port, "127.0.0.2"));
+            QVERIFY(held.back() >= 0);
+        }
+        const auto closedWithin = [](int fd, int ms) {
+            pollfd p{fd, POLLIN, 0};
+            char c = 0;
+            return ::poll(&p, 1, ms) == 1 && ::recv(fd, &c, 1, MSG_DONTWAIT) == 0;
+        };
+        QVERIFY(closedWithin(held[2], 3000));
+        QVERIFY(!closedWithin(held[0], 200));
+        QVERIFY(!closedWithin(held[1], 0));
+        QCOMPARE(httpclient::get(port, "/sn=28ff0123456789ab").body, QByteArray("23,5|08.12.2026 14:05:09"));
+    }
+
     // A request must be whole within the deadline from the connection's start, however
     // often its bytes come.
     void slowRequestIsCutOff_data()
