@@ -288,9 +288,12 @@ private slots:
         writeAll(iniPath(), "[General]\r\nTimeOut=0\r\nLogHeight=-5\r\nP3Width=-1\r\nSnsHeight=120\r\n");
         auto form = makeForm();
         QCOMPARE(form->Timer1->interval(), 10000);
+        // What the window shows of a size below its least is said as well.
         QCOMPARE(logLines(*form), (QStringList{stamp + QStringLiteral("Kalvex.ini: TimeOut=0 заменено на 10000."),
                                                stamp + QStringLiteral("Kalvex.ini: LogHeight=-5 заменено на 0."),
-                                               stamp + QStringLiteral("Kalvex.ini: P3Width=-1 заменено на 0.")}));
+                                               stamp + QStringLiteral("Kalvex.ini: P3Width=-1 заменено на 0."),
+                                               stamp + QStringLiteral("Kalvex.ini: LogHeight=0: показано 20."),
+                                               stamp + QStringLiteral("Kalvex.ini: P3Width=0: показано %1.").arg(form->leastPanel3Width())}));
     }
 
     // A stray sensor number far beyond ItemCount: that sensor is kept, the numbers between
@@ -373,6 +376,12 @@ private slots:
         auto form = makeForm();
         QVERIFY(QTest::qWaitForWindowExposed(form.get()));
         int dragged = loaded.P3Width;
+        if (loaded.P3Width == 1) {
+            // What the log says is shown is what is shown.
+            QCOMPARE(form->Splitter3->sizes().value(0), form->leastPanel3Width());
+            QCOMPARE(form->SnsView->height(), TForm1Ui::leastPaneHeight);
+            QCOMPARE(logLines(*form).filter(QStringLiteral(": показано ")).size(), 4);
+        }
         if (drag) {
             QWidget *handle = form->Splitter3->handle(1);
             const QPoint from = handle->rect().center();

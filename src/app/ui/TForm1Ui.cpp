@@ -151,7 +151,7 @@ void TForm1Ui::setupUi(QMainWindow *window)
     Memo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     showMenuAt(Memo1, PopupMenu3);
     for (QWidget *w : {SnsView, SHourView, Chart1, static_cast<QWidget *>(Memo1)}) {
-        w->setMinimumHeight(20);
+        w->setMinimumHeight(leastPaneHeight);
         leftColumn->addWidget(w);
     }
     leftColumn->setStretchFactor(2, 1);
@@ -384,6 +384,11 @@ void TForm1Ui::setLeftColumnHeights(int sns, int sHour, int log)
     // whatever the first layout gives it.
     const int chart = std::max(total - sns - sHour - log, 1);
     leftColumn->setSizes({sns, sHour, chart, log});
+}
+
+int TForm1Ui::leastPanel3Width() const
+{
+    return std::max(Panel3->minimumWidth(), Panel3->minimumSizeHint().width());
 }
 
 int TForm1Ui::panel3Width() const

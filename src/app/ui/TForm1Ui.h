@@ -122,6 +122,9 @@ public:
     void setLeftColumnHeights(int sns, int sHour, int log);
     int panel3Width() const;
     void setPanel3Width(int width);
+    // The least the window shows of a pane of the left column, and of the column's width.
+    static constexpr int leastPaneHeight = 20;
+    int leastPanel3Width() const;
 
 protected:
     TForm1Ui() = default;
