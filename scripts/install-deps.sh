@@ -70,10 +70,21 @@ fi
 
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+# Called before anything is installed: a user without sudo is told what to do in one line.
+need_root() {
+  if [ -n "$SUDO" ] && ! command -v sudo >/dev/null 2>&1; then
+    echo "install-deps: packages must be installed: run this as root, or install sudo (as root: apt-get install sudo) and add yourself to the sudo group" >&2
+    exit 1
+  fi
+}
+installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q ' installed$'; }
+broker_before=0
+if installed mosquitto; then broker_before=1; fi
 
 # Whatever apt would have to install for these relations (none when all are there; a machine
 # whose package lists are missing or stale counts as missing something).
 if ! plan=$(apt-get -s -q satisfy "${packages[@]}" 2>/dev/null) || grep -q '^Inst ' <<<"$plan"; then
+  need_root
   export DEBIAN_FRONTEND=noninteractive
   $SUDO apt-get update -q
   $SUDO apt-get satisfy -y -q --no-install-recommends "${packages[@]}"
@@ -84,7 +95,22 @@ fi
 # The users' locale: a Russian system writes decimal commas, and the tests run in it. Without
 # the generated locale LANG=ru_RU.UTF-8 silently falls back to C.
 if ! locale -a 2>/dev/null | grep -qix 'ru_RU.utf8'; then
+  need_root
   $SUDO sed -i 's/^# *ru_RU.UTF-8 UTF-8/ru_RU.UTF-8 UTF-8/' /etc/locale.gen
   grep -q '^ru_RU.UTF-8 UTF-8' /etc/locale.gen || echo 'ru_RU.UTF-8 UTF-8' | $SUDO tee -a /etc/locale.gen >/dev/null
   $SUDO locale-gen
+fi
+
+# The tests start their own broker on a free port. The one Debian's package sets up as a
+# system service (started now and at every boot) is switched off again when this script
+# brought it in; a broker the machine had before is left as it was.
+if [ "$broker_before" -eq 0 ] && installed mosquitto; then
+  if command -v systemctl >/dev/null 2>&1; then
+    $SUDO systemctl disable --now mosquitto.service >/dev/null 2>&1 || $SUDO systemctl disable mosquitto.service >/dev/null 2>&1 || true
+  fi
+  if [ -x /etc/init.d/mosquitto ]; then
+    $SUDO update-rc.d mosquitto disable >/dev/null 2>&1 || true
+    $SUDO invoke-rc.d mosquitto stop >/dev/null 2>&1 || true
+  fi
+  echo "install-deps: the mosquitto broker the tests use is installed but not running, and does not start at boot"
 fi

@@ -141,10 +141,25 @@ int main(int argc, char *argv[])
         }
     }
     // No screen needed, whatever DISPLAY or WAYLAND_DISPLAY say; nor to print the options.
-    if (headless || hasOption(argc, argv, {"--help", "-h", "-?", "--help-all", "--version", "-v", "--probe"}))
+    const bool noScreen = headless || hasOption(argc, argv, {"--help", "-h", "-?", "--help-all", "--version", "-v", "--probe"});
+    // A display that answered the check may be gone by the time Qt connects (a session
+    // ending, a busy machine): Qt then falls back to no screen instead of aborting.
+    const bool screenMayFail = !noScreen && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")
+        && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") && !hasOption(argc, argv, {"-platform", "--platform"});
+    if (noScreen)
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    else if (screenMayFail)
+        qputenv("QT_QPA_PLATFORM", "xcb;offscreen");
 
     QApplication app(argc, argv);
+    if (screenMayFail) {
+        qunsetenv("QT_QPA_PLATFORM"); // the programs it starts choose for themselves
+        if (QGuiApplication::platformName() == QLatin1String("offscreen")) {
+            headless = true;
+            std::fprintf(stderr, "kalvex: нет связи с дисплеем %s: окна не будет, программа работает как с --headless\n",
+                         qgetenv("DISPLAY").constData());
+        }
+    }
     QCoreApplication::setApplicationName(QStringLiteral("Kalvex"));
     QCoreApplication::setApplicationVersion(apptitle::versionText());
     // Qt's own texts in the user's language, as the program's are.
@@ -189,13 +204,14 @@ int main(int argc, char *argv[])
     parser.addOption(probeOption);
     parser.process(app);
 
+    const bool demo = parser.isSet(demoOption);
     const ProgramDirectory programDir = ProgramDirectory::resolve(
-        QCoreApplication::applicationDirPath(), parser.value(dirOption));
+        QCoreApplication::applicationDirPath(), parser.value(dirOption), QProcessEnvironment::systemEnvironment(),
+        &ProgramDirectory::isWritable, demo && !parser.isSet(probeOption));
     if (!programDir.error.isEmpty()) {
         std::fprintf(stderr, "kalvex: %s\n", qUtf8Printable(programDir.error));
         return 2;
     }
-    const bool demo = parser.isSet(demoOption);
     if (parser.isSet(probeOption))
         return runProbe(programDir.dir);
 

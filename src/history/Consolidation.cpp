@@ -401,10 +401,18 @@ double minuteStart(std::int64_t mk)
     return periodStart(mk, 1440);
 }
 
+const char *minutesPresentSql()
+{
+    return "select (select count(*) from sqlite_master where (type = 'table' and name = 'stats_minutes') "
+           "or (type = 'trigger' and tbl_name = 'stats' and name in "
+           "('stats_minutes_insert', 'stats_minutes_delete', 'stats_minutes_update'))) = 4 "
+           "and not exists (select 1 from sqlite_master where type = 'table' and name = 'stats_minutes_fill')";
+}
+
 bool minutesPresent(sqlite3 *db)
 {
-    MinuteObjects objects;
-    return minuteObjects(db, objects) && objects.counting == 4 && !objects.filling;
+    std::int64_t whole = 0;
+    return scalarOf(db, minutesPresentSql(), whole) && whole == 1;
 }
 
 bool createMinutes(sqlite3 *db, QString &message)

@@ -52,6 +52,9 @@ QString minuteKeySql(const QString &column);
 double minuteStart(std::int64_t mk);
 // Whether the minute sums are complete: table and triggers in, no fill under way.
 bool minutesPresent(sqlite3 *db);
+// The same question as one statement of the engine's own SQL, for a connection this module
+// does not hold (the history's query): its one value is 1 when the sums are complete.
+const char *minutesPresentSql();
 // Creates the minute table and its triggers, empty, inside the caller's transaction (a new store).
 bool createMinutes(sqlite3 *db, QString &message);
 // Makes the minute sums of a store that has none, or goes on with a fill an earlier run left:

@@ -194,12 +194,9 @@ bool hasMinutes(TADOQuery &query)
 {
     query.Close();
     query.SQL.Clear();
-    query.SQL.Add(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE (type = 'table' AND name = 'stats_minutes') "
-                                 "OR (type = 'trigger' AND tbl_name = 'stats' AND name IN "
-                                 "('stats_minutes_insert', 'stats_minutes_delete', 'stats_minutes_update')) "
-                                 "OR (type = 'table' AND name = 'stats_minutes_fill')"));
+    query.SQL.Add(QString::fromLatin1(consolidation::minutesPresentSql()));
     query.Open();
-    const bool complete = !query.Eof() && query.Fields(0).AsInteger() == 4;
+    const bool complete = !query.Eof() && query.Fields(0).AsInteger() == 1;
     query.Close();
     return complete;
 }

@@ -11,18 +11,26 @@
 
 namespace {
 
-// Closes the port however the search ends, so that an error shown by the handler's guard
-// does not leave the port held and observation unable to start.
+// Gives the port back however the search ends, so that an error shown by the handler's guard
+// does not leave the port held and observation unable to start. Observation switched on
+// meanwhile keeps it: its cycles read on it next.
 class PortCloser
 {
 public:
-    explicit PortCloser(SerialPort &port) : m_port(port) {}
-    ~PortCloser() { m_port.CloseCOM(); }
+    PortCloser(SerialPort &port, const std::function<void()> &giveBack) : m_port(port), m_giveBack(giveBack) {}
+    ~PortCloser()
+    {
+        if (m_giveBack)
+            m_giveBack();
+        else
+            m_port.CloseCOM();
+    }
     PortCloser(const PortCloser &) = delete;
     PortCloser &operator=(const PortCloser &) = delete;
 
 private:
     SerialPort &m_port;
+    const std::function<void()> &m_giveBack;
 };
 
 } // namespace
@@ -91,7 +99,7 @@ QCoro::Task<SensorDiscovery::Result> SensorDiscovery::enumerate(QString portName
     } else {
         if (!m_port.OpenCOM(portName))
             co_return result;
-        closer.emplace(m_port);
+        closer.emplace(m_port, m_hooks.givePortBack);
         m_port.SetComPortTimeouts();
     }
     result.portOpened = true;

@@ -42,6 +42,9 @@ public:
         // searched, or empty when it can; the text is the box the search shows. Unset: the
         // port is opened.
         std::function<QCoro::Task<QString>()> openBus = {};
+        // Ends the search's use of the port: closed, unless observation was switched on
+        // meanwhile and reads on it. Unset: closed.
+        std::function<void()> givePortBack = {};
     };
 
     struct Result

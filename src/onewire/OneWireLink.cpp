@@ -73,7 +73,7 @@ QCoro::Task<int> OneWireLink::readEchoes(std::uint8_t *buffer, int count, quint3
         if (fd < 0 || pastDeadline(until))
             break;
         // Suspended, not blocked: the window goes on while the line is silent.
-        co_await BusWait(std::max(msUntil(until), 1), fd, &m_stopped);
+        co_await BusWait(std::max(msUntil(until), 1), fd, &m_stopped, m_port.closingSignal());
     }
     co_return got;
 }
@@ -99,6 +99,8 @@ QCoro::Task<> OneWireLink::run(OneWireTransaction &transaction)
     transaction.m_bitsRead.clear();
     std::vector<std::uint8_t> characters;
     characters.reserve(static_cast<std::size_t>(transaction.slotCount()));
+    bool readBitBefore = false;
+    std::vector<const OneWireTransaction::Step *> saidEarly;
     for (const OneWireTransaction::Step &step : transaction.m_steps) {
         switch (step.kind) {
         case Kind::WriteByte:
@@ -109,9 +111,16 @@ QCoro::Task<> OneWireLink::run(OneWireTransaction &transaction)
             characters.insert(characters.end(), 8, ReleaseCharacter);
             break;
         case Kind::WriteBit:
+            // Said as the bit goes out, unless a read slot before it may have its own line
+            // to say first (known only once the echoes are in).
+            if (step.value != 0 && step.value != 1 && !readBitBefore) {
+                m_log.AddLog(QStringLiteral("Ошибка Sendbit: ") + QString::number(step.value));
+                saidEarly.push_back(&step);
+            }
             characters.push_back(step.value == 1 ? ReleaseCharacter : WriteZeroCharacter);
             break;
         case Kind::ReadBit:
+            readBitBefore = true;
             characters.push_back(ReleaseCharacter);
             break;
         }
@@ -154,7 +163,7 @@ QCoro::Task<> OneWireLink::run(OneWireTransaction &transaction)
             break;
         }
         case Kind::WriteBit:
-            if (step.value != 0 && step.value != 1)
+            if (step.value != 0 && step.value != 1 && std::find(saidEarly.begin(), saidEarly.end(), &step) == saidEarly.end())
                 m_log.AddLog(QStringLiteral("Ошибка Sendbit: ") + QString::number(step.value));
             break;
         case Kind::ReadBit:

@@ -166,6 +166,7 @@ void PosixSerialPort::CloseCOM()
 {
     if (m_fd < 0)
         return;
+    m_closing.wake();
     // The adapter is left as it was found for the next program.
     setLowLatency(false);
     ::ioctl(m_fd, TIOCNXCL);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "onewire/SerialPort.h"
+#include "onewire/WakeSignal.h"
 
 #include <sys/types.h>
 #include <termios.h>
@@ -33,6 +34,7 @@ public:
     bool RxDataCOM(std::uint8_t *buffer, int count, int &read) override;
     bool readAvailable(std::uint8_t *buffer, int count, int &read) override;
     int readableDescriptor() const override { return m_fd; }
+    WakeSignal *closingSignal() override { return &m_closing; }
     int readTimeoutMs() const override { return m_readTotalMs; }
     QString lostReason() const override;
     bool SetComPortTimeouts() override;
@@ -63,4 +65,5 @@ private:
     int m_readTotalMs = 1000;
     int m_writeTotalMs = 1000;
     SerialCounters m_counters;
+    WakeSignal m_closing;
 };

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+class WakeSignal;
+
 // What a port has carried since it was created; the benchmarks and the simulator report it.
 struct SerialCounters
 {
@@ -43,6 +45,9 @@ public:
     // A descriptor that turns readable when characters arrive, for a wait that suspends
     // instead of blocking; -1 for a port whose answers are all there once the write returns.
     virtual int readableDescriptor() const { return -1; }
+    // Woken just before that descriptor closes, so that no wait goes on watching a dead one;
+    // null for a port without a descriptor.
+    virtual WakeSignal *closingSignal() { return nullptr; }
     // How long a read waits for characters that do not come (the total read time-out).
     virtual int readTimeoutMs() const { return 0; }
     // Why the open port is gone (an adapter unplugged, the device behind its name replaced),

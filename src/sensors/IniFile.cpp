@@ -329,7 +329,10 @@ IniFile IniFile::fromBytes(const QByteArray &bytes)
                 current = nullptr; // a broken header: its keys belong to no section
                 continue;
             }
-            current = &ini.sectionFor(trimmed(line.mid(1, close - 1)).toString());
+            // A section met again is skipped whole: a reader that looks for the first header
+            // of that name never sees its keys.
+            const QString name = trimmed(line.mid(1, close - 1)).toString();
+            current = ini.hasSection(name) ? nullptr : &ini.sectionFor(name);
             continue;
         }
         if (!current)

@@ -3,6 +3,7 @@
 #include <QFontMetrics>
 #include <QPainter>
 
+#include <algorithm>
 #include <limits>
 
 namespace trayicon {
@@ -53,7 +54,19 @@ QImage IconPicture::toImage() const
     return image;
 }
 
-QFont defaultFont()
+namespace {
+
+// The widest text a sensor's icon shows, in pixels: every whole degree a sensor can read.
+int widestReading(const QFont &font)
+{
+    const QFontMetrics metrics(font);
+    int widest = 0;
+    for (int degrees = -55; degrees <= 125; ++degrees)
+        widest = std::max(widest, metrics.horizontalAdvance(QString::number(degrees)));
+    return widest;
+}
+
+QFont fittingFont()
 {
     QFont font;
     font.setFamilies({QStringLiteral("Arial"), QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans"),
@@ -61,6 +74,30 @@ QFont defaultFont()
     font.setPixelSize(11);
     font.setWeight(QFont::Normal);
     font.setStyleStrategy(QFont::NoAntialias);
+    if (widestReading(font) <= SourceSize)
+        return font;
+    // Whatever faces the machine has: a condensed one first, then smaller sizes, so that no
+    // reading loses a column.
+    QFont condensed = font;
+    condensed.setFamilies({QStringLiteral("Arial Narrow"), QStringLiteral("Liberation Sans Narrow"),
+                           QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("Sans Serif")});
+    condensed.setStretch(QFont::Condensed);
+    for (int pixels = 11; pixels >= 6; --pixels) {
+        for (QFont *candidate : {&condensed, &font}) {
+            candidate->setPixelSize(pixels);
+            if (widestReading(*candidate) <= SourceSize)
+                return *candidate;
+        }
+    }
+    return condensed;
+}
+
+} // namespace
+
+QFont defaultFont()
+{
+    // The machine's faces do not change while the program runs.
+    static const QFont font = fittingFont();
     return font;
 }
 

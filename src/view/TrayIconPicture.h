@@ -38,7 +38,8 @@ struct IconPicture
 };
 
 // The font the icons are drawn with: "Arial" at 11 pixels (a metric twin where Arial is not
-// installed), regular weight, no smoothing, so that text keeps its own table colour.
+// installed), regular weight, no smoothing, so that text keeps its own table colour. Where
+// that face would cut a reading (-55 to 125), a condensed or smaller one that fits.
 QFont defaultFont();
 
 // Draws `text` with `font` in `textColour` on a square of `background`, centred with

@@ -1,5 +1,6 @@
 #include "web/HttpServer.h"
 
+#include "web/Cp1251.h"
 #include "web/RequestDeadlines.h"
 #include "web/StreamPipes.h"
 #include "web/WebPage.h"
@@ -67,10 +68,33 @@ MHD_Response *fileResponse(const QString &path)
     return bodyResponse({});
 }
 
+// The library names itself in every reply, as a server library does.
+const QByteArray &serverHeader()
+{
+    static const QByteArray name = QByteArrayLiteral("libmicrohttpd/") + MHD_get_version();
+    return name;
+}
+
+// The path of a request in absolute form ("http://host:80/noimg", as a proxy sends it):
+// the page is dispatched on the path alone.
+QByteArray originPath(const char *url)
+{
+    QByteArray path(url ? url : "");
+    const qsizetype scheme = path.indexOf("://");
+    if (scheme <= 0 || path.startsWith('/'))
+        return path;
+    const QByteArray name = path.left(scheme).toLower();
+    if (name != "http" && name != "https")
+        return path;
+    const qsizetype slash = path.indexOf('/', scheme + 3);
+    return slash < 0 ? QByteArrayLiteral("/") : path.mid(slash);
+}
+
 MHD_Result queue(MHD_Connection *connection, unsigned status, MHD_Response *response, const QByteArray &type)
 {
     if (!response)
         return MHD_NO;
+    MHD_add_response_header(response, MHD_HTTP_HEADER_SERVER, serverHeader().constData());
     MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, type.constData());
     if (status == MHD_HTTP_METHOD_NOT_ALLOWED)
         MHD_add_response_header(response, MHD_HTTP_HEADER_ALLOW, "GET, HEAD, POST");
@@ -81,9 +105,9 @@ MHD_Result queue(MHD_Connection *connection, unsigned status, MHD_Response *resp
     return result;
 }
 
-MHD_Result queueStatus(MHD_Connection *connection, unsigned status)
+MHD_Result queueStatus(MHD_Connection *connection, unsigned status, QByteArray body = {})
 {
-    return queue(connection, status, bodyResponse({}), QByteArrayLiteral("text/html"));
+    return queue(connection, status, bodyResponse(std::move(body)), QByteArrayLiteral("text/html"));
 }
 
 bool isHandled(const char *method)
@@ -140,19 +164,20 @@ struct HttpServer::Callbacks
             return state - 1 > server->m_limits.bodyBytes ? MHD_NO : MHD_YES;
         }
 
-        if (server->m_streamHandler && server->m_streamPath == url)
+        const QByteArray path = originPath(url);
+        if (server->m_streamHandler && server->m_streamPath == path)
             return answerStream(server, connection);
 
         WebReply reply;
         try {
             const std::shared_ptr<const WebSnapshot> snapshot = server->snapshot();
             if (!snapshot)
-                throw std::logic_error("no snapshot published");
+                throw std::runtime_error("Страница ещё не собрана.");
             reply = web::IdHTTPServer1CommandGet(
-                WebRequest{QByteArray(method), QByteArray(url), QDateTime::currentMSecsSinceEpoch()}, *snapshot);
-        } catch (const std::exception &) {
-            // Nothing of the program's inside goes to the network.
-            return queueStatus(connection, MHD_HTTP_INTERNAL_SERVER_ERROR);
+                WebRequest{QByteArray(method), path, QDateTime::currentMSecsSinceEpoch()}, *snapshot);
+        } catch (const std::exception &e) {
+            // The error's message is the reply, as the page has always answered a failure.
+            return queueStatus(connection, MHD_HTTP_INTERNAL_SERVER_ERROR, cp1251::fromText(QString::fromUtf8(e.what())));
         }
         MHD_Response *response = reply.file.isEmpty() ? bodyResponse(std::move(reply.body)) : fileResponse(reply.file);
         return queue(connection, static_cast<unsigned>(reply.status), response, reply.contentType);
@@ -164,12 +189,12 @@ struct HttpServer::Callbacks
         try {
             const std::shared_ptr<const WebSnapshot> snapshot = server->snapshot();
             if (!snapshot)
-                throw std::logic_error("no snapshot published");
+                throw std::runtime_error("Страница ещё не собрана.");
             QueryPairs query;
             MHD_get_connection_values(connection, MHD_GET_ARGUMENT_KIND, &collectPair, &query);
             reply = server->m_streamHandler(query, *snapshot);
-        } catch (const std::exception &) {
-            return queueStatus(connection, MHD_HTTP_INTERNAL_SERVER_ERROR);
+        } catch (const std::exception &e) {
+            return queueStatus(connection, MHD_HTTP_INTERNAL_SERVER_ERROR, cp1251::fromText(QString::fromUtf8(e.what())));
         }
         MHD_Response *response = reply.stream ? server->m_streams->response(connection, std::move(reply.stream))
                                               : bodyResponse(std::move(reply.head.body));

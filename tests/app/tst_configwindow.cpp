@@ -16,6 +16,9 @@
 #include "web/HttpClient.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QMouseEvent>
+#include <QSplitter>
 #include <QLabel>
 #include <QMenuBar>
 #include <QPlainTextEdit>
@@ -285,9 +288,12 @@ private slots:
         writeAll(iniPath(), "[General]\r\nTimeOut=0\r\nLogHeight=-5\r\nP3Width=-1\r\nSnsHeight=120\r\n");
         auto form = makeForm();
         QCOMPARE(form->Timer1->interval(), 10000);
+        // What the window shows of a size below its least is said as well.
         QCOMPARE(logLines(*form), (QStringList{stamp + QStringLiteral("Kalvex.ini: TimeOut=0 заменено на 10000."),
                                                stamp + QStringLiteral("Kalvex.ini: LogHeight=-5 заменено на 0."),
-                                               stamp + QStringLiteral("Kalvex.ini: P3Width=-1 заменено на 0.")}));
+                                               stamp + QStringLiteral("Kalvex.ini: P3Width=-1 заменено на 0."),
+                                               stamp + QStringLiteral("Kalvex.ini: LogHeight=0: показано 20."),
+                                               stamp + QStringLiteral("Kalvex.ini: P3Width=0: показано %1.").arg(form->leastPanel3Width())}));
     }
 
     // A stray sensor number far beyond ItemCount: that sensor is kept, the numbers between
@@ -318,6 +324,7 @@ private slots:
         QTest::addColumn<double>("axisMax");
         QTest::addColumn<double>("savedMin");
         QTest::newRow("swapped bounds") << QByteArray("CharMinMaxAuto=0\nCharMinY=30\nCharMaxY=20\n") << 10.0 << 20.0 << 10.0;
+        QTest::newRow("equal bounds") << QByteArray("CharMinMaxAuto=0\nCharMinY=20\nCharMaxY=20\n") << 19.0 << 21.0 << 20.0;
         QTest::newRow("decimal comma") << QByteArray("CharMinMaxAuto=0\nCharMinY=-2,5\nCharMaxY=1001\n") << -2.5 << 1001.0 << -2.5;
         QTest::newRow("above the 999 step") << QByteArray("CharMinMaxAuto=0\nCharMinY=1500\nCharMaxY=1600\n") << 1500.0 << 1600.0 << 1500.0;
         QTest::newRow("automatic: axis and bounds left alone")
@@ -347,6 +354,50 @@ private slots:
         QCOMPARE(form->sHourHeight(), 200);
         QCOMPARE(form->logHeight(), 60);
         QCOMPARE(form->panel3Width(), 520);
+    }
+
+    // Sizes the window cannot show as they are (below a pane's least size, beyond the
+    // screen) come back as they were loaded; a divider the user dragged is saved as dragged.
+    void sizesComeBackAsLoaded_data()
+    {
+        QTest::addColumn<QByteArray>("general");
+        QTest::addColumn<bool>("drag");
+        QTest::newRow("least") << QByteArray("SnsHeight=1\nSHourHeight=1\nLogHeight=1\nP3Width=1\n") << false;
+        QTest::newRow("too large") << QByteArray("SnsHeight=700\nSHourHeight=700\nLogHeight=0\nP3Width=1300\n") << false;
+        QTest::newRow("column divider dragged") << QByteArray("SnsHeight=120\nSHourHeight=130\nLogHeight=60\nP3Width=300\n")
+                                                << true;
+    }
+    void sizesComeBackAsLoaded()
+    {
+        QFETCH(QByteArray, general);
+        QFETCH(bool, drag);
+        writeAll(iniPath(), "[General]\n" + general);
+        const KalvexConfig loaded = loadConfig(iniPath());
+        auto form = makeForm();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+        int dragged = loaded.P3Width;
+        if (loaded.P3Width == 1) {
+            // What the log says is shown is what is shown.
+            QCOMPARE(form->Splitter3->sizes().value(0), form->leastPanel3Width());
+            QCOMPARE(form->SnsView->height(), TForm1Ui::leastPaneHeight);
+            QCOMPARE(logLines(*form).filter(QStringLiteral(": показано ")).size(), 4);
+        }
+        if (drag) {
+            QWidget *handle = form->Splitter3->handle(1);
+            const QPoint from = handle->rect().center();
+            const QPoint to = from + QPoint(50, 0);
+            QTest::mousePress(handle, Qt::LeftButton, {}, from);
+            QMouseEvent move(QEvent::MouseMove, QPointF(to), handle->mapToGlobal(QPointF(to)), Qt::NoButton, Qt::LeftButton,
+                             Qt::NoModifier);
+            QApplication::sendEvent(handle, &move);
+            QTest::mouseRelease(handle, Qt::LeftButton, {}, to);
+            dragged = form->Splitter3->sizes().value(0);
+            QVERIFY(dragged > loaded.P3Width);
+        }
+        form.reset();
+        const KalvexConfig saved = loadConfig(iniPath());
+        QCOMPARE((QList<int>{saved.SnsHeight, saved.SHourHeight, saved.LogHeight, saved.P3Width}),
+                 (QList<int>{loaded.SnsHeight, loaded.SHourHeight, loaded.LogHeight, dragged}));
     }
 
     void freeSlotsAreNotSaved()

@@ -150,7 +150,7 @@ private slots:
                                    << QStringList{stamp + QStringLiteral("Отслеживание датчиков включено.")};
         QTest::newRow("port busy, with the system's reason")
             << 3 << false << QStringLiteral("Устройство или ресурс занято")
-            << QStringList{stamp + QStringLiteral("Порт: COM3 занят."), stamp + QStringLiteral("Устройство или ресурс занято")};
+            << QStringList{stamp + QStringLiteral("Порт: COM3 занят: Устройство или ресурс занято")};
         QTest::newRow("port missing, no reason") << 12 << false << QString()
                                                  << QStringList{stamp + QStringLiteral("Порт: COM12 занят.")};
     }

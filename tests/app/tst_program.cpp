@@ -6,6 +6,7 @@
 #include <QHostAddress>
 #include <QStandardPaths>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
 
 #include "onewire/PtyBusServer.h"
@@ -76,14 +77,16 @@ struct VirtualScreen
     QProcess server;
     QString display;
 
-    bool start(const QSize &size)
+    // overTcp: also listens on TCP port 6000 + its number.
+    bool start(const QSize &size, bool overTcp = false)
     {
         // Xvfb picks a free display itself and names it once it listens: two tests starting
         // servers at the same moment never share one.
         server.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
                                               QStringLiteral("0"),
                                               QStringLiteral("%1x%2x24").arg(size.width()).arg(size.height()),
-                                              QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+                                              overTcp ? QStringLiteral("-listen") : QStringLiteral("-nolisten"),
+                                              QStringLiteral("tcp")});
         if (!server.waitForStarted())
             return false;
         QByteArray out;
@@ -608,6 +611,58 @@ private slots:
         QCOMPARE(iniValues(dataPath(QStringLiteral("Kalvex.ini"))).value("General/HTTPPort"), QByteArray::number(port));
     }
 
+    // A display that answers the program's first connection and is gone for the next (Qt's
+    // own): the program runs as with --headless instead of aborting.
+    void displayGoneBeforeQtConnects()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty()
+            || QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
+            QSKIP("needs Xvfb and xdotool");
+        skipUnlessUsersLocale();
+        VirtualScreen x;
+        QVERIFY(x.start(QSize(1280, 1024), true));
+        const quint16 serverPort = static_cast<quint16>(6000 + x.display.mid(1).toInt());
+        // The display the program is given: the first connection goes through to the server,
+        // every later one is closed at once.
+        QTcpServer front;
+        int display = 50;
+        while (display < 100 && !front.listen(QHostAddress::LocalHost, static_cast<quint16>(6000 + display)))
+            ++display;
+        QVERIFY(front.isListening());
+        int connections = 0;
+        QObject::connect(&front, &QTcpServer::newConnection, &front, [&] {
+            while (QTcpSocket *client = front.nextPendingConnection()) {
+                client->setParent(&front);
+                if (connections++ > 0) {
+                    client->close();
+                    continue;
+                }
+                auto *server = new QTcpSocket(&front);
+                server->connectToHost(QHostAddress::LocalHost, serverPort);
+                QObject::connect(client, &QTcpSocket::readyRead, server, [client, server] { server->write(client->readAll()); });
+                QObject::connect(server, &QTcpSocket::readyRead, client, [client, server] { client->write(server->readAll()); });
+                QObject::connect(client, &QTcpSocket::disconnected, server, &QTcpSocket::disconnectFromHost);
+            }
+        });
+        QProcessEnvironment env = environment();
+        for (const char *name : {"WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            env.remove(QString::fromLatin1(name));
+        env.insert(QStringLiteral("DISPLAY"), QStringLiteral("127.0.0.1:%1").arg(display));
+        QProcess program;
+        program.setProcessEnvironment(env);
+        program.start(QStringLiteral(KALVEX_PROGRAM), {QStringLiteral("--demo"), QStringLiteral("--dir"), dataPath(QString())});
+        QVERIFY(program.waitForStarted());
+        QString err;
+        QTRY_VERIFY_WITH_TIMEOUT((err += QString::fromUtf8(program.readAllStandardError()),
+                                  err.contains(QStringLiteral("Страница датчиков: http://localhost:"))
+                                      || program.state() != QProcess::Running),
+                                 20000);
+        QVERIFY2(program.state() == QProcess::Running, qPrintable(err));
+        QVERIFY(connections >= 2);
+        QVERIFY2(err.contains(QStringLiteral("окна не будет, программа работает как с --headless")), qPrintable(err));
+        stop(program, SIGTERM, 5000);
+    }
+
     // The designed 1219 x 906 at 664, 115 on screens it does not fit.
     void windowInsideSmallScreen_data()
     {
@@ -875,9 +930,13 @@ private slots:
         const auto red = [](QColor c) { return c.red() > 180 && c.green() < 90 && c.blue() < 90; };
         const auto yellow = [](QColor c) { return c.red() > 200 && c.green() > 200 && c.blue() < 90; };
         const auto black = [](QColor c) { return c.red() < 10 && c.green() < 10 && c.blue() < 10; };
-        // The sensor panel right of the 400-pixel column, black where no sensor stands.
+        // The sensor panel right of the 400-pixel column: the demo's floor plan under its
+        // sensors (the garden right of the house green), black beyond the picture.
         const QPoint panel(404, 1);
         QCOMPARE(count(QRect(1000, 500, 200, 300), black), 200 * 300);
+        const auto green = [](QColor c) { return c.green() > 150 && c.green() > c.red() + 20 && c.green() > c.blue() + 20; };
+        QVERIFY(count(QRect(panel + QPoint(340, 250), QSize(60, 40)), green) > 2000);
+        QVERIFY(QFile::exists(m_dir->filePath(QStringLiteral("demo/bk.jpg"))));
         QCOMPARE(count(QRect(panel.x() - 4, 500, 2, 300), black), 0);
         // The demo's living room at 120, 90: its red thermometer, its reading in yellow on
         // the left of it; the outside at 300, 60 likewise.

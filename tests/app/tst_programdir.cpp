@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -60,6 +61,33 @@ private slots:
             QVERIFY2(result.logLine.contains(result.dir), qPrintable(result.logLine));
             QCOMPARE(asked, QStringList{temp.filePath(QStringLiteral("bin/"))});
         }
+    }
+
+    // The demonstration's sensors never land in the user's configuration: without --dir it
+    // keeps to a folder of its own, installed or not, and says where.
+    void demoHasAFolderOfItsOwn_data()
+    {
+        QTest::addColumn<QString>("programDir");
+        QTest::addColumn<QString>("dirOption");
+        QTest::addColumn<QString>("dir");
+        QTest::newRow("installed") << "/usr/bin" << QString() << "T/data/kalvex/demo/";
+        QTest::newRow("build tree") << "T/build" << QString() << "T/build/demo/";
+        QTest::newRow("--dir") << "/usr/bin" << "T/house" << "T/house/";
+    }
+    void demoHasAFolderOfItsOwn()
+    {
+        QFETCH(QString, programDir);
+        QFETCH(QString, dirOption);
+        QFETCH(QString, dir);
+        QTemporaryDir temp;
+        const auto inTemp = [&temp](QString path) { return path.replace(QStringLiteral("T/"), temp.path() + QLatin1Char('/')); };
+        QProcessEnvironment env;
+        env.insert(QStringLiteral("XDG_DATA_HOME"), temp.filePath(QStringLiteral("data")));
+        const ProgramDirectory result = ProgramDirectory::resolve(inTemp(programDir), inTemp(dirOption), env,
+                                                                  [](const QString &) { return true; }, true);
+        QCOMPARE(result.dir, inTemp(dir));
+        QVERIFY(QFileInfo(result.dir).isDir());
+        QCOMPARE(result.logLine.contains(result.dir), dirOption.isEmpty());
     }
 
     // Root may write everywhere, so writability cannot tell an installed program from one

@@ -6,6 +6,7 @@
 #include "onewire/TemperatureReader.h"
 #include "onewire/VirtualBus.h"
 #include "onewire/VirtualSensor.h"
+#include "support/FakeClock.h"
 #include "support/RunTask.h"
 #include "support/RecordingLog.h"
 
@@ -13,11 +14,13 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <cstdlib>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -206,6 +209,83 @@ private slots:
         QVERIFY2(elapsed.elapsed() >= 500 && elapsed.elapsed() < 5000, qPrintable(QString::number(elapsed.elapsed())));
         QCOMPARE(pty.speed(), speed_t(B115200));
         QVERIFY(log.lines.isEmpty());
+    }
+
+    // A bad bit is said as it goes out; closing the port ends the wait for its echo at once
+    // and leaves nothing watching the closed descriptor.
+    void closingThePortEndsTheWaitOnIt()
+    {
+        QTest::failOnWarning(QRegularExpression(QStringLiteral("QSocketNotifier|socket notifier")));
+        Pty pty;
+        PosixSerialPort port(QStringLiteral("/nonexistent/"));
+        QVERIFY(port.OpenCOM(pty.slave));
+        QVERIFY(port.SetComPortTimeouts());
+        RecordingLog log;
+        SystemClock clock;
+        OneWireLink link(port, log, clock);
+        bool done = false;
+        const auto send = [&]() -> QCoro::Task<> {
+            co_await link.SendBit(2);
+            done = true;
+        };
+        QCoro::Task<> sending = send();
+        QVERIFY(!done);
+        QCOMPARE(log.lines.size(), 1);
+        QVERIFY2(log.lines.front().endsWith(QStringLiteral("Ошибка Sendbit: 2")), qPrintable(log.lines.front()));
+        QElapsedTimer closed;
+        closed.start();
+        port.CloseCOM();
+        QTRY_VERIFY_WITH_TIMEOUT(done, 5000);
+        QVERIFY2(closed.elapsed() < 500, qPrintable(QString::number(closed.elapsed())));
+        QTest::qWait(50);
+    }
+
+    // Near the wrap of the 32-bit tick counter (49.7 days of uptime) the echo deadline lies
+    // past zero: an echo that takes a moment still counts.
+    void echoDeadlineAcrossTheTickWrap()
+    {
+        Pty pty;
+        PosixSerialPort port(QStringLiteral("/nonexistent/"));
+        QVERIFY(port.OpenCOM(pty.slave));
+        QVERIFY(port.SetComPortTimeouts());
+        std::thread farEnd([&pty] {
+            std::uint8_t reset = 0;
+            if (::read(pty.master, &reset, 1) != 1)
+                return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(30));
+            const std::uint8_t presence = 0xE0;
+            [[maybe_unused]] const ssize_t w = ::write(pty.master, &presence, 1);
+        });
+        RecordingLog log;
+        FakeClock clock;
+        clock.advance(0xFFFFFF00LL);
+        OneWireLink link(port, log, clock);
+        const bool presence = runTask(link.ResetT());
+        farEnd.join();
+        QVERIFY(presence);
+    }
+
+    // The device behind the port's name replaced by another node of the same device number
+    // (udev recreating it after a replug): the open descriptor is lost.
+    void nameOnANewNodeIsALoss()
+    {
+        Pty pty;
+        QTemporaryDir dir;
+        const QString programDir = dir.path() + QLatin1Char('/');
+        QVERIFY(QFile::link(pty.slave, programDir + QStringLiteral("COM1")));
+        PosixSerialPort port(programDir);
+        QVERIFY2(port.OpenCOM(QStringLiteral("COM1")), qPrintable(port.lastError()));
+        QVERIFY(port.lostReason().isEmpty());
+        struct stat slave {};
+        QCOMPARE(::stat(QFile::encodeName(pty.slave).constData(), &slave), 0);
+        const QByteArray node = QFile::encodeName(programDir + QStringLiteral("node"));
+        if (::mknod(node.constData(), S_IFCHR | 0600, slave.st_rdev) != 0)
+            QSKIP("device nodes cannot be made here");
+        QVERIFY(QFile::link(QString::fromLocal8Bit(node), programDir + QStringLiteral("next")));
+        QCOMPARE(::rename(QFile::encodeName(programDir + QStringLiteral("next")).constData(),
+                          QFile::encodeName(programDir + QStringLiteral("COM1")).constData()),
+                 0);
+        QVERIFY2(!port.lostReason().isEmpty(), "a new node of the same device number went unnoticed");
     }
 
     void byteReadWhoseEchoesStopOverPty()

@@ -160,6 +160,28 @@ private slots:
         QVERIFY2(report.line().contains(report.verdictText()), qPrintable(report.line()));
     }
 
+    // A sensor that looks genuine in every other way is told by its 12-bit conversion time.
+    void conversionTimeDecides_data()
+    {
+        QTest::addColumn<int>("ms");
+        QTest::addColumn<Verdict>("verdict");
+        QTest::newRow("600 ms") << 600 << Verdict::Genuine;
+        QTest::newRow("700 ms") << 700 << Verdict::LikelyClone;
+    }
+    void conversionTimeDecides()
+    {
+        QFETCH(int, ms);
+        QFETCH(Verdict, verdict);
+        ServedBus served;
+        auto sensor = addModel(served.bus, Model::Genuine);
+        sensor->setConversionMs(ms);
+        QVERIFY(served.start());
+        const SensorReport report = diagnoseOver(served, sensor->serialText());
+        served.stop();
+        QCOMPARE(report.verdict, verdict);
+        QCOMPARE(signNames(report), verdict == Verdict::Genuine ? QStringList{} : QStringList{QStringLiteral("время преобразования")});
+    }
+
     // A user's own alarm limits and resolution survive the diagnosis, and the resolution is
     // the one found.
     void userSettingsStay_data()

@@ -11,10 +11,62 @@
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
 #include <optional>
+#include <vector>
 
 using Scratchpad = std::array<std::uint8_t, 9>;
 Q_DECLARE_METATYPE(Scratchpad)
+
+namespace {
+
+// A line whose one device is busy for a given number of released slots and done after it,
+// slot by slot: within one batch the first slot may read busy and the last done.
+class ConvertingLine final : public SerialPort
+{
+public:
+    explicit ConvertingLine(int busySlots) : m_busy(busySlots) {}
+    int releasedSlots = 0;
+
+    bool OpenCOM(const QString &) override { return m_open = true; }
+    void CloseCOM() override { m_open = false; }
+    bool isOpen() const override { return m_open; }
+    bool PurgeCOM() override
+    {
+        m_echoes.clear();
+        return m_open;
+    }
+    bool SetModCOM(int, int, int, int, bool, bool) override { return m_open; }
+    bool TxByteCOM(std::uint8_t byte) override { return TxDataCOM(&byte, 1); }
+    bool TxDataCOM(const std::uint8_t *data, int count) override
+    {
+        for (int i = 0; i < count; ++i) {
+            if (data[i] == 0xF0)
+                m_echoes.push_back(0xE0); // a presence pulse
+            else if (data[i] == 0xFF)
+                m_echoes.push_back(++releasedSlots <= m_busy ? 0xFC : 0xFF);
+            else
+                m_echoes.push_back(data[i]);
+        }
+        return m_open;
+    }
+    bool RxDataCOM(std::uint8_t *buffer, int count, int &read) override
+    {
+        read = std::min(count, static_cast<int>(m_echoes.size()));
+        std::copy_n(m_echoes.begin(), read, buffer);
+        m_echoes.erase(m_echoes.begin(), m_echoes.begin() + read);
+        return m_open;
+    }
+    bool SetComPortTimeouts() override { return true; }
+    QString lastError() const override { return {}; }
+
+private:
+    int m_busy;
+    bool m_open = false;
+    std::vector<std::uint8_t> m_echoes;
+};
+
+} // namespace
 
 class TestTemperatureReader : public QObject
 {
@@ -273,6 +325,24 @@ private slots:
             QCOMPARE(runTask(rig.reader.GetTempSnPolled(serials[i])), expected);
         }
         QVERIFY(rig.log.lines.isEmpty());
+    }
+
+    // The conversion ends in the middle of a batch of read slots: the batch's last slot is
+    // the latest word, so that batch ends the wait.
+    void wholeBusPollEndsOnTheBatchTheConversionEnds()
+    {
+        // Skip ROM and Convert T release six slots; then the batch that rides with Convert T
+        // reads busy, and the first poll busy for four slots and done for the other four.
+        ConvertingLine line(6 + TemperatureReader::PollSlots + 4);
+        FakeClock clock;
+        clock.setTickStep(1);
+        RecordingLog log;
+        OneWireLink link(line, log, clock);
+        TemperatureReader reader(link, log);
+        reader.setConversionDelayMs(750);
+        line.OpenCOM(QStringLiteral("COM1"));
+        QCOMPARE(runTask(reader.convertAll()), TemperatureReader::Conversion::Done);
+        QCOMPARE(line.releasedSlots, 6 + 2 * TemperatureReader::PollSlots);
     }
 
     // Read before its conversion ends, a sensor gives the reading before (as a real one does).

@@ -22,15 +22,26 @@ if ! out=$(desktop-file-validate "$src/packaging/kalvex.desktop" 2>&1) || [ -n "
   fail "desktop-file-validate: $out"
 fi
 
-# man's own check: groff's warnings of the page as man would show it, in UTF-8.
+# man's own check: groff's warnings of each page as man would show it. The English page also in
+# the POSIX locale of a fresh minimal machine, where groff draws no character beyond ASCII.
+manpage_ru=$build/packaging/ru/kalvex.1
 out=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l "$manpage" 2>&1 >/dev/null)
 [ -z "$out" ] || fail "man --warnings: $out"
-grep -q "^\.TH KALVEX 1 \"$date\" \"Kalvex $version\"" "$manpage" || fail "manual page heading: $(grep '^\.TH' "$manpage")"
-# Every option of the program (--help; the page names Qt's own together) as the page writes it.
+out=$(env -u LANG -u LANGUAGE LC_ALL=C MANWIDTH=80 man --warnings -l "$manpage" 2>&1 >/dev/null)
+[ -z "$out" ] || fail "man --warnings in the POSIX locale: $out"
+! LC_ALL=C grep -n '[^[:print:][:space:]]' "$manpage" || fail "the English manual page holds characters beyond ASCII"
+out=$(LC_ALL=ru_RU.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l "$manpage_ru" 2>&1 >/dev/null)
+[ -z "$out" ] || fail "man --warnings (Russian page): $out"
+for page in "$manpage" "$manpage_ru"; do
+  grep -q "^\.TH KALVEX 1 \"$date\" \"Kalvex $version\"" "$page" || fail "manual page heading: $(grep '^\.TH' "$page")"
+done
+# Every option of the program (--help; the page names Qt's own together) as the pages write it.
 options=$(QT_QPA_PLATFORM=offscreen "$program" --help 2>/dev/null | grep -o -- '--[a-z][a-z-]*' | sort -u)
 [ -n "$options" ] || fail "kalvex --help listed no option"
 for option in $options; do
-  grep -qF -- "${option//-/\\-}" "$manpage" || fail "the manual page does not name $option"
+  for page in "$manpage" "$manpage_ru"; do
+    grep -qF -- "${option//-/\\-}" "$page" || fail "$page does not name $option"
+  done
 done
 
 out=$(QT_QPA_PLATFORM=offscreen "$program" --version 2>/dev/null)
@@ -51,6 +62,19 @@ for name in debhelper-compat qt6-base-dev libmosquitto-dev qt6-translations-l10n
   grep -qx "$name" <<<"$listed" || fail "install-deps.sh --list test lacks $name"
 done
 grep -qx lintian < <(bash "$src/scripts/install-deps.sh" --list run) && fail "install-deps.sh --list run names a test tool"
+
+# A user without sudo on a machine that lacks a package is told in one line what to do.
+fake=$(mktemp -d)
+trap 'rm -rf "$fake"' EXIT
+for tool in dirname awk tr sed grep; do ln -s "$(command -v "$tool")" "$fake/$tool"; done
+printf '#!/bin/sh\necho 1000\n' >"$fake/id"
+printf '#!/bin/sh\necho "Inst lintian"\n' >"$fake/apt-get"
+printf '#!/bin/sh\nexit 1\n' >"$fake/dpkg-query"
+chmod +x "$fake/id" "$fake/apt-get" "$fake/dpkg-query"
+out=$(PATH="$fake" "$(command -v bash)" "$src/scripts/install-deps.sh" --for test 2>&1 >/dev/null)
+status=$?
+{ [ "$status" -eq 1 ] && [ "$(wc -l <<<"$out")" -eq 1 ] && grep -q 'run this as root, or install sudo' <<<"$out"; } \
+  || fail "install-deps.sh without sudo (exit $status): $out"
 
 [ "$failures" -eq 0 ] || exit 1
 echo "packaging files: metainfo, launcher, manual page and version agree"

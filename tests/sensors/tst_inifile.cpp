@@ -155,6 +155,7 @@ private slots:
         QTest::newRow("no final line end") << QByteArray("[S]\nk=v") << "v";
         QTest::newRow("blank lines and comments") << QByteArray("\n\n[S]\n\n; k=x\n\nk=v\n\n") << "v";
         QTest::newRow("first of duplicates") << QByteArray("[S]\nk=1\nK=2\n[s]\nk=3\n") << "1";
+        QTest::newRow("a key only in the second section") << QByteArray("[S]\nj=1\n[T]\n[s]\nk=3\n") << "def";
         QTest::newRow("broken header ends the section") << QByteArray("[S]\n[T\nk=1\n") << "def";
         QTest::newRow("section name with blanks") << QByteArray("[ S ]\nk=v\n") << "v";
     }

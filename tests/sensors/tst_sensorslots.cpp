@@ -270,8 +270,8 @@ private slots:
         f.Sns.setCell(4, 1, key);
         f.Sns.setRow(1);
         QVERIFY(!guarded(f.boxes, [&] { f.sensors->SnsDblClick(); }));
-        QCOMPARE(f.boxes.errors.size(), 1);
-        QVERIFY(f.boxes.errors.first().contains(key));
+        // The conversion's own message, with the text in quotes (an empty one as '').
+        QCOMPARE(f.boxes.errors, QStringList{QStringLiteral("'%1' не является допустимым целым числом").arg(key)});
         QVERIFY(f.edited.isEmpty());
     }
 

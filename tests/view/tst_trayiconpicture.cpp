@@ -1,5 +1,7 @@
 #include "view/TrayIconPicture.h"
 
+#include <QFontMetrics>
+#include <QPainter>
 #include <QSet>
 #include <QTest>
 
@@ -82,10 +84,41 @@ private slots:
 
     void textWiderThanTheSquareIsCutOnBothSides()
     {
-        const trayicon::IconPicture picture = drawDefault(QStringLiteral("88888"));
+        const trayicon::IconPicture picture = drawDefault(QStringLiteral("88888888"));
         const auto [left, right] = inkSpan(picture, true);
         QCOMPARE(left, 0);
         QCOMPARE(right, 31);
+    }
+
+    // Every reading a sensor can give shows whole, whatever faces the machine has.
+    void everyReadingFitsTheIcon()
+    {
+        const QFont font = trayicon::defaultFont();
+        for (int degrees = -55; degrees <= 125; ++degrees) {
+            const QString text = QString::number(degrees);
+            QVERIFY2(QFontMetrics(font).horizontalAdvance(text) <= trayicon::SourceSize, qPrintable(text));
+            // The ink columns of the text on a square wide enough for anything.
+            QImage wide(64, trayicon::SourceSize, QImage::Format_RGB32);
+            wide.fill(Qt::black);
+            {
+                QPainter painter(&wide);
+                painter.setFont(font);
+                painter.setPen(Qt::white);
+                painter.drawText(QPoint(16, QFontMetrics(font).ascent()), text);
+            }
+            int inked = 0;
+            for (int x = 0; x < wide.width(); ++x) {
+                for (int y = 0; y < wide.height(); ++y) {
+                    if (wide.pixel(x, y) != qRgb(0, 0, 0)) {
+                        ++inked;
+                        break;
+                    }
+                }
+            }
+            const auto [left, right] = inkSpan(drawDefault(text), true);
+            QVERIFY2(left >= 0 && (right - left + 1) / 2 >= inked,
+                     qPrintable(QStringLiteral("%1 shows %2 of %3 columns").arg(text).arg((right - left + 1) / 2).arg(inked)));
+        }
     }
 
     void tipKeepsSixtyThreeCharacters()

@@ -4,6 +4,7 @@
 #include "base/DateTime.h"
 #include "base/Formats.h"
 #include "base/StringGrid.h"
+#include "web/Cp1251.h"
 #include "web/HttpServer.h"
 #include "web/WebPage.h"
 #include "web/WebSnapshotBuilder.h"
@@ -456,13 +457,24 @@ private slots:
         QVERIFY(reply.closed);
     }
 
-    // Nothing of the program's inside reaches the network.
+    // A failure's reply carries its message; every reply names the server library.
     void handlerErrorIs500()
     {
         m_server->publish(nullptr);
         const httpclient::Reply reply = httpclient::get(m_port, "/");
         QCOMPARE(reply.status, 500);
-        QVERIFY(reply.body.isEmpty());
+        QCOMPARE(reply.body, cp1251::fromText(QStringLiteral("Страница ещё не собрана.")));
+        QVERIFY(reply.header("Server").startsWith("libmicrohttpd/"));
+    }
+
+    // A request line in absolute form, as a proxy sends it, is answered on its path.
+    void absoluteFormIsDispatchedOnItsPath()
+    {
+        const httpclient::Reply reply = httpclient::exchange(
+            m_port, "GET http://kalvex.example:8080/sn=10aa000000000001?x=1 HTTP/1.1\r\nHost: kalvex.example\r\n\r\n");
+        QCOMPARE(reply.status, 200);
+        QCOMPARE(reply.body, QByteArray("off"));
+        QVERIFY(reply.header("Server").startsWith("libmicrohttpd/"));
     }
 
     void portInUse_data()
@@ -668,6 +680,39 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(refused >= 520 - int(server.limits().perAddress), 10000);
         const httpclient::Reply reply = httpclient::get(port, "/sn=28ff0123456789ab");
         QCOMPARE(reply.body, QByteArray("23,5|08.12.2026 14:05:09"));
+    }
+
+    // One address holds no more than its share of the connections, even with no request
+    // deadline to cut its idle ones off: its next one is closed at once, another address's
+    // is answered.
+    void oneAddressKeepsToItsShare()
+    {
+        HttpServer::Limits limits;
+        limits.connections = 8;
+        limits.perAddress = 2;
+        limits.requestSeconds = 0;
+        HttpServer server(HttpServer::Threading::Pool, limits);
+        server.publish(m_server->snapshot());
+        const int port = httpclient::freePort();
+        QCOMPARE(server.start(QStringLiteral("0.0.0.0"), port), HttpServer::StartResult::Started);
+        std::vector<int> held;
+        const auto closeAll = qScopeGuard([&held] {
+            for (int fd : held)
+                ::close(fd);
+        });
+        for (int i = 0; i < 3; ++i) {
+            held.push_back(httpclient::connectTo(port, "127.0.0.2"));
+            QVERIFY(held.back() >= 0);
+        }
+        const auto closedWithin = [](int fd, int ms) {
+            pollfd p{fd, POLLIN, 0};
+            char c = 0;
+            return ::poll(&p, 1, ms) == 1 && ::recv(fd, &c, 1, MSG_DONTWAIT) == 0;
+        };
+        QVERIFY(closedWithin(held[2], 3000));
+        QVERIFY(!closedWithin(held[0], 200));
+        QVERIFY(!closedWithin(held[1], 0));
+        QCOMPARE(httpclient::get(port, "/sn=28ff0123456789ab").body, QByteArray("23,5|08.12.2026 14:05:09"));
     }
 
     // A request must be whole within the deadline from the connection's start, however

@@ -37,6 +37,16 @@ void ConfigBinding::apply(TForm1 &form, const KalvexConfig &config)
     form.setLeftColumnHeights(config.SnsHeight, config.SHourHeight, config.LogHeight);
     form.setPanel3Width(config.P3Width);
     form.Splitter3Moved();
+    // A size below what the window can show is shown at that least and said once; the file
+    // keeps its value.
+    const auto shownLarger = [&form](const char *key, int asked, int least) {
+        if (asked < least)
+            form.AddLog(QStringLiteral("Kalvex.ini: %1=%2: показано %3.").arg(QLatin1String(key)).arg(asked).arg(least));
+    };
+    shownLarger("SnsHeight", config.SnsHeight, TForm1Ui::leastPaneHeight);
+    shownLarger("SHourHeight", config.SHourHeight, TForm1Ui::leastPaneHeight);
+    shownLarger("LogHeight", config.LogHeight, TForm1Ui::leastPaneHeight);
+    shownLarger("P3Width", config.P3Width, form.leastPanel3Width());
 
     if (!form.CharMinMaxAuto) {
         // One call sets both bounds, so the axis never passes through a minimum above its

@@ -34,7 +34,21 @@ bool ProgramDirectory::isInstalled(const QString &programFileDir)
 
 ProgramDirectory ProgramDirectory::resolve(const QString &programFileDir, const QString &dirOption,
                                            const QProcessEnvironment &env,
-                                           const std::function<bool(const QString &)> &writable)
+                                           const std::function<bool(const QString &)> &writable, bool demo)
+{
+    ProgramDirectory result = resolveFiles(programFileDir, dirOption, env, writable);
+    if (!demo || !dirOption.isEmpty() || result.dir.isEmpty())
+        return result;
+    result.dir += QStringLiteral("demo/");
+    result.logLine = QDir().mkpath(result.dir)
+        ? QStringLiteral("Демонстрация: её файлы хранятся в %1").arg(QDir::toNativeSeparators(result.dir))
+        : QStringLiteral("Демонстрация: папку %1 создать не удалось.").arg(QDir::toNativeSeparators(result.dir));
+    return result;
+}
+
+ProgramDirectory ProgramDirectory::resolveFiles(const QString &programFileDir, const QString &dirOption,
+                                                const QProcessEnvironment &env,
+                                                const std::function<bool(const QString &)> &writable)
 {
     ProgramDirectory result;
     if (!dirOption.isEmpty()) {

@@ -27,8 +27,15 @@ struct ProgramDirectory
     // Without it the program file's folder is used, or $XDG_DATA_HOME/kalvex/ (created;
     // ~/.local/share/kalvex/ when XDG_DATA_HOME is unset or relative) when that folder is
     // installed or not writable. An installed program never writes beside itself, even for
-    // root, who may write everywhere.
+    // root, who may write everywhere. The demonstration (demo true) without --dir keeps to a
+    // "demo" folder inside that one: its sensors never enter the user's configuration.
     static ProgramDirectory resolve(const QString &programFileDir, const QString &dirOption,
                                     const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment(),
-                                    const std::function<bool(const QString &)> &writable = &ProgramDirectory::isWritable);
+                                    const std::function<bool(const QString &)> &writable = &ProgramDirectory::isWritable,
+                                    bool demo = false);
+
+private:
+    static ProgramDirectory resolveFiles(const QString &programFileDir, const QString &dirOption,
+                                         const QProcessEnvironment &env,
+                                         const std::function<bool(const QString &)> &writable);
 };

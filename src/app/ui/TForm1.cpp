@@ -47,6 +47,7 @@
 #include "sensors/ui/TForm2.h"
 #include "sensors/ui/TForm3.h"
 #include "view/BackgroundPicture.h"
+#include "view/DemoFloorPlan.h"
 #include "view/ui/SensorPanel.h"
 #include "view/ui/TrayIndicators.h"
 #include "sensors/ui/SensorPicture.h"
@@ -357,10 +358,8 @@ QCoro::Task<> TForm1::showSensorInfo(QString serial)
         m_port->SetComPortTimeouts();
     SensorDiagnosis diagnosis(*m_link);
     const SensorReport report = co_await diagnosis.diagnose(serial);
-    // Observation switched on meanwhile keeps the port it opened; a port observation lost
-    // stays the cycle's to open again.
-    if (ownOpen && (!N3->isChecked() || m_portLost))
-        m_port->CloseCOM();
+    if (ownOpen)
+        givePortBack();
     if (m_closing)
         co_return;
     m_verdicts->noteReport(report);
@@ -560,12 +559,30 @@ bool TForm1::portLost()
     return true;
 }
 
+void TForm1::givePortBack()
+{
+    // Observation switched on meanwhile reads on the port next; a port it lost stays the
+    // cycle's to open again.
+    if (!N3->isChecked() || m_portLost || kernelBus())
+        m_port->CloseCOM();
+}
+
 void TForm1::reopenPort()
 {
-    if (!m_portLost || !m_port || !N3->isChecked())
+    if (!m_port || !N3->isChecked() || kernelBus())
         return;
-    if (!m_port->OpenCOM(portName()))
+    // Observation on always means a port the cycle reads, whoever had the bus before.
+    if (!m_portLost && m_port->isOpen())
+        return;
+    if (!m_port->OpenCOM(portName())) {
+        if (!m_portLost) {
+            m_portLost = true;
+            AddLog(QStringLiteral("Порт ") + portName() + QStringLiteral(" потерян: ") + m_port->lastError());
+            emit portStateChanged(m_port->lastError());
+            scheduleWebSnapshot();
+        }
         return; // tried again at the next cycle, silently
+    }
     m_port->SetComPortTimeouts();
     m_portLost = false;
     m_cycle->busChanged();
@@ -617,17 +634,18 @@ void TForm1::N3Click()
     if (N3->isChecked() && driverBus()) {
         driverObservationOn();
     } else if (N3->isChecked()) {
-        if (m_port && m_port->OpenCOM(QStringLiteral("COM") + QString::number(COMPort))) {
+        // A search, a single read or a diagnosis holding the port hands it over when it ends.
+        if (m_port && (m_port->isOpen() || m_port->OpenCOM(portName()))) {
             m_port->SetComPortTimeouts();
             m_cycle->busChanged();
             AddLog(QStringLiteral("Отслеживание датчиков включено."));
             emit observationStarted();
             Nabl();
         } else {
-            AddLog(QStringLiteral("Порт: COM") + QString::number(COMPort) + QStringLiteral(" занят."));
+            // The system's reason in the same line: the log box shows them together.
             const QString reason = m_port ? m_port->lastError() : QString();
-            if (!reason.isEmpty())
-                AddLog(reason);
+            AddLog(QStringLiteral("Порт: ") + portName()
+                   + (reason.isEmpty() ? QStringLiteral(" занят.") : QStringLiteral(" занят: ") + reason));
             N3->setChecked(false);
             SetScanButton();
         }
@@ -772,6 +790,11 @@ void TForm1::addDemoSensors()
         m_slots->AddItem(p.x, p.y, QString::fromUtf16(p.name), serials.at(k), true, 0, false, DefaultTrayBackground,
                          DefaultTrayText, p.chart, CreateClearSign());
     }
+    // The first picture a new user sees is a house under the sensors; a picture of the
+    // user's own is never replaced.
+    const QString plan = background::path(bkFileName, ProgramDir);
+    if (!QFileInfo::exists(plan) && !demoplan::draw().save(plan, "JPG", 90))
+        AddLog(QStringLiteral("Файл фона ") + plan + QStringLiteral(" не удалось записать."));
 }
 
 void TForm1::serveDemo()
@@ -860,7 +883,7 @@ QCoro::Task<> TForm1::readSingleSerial()
         co_return;
     m_port->SetComPortTimeouts();
     const QString serial = co_await m_search->GetSNForOne();
-    m_port->CloseCOM();
+    givePortBack();
     if (!m_closing)
         addRawLine(QStringLiteral("s/n : ") + serial);
 }
@@ -1124,6 +1147,7 @@ SensorDiscovery::Hooks TForm1::discoveryHooks()
             hooks.openBus = [driver] { return SensorDiscovery::refusal(driver->driverProblem()); };
     }
     hooks.closing = [this] { return m_closing; };
+    hooks.givePortBack = [this] { givePortBack(); };
     // The search hands out elements of DSItems itself; their place is the slot index.
     hooks.inUse = [this](const TDSItem &item) {
         return m_slots->inUse(static_cast<int>(&item - m_slots->DSItems.data()));

@@ -258,6 +258,8 @@ private:
     // opened again at the start of each cycle until it is back.
     bool portLost();
     void reopenPort();
+    // Ends a search's, a single read's or a diagnosis's use of the port.
+    void givePortBack();
     QString portName() const;
     // Closing: every operation on the bus runs out (its waits end at once) before what it
     // works on is destroyed. Bounded, so a stuck one cannot keep the program from ending.

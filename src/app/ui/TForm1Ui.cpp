@@ -151,7 +151,7 @@ void TForm1Ui::setupUi(QMainWindow *window)
     Memo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     showMenuAt(Memo1, PopupMenu3);
     for (QWidget *w : {SnsView, SHourView, Chart1, static_cast<QWidget *>(Memo1)}) {
-        w->setMinimumHeight(20);
+        w->setMinimumHeight(leastPaneHeight);
         leftColumn->addWidget(w);
     }
     leftColumn->setStretchFactor(2, 1);
@@ -181,6 +181,8 @@ void TForm1Ui::setupUi(QMainWindow *window)
     Splitter3->addWidget(PnItems);
     Splitter3->setStretchFactor(1, 1);
     Splitter3->handle(1)->setObjectName(QStringLiteral("Splitter3Handle"));
+    QObject::connect(Splitter3, &QSplitter::splitterMoved, Splitter3, [this] { m_panel3Moved = true; });
+    QObject::connect(leftColumn, &QSplitter::splitterMoved, leftColumn, [this] { m_leftColumnMoved = true; });
 
     Timer1 = new QTimer(window);
     Timer1->setObjectName(QStringLiteral("Timer1"));
@@ -359,17 +361,17 @@ bool laidOut(const QSplitter *splitter)
 
 int TForm1Ui::snsHeight() const
 {
-    return laidOut(leftColumn) ? leftColumn->sizes().value(0) : m_snsHeight;
+    return m_leftColumnMoved && laidOut(leftColumn) ? leftColumn->sizes().value(0) : m_snsHeight;
 }
 
 int TForm1Ui::sHourHeight() const
 {
-    return laidOut(leftColumn) ? leftColumn->sizes().value(1) : m_sHourHeight;
+    return m_leftColumnMoved && laidOut(leftColumn) ? leftColumn->sizes().value(1) : m_sHourHeight;
 }
 
 int TForm1Ui::logHeight() const
 {
-    return laidOut(leftColumn) ? leftColumn->sizes().value(3) : m_logHeight;
+    return m_leftColumnMoved && laidOut(leftColumn) ? leftColumn->sizes().value(3) : m_logHeight;
 }
 
 void TForm1Ui::setLeftColumnHeights(int sns, int sHour, int log)
@@ -377,6 +379,7 @@ void TForm1Ui::setLeftColumnHeights(int sns, int sHour, int log)
     m_snsHeight = sns;
     m_sHourHeight = sHour;
     m_logHeight = log;
+    m_leftColumnMoved = false;
     const QList<int> sizes = leftColumn->sizes();
     const int total = std::accumulate(sizes.begin(), sizes.end(), 0);
     // Before the window is first laid out the total is not known yet; the chart then takes
@@ -385,14 +388,20 @@ void TForm1Ui::setLeftColumnHeights(int sns, int sHour, int log)
     leftColumn->setSizes({sns, sHour, chart, log});
 }
 
+int TForm1Ui::leastPanel3Width() const
+{
+    return std::max(Panel3->minimumWidth(), Panel3->minimumSizeHint().width());
+}
+
 int TForm1Ui::panel3Width() const
 {
-    return laidOut(Splitter3) ? Splitter3->sizes().value(0) : m_panel3Width;
+    return m_panel3Moved && laidOut(Splitter3) ? Splitter3->sizes().value(0) : m_panel3Width;
 }
 
 void TForm1Ui::setPanel3Width(int width)
 {
     m_panel3Width = width;
+    m_panel3Moved = false;
     const QList<int> sizes = Splitter3->sizes();
     const int total = std::accumulate(sizes.begin(), sizes.end(), 0);
     Splitter3->setSizes({width, std::max(total - width, 1)});

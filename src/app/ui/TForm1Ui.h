@@ -123,6 +123,9 @@ public:
     void setLeftColumnHeights(int sns, int sHour, int log);
     int panel3Width() const;
     void setPanel3Width(int width);
+    // The least the window shows of a pane of the left column, and of the column's width.
+    static constexpr int leastPaneHeight = 20;
+    int leastPanel3Width() const;
 
 protected:
     TForm1Ui() = default;
@@ -144,4 +147,9 @@ private:
     int m_sHourHeight = designedSHourHeight;
     int m_logHeight = designedLogHeight;
     int m_panel3Width = designedPanel3Width;
+    // Whether the user dragged a divider since the sizes were last set: until then what was
+    // asked for is kept, even where the window is too small (or a pane's minimum too large)
+    // to show it.
+    bool m_leftColumnMoved = false;
+    bool m_panel3Moved = false;
 };

@@ -191,12 +191,6 @@ void TFormStats::cancelChart()
     hideLoading();
 }
 
-void TFormStats::hideEvent(QHideEvent *event)
-{
-    cancelChart();
-    QWidget::hideEvent(event);
-}
-
 void TFormStats::setupUi()
 {
     setObjectName(QStringLiteral("FormStats"));

@@ -60,7 +60,7 @@ public:
     QString GetNameSer(const QString &Sn) const;
     void SnsDblClick();
     // "Обновить": starts building the chart (off the window thread); the chart appears when
-    // chartDrawn comes. Another press, hiding the window or a deletion cancels it.
+    // chartDrawn comes. Another press or a deletion cancels it; hiding the window does not.
     void SpeedButton4Click();
     // True while a chart is being built.
     bool chartRunning() const;
@@ -97,7 +97,6 @@ signals:
 
 protected:
     void showEvent(QShowEvent *event) override;
-    void hideEvent(QHideEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:

@@ -152,6 +152,12 @@ void LiveChart::ResetChart(ChartState &state, int CharMaxCount)
 
 void LiveChart::setLeftAxis(double minimum, double maximum)
 {
+    // The plot refuses an empty range and would keep the old one: equal bounds show a degree
+    // either side of their value.
+    if (!(maximum > minimum)) {
+        minimum -= 1;
+        maximum = minimum + 2;
+    }
     m_plot->yAxis->setRange(minimum, maximum);
     scheduleReplot();
 }
