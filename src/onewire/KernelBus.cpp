@@ -10,6 +10,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QLocale>
 
 #include <algorithm>
 #include <cerrno>
@@ -378,9 +379,8 @@ bool KernelBus::stillHanging(const QString &key)
         return false;
     if (!found.value()->load()) {
         reportOnce(QStringLiteral("hang:") + key,
-                   QStringLiteral("Драйвер 1-Wire не отвечает (") + key
-                       + QStringLiteral(" не прочитан за %1 с): пропускается, пока чтение не закончится.")
-                             .arg(m_jobTimeoutMs / 1000.0));
+                   QStringLiteral("Драйвер 1-Wire не отвечает (") + key + QStringLiteral(": нет ответа за ")
+                       + QLocale().toString(m_jobTimeoutMs / 1000.0) + QStringLiteral(" с): пропускается, пока ядро не ответит."));
         return true;
     }
     m_hanging.erase(found);
@@ -570,7 +570,7 @@ QCoro::Task<SensorReader::Conversion> KernelBus::convertAll()
             }
             return false;
         };
-        const std::optional<bool> converting = co_await offThread<bool>(QStringLiteral("state ") + files.join(QLatin1Char(' ')), std::move(ask));
+        const std::optional<bool> converting = co_await offThread<bool>(files.join(QLatin1Char(' ')), std::move(ask));
         if (!converting)
             co_return Conversion::TimedOut;
         if (!*converting)

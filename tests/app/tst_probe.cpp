@@ -213,7 +213,7 @@ private slots:
             QVERIFY2(!out.contains(QStringLiteral("не отвечает")), qPrintable(out));
             if (out.isEmpty()) {
                 QCOMPARE(program.exitStatus(), QProcess::NormalExit);
-                QCOMPARE(program.exitCode(), 2);
+                QCOMPARE(program.exitCode(), 3);
                 QVERIFY2(err.contains(QStringLiteral("проверка прервана")), qPrintable(err));
             }
         }

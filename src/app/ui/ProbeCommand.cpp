@@ -53,7 +53,7 @@ int runProbe(const QString &programDir)
     std::fflush(stdout);
     if (result.interrupted) {
         std::fprintf(stderr, "kalvex: проверка прервана, проверено устройств: %d\n", static_cast<int>(result.reports.size()));
-        return 2;
+        return 3;
     }
     if (result.reports.empty())
         std::fprintf(stderr, "kalvex: %s: устройств не найдено\n", qUtf8Printable(busName));
