@@ -26,7 +26,6 @@ using Clock = std::chrono::steady_clock;
 
 // How many messages the library holds at a time; the rest wait, one per topic.
 constexpr int Window = 64;
-constexpr int KeepAliveSeconds = 30;
 // A broker that took the connection but never answers it.
 constexpr auto ConnackWait = std::chrono::seconds(10);
 // Shutdown: the last words out, then the thread is left if it cannot end.
@@ -43,6 +42,9 @@ QString libraryReason(int rc, int savedErrno)
 {
     if (rc == MOSQ_ERR_ERRNO)
         return QString::fromLocal8Bit(std::strerror(savedErrno));
+    // The library has no text of its own for it ("Unknown error.").
+    if (rc == MOSQ_ERR_KEEPALIVE)
+        return QStringLiteral("брокер перестал отвечать: проверка связи (keep-alive) осталась без ответа");
     return QString::fromUtf8(mosquitto_strerror(rc));
 }
 
@@ -246,7 +248,7 @@ QString MqttClient::Shared::session(mosquitto *mosq, bool &accepted)
     };
 
     errno = 0;
-    rc = mosquitto_connect_async(mosq, host.constData(), options.port, KeepAliveSeconds);
+    rc = mosquitto_connect_async(mosq, host.constData(), options.port, options.keepAliveSeconds);
     if (rc != MOSQ_ERR_SUCCESS)
         return libraryReason(rc, errno);
     const auto connackDeadline = Clock::now() + ConnackWait;
@@ -294,7 +296,7 @@ QString MqttClient::Shared::session(mosquitto *mosq, bool &accepted)
         if (rc != MOSQ_ERR_SUCCESS)
             return libraryReason(rc, savedErrno);
         if (!state->accepted && Clock::now() > connackDeadline)
-            return QStringLiteral("no answer from the broker");
+            return QStringLiteral("брокер не ответил на подключение");
     }
 }
 

@@ -34,6 +34,9 @@ public:
         QString statusTopic;
         // Subscribed to after each connection; empty: none.
         QString subscribeTopic;
+        // A broker silent this long (and as long again for the ping) counts as gone; the
+        // library takes no less than 5.
+        int keepAliveSeconds = 30;
     };
 
     // Starts connecting at once.

@@ -9,6 +9,7 @@
 #include <vector>
 
 class Clock;
+class KernelBus;
 class Log;
 class SerialPort;
 
@@ -20,9 +21,16 @@ struct ProbeResult
     // Why the port could not be had (another program holds it, no rights, no device).
     QString error;
     std::vector<SensorReport> reports;
+    // A stop request cut the run short: reports holds only the devices diagnosed whole.
+    bool interrupted = false;
 };
 
 // Opens the port, searches the bus, diagnoses every device found and closes the port again,
 // whatever the devices do meanwhile. Once stop() says so, the run ends at its next step.
 QCoro::Task<ProbeResult> probeBus(SerialPort &port, QString portName, Log &log, const Clock &clock,
                                   std::function<bool()> stop = {});
+
+// The same over the kernel's 1-Wire driver: every device it lists, each read once (the kernel
+// converts) and judged by what its scratchpad says; power and conversion time stay unknown.
+// Not opened (error set) when the driver shows no bus master.
+QCoro::Task<ProbeResult> probeKernelBus(KernelBus &bus, std::function<bool()> stop = {});

@@ -10,12 +10,16 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QLocale>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <condition_variable>
+#include <deque>
 #include <mutex>
+#include <set>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -180,24 +184,62 @@ QStringList devicesUnder(const QString &path)
 
 } // namespace
 
+struct KernelBus::Pool
+{
+    std::mutex mutex;
+    std::condition_variable queued;
+    std::deque<std::function<void()>> jobs;
+    int idle = 0;
+    bool quit = false;
+    // The workers inside a job.
+    std::set<std::thread::id> busy;
+
+    static void work(const std::shared_ptr<Pool> &pool)
+    {
+        std::unique_lock lock(pool->mutex);
+        for (;;) {
+            ++pool->idle;
+            pool->queued.wait(lock, [&pool] { return pool->quit || !pool->jobs.empty(); });
+            --pool->idle;
+            if (pool->quit)
+                return;
+            std::function<void()> job = std::move(pool->jobs.front());
+            pool->jobs.pop_front();
+            pool->busy.insert(std::this_thread::get_id());
+            lock.unlock();
+            job();
+            job = nullptr;
+            lock.lock();
+            pool->busy.erase(std::this_thread::get_id());
+        }
+    }
+};
+
 KernelBus::KernelBus(Log &log, QString path)
     : m_log(log)
     , m_path(std::move(path))
+    , m_pool(std::make_shared<Pool>())
 {
 }
 
 KernelBus::~KernelBus()
 {
     abort();
-    // Jobs still queued run out (each is a short file operation); the one under way in the
-    // kernel cannot be cut short.
+    std::set<std::thread::id> busy;
     {
-        const std::lock_guard lock(m_queueMutex);
-        m_quit = true;
+        const std::lock_guard lock(m_pool->mutex);
+        m_pool->quit = true;
+        // Nobody waits for what has not started.
+        m_pool->jobs.clear();
+        busy = m_pool->busy;
     }
-    m_queued.notify_one();
-    if (m_worker.joinable())
-        m_worker.join();
+    m_pool->queued.notify_all();
+    for (std::thread &worker : m_workers) {
+        if (busy.count(worker.get_id()) != 0)
+            worker.detach(); // in the kernel: it ends when the kernel lets it, then sees quit
+        else
+            worker.join();
+    }
 }
 
 void KernelBus::abort()
@@ -279,9 +321,9 @@ void KernelBus::reportOnce(const QString &key, const QString &message)
 }
 
 template <class T>
-QCoro::Task<std::optional<T>> KernelBus::offThread(std::function<T()> job)
+QCoro::Task<std::optional<T>> KernelBus::offThread(QString key, std::function<T()> job)
 {
-    if (m_aborted)
+    if (m_aborted || stillHanging(key))
         co_return std::nullopt;
     // The worker fills value, then makes the descriptor readable; the wait listens to it. The
     // descriptor lives as long as either side still holds the job (a wait that timed out
@@ -300,48 +342,63 @@ QCoro::Task<std::optional<T>> KernelBus::offThread(std::function<T()> job)
     auto shared = std::make_shared<Shared>();
     if (shared->fd < 0)
         co_return std::nullopt;
-    post([shared, job = std::move(job)] {
-        T value = job();
-        {
-            const std::lock_guard lock(shared->mutex);
-            shared->value = std::move(value);
+    auto ended = std::make_shared<std::atomic<bool>>(false);
+    auto givenUp = std::make_shared<std::atomic<bool>>(false);
+    post([shared, ended, givenUp, job = std::move(job)] {
+        // Given up on before a worker was free: not run at all.
+        if (!givenUp->load()) {
+            T value = job();
+            {
+                const std::lock_guard lock(shared->mutex);
+                shared->value = std::move(value);
+            }
+            const std::uint64_t one = 1;
+            const ssize_t written = ::write(shared->fd, &one, sizeof one);
+            static_cast<void>(written);
         }
-        const std::uint64_t one = 1;
-        const ssize_t written = ::write(shared->fd, &one, sizeof one);
-        static_cast<void>(written);
+        ended->store(true);
     });
     co_await BusWait(m_jobTimeoutMs, shared->fd, &m_stopped);
     if (m_aborted)
         co_return std::nullopt;
-    const std::lock_guard lock(shared->mutex);
-    co_return std::move(shared->value);
+    {
+        const std::lock_guard lock(shared->mutex);
+        if (shared->value)
+            co_return std::move(shared->value);
+    }
+    givenUp->store(true);
+    if (!ended->load())
+        m_hanging.insert(key, ended);
+    co_return std::nullopt;
+}
+
+bool KernelBus::stillHanging(const QString &key)
+{
+    const auto found = m_hanging.constFind(key);
+    if (found == m_hanging.cend())
+        return false;
+    if (!found.value()->load()) {
+        reportOnce(QStringLiteral("hang:") + key,
+                   QStringLiteral("Драйвер 1-Wire не отвечает (") + key + QStringLiteral(": нет ответа за ")
+                       + QLocale().toString(m_jobTimeoutMs / 1000.0) + QStringLiteral(" с): пропускается, пока ядро не ответит."));
+        return true;
+    }
+    m_hanging.erase(found);
+    cleared(QStringLiteral("hang:") + key);
+    return false;
 }
 
 void KernelBus::post(std::function<void()> job)
 {
+    bool start = false;
     {
-        const std::lock_guard lock(m_queueMutex);
-        m_queue.push_back(std::move(job));
+        const std::lock_guard lock(m_pool->mutex);
+        m_pool->jobs.push_back(std::move(job));
+        start = static_cast<int>(m_pool->jobs.size()) > m_pool->idle && static_cast<int>(m_workers.size()) < MaxWorkers;
     }
-    m_queued.notify_one();
-    if (!m_worker.joinable())
-        m_worker = std::thread([this] { work(); });
-}
-
-void KernelBus::work()
-{
-    for (;;) {
-        std::function<void()> job;
-        {
-            std::unique_lock lock(m_queueMutex);
-            m_queued.wait(lock, [this] { return m_quit || !m_queue.empty(); });
-            if (m_queue.empty())
-                return;
-            job = std::move(m_queue.front());
-            m_queue.pop_front();
-        }
-        job();
-    }
+    m_pool->queued.notify_one();
+    if (start)
+        m_workers.emplace_back([pool = m_pool] { Pool::work(pool); });
 }
 
 QCoro::Task<QStringList> KernelBus::listDevices()
@@ -350,7 +407,7 @@ QCoro::Task<QStringList> KernelBus::listDevices()
     // Each job is a named local: g++ 12 destroys a lambda's captures twice when the closure
     // is a temporary of the co_await expression.
     std::function<QStringList()> job = [path] { return devicesUnder(path); };
-    const std::optional<QStringList> found = co_await offThread<QStringList>(std::move(job));
+    const std::optional<QStringList> found = co_await offThread<QStringList>(path + QStringLiteral("/w1_master_slaves"), std::move(job));
     co_return found.value_or(QStringList());
 }
 
@@ -392,35 +449,44 @@ QCoro::Task<QString> KernelBus::GetSNForOne()
     co_return text;
 }
 
-QCoro::Task<double> KernelBus::read(QString sn, bool logBadSerial)
+QCoro::Task<std::optional<std::array<std::uint8_t, 9>>> KernelBus::readScratchpad(QString sn, bool logBadSerial)
 {
     const auto rom = TemperatureReader::romBytes(sn);
     if (!rom) {
         if (logBadSerial)
             m_log.addRawLine(QStringLiteral("Непавильный серийный номер датчика: ") + sn);
-        co_return NoReading;
+        co_return std::nullopt;
     }
     // A code whose CRC byte is wrong matches no device, as Match ROM on the line would.
     const QString name = nameOfSerial(sn);
     if (name.isEmpty() || !m_open)
-        co_return NoReading;
+        co_return std::nullopt;
     const QString file = m_path + QLatin1Char('/') + name + QStringLiteral("/w1_slave");
     std::function<FileResult()> job = [file] { return readWhole(file); };
-    const std::optional<FileResult> got = co_await offThread<FileResult>(std::move(job));
+    const std::optional<FileResult> got = co_await offThread<FileResult>(file, std::move(job));
     if (!got || !m_open)
-        co_return NoReading;
+        co_return std::nullopt;
     if (got->error != 0) {
         if (noRights(got->error))
             reportOnce(file, QStringLiteral("Нет прав на чтение ") + file + QStringLiteral("."));
         else if (!deviceGone(got->error))
             reportOnce(file, QStringLiteral("Ошибка чтения ") + file + QStringLiteral(": ") + errorText(got->error));
-        co_return NoReading;
+        co_return std::nullopt;
     }
     cleared(file);
-    const auto scratchpad = scratchpadOf(got->data);
-    if (!scratchpad)
-        co_return NoReading;
-    co_return TemperatureReader::checkedReading(*scratchpad, TemperatureReader::hasB20Format(sn));
+    co_return scratchpadOf(got->data);
+}
+
+QCoro::Task<double> KernelBus::read(QString sn, bool logBadSerial)
+{
+    const bool family28 = TemperatureReader::hasB20Format(sn);
+    const auto bytes = co_await readScratchpad(std::move(sn), logBadSerial);
+    co_return bytes ? TemperatureReader::checkedReading(*bytes, family28) : NoReading;
+}
+
+QCoro::Task<std::optional<std::array<std::uint8_t, 9>>> KernelBus::scratchpad(QString sn)
+{
+    return readScratchpad(std::move(sn), false);
 }
 
 QCoro::Task<double> KernelBus::GetTempSn(QString sn)
@@ -476,7 +542,7 @@ QCoro::Task<SensorReader::Conversion> KernelBus::convertAll()
         }
         return Written{};
     };
-    const std::optional<Written> written = co_await offThread<Written>(std::move(trigger));
+    const std::optional<Written> written = co_await offThread<Written>(files.join(QLatin1Char(' ')), std::move(trigger));
     if (!written || !m_open)
         co_return Conversion::TimedOut;
     if (written->error != 0) {
@@ -504,7 +570,7 @@ QCoro::Task<SensorReader::Conversion> KernelBus::convertAll()
             }
             return false;
         };
-        const std::optional<bool> converting = co_await offThread<bool>(std::move(ask));
+        const std::optional<bool> converting = co_await offThread<bool>(files.join(QLatin1Char(' ')), std::move(ask));
         if (!converting)
             co_return Conversion::TimedOut;
         if (!*converting)

@@ -4,18 +4,19 @@
 #include "onewire/WakeSignal.h"
 
 #include <QCoroTask>
+#include <QHash>
 #include <QSet>
 #include <QString>
 #include <QStringList>
 
 #include <array>
-#include <condition_variable>
+#include <atomic>
 #include <cstdint>
-#include <deque>
 #include <functional>
-#include <mutex>
+#include <memory>
 #include <optional>
 #include <thread>
+#include <vector>
 
 class Log;
 
@@ -31,17 +32,19 @@ class Log;
 // device gone, a read that says crc=NO or comes back empty (a conversion still pending) are
 // no reading; a file the program may not read or write is logged once until it works again.
 //
-// The kernel's reads block for the whole conversion (about 750 ms), so they run on a worker
-// thread of this object's own, one at a time (the kernel serialises them on a bus anyway, and
-// a read that hangs holds up the ones behind it instead of piling threads up); the coroutines
-// here suspend (the event loop runs on) until the worker's result arrives, the job time-out
-// passes or abort() is called. Nothing else of the object leaves the window thread: a job
-// gets the paths by value and hands back only bytes.
+// The kernel's reads block for the whole conversion (about 750 ms), so they run on worker
+// threads of this object's own; the coroutines here suspend (the event loop runs on) until
+// the worker's result arrives, the job time-out passes or abort() is called. A read that hangs
+// in the kernel (a hung driver, a slow I2C bridge) holds only its own worker: the other
+// sensors' reads go on beside it, and while it hangs the same file is not asked again (no
+// reading at once, logged once), so abandoned jobs never pile up. Nothing else of the object
+// leaves the window thread: a job gets the paths by value and hands back only bytes.
 class KernelBus final : public DriverBus
 {
 public:
     explicit KernelBus(Log &log, QString path = defaultPath());
-    // Waits for the job under way (a read in the kernel cannot be cut short).
+    // Joins the idle workers; one stuck in the kernel cannot be cut short and is left to end
+    // by itself (it holds nothing of this object), so a closing program never waits on it.
     ~KernelBus() override;
     KernelBus(const KernelBus &) = delete;
     KernelBus &operator=(const KernelBus &) = delete;
@@ -106,12 +109,24 @@ public:
     // code's least significant bit, 0 before 1.
     static void sortInSearchOrder(QStringList &serials);
 
+    // The nine scratchpad bytes of a device as the kernel reads them; nothing when there is
+    // no answer (a malformed serial, a closed bus, a device gone, crc=NO, no rights).
+    QCoro::Task<std::optional<std::array<std::uint8_t, 9>>> scratchpad(QString sn);
+
+    // Most workers at once; more jobs wait for one of them.
+    static constexpr int MaxWorkers = 16;
+
 private:
+    struct Pool;
+    // Runs job on a worker. key names what it touches: while an earlier job of that key
+    // that was given up on still runs, nothing is queued and the answer is nothing at once.
     template <class T>
-    QCoro::Task<std::optional<T>> offThread(std::function<T()> job);
-    // Queues a job for the worker, started with the first one.
+    QCoro::Task<std::optional<T>> offThread(QString key, std::function<T()> job);
+    // Queues a job, starting a worker when none is free.
     void post(std::function<void()> job);
-    void work();
+    // True while a given-up job of key still runs (logged once); forgets it once it ended.
+    bool stillHanging(const QString &key);
+    QCoro::Task<std::optional<std::array<std::uint8_t, 9>>> readScratchpad(QString sn, bool logBadSerial);
     QCoro::Task<double> read(QString sn, bool logBadSerial);
     QCoro::Task<QStringList> listDevices();
     QStringList masters() const;
@@ -121,11 +136,11 @@ private:
 
     Log &m_log;
     QString m_path;
-    std::mutex m_queueMutex;
-    std::condition_variable m_queued;
-    std::deque<std::function<void()>> m_queue;
-    bool m_quit = false;
-    std::thread m_worker;
+    // Shared with the workers, which may outlive this object.
+    std::shared_ptr<Pool> m_pool;
+    std::vector<std::thread> m_workers;
+    // Jobs given up on at their time-out, by key: set once each has ended.
+    QHash<QString, std::shared_ptr<std::atomic<bool>>> m_hanging;
     WakeSignal m_stopped;
     bool m_aborted = false;
     bool m_open = false;

@@ -108,12 +108,27 @@ bool PosixSerialPort::OpenCOM(const QString &name)
         m_lastError = QStringLiteral("номер порта должен быть от 1 до 999: ") + name;
         return false;
     }
+    // A link in the program folder goes when its adapter is unplugged (or the simulator
+    // ends): the port is lost until the link is back, never the on-board /dev/ttyS(n-1)
+    // the user did not choose.
+    const QString local = m_programDir + name;
+    if (m_path == local)
+        m_linkedNames.insert(name);
+    else if (m_linkedNames.contains(name))
+        m_path = local;
     const QByteArray path = QFile::encodeName(m_path);
     // Non-blocking so that a port waiting for carrier cannot hang the open; reads and
     // writes wait through poll with their time-outs.
     const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         setError(errno, m_path);
+        return false;
+    }
+    // Root passes another program's TIOCEXCL: it is asked for, and respected.
+    int heldByOther = 0;
+    if (::ioctl(fd, TIOCGEXCL, &heldByOther) == 0 && heldByOther != 0) {
+        setError(EBUSY, m_path);
+        ::close(fd);
         return false;
     }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
@@ -132,6 +147,7 @@ bool PosixSerialPort::OpenCOM(const QString &name)
         ::close(fd);
         return false;
     }
+    m_exclusiveSet = true;
     m_fd = fd;
     struct stat opened {};
     if (::fstat(fd, &opened) == 0) {
@@ -169,7 +185,9 @@ void PosixSerialPort::CloseCOM()
     m_closing.wake();
     // The adapter is left as it was found for the next program.
     setLowLatency(false);
-    ::ioctl(m_fd, TIOCNXCL);
+    if (m_exclusiveSet)
+        ::ioctl(m_fd, TIOCNXCL);
+    m_exclusiveSet = false;
     ::close(m_fd); // drops the flock as well
     m_fd = -1;
     m_lost.clear();

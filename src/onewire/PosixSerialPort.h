@@ -3,15 +3,20 @@
 #include "onewire/SerialPort.h"
 #include "onewire/WakeSignal.h"
 
+#include <QSet>
+
 #include <sys/types.h>
 #include <termios.h>
 
 // "COMn" for n in 1..999: the file or link COMn in programDir, else /dev/ttyS(n-1); any other
-// "COM..." name resolves to nothing (empty); other names are paths as they stand.
+// "COM..." name resolves to nothing (empty); other names are paths as they stand. A port
+// remembers the names that were links when it opened them: gone, they stay in programDir.
 QString resolvePortName(const QString &name, const QString &programDir);
 
 // A real serial line through termios. Exclusive: TIOCEXCL plus flock(LOCK_EX|LOCK_NB) on the
 // device, so a second opener fails whatever path it came through (root passes TIOCEXCL only).
+// A port someone else holds in exclusive mode is never taken, not even by root, and closing
+// clears only the mode this port set.
 // Read time-outs follow the Windows model: the total time-out bounds the whole read, the
 // interval time-out the gap between two characters once one has arrived. A USB serial adapter
 // runs in low-latency mode while the port is open (where the driver allows it).
@@ -60,6 +65,9 @@ private:
     ino_t m_inode = 0;
     QString m_lost;
     bool m_lowLatencySet = false; // by this port, so closing clears it again
+    bool m_exclusiveSet = false;  // the same for TIOCEXCL
+    // "COMn" names that resolved to the program folder's link at some opening.
+    QSet<QString> m_linkedNames;
     termios m_settings {};
     int m_readIntervalMs = 1000;
     int m_readTotalMs = 1000;

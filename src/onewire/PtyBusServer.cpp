@@ -9,6 +9,8 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -112,11 +114,15 @@ void PtyBusServer::run()
     std::uint8_t buffer[256];
     for (;;) {
         pollfd fds[2] = { { m_master, POLLIN, 0 }, { m_stopPipe[0], POLLIN, 0 } };
-        const int ready = ::poll(fds, 2, -1);
+        const int ready = ::poll(fds, 2, ExclusiveCheckMs);
         if (ready < 0) {
             if (errno == EINTR)
                 continue;
             return;
+        }
+        if (ready == 0) {
+            dropOrphanedExclusiveMode();
+            continue;
         }
         if (fds[1].revents)
             return;
@@ -159,6 +165,20 @@ void PtyBusServer::run()
             written += static_cast<std::size_t>(w);
         }
     }
+}
+
+void PtyBusServer::dropOrphanedExclusiveMode()
+{
+    // A real port forgets TIOCEXCL with its last close; this pty stays open (the keeper), so
+    // a client killed while it held the port would keep every later one out. A client alive
+    // holds its lock beside the mode (the program takes both).
+    int exclusive = 0;
+    if (m_slaveKeeper < 0 || ::ioctl(m_slaveKeeper, TIOCGEXCL, &exclusive) != 0 || exclusive == 0)
+        return;
+    if (::flock(m_slaveKeeper, LOCK_EX | LOCK_NB) != 0)
+        return;
+    ::ioctl(m_slaveKeeper, TIOCNXCL);
+    ::flock(m_slaveKeeper, LOCK_UN);
 }
 
 std::vector<std::uint8_t> PtyBusServer::answer(const std::uint8_t *data, int count)

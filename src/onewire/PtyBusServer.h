@@ -39,7 +39,12 @@ public:
     // Set before run().
     void setLatencyMs(int ms) { m_latencyMs = ms > 0 ? ms : 0; }
 
+    // How often an exclusive mode whose holder is gone is looked for while the line is idle.
+    static constexpr int ExclusiveCheckMs = 20;
+
 private:
+    // Clears TIOCEXCL of a client that ended without closing the port (killed).
+    void dropOrphanedExclusiveMode();
     // The bus's echoes of characters read from the master, at the speed the slave set.
     std::vector<std::uint8_t> answer(const std::uint8_t *data, int count);
 

@@ -335,6 +335,9 @@ QCoro::Task<SensorReport> SensorDiagnosis::diagnose(QString serial)
         report.elapsedMs = elapsed.elapsed();
         co_return report;
     }
+    // A diagnosis cut short (a killed program) leaves its test values in RAM: what is judged
+    // is what the EEPROM holds, as after a power-up.
+    co_await recall();
     report.firstScratchpad = co_await readScratchpad();
     if (!report.firstScratchpad) {
         report.verdict = SensorReport::Verdict::NoAnswer;

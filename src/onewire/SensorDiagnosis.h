@@ -34,7 +34,8 @@ struct SensorReport
     std::uint8_t family = 0;
     bool romCrcValid = false;
     std::optional<bool> parasite; // Read Power Supply; nothing when it was not answered
-    // The scratchpad as first read (before the diagnosis converted or wrote anything).
+    // The scratchpad as first read: RAM recalled from the EEPROM, before the diagnosis
+    // converted or wrote anything.
     std::optional<std::array<std::uint8_t, 9>> firstScratchpad;
     int resolutionBits = 0;     // from the configuration as found (DS18B20), 9 for DS18S20
     int TH = 0;

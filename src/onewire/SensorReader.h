@@ -33,4 +33,10 @@ public:
     virtual QCoro::Task<double> readConverted(QString sn) = 0;
     // GetTempSn for a bus whose whole conversion timed out: -999 rather than an old reading.
     virtual QCoro::Task<double> GetTempSnPolled(QString sn) = 0;
+
+    // Every sensor's RAM back to what its EEPROM holds (TH, TL, resolution), as after a
+    // power-up: a diagnosis cut short leaves its test values there, and a sensor then reads
+    // at 9 bits until it loses power. Asked once the bus is opened, before any conversion.
+    // A bus that cannot be told so does nothing.
+    virtual QCoro::Task<> recallEeprom() { co_return; }
 };

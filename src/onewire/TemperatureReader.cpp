@@ -17,6 +17,7 @@ using OneWireCommands::SkipRom;
 using OneWireCommands::ConvertT;
 using OneWireCommands::ReadScratchpad;
 using OneWireCommands::ReadPowerSupply;
+using OneWireCommands::RecallEeprom;
 
 int hexDigit(QChar c)
 {
@@ -159,6 +160,27 @@ QCoro::Task<std::optional<bool>> TemperatureReader::parasitePowered()
     ask.readBit();
     co_await m_link.run(ask);
     co_return std::optional<bool>(ask.bitsRead().front() == 0);
+}
+
+QCoro::Task<> TemperatureReader::recallEeprom()
+{
+    if (!co_await m_link.ResetT())
+        co_return;
+    OneWireTransaction recall;
+    recall.writeByte(SkipRom);
+    recall.writeByte(RecallEeprom);
+    for (int i = 0; i < PollSlots; ++i)
+        recall.readBit();
+    co_await m_link.run(recall);
+    // It takes microseconds; a device still at it holds the last slot at 0, and the next
+    // reset must not cut it short.
+    if (recall.bitsRead().back() == 0 && !m_link.aborted()) {
+        co_await m_link.Delay(1);
+        OneWireTransaction poll;
+        for (int i = 0; i < PollSlots; ++i)
+            poll.readBit();
+        co_await m_link.run(poll);
+    }
 }
 
 QCoro::Task<bool> TemperatureReader::convertAndPoll(OneWireTransaction &convert)

@@ -50,6 +50,8 @@ public:
     // its own supply only); -999 when it is still busy after the conversion wait plus
     // PollMarginMs: its scratchpad still holds an older reading.
     QCoro::Task<double> GetTempSnPolled(QString sn) override;
+    // Skip ROM, Recall E², then read slots until every device has released the line.
+    QCoro::Task<> recallEeprom() override;
 
     static constexpr int PollMarginMs = 100;
     static constexpr int PollIntervalMs = 10;

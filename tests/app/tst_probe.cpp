@@ -1,14 +1,21 @@
+#include "base/Clock.h"
+#include "onewire/OneWireLink.h"
 #include "onewire/PosixSerialPort.h"
 #include "onewire/PtyBusServer.h"
 #include "onewire/VirtualBus.h"
+#include "onewire/TemperatureReader.h"
 #include "onewire/VirtualSensor.h"
 #include "support/RealOwServer.h"
+#include "support/RecordingLog.h"
+#include "support/RunTask.h"
+#include "support/SysfsTree.h"
 
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
 #include <memory>
 #include <thread>
 
@@ -74,6 +81,26 @@ Run probe(const QString &programDir)
     run.out = QString::fromUtf8(program.readAllStandardOutput());
     run.err = QString::fromUtf8(program.readAllStandardError());
     return run;
+}
+
+// A model's serial and the scratchpad one 12-bit conversion leaves in it.
+std::pair<QString, std::array<std::uint8_t, 9>> afterConversion(Model model)
+{
+    VirtualBus bus;
+    auto sensor = std::make_shared<VirtualSensor>(VirtualSensor::exampleRom(model));
+    if (model != Model::Genuine)
+        sensor->setModel(model);
+    sensor->setTemperature(21.5);
+    sensor->setConversionMs(0);
+    bus.addDevice(sensor);
+    bus.OpenCOM(QStringLiteral("COM1"));
+    RecordingLog log;
+    SystemClock clock;
+    OneWireLink link(bus, log, clock);
+    TemperatureReader reader(link, log);
+    reader.setConversionDelayMs(0);
+    runTask(reader.GetTempSn(sensor->serialText()));
+    return {sensor->serialText(), sensor->scratchpad()};
 }
 
 } // namespace
@@ -149,6 +176,86 @@ private slots:
         QCOMPARE(run.exitCode, 1);
         QVERIFY(run.out.isEmpty());
         QVERIFY2(run.err.contains(QStringLiteral("порт COM1 недоступен: ")) && run.err.contains(reason), qPrintable(run.err));
+    }
+
+    // A probe killed midway (kill -9, no chance to tidy up) may leave its test values in a
+    // sensor's RAM: the next probe still finds it genuine at 12 bits, and the EEPROM was
+    // never written. A stop signal ends the probe saying so, with a failing exit code.
+    void interruptedProbe_data()
+    {
+        QTest::addColumn<int>("signalNumber");
+        QTest::addColumn<int>("afterMs");
+        for (const int ms : {150, 300, 450, 600}) {
+            QTest::addRow("SIGKILL after %d ms", ms) << int(SIGKILL) << ms;
+            QTest::addRow("SIGINT after %d ms", ms) << int(SIGINT) << ms;
+        }
+        QTest::addRow("SIGTERM after %d ms", 450) << int(SIGTERM) << 450;
+    }
+    void interruptedProbe()
+    {
+        QFETCH(int, signalNumber);
+        QFETCH(int, afterMs);
+        ServedBus served;
+        auto sensor = served.add(Model::Genuine);
+        QVERIFY(served.serve());
+        QProcess program;
+        program.start(QStringLiteral(KALVEX_PROGRAM), {QStringLiteral("--probe"), QStringLiteral("--dir"), served.programDir()});
+        QVERIFY(program.waitForStarted());
+        QTest::qWait(afterMs);
+        const qint64 pid = program.processId(); // 0 once it has ended
+        if (pid > 0)
+            ::kill(static_cast<pid_t>(pid), signalNumber);
+        if (program.state() != QProcess::NotRunning)
+            QVERIFY(program.waitForFinished(10000));
+        if (signalNumber != SIGKILL) {
+            const QString err = QString::fromUtf8(program.readAllStandardError());
+            const QString out = QString::fromUtf8(program.readAllStandardOutput());
+            // Stopped before or during the one diagnosis: nothing printed for it.
+            QVERIFY2(!out.contains(QStringLiteral("не отвечает")), qPrintable(out));
+            if (out.isEmpty()) {
+                QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+                QCOMPARE(program.exitCode(), 3);
+                QVERIFY2(err.contains(QStringLiteral("проверка прервана")), qPrintable(err));
+            }
+        }
+        const Run run = probe(served.programDir());
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY2(run.out.startsWith(sensor->serialText() + QStringLiteral("  DS18B20  питание своё  12 бит  ")), qPrintable(run.out));
+        QVERIFY2(run.out.trimmed().endsWith(QStringLiteral("  подлинный")), qPrintable(run.out));
+        served.stop();
+        QCOMPARE(sensor->eepromWrites(), 0);
+        QCOMPARE(sensor->scratchpad()[4], std::uint8_t(0x7F));
+    }
+
+    // [Bus] Kind=kernel: the kernel's devices, not COM1.
+    void kernelBusIsProbed()
+    {
+        QTemporaryDir dir;
+        SysfsTree tree;
+        tree.addMaster(1);
+        const auto [genuine, genuinePad] = afterConversion(Model::Genuine);
+        const auto [clone, clonePad] = afterConversion(Model::CloneFf);
+        const QString gone = QStringLiteral("2825EA52050000CE");
+        tree.addDevice(1, genuine, SysfsTree::w1SlaveText(genuinePad, true));
+        tree.addDevice(1, clone, SysfsTree::w1SlaveText(clonePad, true));
+        tree.addDevice(1, gone);
+        SysfsTree::write(dir.filePath(QStringLiteral("Kalvex.ini")),
+                         "[General]\r\nCOMPort=1\r\n[Bus]\r\nKind=kernel\r\nKernelPath=" + QFile::encodeName(tree.path()) + "\r\n");
+        const Run run = probe(dir.path());
+        QCOMPARE(run.exitCode, 0);
+        const QStringList lines = run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 3);
+        const auto lineOf = [&lines](const QString &serial) { return lines.filter(serial).value(0); };
+        QCOMPARE(lineOf(genuine), genuine + QStringLiteral("  DS18B20  питание ?  12 бит  ? мс  подлинный"));
+        QCOMPARE(lineOf(clone), clone + QStringLiteral("  DS18B20  питание ?  12 бит  ? мс  вероятно, подделка"));
+        QCOMPARE(lineOf(gone), gone + QStringLiteral("  DS18B20  питание ?  ? бит  ? мс  не отвечает"));
+
+        // No driver: the reason, and a failure.
+        SysfsTree::write(dir.filePath(QStringLiteral("Kalvex.ini")),
+                         "[Bus]\r\nKind=kernel\r\nKernelPath=" + QFile::encodeName(dir.filePath(QStringLiteral("none"))) + "\r\n");
+        const Run none = probe(dir.path());
+        QCOMPARE(none.exitCode, 1);
+        QVERIFY2(none.err.contains(QStringLiteral("Драйвер 1-Wire не загружен")), qPrintable(none.err));
     }
 
     void emptyBusIsNoFailure()

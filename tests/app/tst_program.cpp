@@ -11,7 +11,9 @@
 
 #include "onewire/PtyBusServer.h"
 #include "onewire/VirtualBus.h"
+#include "onewire/VirtualSensor.h"
 #include "support/ExpositionParser.h"
+#include "support/SysfsTree.h"
 #include "web/HttpClient.h"
 
 #include <sqlite3.h>
@@ -400,6 +402,33 @@ private slots:
         QCOMPARE(readFile(dataPath(QStringLiteral("Kalvex.ini.unreadable"))), ini);
         const QString log = QString::fromUtf8(program.readAllStandardError());
         QCOMPARE(log.count(QStringLiteral("ItemName0 (10485760)")), 1);
+    }
+
+    // The kernel's bus with one w1_slave that hangs (a FIFO nobody writes stands in for a
+    // hung driver) before a healthy one: the healthy sensor's readings go on, every cycle,
+    // and a stop signal ends the program at once though a read still hangs in the kernel.
+    void hungKernelReadHoldsNeitherSensorsNorExit()
+    {
+        SysfsTree tree;
+        tree.addMaster(1, false);
+        const QString hung = QStringLiteral("28ECEDC7050000F6");
+        const QString healthy = QStringLiteral("2825EA52050000CE");
+        tree.addDevice(1, hung);
+        tree.addDevice(1, healthy, SysfsTree::w1SlaveText(VirtualSensor::scratchpadFor(21.5, true), true));
+        QFile::remove(tree.w1Slave(hung));
+        QVERIFY(::mkfifo(QFile::encodeName(tree.w1Slave(hung)).constData(), 0600) == 0);
+        QVERIFY(QDir().mkpath(dataPath(QString())));
+        writeFile(dataPath(QStringLiteral("Kalvex.ini")),
+                  "[General]\nTimeOut=1000\n[Items]\nItemSN0=" + hung.toLatin1() + "\nItemEnable0=1\nItemSN1="
+                      + healthy.toLatin1() + "\nItemEnable1=1\nItemCount=2\n[Bus]\nKind=kernel\nKernelPath="
+                      + QFile::encodeName(tree.path()) + "\n");
+        QProcess program;
+        startHeadless(program);
+        const QString st = dataPath(QStringLiteral("Kalvex.st"));
+        QTRY_VERIFY_WITH_TIMEOUT(storedReadings(st, "2825EA52050000CE").size() >= 3, 30000);
+        QVERIFY(storedReadings(st, "28ECEDC7050000F6").isEmpty());
+        stop(program, SIGTERM, 2000);
+        QCOMPARE(QString::fromUtf8(program.readAllStandardError()).count(QStringLiteral("Драйвер 1-Wire не отвечает")), 1);
     }
 
     // Store files deleted after a crash, their log left behind: the new store starts empty

@@ -23,6 +23,7 @@
 #include "support/FakeClock.h"
 #include "support/FakeDialogBoxes.h"
 #include "support/FakeSoundPlayer.h"
+#include "support/DiagnosisLeftovers.h"
 
 #include <qcustomplot.h>
 #include <sqlite3.h>
@@ -344,8 +345,9 @@ private slots:
         m_bus->addSensor(item(0).SN, 85.0);
         duringNextWait([this] { m_form->close(); });
         switchOn();
-        // The close came during the first conversion wait: nothing after it touched the bus.
-        QCOMPARE(m_bus->busCounters().resets, 1u);
+        // The close came during the first conversion wait (after the opened port's recall):
+        // nothing after it touched the bus.
+        QCOMPARE(m_bus->busCounters().resets, 2u);
         QVERIFY(noAnswerLines(*m_form).isEmpty());
         QCOMPARE(snsCell(1, 0), QStringLiteral("<no row>"));
         QVERIFY(!m_form->Timer1->isActive());
@@ -797,9 +799,9 @@ private slots:
         QVERIFY(logMessages(*m_form).contains(QStringLiteral("Отслеживание датчиков выключено.")));
         if (onAgain) {
             // The reading under way finished its transactions and was dropped (taken across
-            // a port closed and opened again), the first cycle ended there; the second read
-            // both sensors once.
-            QCOMPARE(m_bus->busCounters().resets - resetsBefore, quint64(2 + 4));
+            // a port closed and opened again), the first cycle ended there; the second recalled
+            // the sensors of the port opened again and read both once.
+            QCOMPARE(m_bus->busCounters().resets - resetsBefore, quint64(2 + 1 + 4));
             QVERIFY(noAnswerLines(*m_form).isEmpty());
             QCOMPARE(snsCell(1, 0), QStringLiteral("20"));
             QCOMPARE(snsCell(1, 1), QStringLiteral("6"));
@@ -984,9 +986,9 @@ private slots:
                 m_bus->setTemperature(SnB, temperatures[cycle][1]);
                 m_bus->setTemperature(SnS, temperatures[cycle][2]);
                 const quint64 resets = cycle == 0 ? (switchOn(), m_bus->busCounters().resets) : resetsOfNextCycle();
-                // Sensor by sensor: two resets each; all at once: the power question (first
-                // cycle only), the conversion, one reset per reading.
-                QCOMPARE(resets, bulk ? quint64(3 + (cycle == 0 ? 2 : 1)) : quint64(6));
+                // Sensor by sensor: two resets each; all at once: the power question, the
+                // conversion, one reset per reading; the first cycle recalls the EEPROM too.
+                QCOMPARE(resets, (bulk ? quint64(3 + 2) : quint64(6)) + (cycle == 0 ? 1u : 0u));
                 for (int row = 0; row < m_form->Sns.RowCount(); ++row)
                     state << rowCells(row).join(QLatin1Char('|'));
                 for (int col = 0; col < m_form->SHour.ColCount(); ++col) {
@@ -1021,12 +1023,12 @@ private slots:
         parasite->setConversionMs(40);
         parasite->setParasitePower(true);
         switchOn();
-        QCOMPARE(m_bus->busCounters().resets, 5u); // the question, then two per sensor
+        QCOMPARE(m_bus->busCounters().resets, 6u); // the recall, the question, two per sensor
         for (int cycle = 1; cycle <= 3; ++cycle) {
             m_bus->setTemperature(SnA, 19.0 + cycle);
             m_bus->setTemperature(SnB, -4.0 - cycle);
-            // The power is not asked again: every cycle after the first is the specified one.
-            QCOMPARE(resetsOfNextCycle(), 4u);
+            // Asked again every cycle, then the specified one.
+            QCOMPARE(resetsOfNextCycle(), 5u);
             QCOMPARE(snsCell(1, 0), numbertext::oneDecimal(19.0 + cycle));
             QCOMPARE(snsCell(1, 1), numbertext::oneDecimal(-4.0 - cycle));
         }
@@ -1042,8 +1044,62 @@ private slots:
         m_form->N3->setChecked(false);
         m_form->N3Click();
         switchOn();
-        QCOMPARE(resetsOfNextCycle(), 3u);
+        QCOMPARE(resetsOfNextCycle(), 4u);
         QCOMPARE(parasiteLines().size(), 1);
+    }
+
+    // A parasite-powered sensor connected while the bus runs converts only with the full
+    // wait: the next cycle notices it and reads sensor by sensor, never its old scratchpad.
+    void parasiteSensorAddedWhileRunning()
+    {
+        busOnTestClock();
+        m_form->BulkConvert = true;
+        addSensor(QStringLiteral("Кухня"), SnA);
+        m_bus->addSensor(SnA, 19.0)->setConversionMs(40);
+        switchOn();
+        QCOMPARE(snsCell(1, 0), QStringLiteral("19"));
+        QVERIFY(parasiteLines().isEmpty());
+        addSensor(QStringLiteral("Улица"), SnB);
+        auto parasite = m_bus->addSensor(SnB, -4.0);
+        // Much slower than the other: the whole bus's poll would end long before it is done.
+        m_form->temperatureReader()->setConversionDelayMs(150);
+        parasite->setConversionMs(120);
+        parasite->setParasitePower(true);
+        for (int cycle = 1; cycle <= 3; ++cycle) {
+            m_bus->setTemperature(SnB, -4.0 - cycle);
+            runCycle();
+            QCOMPARE(snsCell(1, 1), numbertext::oneDecimal(-4.0 - cycle));
+        }
+        QCOMPARE(parasiteLines().size(), 1);
+        QVERIFY(noAnswerLines(*m_form).isEmpty());
+    }
+
+    // A diagnosis cut short leaves its test values in the sensor's RAM, 9 bits among them:
+    // opening the port brings back what the EEPROM holds before the first conversion.
+    void leftoverDiagnosisValuesAreRecalled_data()
+    {
+        QTest::addColumn<bool>("bulk");
+        QTest::newRow("sensor by sensor") << false;
+        QTest::newRow("whole bus") << true;
+    }
+    void leftoverDiagnosisValuesAreRecalled()
+    {
+        QFETCH(bool, bulk);
+        m_form->BulkConvert = bulk;
+        addSensor(QStringLiteral("Улица"), SnA);
+        auto sensor = m_bus->addSensor(SnA, -3.3125);
+        QVERIFY(leaveDiagnosisValues(*m_bus, m_clock, SnA));
+        QCOMPARE(sensor->scratchpad()[4], std::uint8_t(0x1F));
+        switchOn();
+        QCOMPARE(snsCell(1, 0), QStringLiteral("-3,3"));
+        QCOMPARE(sensor->scratchpad()[4], std::uint8_t(0x7F));
+        QCOMPARE(sensor->eepromWrites(), 0);
+        // Observation switched off and on again: the port opens anew, and recalls again.
+        m_form->N3->setChecked(false);
+        m_form->N3Click();
+        QVERIFY(leaveDiagnosisValues(*m_bus, m_clock, SnA));
+        switchOn();
+        QCOMPARE(sensor->scratchpad()[4], std::uint8_t(0x7F));
     }
 
     // A sensor that never ends its conversion: the bus's wait ends at its limit, and that
@@ -1084,11 +1140,11 @@ private slots:
         }
         duringNextWait([this] { m_form->BulkConvert = true; });
         switchOn();
-        QCOMPARE(m_bus->busCounters().resets, 6u); // the cycle under way went on as it began
+        QCOMPARE(m_bus->busCounters().resets, 7u); // the cycle under way went on as it began
         QCOMPARE(resetsOfNextCycle(), 5u);
-        QCOMPARE(resetsOfNextCycle(), 4u);
+        QCOMPARE(resetsOfNextCycle(), 5u);
         duringNextWait([this] { m_form->BulkConvert = false; });
-        QCOMPARE(resetsOfNextCycle(), 4u);
+        QCOMPARE(resetsOfNextCycle(), 5u);
         QCOMPARE(resetsOfNextCycle(), 6u);
         for (int i = 0; i < 3; ++i)
             QCOMPARE(snsCell(1, i), QStringLiteral("21"));
@@ -1187,10 +1243,10 @@ private slots:
         serving.join();
         server.close();
         m_clock.setTickStep(1);
-        // Read once the simulator's thread has ended: the power question, the conversion and
-        // the reading; or the reading's two resets.
+        // Read once the simulator's thread has ended: the recall, then the power question,
+        // the conversion and the reading, or the reading's two resets.
         if (linked)
-            QCOMPARE(bus.busCounters().resets, bulk ? 3u : 2u);
+            QCOMPARE(bus.busCounters().resets, bulk ? 4u : 3u);
     }
 
     // The adapter unplugged and plugged back (the simulator closed, a new one under the same

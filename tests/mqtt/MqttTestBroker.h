@@ -96,6 +96,8 @@ public:
         return false;
     }
 
+    qint64 pid() const { return m_process.processId(); }
+
     void stop()
     {
         if (m_process.state() == QProcess::NotRunning)

@@ -3,6 +3,7 @@
 #include "web/HttpClient.h"
 
 #include "base/ReadingFeed.h"
+#include "mqtt/MqttClient.h"
 #include "mqtt/MqttPublisher.h"
 #include "onewire/PtyBusServer.h"
 #include "onewire/VirtualBus.h"
@@ -13,6 +14,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QScopeGuard>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -192,6 +194,29 @@ private slots:
         s.Password = QStringLiteral("right");
         publisher.setSettings(s);
         QTRY_COMPARE_WITH_TIMEOUT(publisher.connectedState(), 1, Wait);
+    }
+
+    // A broker that took the connection and then stops reading (stopped, its host hung):
+    // the keep-alive ends the connection, said in the program's words.
+    void silentBrokerIsToldInOwnWords()
+    {
+        Broker broker;
+        QVERIFY(broker.start());
+        MqttClient::Options options;
+        options.host = QStringLiteral("127.0.0.1");
+        options.port = broker.port();
+        options.statusTopic = QStringLiteral("kalvex/test/status");
+        options.keepAliveSeconds = 5;
+        MqttClient client(options);
+        QSignalSpy failures(&client, &MqttClient::failure);
+        QTRY_VERIFY_WITH_TIMEOUT(client.connected(), Wait);
+        const auto pid = static_cast<pid_t>(broker.pid());
+        QVERIFY(pid > 0);
+        QCOMPARE(::kill(pid, SIGSTOP), 0);
+        const auto resume = qScopeGuard([pid] { ::kill(pid, SIGCONT); });
+        QTRY_VERIFY_WITH_TIMEOUT(!failures.isEmpty(), 30000);
+        const QString reason = failures.first().first().toString();
+        QVERIFY2(reason.contains(QStringLiteral("проверка связи (keep-alive) осталась без ответа")), qPrintable(reason));
     }
 
     // The built program, headless on the bus simulator: a reading with its correction arrives

@@ -17,8 +17,12 @@
 
 #include <QTimer>
 
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
+#include <fcntl.h>
+#include <memory>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -373,6 +377,91 @@ private slots:
         // Said once: a second cycle says nothing more.
         static_cast<void>(runTask(kernel.convertAll()));
         QCOMPARE(log.messages.size(), expectedLog.size());
+    }
+
+    // One file that hangs in the kernel (a hung driver; a FIFO nobody writes stands in for
+    // it): the other sensors keep being read, the hung file is not asked again while its
+    // read hangs, and the bus goes away without waiting for it.
+    void hungFileHoldsNoOtherSensor_data()
+    {
+        QTest::addColumn<bool>("hungTrigger"); // therm_bulk_read hangs, else one w1_slave
+        QTest::newRow("w1_slave") << false;
+        QTest::newRow("therm_bulk_read") << true;
+    }
+    void hungFileHoldsNoOtherSensor()
+    {
+        QFETCH(bool, hungTrigger);
+        // A trigger let go after its FIFO's reader left gets EPIPE, not a signal.
+        std::signal(SIGPIPE, SIG_IGN);
+        SysfsTree tree;
+        tree.addMaster(1, !hungTrigger);
+        const Scratchpad p21 = withCrc({0x58, 0x01, 0x4B, 0x46, 0x7F, 0xFF, 0x08, 0x10, 0});
+        for (const QString &sn : {SnA, SnB})
+            tree.addDevice(1, sn, SysfsTree::w1SlaveText(p21, true));
+        const QString hung = hungTrigger ? tree.bulkFile(1) : tree.w1Slave(SnA);
+        QFile::remove(hung);
+        QVERIFY(::mkfifo(QFile::encodeName(hung).constData(), 0600) == 0);
+        // Lets the kernel go: the other end of the FIFO opened and closed again.
+        const auto release = [hung, hungTrigger] {
+            const int fd = ::open(QFile::encodeName(hung).constData(), (hungTrigger ? O_RDONLY : O_WRONLY) | O_NONBLOCK);
+            if (fd < 0)
+                return;
+            // The trigger's writer is read to its end: a reader gone first would send it SIGPIPE.
+            if (hungTrigger) {
+                ::fcntl(fd, F_SETFL, 0);
+                char buffer[64];
+                while (::read(fd, buffer, sizeof buffer) > 0) {
+                }
+            }
+            ::close(fd);
+        };
+        const auto hangAgain = [hung] {
+            QFile::remove(hung);
+            return ::mkfifo(QFile::encodeName(hung).constData(), 0600) == 0;
+        };
+        const auto answerAgain = [&] {
+            release();
+            QFile::remove(hung);
+            SysfsTree::write(hung, hungTrigger ? QByteArray("0\n") : SysfsTree::w1SlaveText(p21, true));
+        };
+        const auto hungRead = [&](KernelBus &kernel) {
+            return hungTrigger ? runTask(kernel.convertAll()) == SensorReader::Conversion::TimedOut
+                               : runTask(kernel.GetTempSn(SnA)) == -999.0;
+        };
+        RecordingLog log;
+        auto kernel = std::make_unique<KernelBus>(log, tree.path());
+        kernel->setJobTimeoutMs(300);
+        kernel->open();
+        for (int cycle = 0; cycle < 4; ++cycle) {
+            QVERIFY(hungRead(*kernel));
+            if (hungTrigger)
+                QCOMPARE(runTask(kernel->GetTempSnPolled(SnA)), 21.5);
+            QCOMPARE(runTask(kernel->GetTempSn(SnB)), 21.5);
+        }
+        QCOMPARE(log.messages.filter(QStringLiteral("Драйвер 1-Wire не отвечает (") + hung).size(), 1);
+        // Once the kernel answers, the file is read again.
+        answerAgain();
+        if (hungTrigger)
+            QTRY_COMPARE(runTask(kernel->convertAll()), SensorReader::Conversion::Done);
+        else
+            QTRY_COMPARE(runTask(kernel->GetTempSn(SnA)), 21.5);
+
+        // Destroyed while a worker hangs: nothing waits for the kernel. Should it wait, the
+        // watchdog lets the kernel go after a while and says so.
+        QVERIFY(hangAgain());
+        QVERIFY(hungRead(*kernel));
+        std::atomic<bool> destroyed = false;
+        std::atomic<bool> hadToRelease = false;
+        std::thread watchdog([&] {
+            for (int i = 0; i < 300 && !destroyed; ++i)
+                QThread::msleep(10);
+            hadToRelease = !destroyed;
+            release();
+        });
+        kernel.reset();
+        destroyed = true;
+        watchdog.join();
+        QVERIFY(!hadToRelease);
     }
 
     // The reads block in the kernel: the event loop runs on while one is under way, and a

@@ -20,6 +20,7 @@
 
 #include <cstdlib>
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <thread>
@@ -120,6 +121,61 @@ private slots:
         first.CloseCOM();
         QVERIFY(!first.isOpen());
         QVERIFY(second.OpenCOM(QStringLiteral("COM4")));
+    }
+
+    // An adapter's link goes when it is unplugged: the name is lost until the link is back,
+    // and then it is wherever the link points now.
+    void vanishedLinkIsLostNotTheOnBoardPort()
+    {
+        Pty before;
+        Pty after;
+        QVERIFY(!before.slave.isEmpty() && !after.slave.isEmpty());
+        QTemporaryDir dir;
+        const QString programDir = dir.path() + QLatin1Char('/');
+        const QString link = programDir + "COM1";
+        QVERIFY(QFile::link(before.slave, link));
+        PosixSerialPort port(programDir);
+        QVERIFY(port.OpenCOM(QStringLiteral("COM1")));
+        QVERIFY(QFile::remove(link));
+        QVERIFY(!port.lostReason().isEmpty());
+        QVERIFY(!port.OpenCOM(QStringLiteral("COM1")));
+        QCOMPARE(port.devicePath(), link);
+        QVERIFY2(port.lastError().startsWith(QStringLiteral("нет такого устройства")), qPrintable(port.lastError()));
+        QVERIFY(QFile::link(after.slave, link));
+        QVERIFY2(port.OpenCOM(QStringLiteral("COM1")), qPrintable(port.lastError()));
+        QCOMPARE(QFileInfo(port.devicePath()).canonicalFilePath(), QFileInfo(after.slave).canonicalFilePath());
+        // Another port of a folder that never had the link still means the on-board one.
+        QCOMPARE(resolvePortName(QStringLiteral("COM2"), programDir), QStringLiteral("/dev/ttyS1"));
+    }
+
+    // TIOCEXCL keeps out everyone but root; root respects it too, and never clears it.
+    void anotherProgramsExclusiveModeIsLeftAlone_data()
+    {
+        QTest::addColumn<bool>("heldByOther");
+        QTest::newRow("held by another") << true;
+        QTest::newRow("free") << false;
+    }
+    void anotherProgramsExclusiveModeIsLeftAlone()
+    {
+        QFETCH(bool, heldByOther);
+        Pty pty;
+        QVERIFY(!pty.slave.isEmpty());
+        QTemporaryDir dir;
+        const QString programDir = dir.path() + QLatin1Char('/');
+        QVERIFY(QFile::link(pty.slave, programDir + "COM4"));
+        const int other = ::open(QFile::encodeName(pty.slave).constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        QVERIFY(other >= 0);
+        if (heldByOther)
+            QCOMPARE(::ioctl(other, TIOCEXCL), 0);
+        PosixSerialPort port(programDir);
+        QCOMPARE(port.OpenCOM(QStringLiteral("COM4")), !heldByOther);
+        if (heldByOther)
+            QVERIFY2(port.lastError().contains(QStringLiteral("уже открыт другой программой")), qPrintable(port.lastError()));
+        port.CloseCOM();
+        int exclusive = -1;
+        QCOMPARE(::ioctl(other, TIOCGEXCL, &exclusive), 0);
+        QCOMPARE(exclusive != 0, heldByOther);
+        ::close(other);
     }
 
     void notAPort()

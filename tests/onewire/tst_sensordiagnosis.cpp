@@ -7,6 +7,7 @@
 #include "onewire/SensorDiagnosis.h"
 #include "onewire/VirtualBus.h"
 #include "onewire/VirtualSensor.h"
+#include "support/DiagnosisLeftovers.h"
 #include "support/RecordingLog.h"
 #include "support/RunTask.h"
 
@@ -215,15 +216,47 @@ private slots:
         QVERIFY(std::equal(before.begin() + 2, before.begin() + 5, after.begin() + 2));
     }
 
+    // A diagnosis cut short before left its test values in RAM: what it judges is the
+    // EEPROM, so a genuine sensor stays genuine, at its own resolution and limits.
+    void leftoversOfAnInterruptedDiagnosis_data()
+    {
+        QTest::addColumn<QString>("serial");
+        QTest::newRow("DS18B20") << QStringLiteral("28ECEDC7050000F6");
+        QTest::newRow("DS18S20") << QStringLiteral("108739A80208006F");
+    }
+    void leftoversOfAnInterruptedDiagnosis()
+    {
+        QFETCH(QString, serial);
+        ServedBus served;
+        auto sensor = served.bus.addSensor(serial, -3.3125);
+        sensor->setConversionMs(600);
+        const std::array<std::uint8_t, 3> eeprom{0x1E, 0xF6, 0x7F};
+        sensor->setEeprom(eeprom);
+        SystemClock clock;
+        QVERIFY(leaveDiagnosisValues(served.bus, clock, serial));
+        QVERIFY(served.start());
+        const SensorReport report = diagnoseOver(served, serial);
+        served.stop();
+        QVERIFY2(report.cloneSigns().isEmpty(), qPrintable(report.cloneSigns().join(QLatin1Char(';'))));
+        QCOMPARE(report.verdict, Verdict::Genuine);
+        QCOMPARE(report.resolutionBits, serial.startsWith(QLatin1String("28")) ? 12 : 9);
+        QCOMPARE(report.TH, 30);
+        QCOMPARE(report.TL, -10);
+        const auto ram = sensor->scratchpad();
+        QCOMPARE(ram[2], eeprom[0]);
+        QCOMPARE(ram[3], eeprom[1]);
+    }
+
     // A sensor whose line breaks in the middle of the talk: a clear answer, soon, and the bus
     // goes on for the others.
     void stopsAnsweringMidway_data()
     {
         QTest::addColumn<int>("commands");
         QTest::newRow("after the power question") << 1;
-        QTest::newRow("after the first write") << 3;
-        QTest::newRow("while converting") << 4;
-        QTest::newRow("at the recall") << 9;
+        QTest::newRow("after the first recall") << 2;
+        QTest::newRow("after the first write") << 4;
+        QTest::newRow("while converting") << 5;
+        QTest::newRow("at the recall") << 10;
     }
     void stopsAnsweringMidway()
     {

@@ -4,6 +4,7 @@
 #include "base/Clock.h"
 #include "base/Log.h"
 #include "onewire/BusProbe.h"
+#include "onewire/KernelBus.h"
 #include "onewire/PosixSerialPort.h"
 #include "owserver/OwServerBus.h"
 #include "sensors/KalvexConfig.h"
@@ -68,19 +69,32 @@ int runProbe(const QString &programDir)
     const KalvexConfig config = loadConfig(dir + QStringLiteral("Kalvex.ini"));
     if (config.BusKind == QLatin1String("owserver"))
         return probeOwServer(config.OwServerBus);
-    const QString portName = QStringLiteral("COM") + QString::number(config.COMPort);
-    PosixSerialPort port(dir);
     StderrLog log;
-    SystemClock clock;
-    const ProbeResult result = QCoro::waitFor(probeBus(port, portName, log, clock, [] { return TerminationSignals::pending(); }));
+    const auto stop = [] { return TerminationSignals::pending(); };
+    QString busName;
+    ProbeResult result;
+    if (config.BusKind == QLatin1String("kernel")) {
+        busName = QStringLiteral("шина ядра ") + config.KernelPath;
+        KernelBus bus(log, config.KernelPath);
+        result = QCoro::waitFor(probeKernelBus(bus, stop));
+    } else {
+        busName = QStringLiteral("порт COM") + QString::number(config.COMPort);
+        PosixSerialPort port(dir);
+        SystemClock clock;
+        result = QCoro::waitFor(probeBus(port, busName.section(QLatin1Char(' '), 1), log, clock, stop));
+    }
     if (!result.opened) {
-        std::fprintf(stderr, "kalvex: порт %s недоступен: %s\n", qUtf8Printable(portName), qUtf8Printable(result.error));
+        std::fprintf(stderr, "kalvex: %s недоступен: %s\n", qUtf8Printable(busName), qUtf8Printable(result.error));
         return 1;
     }
     for (const SensorReport &report : result.reports)
         std::printf("%s\n", qUtf8Printable(report.line()));
-    if (result.reports.empty())
-        std::fprintf(stderr, "kalvex: на шине %s устройств не найдено\n", qUtf8Printable(portName));
     std::fflush(stdout);
+    if (result.interrupted) {
+        std::fprintf(stderr, "kalvex: проверка прервана, проверено устройств: %d\n", static_cast<int>(result.reports.size()));
+        return 3;
+    }
+    if (result.reports.empty())
+        std::fprintf(stderr, "kalvex: %s: устройств не найдено\n", qUtf8Printable(busName));
     return 0;
 }

@@ -171,6 +171,11 @@ QCoro::Task<> MonitorCycle::cycle()
     Reading how = Reading::Specified;
     bool failed = false;
     try {
+        if (m_recallDue) {
+            m_recallDue = false;
+            if (SensorReader *reader = m_parts.reader ? m_parts.reader() : nullptr)
+                co_await reader->recallEeprom();
+        }
         how = co_await convertBus();
     } catch (const std::exception &e) {
         failed = true;
@@ -228,17 +233,17 @@ QCoro::Task<MonitorCycle::Reading> MonitorCycle::convertBus()
     SensorReader *reader = m_parts.reader ? m_parts.reader() : nullptr;
     if (!reader || !anyEnabledSensor() || (m_parts.portLost && m_parts.portLost()))
         co_return Reading::Specified;
-    if (m_power == Power::Unknown) {
-        const std::optional<bool> parasite = co_await reader->parasitePowered();
-        if (closing() || restartAsked())
-            co_return Reading::Specified;
-        // No device answered: asked again next cycle; this one goes sensor by sensor.
-        if (!parasite)
-            co_return Reading::Specified;
-        m_power = *parasite ? Power::Parasite : Power::External;
-        if (m_power == Power::External)
-            m_parasiteLogged = false;
-    }
+    // Asked before every conversion (one slot): a parasite-powered sensor added while the
+    // bus runs would otherwise hand over its stale scratchpad as a reading.
+    const std::optional<bool> parasite = co_await reader->parasitePowered();
+    if (closing() || restartAsked())
+        co_return Reading::Specified;
+    // No device answered: asked again next cycle; this one goes sensor by sensor.
+    if (!parasite)
+        co_return Reading::Specified;
+    m_power = *parasite ? Power::Parasite : Power::External;
+    if (m_power == Power::External)
+        m_parasiteLogged = false;
     if (m_power == Power::Parasite) {
         if (!m_parasiteLogged) {
             m_parasiteLogged = true;

@@ -110,7 +110,12 @@ public:
     void observationSwitchedOff() { m_switchedOff = true; }
     // The devices on the bus may have changed (the port opened again, a search ran): the
     // next cycle with one conversion for the whole bus asks again how they are powered.
-    void busChanged() { m_power = Power::Unknown; }
+    // The first cycle after it also brings every sensor's RAM back from its EEPROM.
+    void busChanged()
+    {
+        m_power = Power::Unknown;
+        m_recallDue = true;
+    }
     // True from a cycle's start until its end.
     bool running() const { return m_running; }
 
@@ -185,6 +190,8 @@ private:
     // How the devices on the bus are powered, as last asked.
     enum class Power { Unknown, External, Parasite };
     Power m_power = Power::Unknown;
+    // The bus was opened and no cycle has yet recalled the sensors' EEPROM.
+    bool m_recallDue = true;
     // The parasite-powered bus has been logged (once until the answer changes).
     bool m_parasiteLogged = false;
     // Cleared by the destructor: a next cycle queued meanwhile does not start.
