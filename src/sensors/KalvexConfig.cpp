@@ -211,6 +211,9 @@ KalvexConfig readConfig(const IniFile &ini, const RandomIndex &random, QStringLi
     c.MQTT.Discovery = r.boolean(Mqtt, QStringLiteral("Discovery"), d.MQTT.Discovery);
     c.MQTT.DiscoveryPrefix = r.text(Mqtt, QStringLiteral("DiscoveryPrefix"), d.MQTT.DiscoveryPrefix);
     c.MQTT.CAFile = r.text(Mqtt, QStringLiteral("CAFile"), d.MQTT.CAFile);
+    c.MQTT.TLS = r.boolean(Mqtt, QStringLiteral("TLS"), d.MQTT.TLS);
+    c.MQTT.CertFile = r.text(Mqtt, QStringLiteral("CertFile"), d.MQTT.CertFile);
+    c.MQTT.KeyFile = r.text(Mqtt, QStringLiteral("KeyFile"), d.MQTT.KeyFile);
 
     const int itemCount = r.integer(Items, QStringLiteral("ItemCount"), 0);
     // Sensors 0 .. ItemCount - 1 (default ones where the file has no keys), then those beyond
@@ -342,6 +345,13 @@ IniFile configIni(const KalvexConfig &c)
         ini.writeBool(Mqtt, QStringLiteral("Discovery"), c.MQTT.Discovery);
         ini.writeString(Mqtt, QStringLiteral("DiscoveryPrefix"), c.MQTT.DiscoveryPrefix);
         ini.writeString(Mqtt, QStringLiteral("CAFile"), c.MQTT.CAFile);
+        // Later keys only when used: a file written before them reads back the same.
+        if (c.MQTT.TLS != m.TLS)
+            ini.writeBool(Mqtt, QStringLiteral("TLS"), c.MQTT.TLS);
+        if (c.MQTT.CertFile != m.CertFile)
+            ini.writeString(Mqtt, QStringLiteral("CertFile"), c.MQTT.CertFile);
+        if (c.MQTT.KeyFile != m.KeyFile)
+            ini.writeString(Mqtt, QStringLiteral("KeyFile"), c.MQTT.KeyFile);
     }
     return ini;
 }
