@@ -32,7 +32,8 @@ mapfile -t run < <(relations Depends; relations Recommends; echo locales)
 
 # Testing: a real X server with clicks, keys and screenshots; the install check's validators;
 # the exposition parser of the /metrics tests; the fuzz targets' compiler and runtime; the MQTT
-# broker of the publisher's tests; the package's checker and the metainfo's and manual page's.
+# broker of the publisher's tests and openssl for the certificates of its TLS test; the
+# package's checker and the metainfo's and manual page's.
 test=(
   git sqlite3 curl
   xvfb xauth xdotool imagemagick
@@ -40,7 +41,7 @@ test=(
   python3 python3-prometheus-client
   chromium
   clang libclang-rt-14-dev
-  mosquitto
+  mosquitto openssl
   lintian appstream man-db
 )
 
