@@ -694,18 +694,21 @@ private slots:
         QVERIFY(QString::fromUtf8(program.readAllStandardError()).contains(m_dir->filePath(QStringLiteral("file/sub"))));
     }
 
-    // Qt's own texts (here the option help) are in the user's language, in C as Qt has them.
+    // Qt's own texts (here the option help) are in the user's language, in C as Qt has them,
+    // and the program's own beside them in the same language, with the program's version.
     void qtTextsFollowTheLocale_data()
     {
         QTest::addColumn<QString>("lang");
         QTest::addColumn<QString>("options");
-        QTest::newRow("ru_RU") << "ru_RU.UTF-8" << "Параметры:";
-        QTest::newRow("C") << "C.UTF-8" << "Options:";
+        QTest::addColumn<QString>("own");
+        QTest::newRow("ru_RU") << "ru_RU.UTF-8" << "Параметры:" << "Папка файлов Kalvex.ini";
+        QTest::newRow("C") << "C.UTF-8" << "Options:" << "Folder of Kalvex.ini";
     }
     void qtTextsFollowTheLocale()
     {
         QFETCH(QString, lang);
         QFETCH(QString, options);
+        QFETCH(QString, own);
         QProcess program;
         QProcessEnvironment env = environment();
         env.insert(QStringLiteral("LANG"), lang);
@@ -715,6 +718,8 @@ private slots:
         QVERIFY(program.waitForFinished(20000));
         const QString help = QString::fromUtf8(program.readAllStandardOutput());
         QVERIFY2(help.contains(QLatin1Char('\n') + options + QLatin1Char('\n')), qPrintable(help));
+        QVERIFY2(help.contains(own), qPrintable(help));
+        QVERIFY2(help.contains(QStringLiteral("\nKalvex " KALVEX_VERSION " ")), qPrintable(help));
     }
 
     // A small box without a screen, started by a service manager: no display in the
