@@ -64,6 +64,11 @@ dpkg-deb -x "$deb" "$scripts/root"
 shown=$(QT_QPA_PLATFORM=offscreen "$scripts/root/usr/bin/kalvex" --version 2>/dev/null)
 [ "$shown" = "Kalvex $version" ] || fail "the packaged kalvex --version says '$shown'"
 
+# The package's own autopkgtest on the unpacked program (autopkgtest itself wants a testbed).
+if ! out=$(PATH="$scripts/root/usr/bin:$PATH" AUTOPKGTEST_TMP="$scripts" sh "$here/../../debian/tests/headless-demo" 2>&1); then
+  fail "debian/tests/headless-demo: $out"
+fi
+
 # What a software centre reads from the installed tree: the metainfo with its launcher and icon.
 if ! report=$(appstreamcli validate-tree --no-net --pedantic "$scripts/root" 2>&1); then
   fail "appstreamcli validate-tree: $report"
