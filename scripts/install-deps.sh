@@ -33,7 +33,7 @@ mapfile -t run < <(relations Depends; relations Recommends; echo locales)
 # Testing: a real X server with clicks, keys and screenshots; the install check's validators;
 # the exposition parser of the /metrics tests; the fuzz targets' compiler and runtime; the MQTT
 # broker of the publisher's tests and openssl for the certificates of its TLS test; the
-# package's checker and the metainfo's and manual page's.
+# package's checker (and debootstrap for its clean root) and the metainfo's and manual page's.
 test=(
   git sqlite3 curl
   xvfb xauth xdotool imagemagick
@@ -42,7 +42,7 @@ test=(
   chromium
   clang libclang-rt-14-dev
   mosquitto openssl
-  lintian appstream man-db
+  lintian appstream man-db debootstrap
 )
 
 purpose=test
