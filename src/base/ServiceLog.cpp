@@ -12,13 +12,13 @@ namespace {
 const QList<QString> &errorMarks()
 {
     static const QList<QString> marks{
-        QStringLiteral("Ошибка"),       QStringLiteral("ошибка"),        QStringLiteral("не отвечает"),
-        QStringLiteral("потерян"),      QStringLiteral("занят"),         QStringLiteral("не запущен"),
-        QStringLiteral("нет связи"),    QStringLiteral("не прочитан"),   QStringLiteral("отсутствует"),
-        QStringLiteral("не найден"),    QStringLiteral("не удалось"),    QStringLiteral("Не удалось"),
-        QStringLiteral("не читается"),   QStringLiteral("Нет прав"), QStringLiteral("не загружен"), QStringLiteral("Непавильный"),
-        QStringLiteral("Неправильный"), QStringLiteral("не может быть"),
-        QStringLiteral("Нет доступа"),  QStringLiteral("нет доступа"),   QStringLiteral("не годится"),
+        QStringLiteral("Ошибка"),      QStringLiteral("ошибка"),      QStringLiteral("не отвечает"),
+        QStringLiteral("потерян"),     QStringLiteral("занят"),       QStringLiteral("не запущен"),
+        QStringLiteral("нет связи"),   QStringLiteral("не прочитан"), QStringLiteral("отсутствует"),
+        QStringLiteral("не найден"),   QStringLiteral("не удалось"),  QStringLiteral("Не удалось"),
+        QStringLiteral("не читается"), QStringLiteral("Нет прав"),    QStringLiteral("не загружен"),
+        QStringLiteral("Непавильный"), QStringLiteral("Неправильный"), QStringLiteral("не может быть"),
+        QStringLiteral("Нет доступа"), QStringLiteral("нет доступа"), QStringLiteral("не годится"),
     };
     return marks;
 }
@@ -26,9 +26,10 @@ const QList<QString> &errorMarks()
 const QList<QString> &warningMarks()
 {
     static const QList<QString> marks{
-        QStringLiteral("выключен."), QStringLiteral("отложен"), QStringLiteral("ограничен"),
-        QStringLiteral("Kalvex.ini: "), QStringLiteral("не умеет"), QStringLiteral("заменён во время"),
-        QStringLiteral("удалён или перемещён"), QStringLiteral("закрыта для записи"), QStringLiteral("повторилось"), QStringLiteral("окна не будет"), QStringLiteral("недоступ"),
+        QStringLiteral("выключен."),          QStringLiteral("отложен"),          QStringLiteral("ограничен"),
+        QStringLiteral("Kalvex.ini: "),       QStringLiteral("не умеет"),         QStringLiteral("заменён во время"),
+        QStringLiteral("удалён или перемещён"), QStringLiteral("закрыта для записи"), QStringLiteral("повторилось"),
+        QStringLiteral("окна не будет"),      QStringLiteral("недоступ"),
     };
     return marks;
 }
