@@ -32,8 +32,9 @@ mapfile -t run < <(relations Depends; relations Recommends; echo locales)
 
 # Testing: a real X server with clicks, keys and screenshots; the install check's validators;
 # the exposition parser of the /metrics tests; the fuzz targets' compiler and runtime; the MQTT
-# broker of the publisher's tests; OWFS's owserver and its shell tools, the peers of the owserver
-# bus's and the owserver side's tests and benchmarks; the package's checker and the metainfo's and
+# broker of the publisher's tests and openssl for the certificates of its TLS test; OWFS's owserver
+# and its shell tools, the peers of the owserver bus's and the owserver side's tests and
+# benchmarks; the package's checker (and debootstrap for its clean root) and the metainfo's and
 # manual page's.
 test=(
   git sqlite3 curl
@@ -42,9 +43,9 @@ test=(
   python3 python3-prometheus-client
   chromium
   clang libclang-rt-14-dev
-  mosquitto
+  mosquitto openssl
   owserver ow-shell
-  lintian appstream man-db
+  lintian appstream man-db debootstrap
 )
 
 purpose=test

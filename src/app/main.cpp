@@ -22,6 +22,7 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFileInfo>
+#include <QLocale>
 #include <QPointer>
 #include <QTimer>
 
@@ -172,33 +173,56 @@ int main(int argc, char *argv[])
     QGuiApplication::setQuitOnLastWindowClosed(false);
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(apptitle::title());
+    // In the language of Qt's own headings around them (Russian where Qt's translation is):
+    // one language per screen.
+    const bool russian = QLocale().language() == QLocale::Russian;
+    const auto text = [russian](const char *english, const char *inRussian) {
+        return russian ? QString::fromUtf8(inRussian) : QString::fromUtf8(english);
+    };
+    parser.setApplicationDescription(
+        QStringLiteral("Kalvex ") + apptitle::versionText()
+        + text(" - house thermometer for 1-Wire sensors on a serial port, the kernel's 1-Wire bus or an owserver.",
+               " — домашний термометр для датчиков 1-Wire на последовательном порту, шине 1-Wire ядра или owserver."));
     parser.addHelpOption();
-    const QCommandLineOption dirOption(QStringLiteral("dir"),
-                                       QStringLiteral("Folder of Kalvex.ini, Kalvex.st and the background picture."),
-                                       QStringLiteral("DIR"));
-    const QCommandLineOption demoOption(QStringLiteral("demo"),
-                                        QStringLiteral("Use the built-in virtual bus instead of the serial port."));
+    const QCommandLineOption dirOption(
+        QStringLiteral("dir"),
+        text("Folder of Kalvex.ini, Kalvex.st and the background picture.",
+             "Папка файлов Kalvex.ini, Kalvex.st и фонового рисунка."),
+        text("DIR", "ПАПКА"));
+    const QCommandLineOption demoOption(
+        QStringLiteral("demo"),
+        text("Use the built-in virtual bus instead of the serial port.",
+             "Встроенная виртуальная шина вместо последовательного порта."));
     const QCommandLineOption headlessOption(
         QStringLiteral("headless"),
-        QStringLiteral("Run as a service: no window and no display needed, observation on at start, "
-                       "every log line also to standard error, boxes logged and answered with their safe choice."));
-    const QCommandLineOption screenshotOption(QStringLiteral("screenshot"),
-                                              QStringLiteral("Save a picture of the main window after start-up, then end."),
-                                              QStringLiteral("FILE"));
+        text("Run as a service: no window and no display needed, observation on at start, every log line also to "
+             "standard error, boxes logged and answered with their safe choice.",
+             "Работа службой: без окна и без дисплея, отслеживание включено с запуска, каждая строка журнала также в "
+             "стандартный поток ошибок, вопросы записываются в журнал и получают безопасный ответ."));
+    const QCommandLineOption screenshotOption(
+        QStringLiteral("screenshot"),
+        text("Save a picture of the main window after start-up, then end.",
+             "Сохранить снимок главного окна после запуска и завершиться."),
+        text("FILE", "ФАЙЛ"));
     // Milliseconds from the start to the picture (long enough for a first cycle, say 4000).
-    const QCommandLineOption screenshotDelayOption(QStringLiteral("screenshot-delay"),
-                                                   QStringLiteral("Milliseconds before the picture is taken (300)."),
-                                                   QStringLiteral("MS"), QStringLiteral("300"));
+    const QCommandLineOption screenshotDelayOption(
+        QStringLiteral("screenshot-delay"),
+        text("Milliseconds before the picture is taken (300).", "Миллисекунды до снимка (300)."),
+        text("MS", "МС"), QStringLiteral("300"));
     const QCommandLineOption probeOption(
         QStringLiteral("probe"),
-        QStringLiteral("Diagnose every device on the bus (power, resolution, conversion time, genuine or clone), one line each, then end."));
+        text("Diagnose every device on the bus (power, resolution, conversion time, genuine or clone), one line each, "
+             "then end.",
+             "Проверить каждое устройство на шине (питание, разрешение, время преобразования, подлинность), по строке "
+             "на каждое, и завершиться."));
     // Handled before the application starts (exportCsvCommand); named here for the help.
     const QCommandLineOption exportCsvOption(
         QStringLiteral("export-csv"),
-        QStringLiteral("Write the stored readings from day FROM to day TO (YYYY-MM-DD) at LEVEL (second, minute, hour, "
-                       "day, month or year) as CSV to standard output, then end."),
-        QStringLiteral("FROM TO LEVEL"));
+        text("Write the stored readings from day FROM to day TO (YYYY-MM-DD) at LEVEL (second, minute, hour, day, "
+             "month or year) as CSV to standard output, then end.",
+             "Вывести сохранённые показания с дня ОТ по день ДО (ГГГГ-ММ-ДД) с шагом ШАГ (second, minute, hour, day, "
+             "month или year) в CSV в стандартный вывод и завершиться."),
+        text("FROM TO LEVEL", "ОТ ДО ШАГ"));
     parser.addVersionOption();
     parser.addOptions({dirOption, demoOption, headlessOption, screenshotOption, screenshotDelayOption, exportCsvOption});
     parser.addOption(probeOption);

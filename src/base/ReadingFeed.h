@@ -6,12 +6,17 @@
 #include <vector>
 
 // A sensor as the consumers of readings know it: its serial, its name and whether it is
-// switched on. Slots not in use are not listed.
+// switched on, and what the diagnostics know of it. Slots not in use are not listed.
 struct FeedSensor
 {
     QString SN;
     QString name;
     bool Enable = false;
+    // Readings that ended without a value since the program started.
+    qint64 failures = 0;
+    // The genuineness check's verdict in stable words ("genuine", "counterfeit", "unknown");
+    // empty while the sensor was never checked.
+    QString verdict{};
 
     bool operator==(const FeedSensor &) const = default;
 };

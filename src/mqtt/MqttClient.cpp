@@ -29,7 +29,8 @@ constexpr int Window = 64;
 // A broker that took the connection but never answers it.
 constexpr auto ConnackWait = std::chrono::seconds(10);
 // Shutdown: the last words out, then the thread is left if it cannot end.
-constexpr auto FlushWait = std::chrono::milliseconds(500);
+// Each of the two steps (what is queued, then the status and the disconnect) has its own.
+constexpr auto FlushWait = std::chrono::milliseconds(400);
 constexpr auto JoinWait = std::chrono::milliseconds(1000);
 
 void initLibrary()
@@ -46,6 +47,26 @@ QString libraryReason(int rc, int savedErrno)
     if (rc == MOSQ_ERR_KEEPALIVE)
         return QStringLiteral("брокер перестал отвечать: проверка связи (keep-alive) осталась без ответа");
     return QString::fromUtf8(mosquitto_strerror(rc));
+}
+
+// Where the broker's certificate is checked when no CA file is given: the system's store.
+// The library wants a CA file or folder beside a client certificate; the system's folder
+// is what the store holds anyway.
+constexpr const char *SystemCaFolder = "/etc/ssl/certs";
+
+int setUpTls(mosquitto *mosq, const MqttClient::Options &options)
+{
+    const QByteArray ca = options.caFile.toLocal8Bit();
+    const QByteArray cert = options.certFile.toLocal8Bit();
+    const QByteArray key = options.keyFile.toLocal8Bit();
+    if (ca.isEmpty()) {
+        const int rc = mosquitto_int_option(mosq, MOSQ_OPT_TLS_USE_OS_CERTS, 1);
+        if (rc != MOSQ_ERR_SUCCESS || cert.isEmpty())
+            return rc;
+    }
+    return mosquitto_tls_set(mosq, ca.isEmpty() ? nullptr : ca.constData(), ca.isEmpty() ? SystemCaFolder : nullptr,
+                             cert.isEmpty() ? nullptr : cert.constData(), key.isEmpty() ? nullptr : key.constData(),
+                             nullptr);
 }
 
 } // namespace
@@ -151,7 +172,7 @@ struct SessionState
     MqttClient::Options const *options = nullptr;
     std::function<void(bool)> onAccepted;
     std::function<void()> onSent;
-    std::function<void(const QByteArray &)> onMessage;
+    std::function<void(const QString &, const QByteArray &, bool)> onMessage;
     bool accepted = false;
     int refused = 0;
     int inFlight = 0;
@@ -166,7 +187,8 @@ void MqttClient::Shared::run()
     while (!stopping()) {
         SessionState state;
         state.options = &options;
-        mosquitto *mosq = mosquitto_new(nullptr, true, &state);
+        const QByteArray id = options.clientId.toUtf8();
+        mosquitto *mosq = mosquitto_new(id.isEmpty() ? nullptr : id.constData(), true, &state);
         QString cause;
         bool accepted = false;
         if (!mosq) {
@@ -203,12 +225,11 @@ QString MqttClient::Shared::session(mosquitto *mosq, bool &accepted)
     const QByteArray user = options.user.toUtf8();
     const QByteArray password = options.password.toUtf8();
     const QByteArray status = options.statusTopic.toUtf8();
-    const QByteArray subscription = options.subscribeTopic.toUtf8();
     int rc = MOSQ_ERR_SUCCESS;
     if (!user.isEmpty())
         rc = mosquitto_username_pw_set(mosq, user.constData(), password.isEmpty() ? nullptr : password.constData());
-    if (rc == MOSQ_ERR_SUCCESS && !options.caFile.isEmpty())
-        rc = mosquitto_tls_set(mosq, options.caFile.toLocal8Bit().constData(), nullptr, nullptr, nullptr, nullptr);
+    if (rc == MOSQ_ERR_SUCCESS && (options.tls || !options.caFile.isEmpty()))
+        rc = setUpTls(mosq, options);
     if (rc == MOSQ_ERR_SUCCESS)
         rc = mosquitto_will_set(mosq, status.constData(), 7, "offline", 1, true);
     if (rc != MOSQ_ERR_SUCCESS)
@@ -224,9 +245,10 @@ QString MqttClient::Shared::session(mosquitto *mosq, bool &accepted)
         const QByteArray topic = s->options->statusTopic.toUtf8();
         if (mosquitto_publish(m, nullptr, topic.constData(), 6, "online", 1, true) == MOSQ_ERR_SUCCESS)
             ++s->inFlight;
-        const QByteArray sub = s->options->subscribeTopic.toUtf8();
-        if (!sub.isEmpty())
+        for (const QString &filter : s->options->subscriptions) {
+            const QByteArray sub = filter.toUtf8();
             mosquitto_subscribe(m, nullptr, sub.constData(), 0);
+        }
         s->onAccepted(true);
     });
     mosquitto_publish_callback_set(mosq, [](mosquitto *, void *obj, int) {
@@ -236,15 +258,16 @@ QString MqttClient::Shared::session(mosquitto *mosq, bool &accepted)
     });
     mosquitto_message_callback_set(mosq, [](mosquitto *, void *obj, const mosquitto_message *message) {
         auto *s = static_cast<SessionState *>(obj);
-        s->onMessage(QByteArray(static_cast<const char *>(message->payload), message->payloadlen));
+        s->onMessage(QString::fromUtf8(message->topic),
+                     QByteArray(static_cast<const char *>(message->payload), message->payloadlen), message->retain);
     });
     state->onAccepted = [this](bool) {
         connected = true;
         post([](MqttClient &c) { emit c.connectedChanged(true); });
     };
     state->onSent = [this] { ++sent; };
-    state->onMessage = [this](const QByteArray &payload) {
-        post([payload](MqttClient &c) { emit c.received(payload); });
+    state->onMessage = [this](const QString &topic, const QByteArray &payload, bool retained) {
+        post([topic, payload, retained](MqttClient &c) { emit c.received(topic, payload, retained); });
     };
 
     errno = 0;
@@ -256,10 +279,27 @@ QString MqttClient::Shared::session(mosquitto *mosq, bool &accepted)
     for (;;) {
         if (stopping()) {
             if (state->accepted) {
+                // The last words of a reconfiguration (removals) before the status.
+                QString topic;
+                Message message;
+                while (takeNext(topic, message)) {
+                    const QByteArray t = topic.toUtf8();
+                    if (mosquitto_publish(mosq, nullptr, t.constData(), static_cast<int>(message.payload.size()),
+                                          message.payload.constData(), message.retain ? 1 : 0, message.retain)
+                        == MOSQ_ERR_SUCCESS)
+                        ++state->inFlight;
+                }
+                // The library holds back what exceeds its window, and a disconnect would
+                // overtake it: out and acknowledged first.
+                const auto until = Clock::now() + FlushWait;
+                while (state->inFlight > 0 && Clock::now() < until) {
+                    if (mosquitto_loop(mosq, 50, 1) != MOSQ_ERR_SUCCESS)
+                        break;
+                }
                 mosquitto_publish(mosq, nullptr, status.constData(), 7, "offline", 1, true);
                 mosquitto_disconnect(mosq);
-                const auto until = Clock::now() + FlushWait;
-                while (mosquitto_socket(mosq) >= 0 && Clock::now() < until) {
+                const auto closeBy = Clock::now() + FlushWait;
+                while (mosquitto_socket(mosq) >= 0 && Clock::now() < closeBy) {
                     if (mosquitto_loop(mosq, 50, 1) != MOSQ_ERR_SUCCESS)
                         break;
                 }

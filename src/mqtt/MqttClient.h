@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
@@ -28,12 +29,18 @@ public:
         int port = 1883;
         QString user;
         QString password;
-        // TLS against this CA certificate when not empty.
+        // TLS: against this CA certificate when not empty, else against the system's CA store.
+        bool tls = false;
         QString caFile;
+        // A client certificate and its key, both or neither.
+        QString certFile;
+        QString keyFile;
+        // Empty: one the library makes up (and the broker forgets the session with it).
+        QString clientId;
         // "online"/"offline" go here; the last will too.
         QString statusTopic;
-        // Subscribed to after each connection; empty: none.
-        QString subscribeTopic;
+        // Subscribed to after each connection.
+        QStringList subscriptions;
         // A broker silent this long (and as long again for the ping) counts as gone; the
         // library takes no less than 5.
         int keepAliveSeconds = 30;
@@ -48,7 +55,7 @@ public:
     MqttClient &operator=(const MqttClient &) = delete;
 
     // Queues the message, replacing one for the same topic that has not gone out yet. Sent
-    // once connected. Any thread.
+    // once connected; what is queued at a clean stop still goes out before "offline". Any thread.
     void publish(const QString &topic, const QByteArray &payload, bool retain);
     // True from the broker's acceptance until the connection ends.
     bool connected() const;
@@ -64,8 +71,9 @@ signals:
     void connectedChanged(bool connected);
     // Why connecting failed or the connection ended: the library's text, once per cause.
     void failure(const QString &reason);
-    // A message arrived on the subscribed topic.
-    void received(const QByteArray &payload);
+    // A message arrived on a subscribed topic; retained: the broker kept it from before the
+    // subscription (a live one is never flagged).
+    void received(const QString &topic, const QByteArray &payload, bool retained);
 
 private:
     struct Shared;

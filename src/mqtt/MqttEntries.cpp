@@ -19,6 +19,9 @@ Entries entriesOf(const MqttSettings &s)
     e.Discovery = s.Discovery;
     e.DiscoveryPrefix = s.DiscoveryPrefix;
     e.CAFile = s.CAFile;
+    e.TLS = s.usesTls();
+    e.CertFile = s.CertFile;
+    e.KeyFile = s.KeyFile;
     return e;
 }
 
@@ -35,6 +38,12 @@ QString check(const Entries &e)
         return QStringLiteral("Префикс обнаружения не может быть пустым и не может содержать символы «+» и «#».");
     if (!e.CAFile.isEmpty() && !QFileInfo(e.CAFile).isFile())
         return QStringLiteral("Файл сертификата не найден: ") + e.CAFile;
+    if (e.CertFile.isEmpty() != e.KeyFile.isEmpty())
+        return QStringLiteral("Сертификат клиента указывается вместе с его ключом.");
+    for (const QString &file : {e.CertFile, e.KeyFile}) {
+        if (!file.isEmpty() && !QFileInfo(file).isFile())
+            return QStringLiteral("Файл не найден: ") + file;
+    }
     return QString();
 }
 
@@ -50,6 +59,10 @@ MqttSettings settingsOf(const Entries &e)
     s.Discovery = e.Discovery;
     s.DiscoveryPrefix = mqttmessages::topicBase(e.DiscoveryPrefix.trimmed());
     s.CAFile = e.CAFile;
+    // Kept off in the file while a CA file says it already.
+    s.TLS = e.TLS && e.CAFile.isEmpty();
+    s.CertFile = e.CertFile;
+    s.KeyFile = e.KeyFile;
     return s;
 }
 

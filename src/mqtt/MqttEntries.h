@@ -19,6 +19,10 @@ struct Entries
     bool Discovery = true;
     QString DiscoveryPrefix;
     QString CAFile;
+    // A CA file means TLS too.
+    bool TLS = false;
+    QString CertFile;
+    QString KeyFile;
 };
 
 Entries entriesOf(const MqttSettings &settings);

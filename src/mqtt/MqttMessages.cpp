@@ -4,6 +4,12 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocale>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cmath>
 
 namespace mqttmessages {
 
@@ -74,37 +80,207 @@ QString model(const QString &SN)
     return QStringLiteral("1-Wire ") + family;
 }
 
-QByteArray discoveryConfig(const QString &topic, const QString &SN, const QString &name, const QString &swVersion)
+QString failuresTopic(const QString &topic, const QString &SN)
 {
-    const QString id = QStringLiteral("kalvex_") + topicLevel(SN);
-    const QJsonObject device{
-        {QStringLiteral("identifiers"), QJsonArray{id}},
-        {QStringLiteral("name"), name},
-        {QStringLiteral("model"), model(SN)},
-        {QStringLiteral("serial_number"), SN},
-    };
-    const QJsonObject origin{
-        {QStringLiteral("name"), QStringLiteral("Kalvex")},
-        {QStringLiteral("sw_version"), swVersion},
-    };
-    const QJsonArray availability{
+    return topicBase(topic) + QLatin1Char('/') + topicLevel(SN) + QStringLiteral("/failures");
+}
+
+QString verdictTopic(const QString &topic, const QString &SN)
+{
+    return topicBase(topic) + QLatin1Char('/') + topicLevel(SN) + QStringLiteral("/verdict");
+}
+
+QString failuresConfigTopic(const QString &discoveryPrefix, const QString &SN)
+{
+    return topicBase(discoveryPrefix) + QStringLiteral("/sensor/kalvex_") + topicLevel(SN)
+           + QStringLiteral("_failures/config");
+}
+
+QString verdictConfigTopic(const QString &discoveryPrefix, const QString &SN)
+{
+    return topicBase(discoveryPrefix) + QStringLiteral("/sensor/kalvex_") + topicLevel(SN)
+           + QStringLiteral("_verdict/config");
+}
+
+QString busTopic(const QString &topic)
+{
+    return topicBase(topic) + QStringLiteral("/bus");
+}
+
+QString busConfigTopic(const QString &discoveryPrefix, const QString &hubId)
+{
+    return topicBase(discoveryPrefix) + QStringLiteral("/binary_sensor/") + hubId + QStringLiteral("_bus/config");
+}
+
+QString configFilter(const QString &discoveryPrefix)
+{
+    return topicBase(discoveryPrefix) + QStringLiteral("/+/+/config");
+}
+
+QString instanceId(const QString &hostName, const QString &programDir)
+{
+    QString dir = QDir::cleanPath(programDir);
+    const QString canonical = QFileInfo(dir).canonicalFilePath();
+    if (!canonical.isEmpty())
+        dir = canonical;
+    const QByteArray digest = QCryptographicHash::hash((hostName + QLatin1Char('\n') + dir).toUtf8(),
+                                                       QCryptographicHash::Sha1);
+    return QString::fromLatin1(digest.toHex().left(16));
+}
+
+QString clientId(const QString &instance)
+{
+    return QStringLiteral("kalvex-") + instance.left(16);
+}
+
+QString hubId(const QString &instance)
+{
+    // Never a sensor's id: those are "kalvex_" and a serial.
+    return QStringLiteral("kalvex_hub_") + instance.left(12);
+}
+
+int expireAfter(int intervalMs, double longestCycleSeconds)
+{
+    const double period = std::max(intervalMs, 0) / 1000.0 + std::max(longestCycleSeconds, 0.0);
+    const double seconds = std::ceil(3 * period / 5) * 5;
+    return static_cast<int>(std::clamp(seconds, 5.0, 1e7));
+}
+
+namespace {
+
+QJsonArray availabilityOf(const QString &topic, const QString &SN)
+{
+    return QJsonArray{
         QJsonObject{{QStringLiteral("topic"), statusTopic(topic)}},
         QJsonObject{{QStringLiteral("topic"), availabilityTopic(topic, SN)}},
     };
-    const QJsonObject config{
+}
+
+QJsonObject originOf(const Context &c)
+{
+    return QJsonObject{
+        {QStringLiteral("name"), QStringLiteral("Kalvex")},
+        {QStringLiteral("sw_version"), c.swVersion},
+    };
+}
+
+QJsonObject sensorDevice(const Context &c, const QString &SN, const QString &name)
+{
+    return QJsonObject{
+        {QStringLiteral("identifiers"), QJsonArray{QStringLiteral("kalvex_") + topicLevel(SN)}},
         {QStringLiteral("name"), name},
-        {QStringLiteral("unique_id"), id},
-        {QStringLiteral("state_topic"), stateTopic(topic, SN)},
+        {QStringLiteral("model"), model(SN)},
+        {QStringLiteral("serial_number"), SN},
+        {QStringLiteral("via_device"), c.hubId},
+    };
+}
+
+QByteArray compact(const QJsonObject &object)
+{
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+} // namespace
+
+QByteArray discoveryConfig(const Context &c, const QString &SN, const QString &name)
+{
+    QJsonObject config{
+        // The entity is the device's main feature: the hub shows the device's name alone.
+        {QStringLiteral("name"), QJsonValue::Null},
+        {QStringLiteral("unique_id"), QStringLiteral("kalvex_") + topicLevel(SN)},
+        {QStringLiteral("state_topic"), stateTopic(c.topic, SN)},
         {QStringLiteral("device_class"), QStringLiteral("temperature")},
         {QStringLiteral("state_class"), QStringLiteral("measurement")},
         {QStringLiteral("unit_of_measurement"), QStringLiteral("°C")},
         {QStringLiteral("suggested_display_precision"), 1},
-        {QStringLiteral("availability"), availability},
+        {QStringLiteral("availability"), availabilityOf(c.topic, SN)},
         {QStringLiteral("availability_mode"), QStringLiteral("all")},
-        {QStringLiteral("device"), device},
-        {QStringLiteral("origin"), origin},
+        {QStringLiteral("device"), sensorDevice(c, SN, name)},
+        {QStringLiteral("origin"), originOf(c)},
     };
-    return QJsonDocument(config).toJson(QJsonDocument::Compact);
+    if (c.expireAfter > 0)
+        config.insert(QStringLiteral("expire_after"), c.expireAfter);
+    return compact(config);
+}
+
+QByteArray failuresConfig(const Context &c, const QString &SN, const QString &name)
+{
+    return compact(QJsonObject{
+        {QStringLiteral("name"), QStringLiteral("Ошибки чтения")},
+        {QStringLiteral("unique_id"), QStringLiteral("kalvex_") + topicLevel(SN) + QStringLiteral("_failures")},
+        {QStringLiteral("state_topic"), failuresTopic(c.topic, SN)},
+        {QStringLiteral("state_class"), QStringLiteral("total_increasing")},
+        {QStringLiteral("entity_category"), QStringLiteral("diagnostic")},
+        {QStringLiteral("icon"), QStringLiteral("mdi:alert-circle-outline")},
+        {QStringLiteral("availability"), QJsonArray{QJsonObject{{QStringLiteral("topic"), statusTopic(c.topic)}}}},
+        {QStringLiteral("device"), sensorDevice(c, SN, name)},
+        {QStringLiteral("origin"), originOf(c)},
+    });
+}
+
+QByteArray verdictConfig(const Context &c, const QString &SN, const QString &name)
+{
+    return compact(QJsonObject{
+        {QStringLiteral("name"), QStringLiteral("Проверка подлинности")},
+        {QStringLiteral("unique_id"), QStringLiteral("kalvex_") + topicLevel(SN) + QStringLiteral("_verdict")},
+        {QStringLiteral("state_topic"), verdictTopic(c.topic, SN)},
+        {QStringLiteral("device_class"), QStringLiteral("enum")},
+        {QStringLiteral("options"),
+         QJsonArray{QStringLiteral("genuine"), QStringLiteral("counterfeit"), QStringLiteral("unknown")}},
+        {QStringLiteral("entity_category"), QStringLiteral("diagnostic")},
+        {QStringLiteral("availability"), QJsonArray{QJsonObject{{QStringLiteral("topic"), statusTopic(c.topic)}}}},
+        {QStringLiteral("device"), sensorDevice(c, SN, name)},
+        {QStringLiteral("origin"), originOf(c)},
+    });
+}
+
+QByteArray busConfig(const Context &c, const QString &hubName, const QString &configurationUrl)
+{
+    QJsonObject device{
+        {QStringLiteral("identifiers"), QJsonArray{c.hubId}},
+        {QStringLiteral("name"), hubName},
+        {QStringLiteral("manufacturer"), QStringLiteral("Kalvex")},
+        {QStringLiteral("model"), QStringLiteral("Kalvex")},
+        {QStringLiteral("sw_version"), c.swVersion},
+    };
+    if (!configurationUrl.isEmpty())
+        device.insert(QStringLiteral("configuration_url"), configurationUrl);
+    return compact(QJsonObject{
+        {QStringLiteral("name"), QStringLiteral("Шина")},
+        {QStringLiteral("unique_id"), c.hubId + QStringLiteral("_bus")},
+        {QStringLiteral("state_topic"), busTopic(c.topic)},
+        {QStringLiteral("device_class"), QStringLiteral("connectivity")},
+        {QStringLiteral("entity_category"), QStringLiteral("diagnostic")},
+        {QStringLiteral("availability"), QJsonArray{QJsonObject{{QStringLiteral("topic"), statusTopic(c.topic)}}}},
+        {QStringLiteral("device"), device},
+        {QStringLiteral("origin"), originOf(c)},
+    });
+}
+
+bool ownConfig(const QString &configTopic, const QByteArray &payload, const QString &topic, const QString &hubId)
+{
+    // "<prefix>/<component>/<object id>/config"
+    const QStringList levels = configTopic.split(QLatin1Char('/'));
+    if (levels.size() < 4 || !levels.at(levels.size() - 2).startsWith(QLatin1String("kalvex_")))
+        return false;
+    const QJsonObject config = QJsonDocument::fromJson(payload).object();
+    const QJsonObject device = config.value(QStringLiteral("device")).toObject();
+    if (device.value(QStringLiteral("via_device")).toString() == hubId
+        || device.value(QStringLiteral("identifiers")).toArray().contains(hubId))
+        return true;
+    return config.value(QStringLiteral("state_topic")).toString().startsWith(topicBase(topic) + QLatin1Char('/'));
+}
+
+QStringList sensorAvailabilityTopics(const QByteArray &payload)
+{
+    QStringList topics;
+    const QJsonArray list = QJsonDocument::fromJson(payload).object().value(QStringLiteral("availability")).toArray();
+    for (const QJsonValue &entry : list) {
+        const QString t = entry.toObject().value(QStringLiteral("topic")).toString();
+        if (t.endsWith(QLatin1String("/availability")) && validTopic(t))
+            topics << t;
+    }
+    return topics;
 }
 
 bool validTopic(const QString &topic)

@@ -83,6 +83,20 @@ QString SensorDiagnosis::verdictText(SensorReport::Verdict verdict)
     return QStringLiteral("не определить");
 }
 
+QString SensorDiagnosis::verdictKey(SensorReport::Verdict verdict)
+{
+    switch (verdict) {
+    case SensorReport::Verdict::Genuine:
+        return QStringLiteral("genuine");
+    case SensorReport::Verdict::LikelyClone:
+        return QStringLiteral("counterfeit");
+    case SensorReport::Verdict::NoAnswer:
+    case SensorReport::Verdict::Undetermined:
+        break;
+    }
+    return QStringLiteral("unknown");
+}
+
 QString SensorReport::verdictText() const
 {
     return SensorDiagnosis::verdictText(verdict);

@@ -81,6 +81,9 @@ public:
     static SensorReport::Verdict runningVerdict(const std::array<std::uint8_t, 8> &rom,
                                                 const std::array<std::uint8_t, 9> &scratchpad);
     static QString verdictText(SensorReport::Verdict verdict);
+    // The same in words that stay whatever the language (metrics, MQTT): "genuine",
+    // "counterfeit", "unknown".
+    static QString verdictKey(SensorReport::Verdict verdict);
 
     // The longest a conversion may take before the device counts as hung.
     static constexpr int ConversionLimitMs = 1200;

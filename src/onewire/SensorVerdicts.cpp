@@ -49,3 +49,10 @@ QString SensorVerdicts::powerText(const std::optional<bool> &parasite)
         return QStringLiteral("неизвестно");
     return *parasite ? QStringLiteral("паразитное") : QStringLiteral("своё");
 }
+
+QString SensorVerdicts::powerKey(const std::optional<bool> &parasite)
+{
+    if (!parasite)
+        return QStringLiteral("unknown");
+    return *parasite ? QStringLiteral("parasite") : QStringLiteral("external");
+}

@@ -34,6 +34,8 @@ public:
     // "неизвестно".
     static QString familyText(std::uint8_t family);
     static QString powerText(const std::optional<bool> &parasite);
+    // "external", "parasite", "unknown": for readers that must not depend on the language.
+    static QString powerKey(const std::optional<bool> &parasite);
 
 private:
     QHash<QString, Entry> m_entries;

@@ -216,6 +216,9 @@ KalvexConfig readConfig(const IniFile &ini, const RandomIndex &random, QStringLi
     c.MQTT.Discovery = r.boolean(Mqtt, QStringLiteral("Discovery"), d.MQTT.Discovery);
     c.MQTT.DiscoveryPrefix = r.text(Mqtt, QStringLiteral("DiscoveryPrefix"), d.MQTT.DiscoveryPrefix);
     c.MQTT.CAFile = r.text(Mqtt, QStringLiteral("CAFile"), d.MQTT.CAFile);
+    c.MQTT.TLS = r.boolean(Mqtt, QStringLiteral("TLS"), d.MQTT.TLS);
+    c.MQTT.CertFile = r.text(Mqtt, QStringLiteral("CertFile"), d.MQTT.CertFile);
+    c.MQTT.KeyFile = r.text(Mqtt, QStringLiteral("KeyFile"), d.MQTT.KeyFile);
     c.OwServer.Active = r.boolean(OwServer, QStringLiteral("Active"), d.OwServer.Active);
     c.OwServer.Port = r.integer(OwServer, QStringLiteral("Port"), d.OwServer.Port);
     c.OwServer.Address = r.text(OwServer, QStringLiteral("Address"), d.OwServer.Address).trimmed();
@@ -357,6 +360,13 @@ IniFile configIni(const KalvexConfig &c)
         ini.writeBool(Mqtt, QStringLiteral("Discovery"), c.MQTT.Discovery);
         ini.writeString(Mqtt, QStringLiteral("DiscoveryPrefix"), c.MQTT.DiscoveryPrefix);
         ini.writeString(Mqtt, QStringLiteral("CAFile"), c.MQTT.CAFile);
+        // Later keys only when used: a file written before them reads back the same.
+        if (c.MQTT.TLS != m.TLS)
+            ini.writeBool(Mqtt, QStringLiteral("TLS"), c.MQTT.TLS);
+        if (c.MQTT.CertFile != m.CertFile)
+            ini.writeString(Mqtt, QStringLiteral("CertFile"), c.MQTT.CertFile);
+        if (c.MQTT.KeyFile != m.KeyFile)
+            ini.writeString(Mqtt, QStringLiteral("KeyFile"), c.MQTT.KeyFile);
     }
     if (!(c.OwServer == OwServerSettings())) {
         ini.writeBool(OwServer, QStringLiteral("Active"), c.OwServer.Active);

@@ -19,6 +19,13 @@ struct MqttSettings
     QString DiscoveryPrefix = QStringLiteral("homeassistant");
     // When set: TLS, the broker's certificate checked against this file.
     QString CAFile;
+    // TLS without a CA file: the broker's certificate checked against the system's CA store.
+    bool TLS = false;
+    // A client certificate and its key (PEM), for brokers that ask for one.
+    QString CertFile;
+    QString KeyFile;
+
+    bool usesTls() const { return TLS || !CAFile.isEmpty(); }
 
     bool operator==(const MqttSettings &) const = default;
 

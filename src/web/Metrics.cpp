@@ -1,11 +1,16 @@
 #include "web/WebPage.h"
 
+#include <QFile>
+#include <QList>
 #include <QSet>
 
 #include <algorithm>
 
 #include <charconv>
 #include <cmath>
+
+#include <time.h>
+#include <unistd.h>
 
 namespace {
 
@@ -79,7 +84,8 @@ void appendSensorInfo(QByteArray &out, const std::vector<std::pair<const WebSnap
             continue;
         if (!any)
             appendFamily(out, "kalvex_sensor_info", "gauge",
-                         "1 for each sensor: its family, power and verdict (genuine or clone) as last diagnosed or read.");
+                         "1 for each sensor: its family, power (external, parasite, unknown) and verdict (genuine, "
+                         "counterfeit, unknown) as last diagnosed or read.");
         any = true;
         QByteArray info = labels.left(labels.size() - 1);
         info += ",family=\"";
@@ -91,6 +97,31 @@ void appendSensorInfo(QByteArray &out, const std::vector<std::pair<const WebSnap
         info += "\"}";
         appendSample(out, "kalvex_sensor_info", info, 1);
     }
+}
+
+// When the process started, in seconds since the epoch: its start after boot in clock ticks
+// (/proc/self/stat, on the boot-time clock) taken back from now. /proc/stat, where the boot
+// time is, is hidden from a hardened service.
+double processStartSeconds()
+{
+    static const double start = [] {
+        QFile stat(QStringLiteral("/proc/self/stat"));
+        if (!stat.open(QIODevice::ReadOnly))
+            return 0.0;
+        const QByteArray self = stat.readAll();
+        // The command name in parentheses may hold blanks: fields count after its ")".
+        const QList<QByteArray> fields = self.mid(self.lastIndexOf(')') + 2).split(' ');
+        // starttime is field 22 of the line, the 20th after the name.
+        const double ticks = fields.size() > 19 ? fields.at(19).toDouble() : 0;
+        const long perSecond = ::sysconf(_SC_CLK_TCK);
+        timespec boot{};
+        timespec real{};
+        ::clock_gettime(CLOCK_BOOTTIME, &boot);
+        ::clock_gettime(CLOCK_REALTIME, &real);
+        const auto seconds = [](const timespec &t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9; };
+        return seconds(real) - seconds(boot) + ticks / static_cast<double>(perSecond > 0 ? perSecond : 100);
+    }();
+    return start;
 }
 
 } // namespace
@@ -168,5 +199,9 @@ QByteArray web::metrics(const WebSnapshot &state, qint64 nowMs)
         appendSample(out, "kalvex_owserver_refused_total", QByteArray(), static_cast<double>(ow.refused.load()));
     }
     appendSensorInfo(out, sensors);
+    appendFamily(out, "kalvex_build_info", "gauge", "1, labelled with the version of the program that answers.");
+    appendSample(out, "kalvex_build_info", "{version=\"" KALVEX_VERSION "\"}", 1);
+    appendFamily(out, "process_start_time_seconds", "gauge", "Start time of the process since unix epoch in seconds.");
+    appendSample(out, "process_start_time_seconds", QByteArray(), processStartSeconds());
     return out;
 }

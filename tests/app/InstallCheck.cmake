@@ -61,7 +61,9 @@ if(NOT exec_line STREQUAL "ExecStart=${PREFIX}/bin/kalvex --headless --dir /var/
   message(FATAL_ERROR "the unit starts ${exec_line}")
 endif()
 find_program(ANALYZE systemd-analyze REQUIRED)
-execute_process(COMMAND ${ANALYZE} verify ${unit} RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE out)
+# The unit's Documentation= is looked up with man: the page installed beside it.
+execute_process(COMMAND ${CMAKE_COMMAND} -E env MANPATH=${PREFIX}/share/man ${ANALYZE} verify ${unit}
+                RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE out)
 if(NOT result EQUAL 0 OR NOT out STREQUAL "")
   message(FATAL_ERROR "systemd-analyze verify: ${out}")
 endif()

@@ -778,18 +778,21 @@ private slots:
         QVERIFY(QString::fromUtf8(program.readAllStandardError()).contains(m_dir->filePath(QStringLiteral("file/sub"))));
     }
 
-    // Qt's own texts (here the option help) are in the user's language, in C as Qt has them.
+    // Qt's own texts (here the option help) are in the user's language, in C as Qt has them,
+    // and the program's own beside them in the same language, with the program's version.
     void qtTextsFollowTheLocale_data()
     {
         QTest::addColumn<QString>("lang");
         QTest::addColumn<QString>("options");
-        QTest::newRow("ru_RU") << "ru_RU.UTF-8" << "Параметры:";
-        QTest::newRow("C") << "C.UTF-8" << "Options:";
+        QTest::addColumn<QString>("own");
+        QTest::newRow("ru_RU") << "ru_RU.UTF-8" << "Параметры:" << "Папка файлов Kalvex.ini";
+        QTest::newRow("C") << "C.UTF-8" << "Options:" << "Folder of Kalvex.ini";
     }
     void qtTextsFollowTheLocale()
     {
         QFETCH(QString, lang);
         QFETCH(QString, options);
+        QFETCH(QString, own);
         QProcess program;
         QProcessEnvironment env = environment();
         env.insert(QStringLiteral("LANG"), lang);
@@ -799,6 +802,8 @@ private slots:
         QVERIFY(program.waitForFinished(20000));
         const QString help = QString::fromUtf8(program.readAllStandardOutput());
         QVERIFY2(help.contains(QLatin1Char('\n') + options + QLatin1Char('\n')), qPrintable(help));
+        QVERIFY2(help.contains(own), qPrintable(help));
+        QVERIFY2(help.contains(QStringLiteral("\nKalvex " KALVEX_VERSION " ")), qPrintable(help));
     }
 
     // A small box without a screen, started by a service manager: no display in the
@@ -895,7 +900,44 @@ private slots:
         QVERIFY2(log.contains(QRegularExpression(QStringLiteral(
                      "(^|\\n)\\d\\d\\.\\d\\d\\.\\d{4} \\d\\d:\\d\\d:\\d\\d : Отслеживание датчиков включено\\.\\n"))),
                  qPrintable(log));
-        QVERIFY(log.contains(QStringLiteral(" : Датчик не отвечает: 1 : -999\n")));
+        // The journal of a service is read without the window: the sensor by name and serial.
+        QVERIFY(log.contains(QStringLiteral(" : Датчик не отвечает: 1 : -999 (Подвал, 2825EA52050000CE)\n")));
+    }
+
+    // Standard error as systemd gives it to a service (JOURNAL_STREAM names it): each line
+    // with its priority, failures as errors, and no time stamp of its own.
+    void journalPriorities()
+    {
+        ServedBus bus;
+        QVERIFY(QDir().mkpath(dataPath(QString())));
+        QVERIFY(bus.serveAs(dataPath(QStringLiteral("COM1"))));
+        writeFile(dataPath(QStringLiteral("Kalvex.ini")),
+                  "[General]\nCOMPort=1\nTimeOut=1000\n[Items]\nItemName0=Кухня\nItemSN0=28ECEDC7050000F6\nItemEnable0=1\n"
+                  "ItemName1=Подвал\nItemSN1=2825EA52050000CE\nItemEnable1=1\nItemCount=2\n");
+        const QString journal = m_dir->filePath(QStringLiteral("journal"));
+        writeFile(journal, QByteArray());
+        struct stat st{};
+        QCOMPARE(::stat(QFile::encodeName(journal).constData(), &st), 0);
+        QProcessEnvironment env = environment();
+        env.insert(QStringLiteral("JOURNAL_STREAM"), QStringLiteral("%1:%2").arg(st.st_dev).arg(st.st_ino));
+        QProcess program;
+        program.setProcessEnvironment(env);
+        program.setStandardErrorFile(journal, QIODevice::Append);
+        program.start(QStringLiteral(KALVEX_PROGRAM), {QStringLiteral("--headless"), QStringLiteral("--dir"), dataPath(QString())});
+        QVERIFY(program.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(readFile(journal).contains("Датчик не отвечает"), 20000);
+        stop(program, SIGTERM, 2000);
+        const QStringList lines = QString::fromUtf8(readFile(journal)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QVERIFY2(lines.contains(QStringLiteral("<6>Отслеживание датчиков включено.")), qPrintable(lines.join(QLatin1Char('\n'))));
+        QVERIFY2(lines.contains(QStringLiteral("<3>Датчик не отвечает: 1 : -999 (Подвал, 2825EA52050000CE)")),
+                 qPrintable(lines.join(QLatin1Char('\n'))));
+        for (const QString &line : lines) {
+            // Qt's own warnings (a missing tray, say) are not the program's lines.
+            if (line.startsWith(QLatin1String("QStandardPaths")) || line.startsWith(QLatin1String("kalvex: ")))
+                continue;
+            QVERIFY2(QRegularExpression(QStringLiteral("^<[346]>\\S")).match(line).hasMatch(), qPrintable(line));
+            QVERIFY2(!QRegularExpression(QStringLiteral("\\d\\d:\\d\\d:\\d\\d : ")).match(line).hasMatch(), qPrintable(line));
+        }
     }
 
     // A service on an empty configuration finds the sensors on the bus, polls them and keeps

@@ -59,29 +59,56 @@ public:
 
     int port() const { return m_port; }
 
+    // The folder the broker reads its files from (readable by the user it runs as).
+    QString filePath(const QString &name) const { return m_dir.filePath(name); }
+
     bool start(const QString &passwordUser = QString(), const QString &password = QString())
     {
-        QStringList args{QStringLiteral("-p"), QString::number(m_port)};
+        if (passwordUser.isEmpty())
+            return run({QStringLiteral("-p"), QString::number(m_port)});
+        return startWith(QByteArray(), passwordUser, password);
+    }
+
+    // A configuration of the listener's own lines (TLS, say), with a password file when a
+    // user is given; the broker's log is kept (log()).
+    bool startWith(const QByteArray &listenerLines, const QString &passwordUser = QString(),
+                   const QString &password = QString())
+    {
+        // Started as root, the broker reads its files as the user "mosquitto".
+        QFile::setPermissions(m_dir.path(), QFile::permissions(m_dir.path()) | QFileDevice::ReadOther
+                                                | QFileDevice::ExeOther);
+        QByteArray text = "listener " + QByteArray::number(m_port) + " 127.0.0.1\n" + listenerLines
+                          + "log_dest stderr\nlog_type all\n";
         if (!passwordUser.isEmpty()) {
-            // Started as root, the broker reads its files as the user "mosquitto".
-            QFile::setPermissions(m_dir.path(), QFile::permissions(m_dir.path()) | QFileDevice::ReadOther
-                                                    | QFileDevice::ExeOther);
             const QString passwords = m_dir.filePath(QStringLiteral("passwords"));
             if (QProcess::execute(QStringLiteral("mosquitto_passwd"),
                                   {QStringLiteral("-c"), QStringLiteral("-b"), passwords, passwordUser, password})
                 != 0)
                 return false;
-            const QString config = m_dir.filePath(QStringLiteral("mosquitto.conf"));
-            QFile file(config);
-            if (!file.open(QIODevice::WriteOnly))
-                return false;
-            file.write("listener " + QByteArray::number(m_port) + " 127.0.0.1\nallow_anonymous false\npassword_file "
-                       + passwords.toLocal8Bit() + "\n");
-            file.close();
-            args = {QStringLiteral("-c"), config};
+            QFile::setPermissions(passwords, QFile::permissions(passwords) | QFileDevice::ReadOther);
+            text += "allow_anonymous false\npassword_file " + passwords.toLocal8Bit() + "\n";
         }
+        const QString config = m_dir.filePath(QStringLiteral("mosquitto.conf"));
+        QFile file(config);
+        if (!file.open(QIODevice::WriteOnly))
+            return false;
+        file.write(text);
+        file.close();
+        m_logFile = m_dir.filePath(QStringLiteral("broker.log"));
+        return run({QStringLiteral("-c"), config});
+    }
+
+    QString log() const
+    {
+        QFile file(m_logFile);
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    }
+
+private:
+    bool run(const QStringList &args)
+    {
         m_process.setStandardOutputFile(QProcess::nullDevice());
-        m_process.setStandardErrorFile(QProcess::nullDevice());
+        m_process.setStandardErrorFile(m_logFile.isEmpty() ? QProcess::nullDevice() : m_logFile);
         m_process.start(QStringLiteral("mosquitto"), args);
         if (!m_process.waitForStarted())
             return false;
@@ -96,6 +123,7 @@ public:
         return false;
     }
 
+public:
     qint64 pid() const { return m_process.processId(); }
 
     void stop()
@@ -109,6 +137,7 @@ public:
 private:
     int m_port;
     QTemporaryDir m_dir;
+    QString m_logFile;
     QProcess m_process;
 };
 

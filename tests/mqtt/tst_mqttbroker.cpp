@@ -4,19 +4,26 @@
 
 #include "base/ReadingFeed.h"
 #include "mqtt/MqttClient.h"
+#include "mqtt/MqttMessages.h"
 #include "mqtt/MqttPublisher.h"
 #include "onewire/PtyBusServer.h"
 #include "onewire/VirtualBus.h"
 
+#include <QDeadlineTimer>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QScopeGuard>
 #include <QSignalSpy>
+#include <QSysInfo>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <algorithm>
 
 #include <csignal>
 #include <thread>
@@ -55,6 +62,62 @@ int count(const QStringList &lines, const QString &part)
 
 const QString Kitchen = QStringLiteral("28ECEDC7050000F6");
 const QString Boiler = QStringLiteral("108739A80208006F");
+QString hubOf(const QString &programDir)
+{
+    return mqttmessages::hubId(mqttmessages::instanceId(QSysInfo::machineHostName(), programDir));
+}
+
+QJsonObject lastJson(Subscriber &sub, const QString &topic)
+{
+    const std::vector<Message> found = sub.on(topic);
+    return found.empty() ? QJsonObject() : QJsonDocument::fromJson(found.back().payload).object();
+}
+
+// Runs openssl with the arguments in `dir`; true when it succeeded.
+bool openssl(const QString &dir, const QStringList &args)
+{
+    QProcess p;
+    p.setWorkingDirectory(dir);
+    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    p.setStandardOutputFile(QProcess::nullDevice());
+    p.start(QStringLiteral("openssl"), args);
+    return p.waitForFinished(30000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+// A CA of the test's own, a server certificate for the loopback address and a client
+// certificate, all signed by it, in the broker's folder.
+bool makeCertificates(const QString &dir)
+{
+    const QStringList ec{QStringLiteral("-newkey"), QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
+                         QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes")};
+    QFile ext(dir + QStringLiteral("/server.ext"));
+    if (!ext.open(QIODevice::WriteOnly))
+        return false;
+    ext.write("subjectAltName=IP:127.0.0.1,DNS:localhost\n");
+    ext.close();
+    bool ok = openssl(dir, QStringList{QStringLiteral("req"), QStringLiteral("-x509")} + ec
+                               + QStringList{QStringLiteral("-keyout"), QStringLiteral("ca.key"), QStringLiteral("-out"),
+                                             QStringLiteral("ca.pem"), QStringLiteral("-days"), QStringLiteral("2"),
+                                             QStringLiteral("-subj"), QStringLiteral("/CN=Kalvex test CA")});
+    for (const QString &name : {QStringLiteral("server"), QStringLiteral("client")}) {
+        ok = ok && openssl(dir, QStringList{QStringLiteral("req")} + ec
+                                    + QStringList{QStringLiteral("-keyout"), name + QStringLiteral(".key"), QStringLiteral("-out"),
+                                                  name + QStringLiteral(".csr"), QStringLiteral("-subj"),
+                                                  name == QLatin1String("server") ? QStringLiteral("/CN=localhost") : QStringLiteral("/CN=kalvex")});
+        QStringList sign{QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"), name + QStringLiteral(".csr"),
+                         QStringLiteral("-CA"), QStringLiteral("ca.pem"), QStringLiteral("-CAkey"), QStringLiteral("ca.key"),
+                         QStringLiteral("-CAcreateserial"), QStringLiteral("-out"), name + QStringLiteral(".pem"),
+                         QStringLiteral("-days"), QStringLiteral("2")};
+        if (name == QLatin1String("server"))
+            sign << QStringLiteral("-extfile") << QStringLiteral("server.ext");
+        ok = ok && openssl(dir, sign);
+        // The broker runs as another user.
+        ok = ok && QFile::setPermissions(dir + QLatin1Char('/') + name + QStringLiteral(".key"),
+                                         QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther);
+    }
+    return ok;
+}
+
 const QString KitchenConfig = QStringLiteral("homeassistant/sensor/kalvex_28ECEDC7050000F6/config");
 const QString BoilerConfig = QStringLiteral("homeassistant/sensor/kalvex_108739A80208006F/config");
 
@@ -77,7 +140,7 @@ private slots:
         QTRY_VERIFY(sub.subscribed());
         ReadingFeed feed;
         RecordingLog log;
-        MqttPublisher publisher(feed, log, QStringLiteral("1.2"));
+        MqttPublisher publisher(feed, log, QStringLiteral("1.2"), QDir::currentPath());
         publisher.setSettings(settingsFor(broker.port()));
         feed.handSensors({{Kitchen, QStringLiteral("Кухня"), true}, {Boiler, QStringLiteral("Котёл"), true}});
         QTRY_COMPARE_WITH_TIMEOUT(publisher.connectedState(), 1, Wait);
@@ -108,7 +171,7 @@ private slots:
         QTRY_VERIFY(sub.subscribed());
         ReadingFeed feed;
         RecordingLog log;
-        MqttPublisher publisher(feed, log, QStringLiteral("1.2"));
+        MqttPublisher publisher(feed, log, QStringLiteral("1.2"), QDir::currentPath());
         publisher.setSettings(settingsFor(broker.port()));
         QTRY_COMPARE_WITH_TIMEOUT(publisher.connectedState(), 1, Wait);
         const QString availability = QStringLiteral("kalvex/test/28ECEDC7050000F6/availability");
@@ -138,7 +201,7 @@ private slots:
         QVERIFY(broker.start());
         ReadingFeed feed;
         RecordingLog log;
-        MqttPublisher publisher(feed, log, QStringLiteral("1.2"));
+        MqttPublisher publisher(feed, log, QStringLiteral("1.2"), QDir::currentPath());
         publisher.setSettings(settingsFor(broker.port()));
         feed.handSensors({{Kitchen, QStringLiteral("Кухня"), true}});
         QTRY_COMPARE_WITH_TIMEOUT(publisher.connectedState(), 1, Wait);
@@ -178,7 +241,7 @@ private slots:
         QVERIFY(broker.start(QStringLiteral("kalvex"), QStringLiteral("right")));
         ReadingFeed feed;
         RecordingLog log;
-        MqttPublisher publisher(feed, log, QStringLiteral("1.2"));
+        MqttPublisher publisher(feed, log, QStringLiteral("1.2"), QDir::currentPath());
         MqttSettings s = settingsFor(broker.port());
         s.User = QStringLiteral("kalvex");
         s.Password = QStringLiteral("wrong");
@@ -217,6 +280,201 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!failures.isEmpty(), 30000);
         const QString reason = failures.first().first().toString();
         QVERIFY2(reason.contains(QStringLiteral("проверка связи (keep-alive) осталась без ответа")), qPrintable(reason));
+    }
+
+    // Each field a hub reads, as it finds them on the broker: the temperature is the device's
+    // main feature (no name of its own), the sensor's device hangs off the program's, values
+    // expire after about three periods, the diagnostics are on the devices, observation off
+    // makes the sensors unavailable, and a retained "online" of the hub at connect sends
+    // every configuration once.
+    void discoveryConventions()
+    {
+        Broker broker;
+        QVERIFY(broker.start());
+        Subscriber sub(broker.port());
+        QTRY_VERIFY(sub.subscribed());
+        sub.publish(QStringLiteral("homeassistant/status"), "online", true);
+        QTemporaryDir dir;
+        ReadingFeed feed;
+        RecordingLog log;
+        MqttPublisher publisher(feed, log, QStringLiteral("1.2"), dir.path());
+        publisher.setProgramState({true, 20000, 0.5, true, 8080});
+        feed.handSensors({{Kitchen, QStringLiteral("Кухня"), true, 3, QStringLiteral("counterfeit")}});
+        publisher.setSettings(settingsFor(broker.port()));
+        QTRY_COMPARE_WITH_TIMEOUT(publisher.connectedState(), 1, Wait);
+        const QString hub = hubOf(dir.path());
+        const QString busConfig = QStringLiteral("homeassistant/binary_sensor/") + hub + QStringLiteral("_bus/config");
+        QTRY_VERIFY_WITH_TIMEOUT(!sub.on(busConfig).empty(), Wait);
+        QTRY_COMPARE_WITH_TIMEOUT(lastPayload(sub, QStringLiteral("kalvex/test/bus")), QStringLiteral("ON"), Wait);
+        QTRY_COMPARE_WITH_TIMEOUT(lastPayload(sub, QStringLiteral("kalvex/test/28ECEDC7050000F6/failures")), QStringLiteral("3"), Wait);
+        QTRY_COMPARE_WITH_TIMEOUT(lastPayload(sub, QStringLiteral("kalvex/test/28ECEDC7050000F6/verdict")),
+                                  QStringLiteral("counterfeit"), Wait);
+
+        const QJsonObject sensor = lastJson(sub, KitchenConfig);
+        QVERIFY(sensor.contains(QStringLiteral("name")) && sensor[QStringLiteral("name")].isNull());
+        QCOMPARE(sensor[QStringLiteral("device")].toObject()[QStringLiteral("name")].toString(), QStringLiteral("Кухня"));
+        QCOMPARE(sensor[QStringLiteral("device")].toObject()[QStringLiteral("via_device")].toString(), hub);
+        QCOMPARE(sensor[QStringLiteral("expire_after")].toInt(), 65); // 3 × 20.5 s, up to 5 s
+
+        const QJsonObject bus = lastJson(sub, busConfig);
+        const QJsonObject hubDevice = bus[QStringLiteral("device")].toObject();
+        QCOMPARE(hubDevice[QStringLiteral("identifiers")].toArray(), QJsonArray{hub});
+        QCOMPARE(hubDevice[QStringLiteral("sw_version")].toString(), QStringLiteral("1.2"));
+        QCOMPARE(hubDevice[QStringLiteral("manufacturer")].toString(), QStringLiteral("Kalvex"));
+        QVERIFY(!hubDevice[QStringLiteral("model")].toString().isEmpty());
+        QCOMPARE(hubDevice[QStringLiteral("configuration_url")].toString(),
+                 QStringLiteral("http://") + QSysInfo::machineHostName() + QStringLiteral(":8080/"));
+        QCOMPARE(bus[QStringLiteral("entity_category")].toString(), QStringLiteral("diagnostic"));
+        QCOMPARE(bus[QStringLiteral("state_topic")].toString(), QStringLiteral("kalvex/test/bus"));
+        for (const char *what : {"failures", "verdict"}) {
+            const QJsonObject d = lastJson(sub, QStringLiteral("homeassistant/sensor/kalvex_28ECEDC7050000F6_%1/config").arg(QLatin1String(what)));
+            QCOMPARE(d[QStringLiteral("entity_category")].toString(), QStringLiteral("diagnostic"));
+            QCOMPARE(d[QStringLiteral("device")].toObject()[QStringLiteral("identifiers")],
+                     sensor[QStringLiteral("device")].toObject()[QStringLiteral("identifiers")]);
+            QCOMPARE(d[QStringLiteral("state_topic")].toString(), QStringLiteral("kalvex/test/28ECEDC7050000F6/") + QLatin1String(what));
+        }
+        QCOMPARE(lastJson(sub, QStringLiteral("homeassistant/sensor/kalvex_28ECEDC7050000F6_verdict/config"))[QStringLiteral("options")].toArray(),
+                 (QJsonArray{QStringLiteral("genuine"), QStringLiteral("counterfeit"), QStringLiteral("unknown")}));
+        QTest::qWait(500);
+        QCOMPARE(sub.on(KitchenConfig).size(), std::size_t(1));
+
+        // A slower cycle: the values stay valid long enough, the configuration says so.
+        publisher.setProgramState({true, 20000, 30, true, 8080});
+        QTRY_COMPARE_WITH_TIMEOUT(lastJson(sub, KitchenConfig)[QStringLiteral("expire_after")].toInt(), 150, Wait);
+
+        const QString availability = QStringLiteral("kalvex/test/28ECEDC7050000F6/availability");
+        QTRY_COMPARE_WITH_TIMEOUT(lastPayload(sub, availability), QStringLiteral("online"), Wait);
+        publisher.setProgramState({false, 20000, 30, false, 8080});
+        QTRY_COMPARE_WITH_TIMEOUT(lastPayload(sub, availability), QStringLiteral("offline"), Wait);
+        QTRY_COMPARE_WITH_TIMEOUT(lastPayload(sub, QStringLiteral("kalvex/test/bus")), QStringLiteral("OFF"), Wait);
+        // Observation on again: unavailable until a reading comes.
+        publisher.setProgramState({true, 20000, 30, true, 8080});
+        QTest::qWait(300);
+        QCOMPARE(lastPayload(sub, availability), QStringLiteral("offline"));
+        feed.handOver({Kitchen, QStringLiteral("Кухня"), 21.5, 0});
+        QTRY_COMPARE_WITH_TIMEOUT(lastPayload(sub, availability), QStringLiteral("online"), Wait);
+    }
+
+    // What this program left on the broker and no longer has is cleared when it connects
+    // (its device's sensors, and configurations from before that only share its topic);
+    // other programs' stay. Switching discovery off clears its own.
+    void leftoversCleared()
+    {
+        Broker broker;
+        QVERIFY(broker.start());
+        QTemporaryDir dir;
+        const QString hub = hubOf(dir.path());
+        const QString ghost = QStringLiteral("homeassistant/sensor/kalvex_28AAAAAAAAAAAAAA/config");
+        const QString ghostAvailability = QStringLiteral("kalvex/old/28AAAAAAAAAAAAAA/availability");
+        const QString oldStyle = QStringLiteral("homeassistant/sensor/kalvex_28BBBBBBBBBBBBBB/config");
+        const QString otherKalvex = QStringLiteral("homeassistant/sensor/kalvex_28CCCCCCCCCCCCCC/config");
+        const QString otherProgram = QStringLiteral("homeassistant/sensor/plug_power/config");
+        {
+            Subscriber seed(broker.port(), QStringLiteral("seed/none"));
+            QTRY_VERIFY(seed.subscribed());
+            seed.publish(ghost, QByteArray(R"({"state_topic":"kalvex/old/28AAAAAAAAAAAAAA/state","availability":[{"topic":"kalvex/old/status"},{"topic":"kalvex/old/28AAAAAAAAAAAAAA/availability"}],"device":{"via_device":"HUB"}})")
+                                        .replace("HUB", hub.toUtf8()), true);
+            seed.publish(ghostAvailability, "online", true);
+            seed.publish(oldStyle, R"({"state_topic":"kalvex/test/28BBBBBBBBBBBBBB/state","device":{"name":"Old"}})", true);
+            seed.publish(otherKalvex, R"({"state_topic":"kalvex/other/28CCCCCCCCCCCCCC/state","device":{"via_device":"kalvex_hub_000000000000"}})", true);
+            seed.publish(otherProgram, QByteArray(R"({"state_topic":"kalvex/test/plug","device":{"via_device":"HUB"}})")
+                                           .replace("HUB", hub.toUtf8()), true);
+            QTest::qWait(300);
+        }
+        ReadingFeed feed;
+        RecordingLog log;
+        MqttPublisher publisher(feed, log, QStringLiteral("1.2"), dir.path());
+        feed.handSensors({{Kitchen, QStringLiteral("Кухня"), true}});
+        MqttSettings settings = settingsFor(broker.port());
+        publisher.setSettings(settings);
+        QTRY_COMPARE_WITH_TIMEOUT(publisher.connectedState(), 1, Wait);
+
+        const auto retainedNow = [&broker] {
+            Subscriber late(broker.port());
+            QDeadlineTimer deadline(Wait);
+            while (!late.subscribed() && !deadline.hasExpired())
+                QTest::qWait(20);
+            QTest::qWait(500);
+            QStringList topics;
+            // What the broker keeps, not what goes by meanwhile.
+            for (const Message &m : late.messages()) {
+                if (m.retained)
+                    topics << m.topic;
+            }
+            return topics;
+        };
+        QStringList after = retainedNow();
+        for (QDeadlineTimer deadline(Wait); after.contains(ghost) && !deadline.hasExpired();)
+            after = retainedNow();
+        QVERIFY2(!after.contains(ghost), qPrintable(after.join(QLatin1Char(' '))));
+        QVERIFY2(!after.contains(ghostAvailability), qPrintable(after.join(QLatin1Char(' '))));
+        QVERIFY(!after.contains(oldStyle));
+        QVERIFY(after.contains(otherKalvex));
+        QVERIFY(after.contains(otherProgram));
+        QVERIFY(after.contains(KitchenConfig));
+
+        settings.Discovery = false;
+        publisher.setSettings(settings);
+        QTRY_COMPARE_WITH_TIMEOUT(publisher.connectedState(), 1, Wait);
+        const QStringList off = retainedNow();
+        QVERIFY2(!off.contains(KitchenConfig), qPrintable(off.join(QLatin1Char(' '))));
+        QVERIFY2(std::none_of(off.begin(), off.end(), [&](const QString &t) { return t.contains(hub); }), qPrintable(off.join(QLatin1Char(' '))));
+        QVERIFY(off.contains(QStringLiteral("kalvex/test/28ECEDC7050000F6/availability")));
+        QVERIFY(off.contains(otherKalvex));
+    }
+
+    // TLS as brokers run it: the broker's certificate (made by the test's own CA) checked
+    // against the system's store when no CA file is given, refused when the store lacks the
+    // CA; a client certificate; the password from a systemd credential; one client id that
+    // stays the same for the same folder.
+    void tls()
+    {
+        Broker broker;
+        QVERIFY(makeCertificates(broker.filePath(QString())));
+        const auto file = [&broker](const char *name) { return broker.filePath(QLatin1String(name)); };
+        QVERIFY(broker.startWith("cafile " + file("ca.pem").toLocal8Bit() + "\ncertfile " + file("server.pem").toLocal8Bit()
+                                     + "\nkeyfile " + file("server.key").toLocal8Bit() + "\nrequire_certificate true\n",
+                                 QStringLiteral("kalvex"), QStringLiteral("secret")));
+        QTemporaryDir credentials;
+        QFile password(credentials.filePath(QStringLiteral("mqtt-password")));
+        QVERIFY(password.open(QIODevice::WriteOnly));
+        password.write("secret\n");
+        password.close();
+        qputenv("CREDENTIALS_DIRECTORY", credentials.path().toLocal8Bit());
+        const auto unset = qScopeGuard([] {
+            qunsetenv("CREDENTIALS_DIRECTORY");
+            qunsetenv("SSL_CERT_FILE");
+        });
+
+        MqttSettings s = settingsFor(broker.port());
+        s.TLS = true;
+        s.User = QStringLiteral("kalvex");
+        s.CertFile = file("client.pem");
+        s.KeyFile = file("client.key");
+        QTemporaryDir dir;
+        ReadingFeed feed;
+        {
+            // The system's store does not know the test's CA.
+            qputenv("SSL_CERT_FILE", file("server.pem").toLocal8Bit());
+            RecordingLog log;
+            MqttPublisher publisher(feed, log, QStringLiteral("1.2"), dir.path());
+            publisher.setSettings(s);
+            QTRY_VERIFY_WITH_TIMEOUT(!log.messages.isEmpty(), Wait);
+            QCOMPARE(publisher.connectedState(), 0);
+        }
+        // OpenSSL's default store is where the system keeps it, unless told otherwise.
+        qputenv("SSL_CERT_FILE", file("ca.pem").toLocal8Bit());
+        QString id;
+        for (int run = 0; run < 2; ++run) {
+            RecordingLog log;
+            MqttPublisher publisher(feed, log, QStringLiteral("1.2"), dir.path());
+            publisher.setSettings(s);
+            QTRY_COMPARE_WITH_TIMEOUT(publisher.connectedState(), 1, Wait);
+            QVERIFY(publisher.clientId().size() <= 23);
+            QVERIFY(run == 0 || publisher.clientId() == id);
+            id = publisher.clientId();
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(broker.log().count(QStringLiteral(" as ") + id + QStringLiteral(" ")), 2, Wait);
     }
 
     // The built program, headless on the bus simulator: a reading with its correction arrives
@@ -281,8 +539,12 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!hub.on(QStringLiteral("kalvex/dacha/28ECEDC7050000F6/availability")).empty(), Wait);
         const Message config = hub.on(KitchenConfig).front();
         QVERIFY(config.retained);
-        const QJsonObject expected = QJsonDocument::fromJson(R"({
-            "name": "Кухня",
+        QJsonObject received = QJsonDocument::fromJson(config.payload).object();
+        // Three periods of the cycle (1 s and the cycle's own time), in steps of 5 s.
+        const int expire = received.take(QStringLiteral("expire_after")).toInt();
+        QVERIFY2(expire >= 5 && expire <= 15, qPrintable(QString::number(expire)));
+        const QJsonObject expected = QJsonDocument::fromJson(QByteArray(R"({
+            "name": null,
             "unique_id": "kalvex_28ECEDC7050000F6",
             "state_topic": "kalvex/dacha/28ECEDC7050000F6/state",
             "device_class": "temperature",
@@ -293,11 +555,11 @@ private slots:
                              {"topic": "kalvex/dacha/28ECEDC7050000F6/availability"}],
             "availability_mode": "all",
             "device": {"identifiers": ["kalvex_28ECEDC7050000F6"], "name": "Кухня", "model": "DS18B20",
-                       "serial_number": "28ECEDC7050000F6"},
+                       "serial_number": "28ECEDC7050000F6", "via_device": "HUB"},
             "origin": {"name": "Kalvex", "sw_version": "1.2"}
-        })").object();
+        })").replace("HUB", hubOf(dir.path()).toUtf8())).object();
         QVERIFY(!expected.isEmpty());
-        QCOMPARE(QJsonDocument::fromJson(config.payload).object(), expected);
+        QCOMPARE(received, expected);
         const Message status = hub.on(QStringLiteral("kalvex/dacha/status")).front();
         QCOMPARE(status.payload, QByteArray("online"));
         QVERIFY(status.retained);

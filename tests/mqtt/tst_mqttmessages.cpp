@@ -59,10 +59,67 @@ private slots:
         QFETCH(QString, config);
         QCOMPARE(stateTopic(topic, SN), state);
         QCOMPARE(configTopic(QStringLiteral("homeassistant"), SN), config);
-        const QJsonObject json = QJsonDocument::fromJson(discoveryConfig(topic, SN, QStringLiteral("Кухня"), QStringLiteral("1.2"))).object();
+        const Context context{topic, QStringLiteral("kalvex_hub_0123456789ab"), QStringLiteral("1.2"), 30};
+        const QJsonObject json = QJsonDocument::fromJson(discoveryConfig(context, SN, QStringLiteral("Кухня"))).object();
         QCOMPARE(json[QStringLiteral("state_topic")].toString(), state);
         // The id stays what the topic level is, so the entity never changes for a serial.
         QCOMPARE(json[QStringLiteral("unique_id")].toString(), config.section(QLatin1Char('/'), 2, 2));
+    }
+
+    // Which retained configurations are this program's leftovers: its object ids, hanging off
+    // its device or reading from its topic; nothing of another program.
+    void ownConfig_data()
+    {
+        QTest::addColumn<QString>("topic");
+        QTest::addColumn<QByteArray>("payload");
+        QTest::addColumn<bool>("own");
+        const QString mine = QStringLiteral("homeassistant/sensor/kalvex_28AA/config");
+        QTest::newRow("off its device") << mine << QByteArray(R"({"device":{"via_device":"kalvex_hub_1"}})") << true;
+        QTest::newRow("its device's own") << QStringLiteral("homeassistant/binary_sensor/kalvex_hub_1_bus/config")
+                                          << QByteArray(R"({"device":{"identifiers":["kalvex_hub_1"]}})") << true;
+        QTest::newRow("from before, its topic") << mine << QByteArray(R"({"state_topic":"kalvex/dacha/28AA/state"})") << true;
+        QTest::newRow("another program's device") << mine << QByteArray(R"({"device":{"via_device":"kalvex_hub_2"}})") << false;
+        QTest::newRow("a topic that only starts alike") << mine << QByteArray(R"({"state_topic":"kalvex/dacha2/28AA/state"})")
+                                                       << false;
+        QTest::newRow("not one of its ids") << QStringLiteral("homeassistant/sensor/plug/config")
+                                            << QByteArray(R"({"device":{"via_device":"kalvex_hub_1"}})") << false;
+        QTest::newRow("no JSON") << mine << QByteArray("online") << false;
+    }
+    void ownConfig()
+    {
+        QFETCH(QString, topic);
+        QFETCH(QByteArray, payload);
+        QFETCH(bool, own);
+        QCOMPARE(mqttmessages::ownConfig(topic, payload, QStringLiteral("kalvex/dacha"), QStringLiteral("kalvex_hub_1")), own);
+    }
+
+    void expireAfter_data()
+    {
+        QTest::addColumn<int>("intervalMs");
+        QTest::addColumn<double>("cycle");
+        QTest::addColumn<int>("seconds");
+        QTest::newRow("default interval, no cycle yet") << 10000 << 0.0 << 30;
+        QTest::newRow("a short cycle rounds up") << 10000 << 0.8 << 35;
+        QTest::newRow("a cycle longer than the interval") << 1000 << 20.0 << 65;
+        QTest::newRow("no interval") << 0 << 0.0 << 5;
+    }
+    void expireAfter()
+    {
+        QFETCH(int, intervalMs);
+        QFETCH(double, cycle);
+        QFETCH(int, seconds);
+        QCOMPARE(mqttmessages::expireAfter(intervalMs, cycle), seconds);
+    }
+
+    // One program in one folder keeps its id across restarts; another folder or machine has
+    // its own; every broker takes it.
+    void instance()
+    {
+        const QString a = instanceId(QStringLiteral("dacha"), QStringLiteral("/srv/kalvex"));
+        QCOMPARE(instanceId(QStringLiteral("dacha"), QStringLiteral("/srv/kalvex/")), a);
+        QVERIFY(instanceId(QStringLiteral("dacha"), QStringLiteral("/srv/kalvex2")) != a);
+        QVERIFY(instanceId(QStringLiteral("gorod"), QStringLiteral("/srv/kalvex")) != a);
+        QVERIFY(clientId(a).size() <= 23);
     }
 
     void defaultTopic_data()

@@ -2,7 +2,8 @@
 # The package scripts/package.sh built, checked as a user would meet it:
 #   check-deb.sh [OUT]   (OUT as given to scripts/package.sh, default build-deb/)
 # exactly the files of contents.txt; the program's dependencies computed from the binary and the
-# run-time ones recommended; the service installed but neither enabled nor started; lintian
+# run-time ones recommended; the service installed but neither enabled nor started, restarted by
+# an upgrade and stopped by removal (check-service-upgrade.sh); lintian
 # without an error; the installed program answers with the project's version.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -49,7 +50,8 @@ if grep -E ' (enable|start|restart|reload-or-restart)( |$)' "$scripts/calls"; th
   fail "a first install switches the service on: $(tr '\n' ';' <"$scripts/calls")"
 fi
 # A start happens only where systemd runs (/run/systemd/system), which a test machine may lack.
-grep -q 'deb-systemd-invoke' "$scripts/DEBIAN/postinst" && fail "postinst starts the service"
+# try-restart (after an upgrade) restarts only a service that runs.
+grep -Eq 'deb-systemd-invoke (start|restart)' "$scripts/DEBIAN/postinst" && fail "postinst starts the service"
 dpkg-deb --fsys-tarfile "$deb" | tar -xO ./lib/systemd/system/kalvex.service | grep -qx 'ExecStart=/usr/bin/kalvex --headless --dir /var/lib/kalvex' \
   || fail "the unit does not start /usr/bin/kalvex"
 
@@ -63,6 +65,17 @@ version=$(sed -n 's/^project(Kalvex VERSION \([0-9.]*\).*/\1/p' "$here/../../CMa
 dpkg-deb -x "$deb" "$scripts/root"
 shown=$(QT_QPA_PLATFORM=offscreen "$scripts/root/usr/bin/kalvex" --version 2>/dev/null)
 [ "$shown" = "Kalvex $version" ] || fail "the packaged kalvex --version says '$shown'"
+
+# The service across install, upgrade and removal, in a clean root (a minute the first time,
+# for debootstrap; the root is kept beside the package).
+if ! report=$(bash "$here/check-service-upgrade.sh" "$deb" "$out" 2>&1); then
+  fail "service across upgrade and removal: $report"
+fi
+
+# The package's own autopkgtest on the unpacked program (autopkgtest itself wants a testbed).
+if ! report=$(PATH="$scripts/root/usr/bin:$PATH" AUTOPKGTEST_TMP="$scripts" sh "$here/../../debian/tests/headless-demo" 2>&1); then
+  fail "debian/tests/headless-demo: $report"
+fi
 
 # What a software centre reads from the installed tree: the metainfo with its launcher and icon.
 if ! report=$(appstreamcli validate-tree --no-net --pedantic "$scripts/root" 2>&1); then

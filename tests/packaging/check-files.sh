@@ -18,6 +18,14 @@ if ! out=$(appstreamcli validate --no-net --pedantic "$metainfo" 2>&1); then
 fi
 grep -q "<release version=\"$version\" date=\"$date\"" "$metainfo" || fail "metainfo names another release"
 
+# A Russian user finds and reads it in Russian; every text names every kind of bus.
+grep -q '<p xml:lang="ru">' "$metainfo" || fail "the metainfo has no Russian description"
+grep -q '^Keywords\[ru\]=' "$src/packaging/kalvex.desktop" || fail "the launcher has no Russian keywords"
+for file in "$metainfo" "$src/packaging/kalvex.desktop" "$src/packaging/kalvex.service"; do
+  grep -q "kernel's.*owserver" "$file" || fail "$(basename "$file") names only the serial port"
+done
+grep -q '^\.SH MQTT' "$manpage" || fail "the manual page has no MQTT section"
+
 if ! out=$(desktop-file-validate "$src/packaging/kalvex.desktop" 2>&1) || [ -n "$out" ]; then
   fail "desktop-file-validate: $out"
 fi

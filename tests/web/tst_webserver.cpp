@@ -257,14 +257,16 @@ private slots:
         const httpclient::Reply reply = httpclient::get(m_port, "/metrics?name[]=x");
         QCOMPARE(reply.status, 200);
         QCOMPARE(reply.header("Content-Type"), QByteArray("text/plain; version=0.0.4; charset=utf-8"));
-        QCOMPARE(reply.body.count("\n# HELP ") + reply.body.startsWith("# HELP "), 8);
-        QCOMPARE(reply.body.count("\n# TYPE "), 8);
+        QCOMPARE(reply.body.count("\n# HELP ") + reply.body.startsWith("# HELP "), 10);
+        QCOMPARE(reply.body.count("\n# TYPE "), 10);
         QString error;
         const QJsonArray families = exposition::parse(reply.body, &error);
         QVERIFY2(!families.isEmpty(), qPrintable(error));
 
         QStringList seen;
         double age = -1;
+        double started = -1;
+        QString version;
         for (const QJsonValue &family : families) {
             const QJsonObject f = family.toObject();
             seen << f[QStringLiteral("family")].toString() + QLatin1Char(' ') + f[QStringLiteral("type")].toString();
@@ -273,6 +275,14 @@ private slots:
                 const QJsonObject labels = s[1].toObject();
                 if (s[0].toString() == QStringLiteral("kalvex_reading_age_seconds")) {
                     age = s[2].toDouble();
+                    continue;
+                }
+                if (s[0].toString() == QStringLiteral("process_start_time_seconds")) {
+                    started = s[2].toDouble();
+                    continue;
+                }
+                if (s[0].toString() == QStringLiteral("kalvex_build_info")) {
+                    version = labels[QStringLiteral("version")].toString();
                     continue;
                 }
                 seen << QStringLiteral("%1 %2 %3 = %4")
@@ -298,9 +308,15 @@ private slots:
             QStringLiteral("kalvex_mqtt_connected gauge"),
             QStringLiteral("kalvex_mqtt_messages counter"),
             QStringLiteral("kalvex_mqtt_messages_total   = 0"),
+            QStringLiteral("kalvex_build_info gauge"),
+            QStringLiteral("process_start_time_seconds gauge"),
         };
         QCOMPARE(seen, expected);
         QVERIFY2(age >= 29 && age < 60, qPrintable(QString::number(age)));
+        QCOMPARE(version, QStringLiteral(KALVEX_VERSION));
+        // This test's own start: before now, and not long before (a test runs minutes).
+        const double now = static_cast<double>(QDateTime::currentMSecsSinceEpoch()) / 1000.0;
+        QVERIFY2(started <= now + 1 && started > now - 3600, qPrintable(QString::number(now - started)));
 
         // Before the first cycle has ended there is no duration; a clock set back gives no
         // negative age.
@@ -323,16 +339,16 @@ private slots:
             values.name = name;
             if (!verdict.isEmpty()) {
                 values.family = QStringLiteral("DS18B20");
-                values.power = QStringLiteral("своё");
+                values.power = QStringLiteral("external");
                 values.verdict = verdict;
             }
             return values;
         };
         const Slots items = {
-            sensor("28FF641E158C3C6D", QStringLiteral("Кухня \"у окна\""), true, QStringLiteral("вероятно, подделка")),
-            sensor("2861C73A050000D4", QStringLiteral("Подвал"), true, QStringLiteral("подлинный")),
+            sensor("28FF641E158C3C6D", QStringLiteral("Кухня \"у окна\""), true, QStringLiteral("counterfeit")),
+            sensor("2861C73A050000D4", QStringLiteral("Подвал"), true, QStringLiteral("genuine")),
             sensor("2862C73A050000A6", QStringLiteral("Чердак"), true, QString()),        // nothing known yet
-            sensor("28AA3C4853140127", QStringLiteral("Гараж"), false, QStringLiteral("подлинный")), // switched off
+            sensor("28AA3C4853140127", QStringLiteral("Гараж"), false, QStringLiteral("genuine")), // switched off
         };
         m_server->publish(websnapshot::make(items, m_hours, QStringLiteral("bk.jpg"), m_programDir));
         const httpclient::Reply reply = httpclient::get(m_port, "/metrics");
@@ -357,8 +373,8 @@ private slots:
         }
         const QStringList expected = {
             QStringLiteral("gauge"),
-            QStringLiteral("28FF641E158C3C6D|Кухня \"у окна\"|DS18B20|своё|вероятно, подделка = 1"),
-            QStringLiteral("2861C73A050000D4|Подвал|DS18B20|своё|подлинный = 1"),
+            QStringLiteral("28FF641E158C3C6D|Кухня \"у окна\"|DS18B20|external|counterfeit = 1"),
+            QStringLiteral("2861C73A050000D4|Подвал|DS18B20|external|genuine = 1"),
         };
         QCOMPARE(seen, expected);
 

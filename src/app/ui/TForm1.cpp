@@ -227,7 +227,7 @@ void TForm1::createSubsystems(TForm1Context &context)
         TrayModify(id, text, tip, background, foreground);
     };
     m_slots->TrayModify = m_cycle->TrayModify;
-    m_mqtt = std::make_unique<MqttPublisher>(m_cycle->feed(), *this, apptitle::versionText());
+    m_mqtt = std::make_unique<MqttPublisher>(m_cycle->feed(), *this, apptitle::versionText(), m_programDir.dir);
     connect(m_mqtt.get(), &MqttPublisher::stateChanged, this, &TForm1::scheduleWebSnapshot);
     m_owserver = std::make_unique<OwServerCommand>(m_cycle->feed(), *this, m_boxes, NOwServer, this);
 }
@@ -488,17 +488,42 @@ void TForm1::addRawLine(const QString &line)
     writeLogLines(m_logFold.add(line, true));
 }
 
+void TForm1::addLogFor(const QString &message, const QString &serviceText)
+{
+    m_serviceText = {message, serviceText};
+    writeLogLines(m_logFold.add(message, false));
+    m_serviceText = {};
+}
+
 void TForm1::writeLogLines(const std::vector<LogFold::Line> &lines)
 {
     for (const LogFold::Line &line : lines) {
-        const QString stamped = datetime::text(line.at) + QStringLiteral(" : ") + line.text;
-        Memo1->appendPlainText(line.raw ? line.text : stamped);
-        if (m_headless)
-            echoLine(stamped);
+        const QString stamp = datetime::text(line.at);
+        Memo1->appendPlainText(line.raw ? line.text : stamp + QStringLiteral(" : ") + line.text);
+        if (!m_headless)
+            continue;
+        const bool repeat = line.text.startsWith(LogFold::repeatText(0).section(QLatin1Char(' '), 0, 1));
+        // A count of repeats is as grave as what repeated.
+        if (!repeat)
+            m_echoPriority = servicelog::priority(line.text);
+        const QString text = line.text == m_serviceText.first && !m_serviceText.second.isEmpty() ? m_serviceText.second
+                                                                                                : line.text;
+        writeServiceLine(servicelog::line(stamp, text, m_echoPriority, servicelog::toJournal()));
     }
 }
 
 void TForm1::echoLine(const QString &line)
+{
+    // Before the window's log exists: a line of its own, as the log box would stamp it.
+    if (servicelog::toJournal()) {
+        const QString text = line.section(QStringLiteral(" : "), 1);
+        writeServiceLine(servicelog::line(QString(), text.isEmpty() ? line : text, servicelog::priority(line), true));
+        return;
+    }
+    writeServiceLine(line);
+}
+
+void TForm1::writeServiceLine(const QString &line)
 {
     const QByteArray bytes = line.toUtf8() + '\n';
     std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stderr);
@@ -662,6 +687,7 @@ void TForm1::N3Click()
         m_cycle->observationSwitchedOff();
         AddLog(QStringLiteral("Отслеживание датчиков выключено."));
         SetScanButton();
+        scheduleWebSnapshot();
     }
 }
 
@@ -1013,8 +1039,9 @@ void TForm1::publishWebSnapshot()
         values.failures = item.ReadingTally.failures;
         if (const auto known = values.inUse ? m_verdicts->find(item.SN) : std::nullopt) {
             values.family = SensorVerdicts::familyText(known->family);
-            values.power = SensorVerdicts::powerText(known->parasite);
-            values.verdict = SensorDiagnosis::verdictText(known->verdict);
+            // Scrapers' rules and the hub must not depend on the language: stable words.
+            values.power = SensorVerdicts::powerKey(known->parasite);
+            values.verdict = SensorDiagnosis::verdictKey(known->verdict);
         }
         values.Enable = item.Enable;
         if (item.ImageCtl) {
@@ -1029,12 +1056,14 @@ void TForm1::publishWebSnapshot()
     std::vector<FeedSensor> sensors;
     for (const websnapshot::SlotValues &values : items) {
         if (values.inUse)
-            sensors.push_back(FeedSensor{values.SN, values.name, values.Enable});
+            sensors.push_back(FeedSensor{values.SN, values.name, values.Enable, static_cast<qint64>(values.failures), values.verdict});
     }
-    m_cycle->feed().handSensors(sensors);
-    const std::shared_ptr<const WebSnapshot> previous = IdHTTPServer1->snapshot();
     const qint64 cycleMs = m_cycle->lastCycleMs();
     const int portOpen = !m_port || !N3->isChecked() ? -1 : (m_portLost ? 0 : 1);
+    m_mqtt->setProgramState({N3->isChecked(), Timer1->interval(), cycleMs < 0 ? -1.0 : static_cast<double>(cycleMs) / 1000.0,
+                             N3->isChecked() && !m_portLost, IdHTTPServer1->running() ? HTTPPort : 0});
+    m_cycle->feed().handSensors(sensors);
+    const std::shared_ptr<const WebSnapshot> previous = IdHTTPServer1->snapshot();
     const qint64 storeErrors = m_store ? static_cast<qint64>(m_store->errorCount()) : -1;
     IdHTTPServer1->publish(websnapshot::make(items, SHour, bkFileName, ProgramDir, previous.get(),
                                              cycleMs < 0 ? -1.0 : static_cast<double>(cycleMs) / 1000.0, portOpen,

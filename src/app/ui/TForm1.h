@@ -2,6 +2,7 @@
 
 #include "base/Log.h"
 #include "base/LogFold.h"
+#include "base/ServiceLog.h"
 #include "base/StringGrid.h"
 #include "app/ui/ProgramDirectory.h"
 #include "app/ui/TForm1Ui.h"
@@ -17,6 +18,7 @@
 
 #include <functional>
 #include <memory>
+#include <utility>
 
 class AlarmActions;
 class HttpServer;
@@ -127,8 +129,11 @@ public:
     // into a count (LogFold).
     void AddLog(const QString &message) override;
     void addRawLine(const QString &line) override;
-    // A log line to standard error as well (headless: the service manager's journal).
+    void addLogFor(const QString &message, const QString &serviceText) override;
+    // A log line ("stamp : text") to standard error as well (headless: the service manager's
+    // journal, which gets it with its priority and without the stamp).
     static void echoLine(const QString &line);
+    static void writeServiceLine(const QString &line);
     void writeLogLines(const std::vector<LogFold::Line> &lines);
     // True while a slot holds a sensor.
     bool anySensor() const;
@@ -305,6 +310,9 @@ private:
 
     Clock &m_clock;
     LogFold m_logFold{m_clock};
+    // The line being logged and its fuller service text; the priority of the last echoed line.
+    std::pair<QString, QString> m_serviceText;
+    servicelog::Priority m_echoPriority = servicelog::Info;
     DialogBoxes &m_boxes;
     ProgramDirectory m_programDir;
     QStringList m_programCommand;

@@ -381,8 +381,10 @@ void MonitorCycle::rejectReading(int index, double t, const QString &label)
     TDSItem &item = sensorSlots.DSItems[static_cast<std::size_t>(index)];
     ++item.ReadingTally.failures;
     const QString name = sensorSlots.name(index);
-    m_parts.log.AddLog(QStringLiteral("Датчик не отвечает: ") + QString::number(index) + QStringLiteral(" : ")
-                       + numbertext::general(t));
+    const QString line = QStringLiteral("Датчик не отвечает: ") + QString::number(index) + QStringLiteral(" : ")
+                         + numbertext::general(t);
+    // A slot number means nothing in a journal read weeks later.
+    m_parts.log.addLogFor(line, line + QStringLiteral(" (") + name + QStringLiteral(", ") + item.SN + QLatin1Char(')'));
     m_parts.chart.addNullPoint(item.Series, m_state.PointCounter, label);
     AddToSns(m_parts.Sns, name, item.SN, sns::Err, QString::number(index));
     m_feed.handFailure(item.SN);

@@ -37,7 +37,11 @@ MqttDialog::MqttDialog(DialogBoxes &boxes, QWidget *parent)
     CDiscovery->setObjectName(QStringLiteral("CDiscovery"));
     EDiscoveryPrefix = line("EDiscoveryPrefix");
     ECAFile = line("ECAFile");
-    ECAFile->setPlaceholderText(QStringLiteral("без TLS"));
+    ECAFile->setPlaceholderText(QStringLiteral("системное хранилище"));
+    CTLS = new QCheckBox(QStringLiteral("TLS"), this);
+    CTLS->setObjectName(QStringLiteral("CTLS"));
+    ECertFile = line("ECertFile");
+    EKeyFile = line("EKeyFile");
 
     auto *form = new QFormLayout;
     form->addRow(QStringLiteral("Брокер:"), EHost);
@@ -47,7 +51,10 @@ MqttDialog::MqttDialog(DialogBoxes &boxes, QWidget *parent)
     form->addRow(QStringLiteral("Тема:"), ETopic);
     form->addRow(CDiscovery);
     form->addRow(QStringLiteral("Префикс обнаружения:"), EDiscoveryPrefix);
+    form->addRow(CTLS);
     form->addRow(QStringLiteral("Сертификат CA:"), ECAFile);
+    form->addRow(QStringLiteral("Сертификат клиента:"), ECertFile);
+    form->addRow(QStringLiteral("Ключ клиента:"), EKeyFile);
     auto *hint = new QLabel(QStringLiteral("С паролем файл настроек доступен для чтения только его владельцу."), this);
     hint->setWordWrap(true);
 
@@ -78,6 +85,9 @@ void MqttDialog::setSettings(const MqttSettings &settings)
     EDiscoveryPrefix->setText(e.DiscoveryPrefix);
     EDiscoveryPrefix->setEnabled(e.Discovery);
     ECAFile->setText(e.CAFile);
+    CTLS->setChecked(e.TLS);
+    ECertFile->setText(e.CertFile);
+    EKeyFile->setText(e.KeyFile);
 }
 
 namespace {
@@ -94,6 +104,9 @@ mqttentries::Entries entriesOf(const MqttDialog &d)
     e.Discovery = d.CDiscovery->isChecked();
     e.DiscoveryPrefix = d.EDiscoveryPrefix->text();
     e.CAFile = d.ECAFile->text();
+    e.TLS = d.CTLS->isChecked();
+    e.CertFile = d.ECertFile->text();
+    e.KeyFile = d.EKeyFile->text();
     return e;
 }
 

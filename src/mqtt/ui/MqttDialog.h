@@ -31,6 +31,9 @@ public:
     QCheckBox *CDiscovery = nullptr;   // "Обнаружение Home Assistant"
     QLineEdit *EDiscoveryPrefix = nullptr;
     QLineEdit *ECAFile = nullptr;
+    QCheckBox *CTLS = nullptr;
+    QLineEdit *ECertFile = nullptr;
+    QLineEdit *EKeyFile = nullptr;
     QDialogButtonBox *Buttons = nullptr;
 
 protected:
