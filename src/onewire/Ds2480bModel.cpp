@@ -46,8 +46,27 @@ void Ds2480bModel::masterReset()
         m_settings[i] = DefaultSettings[i];
 }
 
+Ds2480bModel::Counters Ds2480bModel::counters() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_counters;
+}
+
+bool Ds2480bModel::calibrated() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_state != State::AwaitCalibration;
+}
+
+int Ds2480bModel::setting(int parameter) const
+{
+    const std::lock_guard lock(m_mutex);
+    return parameter >= 1 && parameter <= 7 ? m_settings[parameter] : -1;
+}
+
 std::vector<std::uint8_t> Ds2480bModel::exchange(const std::uint8_t *data, int count, int baud)
 {
+    const std::lock_guard lock(m_mutex);
     std::vector<std::uint8_t> out;
     if (m_silent)
         return out;

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <vector>
 
 #include <QtGlobal>
@@ -17,7 +18,7 @@ class VirtualBus;
 // stop bit belongs) the chip waits for the calibration reset, which it does not answer. A
 // device powered from the data line that starts a conversion without the strong pull-up
 // after it, or still converts when the pull-up ends, browns out (VirtualSensor::losePower).
-// Used from one thread; the faults may be set from any.
+// Safe from several threads (the simulator's, a test's).
 class Ds2480bModel
 {
 public:
@@ -42,9 +43,12 @@ public:
         std::uint64_t pullUps = 0;
         std::uint64_t brownOuts = 0;
     };
-    Counters counters() const { return m_counters; }
-    // Whether the chip waits for its calibration (after power-up or a master reset).
-    bool calibrated() const { return m_state != State::AwaitCalibration; }
+    Counters counters() const;
+    // Whether the chip has had its calibration since power-up or the last master reset.
+    bool calibrated() const;
+    // The value code of setting 1..7 (1 slew rate, 3 strong pull-up, 4 write-1 low time,
+    // 5 sample offset, 7 baud rate).
+    int setting(int parameter) const;
 
 private:
     enum class State { AwaitCalibration, Command, Data, Check };
@@ -60,6 +64,7 @@ private:
     int chipBaud() const;
 
     VirtualBus &m_bus;
+    mutable std::mutex m_mutex;
     State m_state = State::AwaitCalibration;
     std::atomic<bool> m_shorted { false };
     std::atomic<bool> m_silent { false };
