@@ -197,10 +197,9 @@ KalvexConfig readConfig(const IniFile &ini, const RandomIndex &random, QStringLi
     c.HTTPPort = r.integer(General, QStringLiteral("HTTPPort"), d.HTTPPort);
     c.HTTPActive = r.boolean(General, QStringLiteral("HTTPActive"), d.HTTPActive);
     c.BulkConvert = r.boolean(Bus, QStringLiteral("BulkConvert"), d.BulkConvert);
-    // Anything but "kernel" is the serial line, the bus the program always had.
-    c.BusKind = r.text(Bus, QStringLiteral("Kind"), d.BusKind).trimmed().compare(QLatin1String("kernel"), Qt::CaseInsensitive) == 0
-        ? QStringLiteral("kernel")
-        : d.BusKind;
+    // Anything but "kernel" or "ds2480b" is the serial line, the bus the program always had.
+    const QString busKind = r.text(Bus, QStringLiteral("Kind"), d.BusKind).trimmed().toLower();
+    c.BusKind = busKind == QLatin1String("kernel") || busKind == QLatin1String("ds2480b") ? busKind : d.BusKind;
     c.KernelPath = r.text(Bus, QStringLiteral("KernelPath"), d.KernelPath);
     c.MQTT.Active = r.boolean(Mqtt, QStringLiteral("Active"), d.MQTT.Active);
     c.MQTT.Host = r.text(Mqtt, QStringLiteral("Host"), d.MQTT.Host);

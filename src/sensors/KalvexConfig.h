@@ -80,7 +80,8 @@ struct KalvexConfig
     // [Bus], our own section after the specified ones: every sensor converts at once.
     bool BulkConvert = false;
     // [Bus] Kind: "serial" (the port COMPort drives the line) or "kernel" (the kernel's 1-Wire
-    // driver, its devices under KernelPath; the port is never opened).
+    // driver, its devices under KernelPath; the port is never opened) or "ds2480b" (the port
+    // COMPort through a DS2480B line driver: DS9097U, LinkUSB).
     QString BusKind = QStringLiteral("serial");
     QString KernelPath = QStringLiteral("/sys/bus/w1/devices");
     // [MQTT], after [Bus]: readings to a broker.

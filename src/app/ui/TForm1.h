@@ -22,6 +22,7 @@ class HttpServer;
 class AppLauncher;
 class Clock;
 class DialogBoxes;
+class Ds2480bLink;
 class HourTable;
 class KernelBus;
 class LiveChart;
@@ -179,10 +180,10 @@ public:
     ReadingStore *store() const { return m_store.get(); }
     HourTable &hourTable() const { return *m_hours; }
     AlarmActions &alarms() const { return *m_alarms; }
-    // Null when the window has no port.
-    OneWireLink *link() const { return m_link.get(); }
-    RomSearch *romSearch() const { return m_search.get(); }
-    TemperatureReader *temperatureReader() const { return m_reader.get(); }
+    // Null when the window has no port; the DS2480B's while BusKind is "ds2480b".
+    OneWireLink *link() const;
+    RomSearch *romSearch() const;
+    TemperatureReader *temperatureReader() const;
     // The kernel's bus, on KernelPath as set now; null unless BusKind is "kernel".
     KernelBus *kernelBus() const;
     MonitorCycle &monitorCycle() const { return *m_cycle; }
@@ -300,6 +301,10 @@ private:
     std::unique_ptr<RomSearch> m_search;
     std::unique_ptr<TemperatureReader> m_reader;
     std::unique_ptr<KernelBus> m_kernelBus;
+    // The same port through a DS2480B line driver ([Bus] Kind=ds2480b).
+    std::unique_ptr<Ds2480bLink> m_dsLink;
+    std::unique_ptr<RomSearch> m_dsSearch;
+    std::unique_ptr<TemperatureReader> m_dsReader;
     BusTurn m_bus;
     bool m_searching = false;
     std::unique_ptr<SensorVerdicts> m_verdicts;
