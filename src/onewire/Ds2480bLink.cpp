@@ -8,6 +8,7 @@
 #include "onewire/SerialPort.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 constexpr int ChipBaud = 9600;
@@ -99,6 +100,7 @@ QCoro::Task<bool> Ds2480bLink::detect()
 {
     m_ready = false;
     m_powerHeld = false;
+    m_releaseDue = false;
     if (aborted())
         co_return false;
     port().SetModCOM(MasterResetBaud, 8, 0, 0, true, false);
@@ -143,16 +145,21 @@ QCoro::Task<std::optional<std::vector<std::uint8_t>>> Ds2480bLink::exchange(std:
     for (int attempt = 0; attempt < 2 && !aborted(); ++attempt) {
         if (!m_ready && !co_await detect())
             continue;
+        // The pull-up a conversion was left under ends with this write's first character,
+        // before anything the devices would see (a master reset on the way ends it too).
+        const bool release = std::exchange(m_releaseDue, false) && m_ready;
         const bool prefixed = attempt > 0 && resetFirst;
         std::vector<std::uint8_t> message = out;
         if (prefixed)
             message.insert(message.begin(), Reset);
-        const int count = expected + (prefixed ? 1 : 0);
+        if (release)
+            message.insert(message.begin(), PulseEnd);
+        const int skipped = (prefixed ? 1 : 0) + (release ? 1 : 0);
+        const int count = expected + skipped;
         std::vector<std::uint8_t> answers(static_cast<std::size_t>(count));
         const int got = co_await send(message, answers.data(), count);
         if (got == count) {
-            if (prefixed)
-                answers.erase(answers.begin());
+            answers.erase(answers.begin(), answers.begin() + skipped);
             if (!check || check(answers)) {
                 noteSilent(false);
                 co_return answers;
@@ -292,14 +299,11 @@ QCoro::Task<> Ds2480bLink::run(OneWireTransaction &transaction)
 
 QCoro::Task<> Ds2480bLink::releasePower()
 {
-    if (!m_powerHeld)
-        co_return;
-    m_powerHeld = false;
-    // The chip answers the pull-up's end, not the F1 itself.
-    std::uint8_t answer = 0;
-    const std::vector<std::uint8_t> out(1, PulseEnd);
-    if (co_await send(out, &answer, 1) != 1)
-        m_ready = false;
+    // Sent with the next exchange, which follows at once (a reset, the readings): one round
+    // trip less a reading. The chip answers the pull-up's end, not the F1 itself.
+    if (std::exchange(m_powerHeld, false))
+        m_releaseDue = true;
+    co_return;
 }
 
 QCoro::Task<std::optional<OneWireLink::SearchPass>> Ds2480bLink::searchPass(std::array<std::uint8_t, 8> route)

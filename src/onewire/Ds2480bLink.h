@@ -30,7 +30,8 @@ public:
     void setBusName(const QString &name) { m_busName = name; }
 
     QCoro::Task<bool> ResetT() override;
-    // A powered byte must be the transaction's last step.
+    // A powered byte must be the transaction's last step; its pull-up lasts until
+    // releasePower() and the next exchange (whose first character ends it).
     QCoro::Task<> run(OneWireTransaction &transaction) override;
     bool powersParasite() const override { return true; }
     QCoro::Task<> releasePower() override;
@@ -69,6 +70,7 @@ private:
     QString m_busName;
     bool m_ready = false;
     bool m_powerHeld = false;
+    bool m_releaseDue = false;
     bool m_shortLogged = false;
     bool m_silentLogged = false;
     Line m_lastLine = Line::NoPresence;

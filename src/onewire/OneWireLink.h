@@ -53,7 +53,8 @@ public:
     // Whether the line can hold the bus at full strength after a byte (writeBytePowered), so
     // that a device powered from the data line can convert.
     virtual bool powersParasite() const { return false; }
-    // Ends the strong pull-up a powered byte left on (nothing when none is on).
+    // Ends the strong pull-up a powered byte left on, at the latest as the link's next
+    // exchange starts (nothing when none is on).
     virtual QCoro::Task<> releasePower();
     // Whether a whole pass of Search ROM runs in one exchange (searchPass).
     virtual bool searchesItself() const { return false; }
