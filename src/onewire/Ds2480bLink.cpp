@@ -28,9 +28,10 @@ constexpr std::uint8_t SearchOff = 0xA5;
 constexpr std::uint8_t PulseEnd = 0xF1;
 constexpr std::uint8_t ReadBaudRate = 0x0F;
 // Wait after the master reset and after the calibration byte (its time on the line and an
-// adapter's latency timer).
+// adapter's latency timer: a chip that missed the master reset answers the calibration byte,
+// and that answer must be gone before the settings are asked).
 constexpr int MasterResetWaitMs = 10;
-constexpr int CalibrationWaitMs = 20;
+constexpr int CalibrationWaitMs = 40;
 // The host's time per character at 9600 baud, rounded up, both ways together.
 constexpr int MsPerCharacter = 2;
 
@@ -87,8 +88,11 @@ QCoro::Task<int> Ds2480bLink::send(const std::vector<std::uint8_t> &out, std::ui
         co_return 0;
     // Input only: what the chip has not yet taken off the line would be lost with the output.
     port().PurgeCOM();
+    // Never less than the port's own read time-out, as on the bare line: a busy machine that
+    // is late to read must not pass for a silent chip.
     const int characters = static_cast<int>(out.size()) + expected;
-    const quint32 deadline = clock().tickCount() + static_cast<quint32>(AnswerMarginMs + characters * MsPerCharacter);
+    const int waitMs = std::max(port().readTimeoutMs(), AnswerMarginMs + characters * MsPerCharacter);
+    const quint32 deadline = clock().tickCount() + static_cast<quint32>(waitMs);
     if (!port().TxDataCOM(out.data(), static_cast<int>(out.size())))
         co_return 0;
     if (expected == 0)
@@ -143,8 +147,10 @@ QCoro::Task<std::optional<std::vector<std::uint8_t>>> Ds2480bLink::exchange(std:
                                                                              Check check, bool resetFirst)
 {
     for (int attempt = 0; attempt < 2 && !aborted(); ++attempt) {
+        // A chip that does not answer its detection is not asked again within the same
+        // exchange: a gone adapter costs one read time-out an operation, as a bare line.
         if (!m_ready && !co_await detect())
-            continue;
+            break;
         // The pull-up a conversion was left under ends with this write's first character,
         // before anything the devices would see (a master reset on the way ends it too).
         const bool release = std::exchange(m_releaseDue, false) && m_ready;

@@ -50,7 +50,8 @@ public:
     // Settings for a long line, in the order they are written: pull-down slew rate
     // 1.37 V/µs, write-1 low time 10 µs, sample offset 8 µs, strong pull-up until ended.
     static constexpr std::uint8_t Settings[] = { 0x17, 0x45, 0x5B, 0x3F };
-    // What the host allows the chip beyond the bytes' own time on the line.
+    // What the host allows the chip beyond the bytes' own time on the line, when the port's
+    // read time-out is shorter.
     static constexpr int AnswerMarginMs = 100;
 
 private:
