@@ -1,7 +1,7 @@
 // Serves a modelled 1-Wire bus on a pseudo-terminal and links COMn to it, so the program (or
 // anything that opens the link) talks to virtual sensors through the real termios path.
 //
-//   kalvex-bussim --dir DIR [--port N] [--latency MS] [--conversion MS] [--parasite]
+//   kalvex-bussim --dir DIR [--port N] [--latency MS] [--conversion MS] [--parasite] [--ds2480b]
 //                 [--model MODEL] SENSOR... [--model MODEL SENSOR...]...
 //   SENSOR = SERIAL[=CELSIUS | =sine:MEAN:AMPLITUDE:PERIOD_S]
 //   SERIAL = 16 hex digits (taken as given, CRC included) or 14 (the CRC byte is added), or
@@ -15,11 +15,14 @@
 // 600, at most 750; -1: never done), answering 0 in its read slots meanwhile; 0, the default,
 // converts at once. --parasite powers every sensor from the data line (Read Power Supply
 // answers 0, and read slots cannot tell busy from done). A clone keeps its own conversion time.
+// --ds2480b puts a DS2480B line driver (DS9097U, LinkUSB) in front of the bus instead of a
+// passive adapter; a parasite sensor then converts only under the chip's strong pull-up.
 //
 // Ends on SIGINT or SIGTERM and prints the resets, slots and round trips it saw, and every
 // EEPROM write (Copy Scratchpad) or undocumented command a sensor received.
 
 #include "base/Clock.h"
+#include "onewire/Ds2480bModel.h"
 #include "onewire/OneWireCrc.h"
 #include "onewire/PtyBusServer.h"
 #include "onewire/RomSearch.h"
@@ -49,11 +52,12 @@ void onSignal(int)
 int usage()
 {
     std::fprintf(stderr,
-        "usage: kalvex-bussim --dir DIR [--port N] [--latency MS] [--conversion MS] [--parasite]\n"
+        "usage: kalvex-bussim --dir DIR [--port N] [--latency MS] [--conversion MS] [--parasite] [--ds2480b]\n"
         "                     [--model MODEL] SENSOR... [--model MODEL SENSOR...]...\n"
         "  --latency MS: echoes come back MS milliseconds late (a USB adapter's latency timer)\n"
         "  --conversion MS: every conversion takes MS milliseconds (-1: never ends; 0: at once)\n"
         "  --parasite: every sensor is powered from the data line\n"
+        "  --ds2480b: a DS2480B adapter (DS9097U, LinkUSB) instead of a passive one\n"
         "  SENSOR = SERIAL[=CELSIUS | =sine:MEAN:AMPLITUDE:PERIOD_S]\n"
         "  SERIAL = 16 hex digits, or 14 (family and serial bytes; the CRC byte is added), or @ (the model's own)\n"
         "  --model MODEL: the sensors after it are genuine (the default), clone-ff (byte 6 stuck, 30 ms),\n"
@@ -79,6 +83,7 @@ int main(int argc, char **argv)
     int latencyMs = 0;
     int conversionMs = 0;
     bool parasite = false;
+    bool ds2480b = false;
     QStringList sensorArgs;
     // The model each sensor argument was given under.
     std::vector<VirtualSensor::Model> sensorModels;
@@ -110,6 +115,8 @@ int main(int argc, char **argv)
             }
         } else if (arg == QLatin1String("--parasite")) {
             parasite = true;
+        } else if (arg == QLatin1String("--ds2480b")) {
+            ds2480b = true;
         } else if (arg == QLatin1String("--model") && i + 1 < argc) {
             const auto named = VirtualSensor::modelFromName(QString::fromLocal8Bit(argv[++i]));
             if (!named) {
@@ -180,6 +187,9 @@ int main(int argc, char **argv)
 
     PtyBusServer server(bus);
     server.setLatencyMs(latencyMs);
+    Ds2480bModel chip(bus);
+    if (ds2480b)
+        server.setResponder([&chip](const std::uint8_t *data, int count, int baud) { return chip.exchange(data, count, baud); });
     if (!server.open()) {
         std::fprintf(stderr, "cannot create a pseudo-terminal: %s\n", qPrintable(server.errorText()));
         return 1;
@@ -204,9 +214,18 @@ int main(int argc, char **argv)
     server.close();
 
     const VirtualBus::Counters counters = bus.busCounters();
-    std::printf("resets: %llu, slots: %llu, round trips: %llu\n",
-        static_cast<unsigned long long>(counters.resets), static_cast<unsigned long long>(counters.slotCount),
-        static_cast<unsigned long long>(counters.roundTrips));
+    if (ds2480b) {
+        const Ds2480bModel::Counters c = chip.counters();
+        std::printf("DS2480B: master resets: %llu, resets: %llu, slots: %llu, round trips: %llu, strong pull-ups: %llu, "
+                    "brown-outs: %llu\n",
+            static_cast<unsigned long long>(c.masterResets), static_cast<unsigned long long>(c.resets),
+            static_cast<unsigned long long>(c.slotCount), static_cast<unsigned long long>(server.batches()),
+            static_cast<unsigned long long>(c.pullUps), static_cast<unsigned long long>(c.brownOuts));
+    } else {
+        std::printf("resets: %llu, slots: %llu, round trips: %llu\n",
+            static_cast<unsigned long long>(counters.resets), static_cast<unsigned long long>(counters.slotCount),
+            static_cast<unsigned long long>(counters.roundTrips));
+    }
     for (const auto &sensor : sensors) {
         if (sensor->eepromWrites() > 0 || sensor->unknownCommands() > 0)
             std::printf("%s: EEPROM writes: %d, undocumented commands: %d\n", qPrintable(sensor->serialText()),

@@ -1,5 +1,6 @@
 #include "onewire/BusProbe.h"
 
+#include "onewire/Ds2480bLink.h"
 #include "onewire/KernelBus.h"
 #include "onewire/OneWireCrc.h"
 #include "onewire/OneWireLink.h"
@@ -7,24 +8,9 @@
 #include "onewire/SerialPort.h"
 #include "onewire/TemperatureReader.h"
 
-QCoro::Task<ProbeResult> probeBus(SerialPort &port, QString portName, Log &log, const Clock &clock,
-                                  std::function<bool()> stop)
+namespace {
+QCoro::Task<> searchAndDiagnose(OneWireLink &link, Log &log, ProbeResult &result)
 {
-    ProbeResult result;
-    if (!port.OpenCOM(portName)) {
-        result.error = port.lastError();
-        co_return result;
-    }
-    result.opened = true;
-    struct Closer
-    {
-        SerialPort &port;
-        ~Closer() { port.CloseCOM(); }
-    } closer{port};
-    port.SetComPortTimeouts();
-    OneWireLink link(port, log, clock);
-    if (stop)
-        link.setAbortCheck(std::move(stop));
     // Whatever a probe cut short before left in RAM goes first (the diagnosis recalls each
     // sensor again for itself).
     TemperatureReader reader(link, log);
@@ -45,6 +31,41 @@ QCoro::Task<ProbeResult> probeBus(SerialPort &port, QString portName, Log &log, 
         result.reports.push_back(std::move(report));
     }
     result.interrupted = link.aborted();
+}
+} // namespace
+
+QCoro::Task<ProbeResult> probeBus(SerialPort &port, QString portName, Log &log, const Clock &clock,
+                                  std::function<bool()> stop)
+{
+    ProbeResult result;
+    if (!port.OpenCOM(portName)) {
+        result.error = port.lastError();
+        co_return result;
+    }
+    result.opened = true;
+    struct Closer
+    {
+        SerialPort &port;
+        ~Closer() { port.CloseCOM(); }
+    } closer{port};
+    port.SetComPortTimeouts();
+    // The chip is asked first: behind a passive adapter its detection at 9600 baud reaches
+    // the devices as resets and write-0 slots, which make no command of theirs, while a
+    // passive adapter's slots at 115200 baud would be noise to the chip.
+    Ds2480bLink chip(port, log, clock);
+    chip.setBusName(portName);
+    if (stop)
+        chip.setAbortCheck(stop);
+    if (co_await chip.detect()) {
+        result.adapter = QStringLiteral("DS2480B");
+        co_await searchAndDiagnose(chip, log, result);
+        result.revision = chip.revision();
+        co_return result;
+    }
+    OneWireLink link(port, log, clock);
+    if (stop)
+        link.setAbortCheck(std::move(stop));
+    co_await searchAndDiagnose(link, log, result);
     co_return result;
 }
 

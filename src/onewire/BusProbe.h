@@ -20,12 +20,17 @@ struct ProbeResult
     bool opened = false;
     // Why the port could not be had (another program holds it, no rights, no device).
     QString error;
+    // The adapter that answered: "DS2480B" (a line driver, with its revision) or empty for
+    // a passive one (or none at all).
+    QString adapter;
+    int revision = 0;
     std::vector<SensorReport> reports;
     // A stop request cut the run short: reports holds only the devices diagnosed whole.
     bool interrupted = false;
 };
 
-// Opens the port, searches the bus, diagnoses every device found and closes the port again,
+// Opens the port, tells a DS2480B from a passive adapter, searches the bus through it,
+// diagnoses every device found and closes the port again,
 // whatever the devices do meanwhile. Once stop() says so, the run ends at its next step.
 QCoro::Task<ProbeResult> probeBus(SerialPort &port, QString portName, Log &log, const Clock &clock,
                                   std::function<bool()> stop = {});

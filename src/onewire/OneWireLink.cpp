@@ -104,6 +104,7 @@ QCoro::Task<> OneWireLink::run(OneWireTransaction &transaction)
     for (const OneWireTransaction::Step &step : transaction.m_steps) {
         switch (step.kind) {
         case Kind::WriteByte:
+        case Kind::WriteBytePowered: // the bare line has no pull-up of its own to add
             for (int i = 0; i < 8; ++i)
                 characters.push_back((step.value >> i) & 1 ? ReleaseCharacter : WriteZeroCharacter);
             break;
@@ -142,11 +143,12 @@ QCoro::Task<> OneWireLink::run(OneWireTransaction &transaction)
     // when all its echoes came, and once they stop, no later step gets any.
     int slot = 0;
     for (const OneWireTransaction::Step &step : transaction.m_steps) {
-        const int width = step.kind == Kind::WriteByte || step.kind == Kind::ReadByte ? 8 : 1;
+        const int width = OneWireTransaction::slotsOf(step.kind);
         const bool answered = slot + width <= got;
         const std::uint8_t *echo = echoes.data() + slot;
         switch (step.kind) {
         case Kind::WriteByte:
+        case Kind::WriteBytePowered:
             break; // a write's echo is not evaluated
         case Kind::ReadByte: {
             // Not the bits gathered so far: a broken byte reads as all ones.
@@ -209,6 +211,17 @@ QCoro::Task<int> OneWireLink::GetBit()
     transaction.readBit();
     co_await run(transaction);
     co_return transaction.bitsRead().front();
+}
+
+QCoro::Task<> OneWireLink::releasePower()
+{
+    co_return;
+}
+
+QCoro::Task<std::optional<OneWireLink::SearchPass>> OneWireLink::searchPass(std::array<std::uint8_t, 8> route)
+{
+    Q_UNUSED(route);
+    co_return std::nullopt;
 }
 
 void OneWireLink::UpdateCRC(std::uint8_t byte)

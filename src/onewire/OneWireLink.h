@@ -5,8 +5,10 @@
 #include <QCoroTask>
 #include <QString>
 
+#include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 class Clock;
 class Log;
@@ -27,10 +29,13 @@ class OneWireLink
 {
 public:
     OneWireLink(SerialPort &port, Log &log, const Clock &clock);
+    virtual ~OneWireLink() = default;
+    OneWireLink(const OneWireLink &) = delete;
+    OneWireLink &operator=(const OneWireLink &) = delete;
 
     // Bus reset; true when a device answered with its presence pulse. The line runs at
     // 115200 baud afterwards whatever the outcome.
-    QCoro::Task<bool> ResetT();
+    virtual QCoro::Task<bool> ResetT();
     // Writes one byte, least significant bit first.
     QCoro::Task<> SendB(std::uint8_t byte);
     // Reads one byte, least significant bit first; 0xFF when the echoes stop early.
@@ -42,7 +47,26 @@ public:
     // Runs the steps of a transaction in one serial round trip: one purge, one write, one
     // read of the echoes under one deadline. Its results are those of the steps run one by
     // one; echoes that stop cost one read time-out for the whole transaction.
-    QCoro::Task<> run(OneWireTransaction &transaction);
+    virtual QCoro::Task<> run(OneWireTransaction &transaction);
+
+    // What a line driver chip adds to the bare line; the bare line has none of it.
+    // Whether the line can hold the bus at full strength after a byte (writeBytePowered), so
+    // that a device powered from the data line can convert.
+    virtual bool powersParasite() const { return false; }
+    // Ends the strong pull-up a powered byte left on, at the latest as the link's next
+    // exchange starts (nothing when none is on).
+    virtual QCoro::Task<> releasePower();
+    // Whether a whole pass of Search ROM runs in one exchange (searchPass).
+    virtual bool searchesItself() const { return false; }
+    struct SearchPass
+    {
+        std::array<std::uint8_t, 8> rom {};
+        // A 1 where the devices disagreed (or none answered), bit for bit as rom.
+        std::array<std::uint8_t, 8> discrepancies {};
+    };
+    // Reset and one pass of Search ROM that takes the route's bit wherever the devices
+    // disagree; nothing without presence or from a line that cannot do it.
+    virtual QCoro::Task<std::optional<SearchPass>> searchPass(std::array<std::uint8_t, 8> route);
     // Feeds one byte into Crc8.
     void UpdateCRC(std::uint8_t byte);
     // Waits at least ms milliseconds while the event loop keeps running (it runs at least
@@ -65,14 +89,20 @@ public:
 
     static constexpr int EchoDeadlineMs = 50;
 
+protected:
+    SerialPort &port() { return m_port; }
+    Log &log() { return m_log; }
+    // Milliseconds left until deadline on the tick counter, at least 0.
+    int msUntil(quint32 deadline) const;
+    // Wakes every wait of the link when it is aborted.
+    WakeSignal &stopped() { return m_stopped; }
+
 private:
     void setSpeed(int baud);
     // Reads up to count echoes; stops early only when a read brings nothing once the
     // deadline has passed (or the port failed). Returns how many arrived.
     QCoro::Task<int> readEchoes(std::uint8_t *buffer, int count, quint32 deadline);
     bool pastDeadline(quint32 deadline) const;
-    // Milliseconds left until deadline on the tick counter, at least 0.
-    int msUntil(quint32 deadline) const;
 
     SerialPort &m_port;
     Log &m_log;

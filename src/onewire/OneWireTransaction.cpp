@@ -5,6 +5,11 @@ void OneWireTransaction::writeByte(std::uint8_t byte)
     m_steps.push_back({ Kind::WriteByte, byte });
 }
 
+void OneWireTransaction::writeBytePowered(std::uint8_t byte)
+{
+    m_steps.push_back({ Kind::WriteBytePowered, byte });
+}
+
 void OneWireTransaction::readByte()
 {
     m_steps.push_back({ Kind::ReadByte, 0 });
@@ -31,6 +36,6 @@ int OneWireTransaction::slotCount() const
 {
     int slots = 0;
     for (const Step &step : m_steps)
-        slots += step.kind == Kind::WriteByte || step.kind == Kind::ReadByte ? 8 : 1;
+        slots += slotsOf(step.kind);
     return slots;
 }

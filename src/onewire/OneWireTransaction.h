@@ -14,6 +14,10 @@ class OneWireTransaction
 public:
     // A byte written least significant bit first.
     void writeByte(std::uint8_t byte);
+    // A byte written, after which a line driver that can holds the bus at full strength
+    // until OneWireLink::releasePower() (a conversion of a device powered from the line);
+    // a bare line writes it as any byte.
+    void writeBytePowered(std::uint8_t byte);
     // A byte read least significant bit first; its value lands in bytesRead().
     void readByte();
     // A bit written; a value other than 0 or 1 is logged when it goes out and written as 0.
@@ -32,8 +36,10 @@ public:
 
 private:
     friend class OneWireLink;
+    friend class Ds2480bLink;
 
-    enum class Kind : std::uint8_t { WriteByte, ReadByte, WriteBit, ReadBit };
+    enum class Kind : std::uint8_t { WriteByte, ReadByte, WriteBit, ReadBit, WriteBytePowered };
+    static int slotsOf(Kind kind) { return kind == Kind::WriteBit || kind == Kind::ReadBit ? 1 : 8; }
     struct Step
     {
         Kind kind;

@@ -220,7 +220,9 @@ bool PosixSerialPort::PurgeCOM()
 {
     if (m_fd < 0)
         return false;
-    return ::tcflush(m_fd, TCIOFLUSH) == 0;
+    // Input only: characters written and not yet sent belong to an exchange under way (on a
+    // pseudo-terminal even those the other side has not read yet would go).
+    return ::tcflush(m_fd, TCIFLUSH) == 0;
 }
 
 bool PosixSerialPort::SetModCOM(int baud, int dataBits, int parity, int stopBits, bool dtrOn, bool rtsOn)

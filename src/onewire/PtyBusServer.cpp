@@ -187,6 +187,8 @@ std::vector<std::uint8_t> PtyBusServer::answer(const std::uint8_t *data, int cou
     int baud = 9600;
     if (::tcgetattr(m_master, &settings) == 0)
         baud = baudOf(cfgetospeed(&settings));
+    if (m_responder)
+        return m_responder(data, count, baud);
     return m_bus.exchange(data, count, baud);
 }
 

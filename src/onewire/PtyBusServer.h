@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 class VirtualBus;
@@ -38,6 +39,10 @@ public:
     // latency timer runs out (16 ms by default on FTDI chips, 1 ms in low-latency mode).
     // Set before run().
     void setLatencyMs(int ms) { m_latencyMs = ms > 0 ? ms : 0; }
+    // Something else in front of the bus's devices (a line driver chip) answers the
+    // characters, given with the speed the slave set. Set before run().
+    using Responder = std::function<std::vector<std::uint8_t>(const std::uint8_t *data, int count, int baud)>;
+    void setResponder(Responder responder) { m_responder = std::move(responder); }
 
     // How often an exclusive mode whose holder is gone is looked for while the line is idle.
     static constexpr int ExclusiveCheckMs = 20;
@@ -57,4 +62,5 @@ private:
     QString m_error;
     std::atomic<std::uint64_t> m_batches { 0 };
     int m_latencyMs = 0;
+    Responder m_responder;
 };

@@ -58,7 +58,9 @@ QCoro::Task<QString> RomSearch::FindDS()
     m_link.Crc8 = 0;
     const std::array<std::uint8_t, 8> previous = ROM_NO;
 
-    if (!LastDeviceFlag) {
+    if (!LastDeviceFlag && m_link.searchesItself()) {
+        success = co_await acceleratedPass();
+    } else if (!LastDeviceFlag) {
         if (!co_await m_link.ResetT()) {
             clearState();
             co_return QString();
@@ -118,6 +120,44 @@ QCoro::Task<QString> RomSearch::FindDS()
         success = false;
     }
     co_return success ? codeText(ROM_NO) : QString();
+}
+
+QCoro::Task<bool> RomSearch::acceleratedPass()
+{
+    // The same tree walk, with the driver taking every branch itself: the route follows
+    // the last code up to the last discrepancy, takes 1 there and 0 beyond it.
+    std::array<std::uint8_t, 8> route {};
+    for (int bit = 1; bit <= 64; ++bit) {
+        const std::size_t byte = static_cast<std::size_t>((bit - 1) / 8);
+        const std::uint8_t mask = static_cast<std::uint8_t>(1u << ((bit - 1) % 8));
+        const bool one = bit < LastDiscrepancy ? (ROM_NO[byte] & mask) != 0 : bit == LastDiscrepancy;
+        if (one)
+            route[byte] |= mask;
+    }
+    const std::optional<OneWireLink::SearchPass> pass = co_await m_link.searchPass(route);
+    if (!pass)
+        co_return false;
+    // Once no device answers, every later bit reads as a discrepancy taken as 1: the last
+    // one says whether the pass got through.
+    if ((pass->rom[7] & 0x80) && (pass->discrepancies[7] & 0x80))
+        co_return false;
+    int lastZero = 0;
+    for (int bit = 1; bit <= 64; ++bit) {
+        const std::size_t byte = static_cast<std::size_t>((bit - 1) / 8);
+        const std::uint8_t mask = static_cast<std::uint8_t>(1u << ((bit - 1) % 8));
+        if ((pass->discrepancies[byte] & mask) && !(pass->rom[byte] & mask))
+            lastZero = bit;
+    }
+    m_link.Crc8 = 0;
+    for (const std::uint8_t byte : pass->rom)
+        m_link.UpdateCRC(byte);
+    if (m_link.Crc8 != 0)
+        co_return false;
+    ROM_NO = pass->rom;
+    LastDiscrepancy = lastZero;
+    if (lastZero == 0)
+        LastDeviceFlag = true;
+    co_return true;
 }
 
 QCoro::Task<QString> RomSearch::GetSNForOne()

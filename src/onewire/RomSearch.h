@@ -38,6 +38,10 @@ public:
     std::array<std::uint8_t, 8> ROM_NO {};
 
 private:
+    // One pass run by a line driver that searches itself; true with ROM_NO and the
+    // discrepancy state updated.
+    QCoro::Task<bool> acceleratedPass();
+
     OneWireLink &m_link;
     int m_found = 0; // codes reported since the enumeration began
 };

@@ -286,15 +286,21 @@ QCoro::Task<std::optional<SensorDiagnosis::Timing>> SensorDiagnosis::convert(boo
     start.writeByte(MatchRom);
     for (const std::uint8_t byte : m_rom)
         start.writeByte(byte);
-    start.writeByte(ConvertT);
-    for (int i = 0; i < PollSlots; ++i)
-        start.readBit();
+    // A device on parasite power converts under a line driver's strong pull-up, if there is one.
+    if (!poll && m_link.powersParasite()) {
+        start.writeBytePowered(ConvertT);
+    } else {
+        start.writeByte(ConvertT);
+        for (int i = 0; i < PollSlots; ++i)
+            start.readBit();
+    }
     const quint32 started = clock.tickCount();
     const auto since = [&clock, started] { return static_cast<int>(static_cast<quint32>(clock.tickCount() - started)); };
     co_await m_link.run(start);
     Timing timing;
     if (!poll) {
         co_await m_link.Delay(ParasiteWaitMs);
+        co_await m_link.releasePower();
         timing.done = true;
         timing.lowMs = timing.highMs = since();
         co_return timing;

@@ -22,6 +22,9 @@ public:
     // Whether a device on the bus needs the whole-bus conversion to wait its full time and
     // cannot be asked when it is done; nothing when no device answered.
     virtual QCoro::Task<std::optional<bool>> parasitePowered() = 0;
+    // Whether the whole-bus conversion still works on a bus with such a device (a line
+    // driver that holds a strong pull-up for its wait).
+    virtual bool convertsParasiteBus() const { return false; }
 
     enum class Conversion { Done, TimedOut, NoPresence };
     // Every sensor converts at once; suspends until the slowest is done (Done), or gives up

@@ -28,7 +28,7 @@ public:
     virtual bool OpenCOM(const QString &name) = 0;
     virtual void CloseCOM() = 0;
     virtual bool isOpen() const = 0;
-    // Drops what is queued for output and what arrived and was not read.
+    // Drops what arrived and was not read (never what is queued for output).
     virtual bool PurgeCOM() = 0;
     // Speed and framing; dtr/rtsOn true asserts the line. parity 0 = none, stopBits 0 = one.
     virtual bool SetModCOM(int baud, int dataBits, int parity, int stopBits, bool dtrOn, bool rtsOn) = 0;

@@ -107,9 +107,14 @@ QCoro::Task<double> TemperatureReader::GetTempSn(QString sn)
     // depends on an echo, so each half of the reading is one serial round trip.
     if (!co_await m_link.ResetT())
         co_return NoReading;
-    OneWireTransaction convert = convertOne(*rom);
+    // A line driver holds the bus at full strength for the whole wait: a device powered from
+    // the data line has the current to convert (a bare line sends the same slots).
+    OneWireTransaction convert;
+    matchRom(convert, *rom);
+    convert.writeBytePowered(ConvertT);
     co_await m_link.run(convert);
     co_await m_link.Delay(m_conversionDelayMs);
+    co_await m_link.releasePower();
     co_return co_await readScratchpad(*rom, hasB20Format(sn));
 }
 
@@ -159,7 +164,13 @@ QCoro::Task<std::optional<bool>> TemperatureReader::parasitePowered()
     ask.writeByte(ReadPowerSupply);
     ask.readBit();
     co_await m_link.run(ask);
-    co_return std::optional<bool>(ask.bitsRead().front() == 0);
+    m_parasiteSeen = ask.bitsRead().front() == 0;
+    co_return std::optional<bool>(m_parasiteSeen);
+}
+
+bool TemperatureReader::convertsParasiteBus() const
+{
+    return m_link.powersParasite();
 }
 
 QCoro::Task<> TemperatureReader::recallEeprom()
@@ -214,6 +225,14 @@ QCoro::Task<TemperatureReader::Conversion> TemperatureReader::convertAll()
         co_return Conversion::NoPresence;
     OneWireTransaction convert;
     convert.writeByte(SkipRom);
+    if (m_parasiteSeen && m_link.powersParasite()) {
+        // Nobody can say when it is done: the full wait, under the pull-up.
+        convert.writeBytePowered(ConvertT);
+        co_await m_link.run(convert);
+        co_await m_link.Delay(m_conversionDelayMs);
+        co_await m_link.releasePower();
+        co_return Conversion::Done;
+    }
     convert.writeByte(ConvertT);
     const bool done = co_await convertAndPoll(convert);
     co_return done ? Conversion::Done : Conversion::TimedOut;

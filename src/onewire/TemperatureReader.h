@@ -37,6 +37,9 @@ public:
     // Supply, one read slot that such a device pulls low); nothing when no device answered
     // the reset. One round trip after the reset.
     QCoro::Task<std::optional<bool>> parasitePowered() override;
+    // On a link that holds a strong pull-up: the conversion of a bus with a parasite device
+    // waits its full time under the pull-up instead of polling.
+    bool convertsParasiteBus() const override;
 
     // Every device on the bus converts at once; suspends until the read slots after Convert T
     // read 1 (the slowest device is done) or the conversion wait plus PollMarginMs passed.
@@ -91,6 +94,8 @@ private:
 
     OneWireLink &m_link;
     Log &m_log;
+    // What the last parasitePowered() found; a bus whose answer is not known is polled.
+    bool m_parasiteSeen = false;
     int m_conversionDelayMs = 750;
     ScratchpadObserver m_scratchpadObserver;
 };

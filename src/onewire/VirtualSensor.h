@@ -88,6 +88,9 @@ public:
     bool parasitePower() const { return m_parasite; }
     // True while a conversion runs.
     bool converting() const { return m_converting; }
+    // A device powered from the data line that converted without a strong pull-up browns
+    // out: the conversion is lost and the scratchpad holds its power-up reading.
+    void losePower() { powerUp(); }
 
     bool reset() override;
     int driveBit() override;

@@ -198,9 +198,9 @@ KalvexConfig readConfig(const IniFile &ini, const RandomIndex &random, QStringLi
     c.HTTPPort = r.integer(General, QStringLiteral("HTTPPort"), d.HTTPPort);
     c.HTTPActive = r.boolean(General, QStringLiteral("HTTPActive"), d.HTTPActive);
     c.BulkConvert = r.boolean(Bus, QStringLiteral("BulkConvert"), d.BulkConvert);
-    // Anything but "kernel" and "owserver" is the serial line, the bus the program always had.
+    // Anything else is the serial line, the bus the program always had.
     const QString kind = r.text(Bus, QStringLiteral("Kind"), d.BusKind).trimmed().toLower();
-    c.BusKind = kind == QLatin1String("kernel") || kind == QLatin1String("owserver") ? kind : d.BusKind;
+    c.BusKind = kind == QLatin1String("kernel") || kind == QLatin1String("owserver") || kind == QLatin1String("ds2480b") ? kind : d.BusKind;
     c.KernelPath = r.text(Bus, QStringLiteral("KernelPath"), d.KernelPath);
     c.OwServerBus.Host = r.text(Bus, QStringLiteral("Host"), d.OwServerBus.Host).trimmed();
     c.OwServerBus.Port = r.integer(Bus, QStringLiteral("Port"), d.OwServerBus.Port);

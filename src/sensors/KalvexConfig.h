@@ -82,8 +82,9 @@ struct KalvexConfig
     // [Bus], our own section after the specified ones: every sensor converts at once.
     bool BulkConvert = false;
     // [Bus] Kind: "serial" (the port COMPort drives the line), "kernel" (the kernel's 1-Wire
-    // driver, its devices under KernelPath) or "owserver" (an OWFS server at Host, Port and
-    // Path); the port is opened for "serial" only.
+    // driver, its devices under KernelPath), "owserver" (an OWFS server at Host, Port and
+    // Path) or "ds2480b" (the port COMPort through a DS2480B line driver: DS9097U, LinkUSB);
+    // the port is opened for "serial" and "ds2480b" only.
     QString BusKind = QStringLiteral("serial");
     QString KernelPath = QStringLiteral("/sys/bus/w1/devices");
     OwServerBusSettings OwServerBus;

@@ -87,6 +87,11 @@ int runProbe(const QString &programDir)
         std::fprintf(stderr, "kalvex: %s недоступен: %s\n", qUtf8Printable(busName), qUtf8Printable(result.error));
         return 1;
     }
+    if (result.adapter.isEmpty())
+        std::fprintf(stderr, "kalvex: на %s пассивный адаптер (DS2480B не ответил)\n", qUtf8Printable(portName));
+    else
+        std::fprintf(stderr, "kalvex: на %s адаптер %s, ревизия %d\n", qUtf8Printable(portName), qUtf8Printable(result.adapter),
+                     result.revision);
     for (const SensorReport &report : result.reports)
         std::printf("%s\n", qUtf8Printable(report.line()));
     std::fflush(stdout);

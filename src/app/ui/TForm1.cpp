@@ -27,6 +27,7 @@
 #include "monitor/ui/LiveChart.h"
 #include "monitor/ui/MonitorCycle.h"
 #include "monitor/ui/SnsGridView.h"
+#include "onewire/Ds2480bLink.h"
 #include "onewire/KernelBus.h"
 #include "owserver/OwServerBus.h"
 #include "mqtt/MqttPublisher.h"
@@ -141,6 +142,14 @@ void TForm1::createSubsystems(TForm1Context &context)
             if (m_verdicts->noteScratchpad(rom, pad))
                 scheduleWebSnapshot();
         });
+        m_dsLink = std::make_unique<Ds2480bLink>(*m_port, *this, m_clock);
+        m_dsLink->setAbortCheck(m_stopPending);
+        m_dsSearch = std::make_unique<RomSearch>(*m_dsLink);
+        m_dsReader = std::make_unique<TemperatureReader>(*m_dsLink, *this);
+        m_dsReader->setScratchpadObserver([this](const std::array<std::uint8_t, 8> &rom, const std::array<std::uint8_t, 9> &pad) {
+            if (m_verdicts->noteScratchpad(rom, pad))
+                scheduleWebSnapshot();
+        });
     }
     m_kernelBus = std::make_unique<KernelBus>(*this);
     m_owServerBus = std::make_unique<OwServerBus>(*this);
@@ -204,7 +213,7 @@ void TForm1::createSubsystems(TForm1Context &context)
             publishWebSnapshot();
             if (DriverBus *driver = driverBus())
                 return driver;
-            return m_reader.get();
+            return temperatureReader();
         },
         .store = [this] { return m_store.get(); },
         .observationOn = [this] { return N3->isChecked(); },
@@ -356,7 +365,7 @@ QCoro::Task<> TForm1::showSensorInfo(QString serial)
     }
     if (ownOpen)
         m_port->SetComPortTimeouts();
-    SensorDiagnosis diagnosis(*m_link);
+    SensorDiagnosis diagnosis(*link());
     const SensorReport report = co_await diagnosis.diagnose(serial);
     if (ownOpen)
         givePortBack();
@@ -455,6 +464,8 @@ void TForm1::closeEvent(QCloseEvent *event)
     m_closing = true;
     if (m_link)
         m_link->abort();
+    if (m_dsLink)
+        m_dsLink->abort();
     if (m_kernelBus)
         m_kernelBus->abort();
     if (m_owServerBus)
@@ -626,6 +637,8 @@ void TForm1::drainBus()
     m_closing = true;
     if (m_link)
         m_link->abort();
+    if (m_dsLink)
+        m_dsLink->abort();
     if (m_kernelBus)
         m_kernelBus->abort();
     if (m_owServerBus)
@@ -689,6 +702,29 @@ void TForm1::N3Click()
         SetScanButton();
         scheduleWebSnapshot();
     }
+}
+
+OneWireLink *TForm1::link() const
+{
+    if (m_dsLink && BusKind == QLatin1String("ds2480b")) {
+        m_dsLink->setBusName(portName());
+        return m_dsLink.get();
+    }
+    return m_link.get();
+}
+
+RomSearch *TForm1::romSearch() const
+{
+    return m_dsSearch && BusKind == QLatin1String("ds2480b") ? m_dsSearch.get() : m_search.get();
+}
+
+TemperatureReader *TForm1::temperatureReader() const
+{
+    if (m_dsReader && BusKind == QLatin1String("ds2480b")) {
+        m_dsLink->setBusName(portName());
+        return m_dsReader.get();
+    }
+    return m_reader.get();
 }
 
 KernelBus *TForm1::kernelBus() const
@@ -908,7 +944,7 @@ QCoro::Task<> TForm1::readSingleSerial()
     if (N3->isChecked() || m_closing || !m_port->OpenCOM(QStringLiteral("COM") + QString::number(COMPort)))
         co_return;
     m_port->SetComPortTimeouts();
-    const QString serial = co_await m_search->GetSNForOne();
+    const QString serial = co_await romSearch()->GetSNForOne();
     givePortBack();
     if (!m_closing)
         addRawLine(QStringLiteral("s/n : ") + serial);
@@ -1164,8 +1200,8 @@ SensorDiscovery::Hooks TForm1::discoveryHooks()
         N3->setChecked(false);
         N3Click();
     };
-    hooks.clearState = [this] { m_search->clearState(); };
-    hooks.findNext = [this] { return m_search->FindDS(); };
+    hooks.clearState = [this] { romSearch()->clearState(); };
+    hooks.findNext = [this] { return romSearch()->FindDS(); };
     if (DriverBus *driver = driverBus()) {
         // The kernel's driver or the owserver searches its buses itself; the port stays closed.
         hooks.clearState = [driver] { driver->clearState(); };

@@ -25,6 +25,7 @@ class HttpServer;
 class AppLauncher;
 class Clock;
 class DialogBoxes;
+class Ds2480bLink;
 class HourTable;
 class DriverBus;
 class KernelBus;
@@ -190,10 +191,10 @@ public:
     ReadingStore *store() const { return m_store.get(); }
     HourTable &hourTable() const { return *m_hours; }
     AlarmActions &alarms() const { return *m_alarms; }
-    // Null when the window has no port.
-    OneWireLink *link() const { return m_link.get(); }
-    RomSearch *romSearch() const { return m_search.get(); }
-    TemperatureReader *temperatureReader() const { return m_reader.get(); }
+    // Null when the window has no port; the DS2480B's while BusKind is "ds2480b".
+    OneWireLink *link() const;
+    RomSearch *romSearch() const;
+    TemperatureReader *temperatureReader() const;
     // The kernel's bus, on KernelPath as set now; null unless BusKind is "kernel".
     KernelBus *kernelBus() const;
     // The owserver's bus, at OwBus as set now; null unless BusKind is "owserver".
@@ -323,6 +324,10 @@ private:
     std::unique_ptr<TemperatureReader> m_reader;
     std::unique_ptr<KernelBus> m_kernelBus;
     std::unique_ptr<OwServerBus> m_owServerBus;
+    // The same port through a DS2480B line driver ([Bus] Kind=ds2480b).
+    std::unique_ptr<Ds2480bLink> m_dsLink;
+    std::unique_ptr<RomSearch> m_dsSearch;
+    std::unique_ptr<TemperatureReader> m_dsReader;
     BusTurn m_bus;
     bool m_searching = false;
     std::unique_ptr<SensorVerdicts> m_verdicts;

@@ -244,7 +244,7 @@ QCoro::Task<MonitorCycle::Reading> MonitorCycle::convertBus()
     m_power = *parasite ? Power::Parasite : Power::External;
     if (m_power == Power::External)
         m_parasiteLogged = false;
-    if (m_power == Power::Parasite) {
+    if (m_power == Power::Parasite && !reader->convertsParasiteBus()) {
         if (!m_parasiteLogged) {
             m_parasiteLogged = true;
             m_parts.log.AddLog(QStringLiteral("На шине есть датчик с паразитным питанием: датчики измеряют по очереди."));

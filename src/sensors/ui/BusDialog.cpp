@@ -19,6 +19,8 @@ BusDialog::BusDialog(QWidget *parent)
     RSerial->setObjectName(QStringLiteral("RSerial"));
     RKernel = new QRadioButton(QStringLiteral("Драйвер 1-Wire ядра Linux (GPIO Raspberry Pi, DS2482, DS9490R)"), this);
     RKernel->setObjectName(QStringLiteral("RKernel"));
+    RDs2480b = new QRadioButton(QStringLiteral("Адаптер DS2480B на последовательном порту (DS9097U, LinkUSB)"), this);
+    RDs2480b->setObjectName(QStringLiteral("RDs2480b"));
     auto *pathLabel = new QLabel(QStringLiteral("Папка устройств:"), this);
     EKernelPath = new QLineEdit(this);
     EKernelPath->setObjectName(QStringLiteral("EKernelPath"));
@@ -48,7 +50,7 @@ BusDialog::BusDialog(QWidget *parent)
     CBulkConvert->setObjectName(QStringLiteral("CBulkConvert"));
     auto *hint = new QLabel(QStringLiteral("Опрос ждёт самый медленный датчик, а не 750 мс на каждый. "
                                            "Если на шине есть датчик с паразитным питанием, "
-                                           "датчики по-прежнему измеряют по очереди."),
+                                           "датчики по-прежнему измеряют по очереди (кроме адаптера DS2480B)."),
                             this);
     hint->setWordWrap(true);
     Buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
@@ -56,6 +58,7 @@ BusDialog::BusDialog(QWidget *parent)
     Buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("Отмена"));
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(RSerial);
+    layout->addWidget(RDs2480b);
     layout->addWidget(RKernel);
     layout->addWidget(pathLabel);
     layout->addWidget(EKernelPath);
@@ -77,6 +80,8 @@ void BusDialog::setSettings(const BusSettings &settings)
         kind = RKernel;
     else if (settings.Kind == QLatin1String("owserver"))
         kind = ROwServer;
+    else if (settings.Kind == QLatin1String("ds2480b"))
+        kind = RDs2480b;
     kind->setChecked(true);
     EKernelPath->setText(settings.KernelPath);
     EOwHost->setText(settings.OwServer.Host);
@@ -90,6 +95,7 @@ BusSettings BusDialog::settings() const
     s.BulkConvert = CBulkConvert->isChecked();
     s.Kind = RKernel->isChecked() ? QStringLiteral("kernel")
         : ROwServer->isChecked()    ? QStringLiteral("owserver")
+        : RDs2480b->isChecked()     ? QStringLiteral("ds2480b")
                                     : QStringLiteral("serial");
     // An emptied field means the usual place, as a missing key does.
     s.KernelPath = EKernelPath->text().trimmed().isEmpty() ? BusSettings().KernelPath : EKernelPath->text().trimmed();

@@ -17,7 +17,8 @@ struct BusSettings
     // Every sensor converts at once and the wait ends when the slowest is done.
     bool BulkConvert = false;
     // "serial": the port drives the line; "kernel": the kernel's driver, devices under
-    // KernelPath; "owserver": an OWFS server's buses.
+    // KernelPath; "owserver": an OWFS server's buses; "ds2480b": the port through a DS2480B
+    // line driver.
     QString Kind = QStringLiteral("serial");
     QString KernelPath = QStringLiteral("/sys/bus/w1/devices");
     OwServerBusSettings OwServer;
@@ -40,6 +41,7 @@ public:
     QCheckBox *CBulkConvert = nullptr; // "Все датчики измеряют одновременно"
     QRadioButton *RSerial = nullptr;   // the serial port
     QRadioButton *RKernel = nullptr;   // the kernel's driver
+    QRadioButton *RDs2480b = nullptr;  // the port through a DS2480B
     QLineEdit *EKernelPath = nullptr;  // its folder of devices, editable with RKernel only
     QRadioButton *ROwServer = nullptr; // an owserver; its host, port and path editable with it only
     QLineEdit *EOwHost = nullptr;
