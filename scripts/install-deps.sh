@@ -79,8 +79,12 @@ need_root() {
   fi
 }
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q ' installed$'; }
-broker_before=0
-if installed mosquitto; then broker_before=1; fi
+# Test peers whose Debian packages set up a system service (started now and at every boot).
+services=(mosquitto owserver)
+declare -A before=()
+for service in "${services[@]}"; do
+  if installed "$service"; then before[$service]=1; fi
+done
 
 # Whatever apt would have to install for these relations (none when all are there; a machine
 # whose package lists are missing or stale counts as missing something).
@@ -102,16 +106,18 @@ if ! locale -a 2>/dev/null | grep -qix 'ru_RU.utf8'; then
   $SUDO locale-gen
 fi
 
-# The tests start their own broker on a free port. The one Debian's package sets up as a
-# system service (started now and at every boot) is switched off again when this script
-# brought it in; a broker the machine had before is left as it was.
-if [ "$broker_before" -eq 0 ] && installed mosquitto; then
-  if command -v systemctl >/dev/null 2>&1; then
-    $SUDO systemctl disable --now mosquitto.service >/dev/null 2>&1 || $SUDO systemctl disable mosquitto.service >/dev/null 2>&1 || true
+# The tests start their own broker and owserver on free ports. The services Debian's packages
+# set up are switched off again when this script brought them in; one the machine had before
+# is left as it was.
+for service in "${services[@]}"; do
+  if [ -z "${before[$service]:-}" ] && installed "$service"; then
+    if command -v systemctl >/dev/null 2>&1; then
+      $SUDO systemctl disable --now "$service.service" >/dev/null 2>&1 || $SUDO systemctl disable "$service.service" >/dev/null 2>&1 || true
+    fi
+    if [ -x "/etc/init.d/$service" ]; then
+      $SUDO update-rc.d "$service" disable >/dev/null 2>&1 || true
+      $SUDO invoke-rc.d "$service" stop >/dev/null 2>&1 || true
+    fi
+    echo "install-deps: $service, which the tests use, is installed but not running, and does not start at boot"
   fi
-  if [ -x /etc/init.d/mosquitto ]; then
-    $SUDO update-rc.d mosquitto disable >/dev/null 2>&1 || true
-    $SUDO invoke-rc.d mosquitto stop >/dev/null 2>&1 || true
-  fi
-  echo "install-deps: the mosquitto broker the tests use is installed but not running, and does not start at boot"
-fi
+done

@@ -599,13 +599,13 @@ void TForm1::givePortBack()
 {
     // Observation switched on meanwhile reads on the port next; a port it lost stays the
     // cycle's to open again.
-    if (!N3->isChecked() || m_portLost || kernelBus())
+    if (!N3->isChecked() || m_portLost || driverBus())
         m_port->CloseCOM();
 }
 
 void TForm1::reopenPort()
 {
-    if (!m_port || !N3->isChecked() || kernelBus())
+    if (!m_port || !N3->isChecked() || driverBus())
         return;
     // Observation on always means a port the cycle reads, whoever had the bus before.
     if (!m_portLost && m_port->isOpen())
