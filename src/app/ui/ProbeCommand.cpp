@@ -87,9 +87,11 @@ int runProbe(const QString &programDir)
         std::fprintf(stderr, "kalvex: %s недоступен: %s\n", qUtf8Printable(busName), qUtf8Printable(result.error));
         return 1;
     }
-    if (result.adapter.isEmpty())
+    // Which adapter a serial port has: the kernel's bus has none of the program's.
+    const QString portName = busName.section(QLatin1Char(' '), 1);
+    if (config.BusKind != QLatin1String("kernel") && result.adapter.isEmpty())
         std::fprintf(stderr, "kalvex: на %s пассивный адаптер (DS2480B не ответил)\n", qUtf8Printable(portName));
-    else
+    else if (config.BusKind != QLatin1String("kernel"))
         std::fprintf(stderr, "kalvex: на %s адаптер %s, ревизия %d\n", qUtf8Printable(portName), qUtf8Printable(result.adapter),
                      result.revision);
     for (const SensorReport &report : result.reports)
