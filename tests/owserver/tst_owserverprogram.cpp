@@ -202,6 +202,50 @@ private slots:
         QVERIFY(!metrics.contains("\nkalvex_owserver_errors_total 0\n"));
     }
 
+    // Another Kalvex with an owserver bus pointed at this one shows the same sensors with the
+    // same values: what this one serves is what an owserver client of its own reads.
+    void secondKalvexReadsTheFirst()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const int http = httpclient::freePort();
+        QFile ini(dir.filePath(QStringLiteral("Kalvex.ini")));
+        QVERIFY(ini.open(QIODevice::WriteOnly));
+        ini.write("[General]\nCOMPort=1\nTimeOut=1000\nAutoNab=1\nHTTPActive=1\nHTTPPort=" + QByteArray::number(http)
+                  + "\n[Items]\nItemName0=Кухня\nItemSN0=28ECEDC7050000F6\nItemEnable0=1\n"
+                    "ItemName1=Котёл\nItemSN1=108739A80208006F\nItemEnable1=1\n"
+                    "ItemName2=Чердак\nItemSN2=2825EA52050000CE\nItemEnable2=1\nItemCount=3\n"
+                    "[Bus]\nKind=owserver\nHost=127.0.0.1\nPort="
+                  + QByteArray::number(m_port) + "\n");
+        ini.close();
+        QProcess second;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
+        second.setProcessEnvironment(env);
+        second.setProcessChannelMode(QProcess::ForwardedChannels);
+        second.start(QStringLiteral(KALVEX_PROGRAM), {QStringLiteral("--headless"), QStringLiteral("--dir"), dir.path()});
+        QVERIFY(second.waitForStarted());
+        const auto stop = qScopeGuard([&second] {
+            second.terminate();
+            if (!second.waitForFinished(5000)) {
+                second.kill();
+                second.waitForFinished();
+            }
+        });
+        const auto temperatures = [](int port) {
+            QStringList found;
+            for (const QByteArray &line : httpclient::get(port, "/metrics").body.split('\n')) {
+                if (line.startsWith("kalvex_temperature_celsius{"))
+                    found << QString::fromUtf8(line);
+            }
+            return found;
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(temperatures(http).size(), 2, Wait);
+        QCOMPARE(temperatures(http), temperatures(m_http));
+        QCOMPARE(temperatures(http).first(), QStringLiteral("kalvex_temperature_celsius{serial=\"28ECEDC7050000F6\",name=\"Кухня\"} 22"));
+    }
+
     // Every write is refused, whatever it names; the values stay as they were.
     void writesRefused_data()
     {
