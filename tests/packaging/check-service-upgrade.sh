@@ -9,7 +9,7 @@
 # the package) so that a second run costs seconds. Needs root, debootstrap and Debian's archive.
 set -uo pipefail
 deb=$(realpath "$1")
-cache=${2:-$(dirname "$deb")}
+cache=$(realpath "${2:-$(dirname "$deb")}")
 tarball=$cache/bookworm-minbase.tar.gz
 work=$(mktemp -d)
 root=$work/root
