@@ -1,6 +1,7 @@
 #pragma once
 
 #include "onewire/SensorReader.h"
+#include "onewire/TemperatureReader.h"
 
 #include <QCoroTask>
 #include <QString>
@@ -26,4 +27,22 @@ public:
     virtual QCoro::Task<QString> FindDS() = 0;
     // The Read ROM of a lone device: its 8 bytes as "XX " each; the empty text for none.
     virtual QCoro::Task<QString> GetSNForOne() = 0;
+
+protected:
+    // What a Read ROM gives with these devices on the line (several answer at once: the AND
+    // of their codes), as GetSNForOne writes it.
+    static QString readRomText(const QStringList &serials)
+    {
+        std::array<std::uint8_t, 8> wired;
+        wired.fill(0xFF);
+        for (const QString &serial : serials) {
+            const auto rom = TemperatureReader::romBytes(serial);
+            for (std::size_t i = 0; i < wired.size(); ++i)
+                wired[i] &= (*rom)[i];
+        }
+        QString text;
+        for (const std::uint8_t byte : wired)
+            text += QStringLiteral("%1 ").arg(byte, 2, 16, QLatin1Char('0')).toUpper();
+        return text;
+    }
 };

@@ -436,17 +436,7 @@ QCoro::Task<QString> KernelBus::GetSNForOne()
     const QStringList serials = co_await listDevices();
     if (serials.isEmpty() || m_aborted)
         co_return QString();
-    std::array<std::uint8_t, 8> wired;
-    wired.fill(0xFF);
-    for (const QString &serial : serials) {
-        const auto rom = TemperatureReader::romBytes(serial);
-        for (std::size_t i = 0; i < wired.size(); ++i)
-            wired[i] &= (*rom)[i];
-    }
-    QString text;
-    for (const std::uint8_t byte : wired)
-        text += QStringLiteral("%1 ").arg(byte, 2, 16, QLatin1Char('0')).toUpper();
-    co_return text;
+    co_return readRomText(serials);
 }
 
 QCoro::Task<std::optional<std::array<std::uint8_t, 9>>> KernelBus::readScratchpad(QString sn, bool logBadSerial)

@@ -372,18 +372,7 @@ QCoro::Task<QString> OwServerBus::GetSNForOne()
     const QStringList serials = serialsOfListing(reply->payload, true);
     if (serials.isEmpty())
         co_return QString();
-    // Several devices answer Read ROM at once and the line gives the AND of their codes.
-    std::array<std::uint8_t, 8> wired;
-    wired.fill(0xFF);
-    for (const QString &serial : serials) {
-        const auto rom = TemperatureReader::romBytes(serial);
-        for (std::size_t i = 0; i < wired.size(); ++i)
-            wired[i] &= (*rom)[i];
-    }
-    QString text;
-    for (const std::uint8_t byte : wired)
-        text += QStringLiteral("%1 ").arg(byte, 2, 16, QLatin1Char('0')).toUpper();
-    co_return text;
+    co_return readRomText(serials);
 }
 
 QCoro::Task<double> OwServerBus::readTemperature(QString sn, QByteArray property, bool logBadSerial)
