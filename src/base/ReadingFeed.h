@@ -17,6 +17,8 @@ struct FeedSensor
     // The genuineness check's verdict in stable words ("genuine", "counterfeit", "unknown");
     // empty while the sensor was never checked.
     QString verdict{};
+    // The name of the bus the sensor is read on; empty while the program has one bus.
+    QString bus{};
 
     bool operator==(const FeedSensor &) const = default;
 };

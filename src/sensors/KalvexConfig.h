@@ -1,5 +1,6 @@
 #pragma once
 
+#include "sensors/BusConfig.h"
 #include "sensors/MqttSettings.h"
 #include "sensors/OwServerBusSettings.h"
 #include "sensors/OwServerSettings.h"
@@ -27,6 +28,7 @@ struct SensorConfig
     TColor CBText = DefaultTrayText;       // "ItemCBText" k
     TColor CBChart = 0;                // "ItemCBChart" k (a random standard colour when missing)
     TSign Sign = CreateClearSign();    // "Item" k "Sig" n ...
+    int Bus = 1;                       // "ItemBus" k, written only when not 1
 
     bool operator==(const SensorConfig &) const = default;
 };
@@ -88,6 +90,10 @@ struct KalvexConfig
     QString BusKind = QStringLiteral("serial");
     QString KernelPath = QStringLiteral("/sys/bus/w1/devices");
     OwServerBusSettings OwServerBus;
+    // [Bus] Name: what bus 1 is called (empty: "Шина 1"), written only when given.
+    QString BusName;
+    // Buses 2, 3, ...: sections [Bus2] ... [Bus16], in number order (MoreBuses[0] is bus 2).
+    std::vector<BusConfig> MoreBuses;
     // [MQTT], after [Bus]: readings to a broker.
     MqttSettings MQTT;
     // [OwServer], after [MQTT]: the sensors served over the owserver protocol.

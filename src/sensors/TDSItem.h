@@ -59,6 +59,8 @@ struct TDSItem
     double LastTemp = 0;
     TSign Sign{};
     double LastTime = 0;          // date-time double of the last valid reading
+    // The bus the sensor is read on, from 1 ([Items] ItemBus<k>; 1 when the key is missing).
+    int Bus = 1;
     // What the metrics export keeps of this run for the slot's serial: the last valid
     // corrected reading and its date-time (0 = none yet), and the readings that ended as
     // "err". A new serial in the slot starts them again.

@@ -36,7 +36,21 @@ struct WebSnapshot
         QByteArray family{};
         QByteArray power{};
         QByteArray verdict{};
+        // The name of the sensor's bus, UTF-8 (metrics) and Windows-1251 (the page's tip);
+        // empty while the program has one bus.
+        QByteArray bus{};
+        QByteArray busText{};
     };
+
+    // Each bus while the program has more than one (for /metrics): its name (UTF-8), how its
+    // last part of the cycle went and whether its port or connection is open (as portOpen).
+    struct Bus
+    {
+        QByteArray name;
+        double cycleSeconds = -1;
+        int portOpen = -1;
+    };
+    std::vector<Bus> buses;
 
     // Every slot of DSItems, free ones included, in index order.
     std::vector<Slot> items;

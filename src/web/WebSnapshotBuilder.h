@@ -31,6 +31,8 @@ struct SlotValues
     QString family{};
     QString power{};
     QString verdict{};
+    // The sensor's bus name; empty while the program has one bus.
+    QString bus{};
 };
 
 // The snapshot of `items` (slot index order), the hourly grid's rows and columns 0 to 24, and
