@@ -6,11 +6,14 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
+#include <vector>
 
 class BusTurn;
 class Log;
 class DialogBoxes;
 class SerialPort;
+struct BusSearch;
 
 // The search command: enumerates the bus and adds a sensor with default settings for every
 // code no slot in use holds. The main window owns everything it touches; the hooks reach it.
@@ -47,6 +50,27 @@ public:
         std::function<void()> givePortBack = {};
     };
 
+    // One bus as the search of every bus sees it.
+    struct SearchBus
+    {
+        int number = 1;
+        // Its name while the program has several buses; empty with one.
+        QString name;
+        // Why it cannot be searched (the box's text), empty once it is open for the search.
+        std::function<QCoro::Task<QString>()> open;
+        // Ends the search's use of it (however the search ends).
+        std::function<void()> giveBack;
+        std::function<void()> clearState;
+        std::function<QCoro::Task<QString>()> findNext;
+        BusTurn *turn = nullptr;
+    };
+    // The bus a slot is read on, and moving it to another (slot index, bus number).
+    struct BusTies
+    {
+        std::function<int(int slot)> busOf;
+        std::function<void(int slot, int bus)> tie;
+    };
+
     struct Result
     {
         bool portOpened = false;
@@ -59,11 +83,18 @@ public:
     // items is the main window's slot array; it is re-read after every AddItem.
     SensorDiscovery(Log &log, DialogBoxes &boxes, SerialPort &port, const TDSItems &items,
                     Hooks hooks);
+    // For the search of every bus, which reaches each bus through its SearchBus.
+    SensorDiscovery(Log &log, DialogBoxes &boxes, const TDSItems &items, Hooks hooks);
 
     // The whole search on the port named portName ("COM" + COMPort). Observation is off after.
     // The search waits for a cycle under way to run out on the closed port, then holds the
     // bus until it has closed the port again.
     QCoro::Task<Result> N5Click(QString portName, BusTurn &bus);
+    // The search of every bus at once: each new code becomes a sensor of the bus it was found
+    // on; a sensor known on one bus and found on another moves there only when its own bus was
+    // searched and no longer sees it (logged). One summary box for all; a bus that could not
+    // be searched is named in it.
+    QCoro::Task<Result> N5Click(std::vector<SearchBus> buses, BusTies ties);
     // The sensor editor for a new sensor, when the main window has given one.
     void N4Click();
 
@@ -72,6 +103,8 @@ public:
 
     // Whether a slot in use holds code (serial compared in upper case).
     bool isKnown(const QString &code) const;
+    // The slot in use that holds code, -1 for none.
+    int slotOf(const QString &code) const;
 
     // Left and top of the k-th new sensor of one search (k from 1).
     static int newSensorPosition(int k) { return 300 + 30 * k; }
@@ -80,10 +113,14 @@ private:
     TColor pickChartColor() const;
     // Opens the port, finds and adds, closes the port, all while holding the bus.
     QCoro::Task<Result> enumerate(QString portName, BusTurn &bus);
+    // One bus's part of the search of every bus: the codes it found, in order.
+    QCoro::Task<> enumerateBus(SearchBus bus, BusTies ties, std::shared_ptr<BusSearch> state);
+    // A new code found on bus `number`: a sensor with default settings.
+    void addNew(const QString &code, int number, Result &result, const BusTies &ties);
 
     Log &m_log;
     DialogBoxes &m_boxes;
-    SerialPort &m_port;
+    SerialPort *m_port = nullptr;
     const TDSItems &m_items;
     Hooks m_hooks;
 };

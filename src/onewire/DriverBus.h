@@ -1,5 +1,6 @@
 #pragma once
 
+#include "onewire/SensorDiagnosis.h"
 #include "onewire/SensorReader.h"
 #include "onewire/TemperatureReader.h"
 
@@ -27,6 +28,11 @@ public:
     virtual QCoro::Task<QString> FindDS() = 0;
     // The Read ROM of a lone device: its 8 bytes as "XX " each; the empty text for none.
     virtual QCoro::Task<QString> GetSNForOne() = 0;
+    // Before a search: why the bus cannot be searched, empty when it can.
+    virtual QCoro::Task<QString> openForSearch();
+    // "Сведения…": what the driver tells of one sensor (its family, power and temperature);
+    // the genuineness checks need the line's own slots, which a driver does not give.
+    virtual QCoro::Task<SensorReport> describe(QString sn);
 
 protected:
     // What a Read ROM gives with these devices on the line (several answer at once: the AND

@@ -64,6 +64,7 @@ public:
     // Asks the server for its thermometers; the text of why it could not be asked, or empty.
     // The search's FindDS() then hands them out one by one.
     QCoro::Task<QString> listThermometers();
+    QCoro::Task<QString> openForSearch() override { return listThermometers(); }
     void clearState() override;
     QCoro::Task<QString> FindDS() override;
     QCoro::Task<QString> GetSNForOne() override;
@@ -82,7 +83,7 @@ public:
     // What the server tells of a sensor (family, type, power, its temperature now), for
     // "Сведения…" and --probe; the counterfeit checks need the line's slots, which an owserver
     // does not give.
-    QCoro::Task<SensorReport> describe(QString sn);
+    QCoro::Task<SensorReport> describe(QString sn) override;
 
     // Why the last request failed (empty after a success).
     QString lastError() const { return m_lastError; }

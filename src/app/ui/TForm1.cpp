@@ -27,7 +27,9 @@
 #include "monitor/ui/LiveChart.h"
 #include "monitor/ui/MonitorCycle.h"
 #include "monitor/ui/SnsGridView.h"
-#include "onewire/Ds2480bLink.h"
+#include "buses/BusSet.h"
+#include "onewire/DriverHouseBus.h"
+#include "onewire/SerialHouseBus.h"
 #include "onewire/KernelBus.h"
 #include "owserver/OwServerBus.h"
 #include "mqtt/MqttPublisher.h"
@@ -132,27 +134,27 @@ void TForm1::createSubsystems(TForm1Context &context)
 
     if (context.makeSerialPort)
         m_port = context.makeSerialPort();
-    if (m_port) {
-        m_link = std::make_unique<OneWireLink>(*m_port, *this, m_clock);
-        m_link->setAbortCheck(m_stopPending);
-        m_search = std::make_unique<RomSearch>(*m_link);
-        m_reader = std::make_unique<TemperatureReader>(*m_link, *this);
+    m_buses = std::make_unique<BusSet>(BusSet::Context{
+        .log = *this,
+        .clock = m_clock,
+        .firstPort = m_port.get(),
+        .makePort = context.makeBusPort ? context.makeBusPort : context.makeSerialPort,
+        .stopPending = m_stopPending,
         // Every reading's reserved bytes keep the running verdict up to date, for free.
-        m_reader->setScratchpadObserver([this](const std::array<std::uint8_t, 8> &rom, const std::array<std::uint8_t, 9> &pad) {
-            if (m_verdicts->noteScratchpad(rom, pad))
+        .scratchpadObserver =
+            [this](const std::array<std::uint8_t, 8> &rom, const std::array<std::uint8_t, 9> &pad) {
+                if (m_verdicts->noteScratchpad(rom, pad))
+                    scheduleWebSnapshot();
+            },
+        .observationOn = [this] { return N3->isChecked(); },
+        .portStateChanged =
+            [this](int number, const QString &reason) {
+                if (number == 1)
+                    emit portStateChanged(reason);
                 scheduleWebSnapshot();
-        });
-        m_dsLink = std::make_unique<Ds2480bLink>(*m_port, *this, m_clock);
-        m_dsLink->setAbortCheck(m_stopPending);
-        m_dsSearch = std::make_unique<RomSearch>(*m_dsLink);
-        m_dsReader = std::make_unique<TemperatureReader>(*m_dsLink, *this);
-        m_dsReader->setScratchpadObserver([this](const std::array<std::uint8_t, 8> &rom, const std::array<std::uint8_t, 9> &pad) {
-            if (m_verdicts->noteScratchpad(rom, pad))
-                scheduleWebSnapshot();
-        });
-    }
-    m_kernelBus = std::make_unique<KernelBus>(*this);
-    m_owServerBus = std::make_unique<OwServerBus>(*this);
+            },
+    });
+    syncBuses();
 
     SoundPlayer *sound = context.sound;
     if (!sound) {
@@ -205,16 +207,14 @@ void TForm1::createSubsystems(TForm1Context &context)
         .log = *this,
         .boxes = m_boxes,
         .clock = m_clock,
-        .bus = m_bus,
         .LastHour = LastHour,
-        // Asked for just before each measurement's wait, when the slot's caption has been
-        // cleared: the page shows the sensor being read as the panel does.
-        .reader = [this]() -> SensorReader * {
-            publishWebSnapshot();
-            if (DriverBus *driver = driverBus())
-                return driver;
-            return temperatureReader();
-        },
+        .buses =
+            [this] {
+                syncBuses();
+                return m_buses->active();
+            },
+        .busAt = [this](int number) { return m_buses->bus(number); },
+        .busCount = [this] { return m_buses->count(); },
         .store = [this] { return m_store.get(); },
         .observationOn = [this] { return N3->isChecked(); },
         .stopTimer = [this] { Timer1->stop(); },
@@ -223,9 +223,7 @@ void TForm1::createSubsystems(TForm1Context &context)
         .repaintHours = [this] { m_sHourView->viewport()->update(); },
         .stopping = [this] { return m_closing || (m_stopPending && m_stopPending()); },
         .cycleEnded = [this] { scheduleWebSnapshot(); },
-        .portLost = [this] { return portLost(); },
-        .reopenPort = [this] { reopenPort(); },
-        .bulkConvert = [this] { return BulkConvert; },
+        .beforeReading = [this] { publishWebSnapshot(); },
     });
     // A reading ends in the grids (after its caption and LastTime), a new or deleted sensor
     // changes them too.
@@ -341,42 +339,40 @@ void TForm1::connectCommands()
 
 QCoro::Task<> TForm1::showSensorInfo(QString serial)
 {
-    if (!m_port || !m_link || m_closing)
+    if (m_closing)
         co_return;
+    // The sensor's own bus answers; a serial no slot holds is asked on bus 1.
+    int number = 1;
+    for (const TDSItem &item : m_slots->DSItems) {
+        if (item.SN.compare(serial.trimmed(), Qt::CaseInsensitive) == 0)
+            number = item.Bus;
+    }
+    syncBuses();
+    std::shared_ptr<HouseBus> bus = m_buses->bus(number);
+    if (!bus)
+        bus = m_buses->bus(1);
     QPointer<SensorInfoWindow> window = new SensorInfoWindow(serial, m_slots->NameBySerial(serial), this);
     window->show();
     const ScreenCursor hourglass(Qt::WaitCursor);
-    co_await m_bus.take();
-    BusTurn::Held held(m_bus);
+    co_await bus->turn().take();
+    BusTurn::Held held(bus->turn());
     if (m_closing)
         co_return;
-    if (OwServerBus *ow = owServerBus()) {
-        // What the server tells; the line's own checks need the program's own bus.
-        const SensorReport report = co_await ow->describe(serial);
-        if (!m_closing && window)
-            window->showReport(report);
+    const HouseBus::Description description = co_await bus->describe(serial);
+    if (m_closing)
         co_return;
-    }
-    const bool ownOpen = !m_port->isOpen();
-    if (ownOpen && !m_port->OpenCOM(portName())) {
+    if (!description.report) {
         if (window)
-            window->showFailure(QStringLiteral("Порт занят! ") + m_port->lastError());
+            window->showFailure(description.failure);
         co_return;
     }
-    if (ownOpen)
-        m_port->SetComPortTimeouts();
-    SensorDiagnosis diagnosis(*link());
-    const SensorReport report = co_await diagnosis.diagnose(serial);
-    if (ownOpen)
-        givePortBack();
-    if (m_closing)
-        co_return;
-    m_verdicts->noteReport(report);
-    scheduleWebSnapshot();
+    if (description.diagnosed) {
+        m_verdicts->noteReport(*description.report);
+        scheduleWebSnapshot();
+    }
     if (window)
-        window->showReport(report);
+        window->showReport(*description.report);
 }
-
 
 void TForm1::FormCreate()
 {
@@ -462,14 +458,7 @@ void TForm1::closeEvent(QCloseEvent *event)
     // A cycle or a search waiting on the bus stops at once (its waits end); the shutdown
     // itself runs when the event loop has returned.
     m_closing = true;
-    if (m_link)
-        m_link->abort();
-    if (m_dsLink)
-        m_dsLink->abort();
-    if (m_kernelBus)
-        m_kernelBus->abort();
-    if (m_owServerBus)
-        m_owServerBus->abort();
+    m_buses->abortAll();
     Timer1->stop();
     event->accept();
     emit closed();
@@ -576,73 +565,15 @@ QString TForm1::portName() const
     return QStringLiteral("COM") + QString::number(COMPort);
 }
 
-bool TForm1::portLost()
-{
-    if (m_portLost)
-        return true;
-    // Closed by switching observation off: that is no loss, the rest finds no presence.
-    if (!m_port || !m_port->isOpen())
-        return false;
-    const QString reason = m_port->lostReason();
-    if (reason.isEmpty())
-        return false;
-    // A dead descriptor answers nothing ever again: the port is opened anew instead.
-    m_port->CloseCOM();
-    m_portLost = true;
-    AddLog(QStringLiteral("Порт ") + portName() + QStringLiteral(" потерян: ") + reason);
-    emit portStateChanged(reason);
-    scheduleWebSnapshot();
-    return true;
-}
-
-void TForm1::givePortBack()
-{
-    // Observation switched on meanwhile reads on the port next; a port it lost stays the
-    // cycle's to open again.
-    if (!N3->isChecked() || m_portLost || driverBus())
-        m_port->CloseCOM();
-}
-
-void TForm1::reopenPort()
-{
-    if (!m_port || !N3->isChecked() || driverBus())
-        return;
-    // Observation on always means a port the cycle reads, whoever had the bus before.
-    if (!m_portLost && m_port->isOpen())
-        return;
-    if (!m_port->OpenCOM(portName())) {
-        if (!m_portLost) {
-            m_portLost = true;
-            AddLog(QStringLiteral("Порт ") + portName() + QStringLiteral(" потерян: ") + m_port->lastError());
-            emit portStateChanged(m_port->lastError());
-            scheduleWebSnapshot();
-        }
-        return; // tried again at the next cycle, silently
-    }
-    m_port->SetComPortTimeouts();
-    m_portLost = false;
-    m_cycle->busChanged();
-    AddLog(QStringLiteral("Порт ") + portName() + QStringLiteral(" снова открыт."));
-    emit portStateChanged(QString());
-    scheduleWebSnapshot();
-}
-
 bool TForm1::busIdle() const
 {
-    return !m_bus.busy() && !m_searching && !m_cycle->running();
+    return !m_buses->anyBusy() && !m_searching && !m_cycle->running();
 }
 
 void TForm1::drainBus()
 {
     m_closing = true;
-    if (m_link)
-        m_link->abort();
-    if (m_dsLink)
-        m_dsLink->abort();
-    if (m_kernelBus)
-        m_kernelBus->abort();
-    if (m_owServerBus)
-        m_owServerBus->abort();
+    m_buses->abortAll();
     Timer1->stop();
     // Every wait under way has been woken; what resumes finds the program closing and ends.
     QElapsedTimer waited;
@@ -669,34 +600,33 @@ void TForm1::BScanClick()
 void TForm1::N3Click()
 {
     SetScanButton();
-    if (N3->isChecked() && driverBus()) {
-        driverObservationOn();
-    } else if (N3->isChecked()) {
-        // A search, a single read or a diagnosis holding the port hands it over when it ends.
-        if (m_port && (m_port->isOpen() || m_port->OpenCOM(portName()))) {
-            m_port->SetComPortTimeouts();
-            m_cycle->busChanged();
-            AddLog(QStringLiteral("Отслеживание датчиков включено."));
-            emit observationStarted();
-            Nabl();
-        } else {
-            // The system's reason in the same line: the log box shows them together.
-            const QString reason = m_port ? m_port->lastError() : QString();
-            AddLog(QStringLiteral("Порт: ") + portName()
-                   + (reason.isEmpty() ? QStringLiteral(" занят.") : QStringLiteral(" занят: ") + reason));
+    if (N3->isChecked()) {
+        syncBuses();
+        // Every active bus opens; with several, one that cannot is logged and tried again at
+        // each of its parts while the others go on. With one, observation stays off.
+        const std::vector<std::shared_ptr<HouseBus>> buses = m_buses->active();
+        int opened = 0;
+        QStringList failures;
+        for (const std::shared_ptr<HouseBus> &bus : buses) {
+            const QString failure = bus->openObservation();
+            if (failure.isEmpty())
+                ++opened;
+            else
+                failures << failure;
+        }
+        for (const QString &failure : std::as_const(failures))
+            AddLog(failure);
+        if (opened == 0 && m_buses->count() == 1) {
             N3->setChecked(false);
             SetScanButton();
+            return;
         }
+        AddLog(QStringLiteral("Отслеживание датчиков включено."));
+        emit observationStarted();
+        Nabl();
     } else {
-        if (m_port)
-            m_port->CloseCOM();
-        m_kernelBus->close();
-        m_owServerBus->close();
-        // Switched off by hand, a lost port is simply closed.
-        if (m_portLost) {
-            m_portLost = false;
-            emit portStateChanged(QString());
-        }
+        for (const std::shared_ptr<HouseBus> &bus : m_buses->all())
+            bus->closeObservation();
         m_cycle->observationSwitchedOff();
         AddLog(QStringLiteral("Отслеживание датчиков выключено."));
         SetScanButton();
@@ -704,79 +634,95 @@ void TForm1::N3Click()
     }
 }
 
+std::vector<BusConfig> TForm1::busList() const
+{
+    BusConfig first;
+    first.Kind = BusKind;
+    first.COMPort = COMPort;
+    first.KernelPath = KernelPath;
+    first.BulkConvert = BulkConvert;
+    first.OwServer = OwBus;
+    first.Name = BusName;
+    std::vector<BusConfig> list{first};
+    list.insert(list.end(), MoreBuses.begin(), MoreBuses.end());
+    return list;
+}
+
+void TForm1::syncBuses() const
+{
+    const std::vector<BusConfig> wanted = busList();
+    if (wanted != m_buses->configs())
+        m_buses->setBuses(wanted);
+}
+
+BusSet &TForm1::buses() const
+{
+    syncBuses();
+    return *m_buses;
+}
+
+SerialHouseBus *TForm1::serialBus() const
+{
+    syncBuses();
+    return dynamic_cast<SerialHouseBus *>(m_buses->bus(1).get());
+}
+
 OneWireLink *TForm1::link() const
 {
-    if (m_dsLink && BusKind == QLatin1String("ds2480b")) {
-        m_dsLink->setBusName(portName());
-        return m_dsLink.get();
-    }
-    return m_link.get();
+    SerialHouseBus *bus = m_port ? serialBus() : nullptr;
+    return bus ? &bus->link() : nullptr;
 }
 
 RomSearch *TForm1::romSearch() const
 {
-    return m_dsSearch && BusKind == QLatin1String("ds2480b") ? m_dsSearch.get() : m_search.get();
+    SerialHouseBus *bus = m_port ? serialBus() : nullptr;
+    return bus ? &bus->romSearch() : nullptr;
 }
 
 TemperatureReader *TForm1::temperatureReader() const
 {
-    if (m_dsReader && BusKind == QLatin1String("ds2480b")) {
-        m_dsLink->setBusName(portName());
-        return m_dsReader.get();
-    }
-    return m_reader.get();
-}
-
-KernelBus *TForm1::kernelBus() const
-{
-    if (BusKind != QLatin1String("kernel") || !m_kernelBus)
-        return nullptr;
-    m_kernelBus->setPath(KernelPath);
-    return m_kernelBus.get();
-}
-
-OwServerBus *TForm1::owServerBus() const
-{
-    if (BusKind != QLatin1String("owserver") || !m_owServerBus)
-        return nullptr;
-    m_owServerBus->setServer(OwBus.Host, OwBus.Port, OwBus.Path);
-    return m_owServerBus.get();
+    SerialHouseBus *bus = m_port ? serialBus() : nullptr;
+    return bus ? &bus->temperatureReader() : nullptr;
 }
 
 DriverBus *TForm1::driverBus() const
 {
-    if (KernelBus *kernel = kernelBus())
-        return kernel;
-    return owServerBus();
+    syncBuses();
+    auto *bus = dynamic_cast<DriverHouseBus *>(m_buses->bus(1).get());
+    return bus ? &bus->driver() : nullptr;
 }
 
-void TForm1::driverObservationOn()
+KernelBus *TForm1::kernelBus() const
 {
-    // As a port that will not open: said in the log, observation stays off.
-    DriverBus *bus = driverBus();
-    const QString problem = bus->driverProblem();
-    if (!problem.isEmpty()) {
-        AddLog(problem);
-        N3->setChecked(false);
-        SetScanButton();
-        return;
-    }
-    bus->open();
-    m_cycle->busChanged();
-    AddLog(QStringLiteral("Отслеживание датчиков включено."));
-    emit observationStarted();
-    Nabl();
+    return dynamic_cast<KernelBus *>(driverBus());
 }
 
-void TForm1::applyBusKind(const QString &kind, const QString &path, const OwServerBusSettings &owServer)
+OwServerBus *TForm1::owServerBus() const
 {
-    const bool changed = kind != BusKind || path != KernelPath || !(owServer == OwBus);
-    BusKind = kind;
-    KernelPath = path;
-    OwBus = owServer;
-    if (!changed || !N3->isChecked())
+    return dynamic_cast<OwServerBus *>(driverBus());
+}
+
+void TForm1::applyBuses(const std::vector<BusConfig> &buses)
+{
+    const std::vector<BusConfig> before = busList();
+    const BusConfig &first = buses.front();
+    BusKind = first.Kind;
+    COMPort = first.COMPort;
+    KernelPath = first.KernelPath;
+    BulkConvert = first.BulkConvert;
+    OwBus = first.OwServer;
+    BusName = first.Name;
+    MoreBuses.assign(buses.begin() + 1, buses.end());
+    const bool remade = m_buses->setBuses(busList());
+    scheduleWebSnapshot();
+    if (!N3->isChecked())
         return;
-    // The port is closed (or the old folder left) and observation starts on the new bus.
+    // A bus switched on, made anew or added is opened: observation restarts on the new list.
+    bool reopen = remade || buses.size() != before.size();
+    for (std::size_t i = 0; !reopen && i < buses.size(); ++i)
+        reopen = buses[i].Active != before[i].Active;
+    if (!reopen)
+        return;
     N3->setChecked(false);
     N3Click();
     N3->setChecked(true);
@@ -913,41 +859,27 @@ void TForm1::SetAutoStart()
 
 void TForm1::Button1Click()
 {
-    if (driverBus())
-        static_cast<void>(readSingleSerialDriver());
-    else
-        static_cast<void>(readSingleSerial());
-}
-
-QCoro::Task<> TForm1::readSingleSerialDriver()
-{
-    if (N3->isChecked() || m_bus.busy() || m_closing)
-        co_return;
-    co_await m_bus.take();
-    BusTurn::Held held(m_bus);
-    DriverBus *driver = driverBus();
-    if (N3->isChecked() || m_closing || !driver)
-        co_return;
-    const QString serial = co_await driver->GetSNForOne();
-    if (!m_closing)
-        addRawLine(QStringLiteral("s/n : ") + serial);
+    static_cast<void>(readSingleSerial());
 }
 
 QCoro::Task<> TForm1::readSingleSerial()
 {
     // While observation holds the port the open fails: the running cycle's port is neither
     // taken over nor closed under it.
-    if (!m_port || N3->isChecked() || m_bus.busy() || m_closing)
+    if (N3->isChecked() || m_buses->anyBusy() || m_closing)
         co_return;
-    co_await m_bus.take();
-    BusTurn::Held held(m_bus);
-    if (N3->isChecked() || m_closing || !m_port->OpenCOM(QStringLiteral("COM") + QString::number(COMPort)))
-        co_return;
-    m_port->SetComPortTimeouts();
-    const QString serial = co_await romSearch()->GetSNForOne();
-    givePortBack();
-    if (!m_closing)
-        addRawLine(QStringLiteral("s/n : ") + serial);
+    syncBuses();
+    for (const std::shared_ptr<HouseBus> &bus : m_buses->active()) {
+        co_await bus->turn().take();
+        BusTurn::Held held(bus->turn());
+        if (N3->isChecked() || m_closing)
+            co_return;
+        const std::optional<QString> serial = co_await bus->readSingle();
+        if (m_closing)
+            co_return;
+        if (serial)
+            addRawLine(bus->say(QStringLiteral("s/n : ") + *serial));
+    }
 }
 
 // Hides the window into the notification area once the minimising event is done.
@@ -1070,6 +1002,8 @@ void TForm1::publishWebSnapshot()
         values.inUse = m_slots->inUse(i);
         if (values.inUse)
             values.name = m_slots->name(i);
+        if (values.inUse && m_buses->count() > 1)
+            values.bus = m_buses->name(item.Bus);
         values.lastReading = item.ReadingTally.reading;
         values.lastReadingTime = item.ReadingTally.time;
         values.failures = item.ReadingTally.failures;
@@ -1092,12 +1026,23 @@ void TForm1::publishWebSnapshot()
     std::vector<FeedSensor> sensors;
     for (const websnapshot::SlotValues &values : items) {
         if (values.inUse)
-            sensors.push_back(FeedSensor{values.SN, values.name, values.Enable, static_cast<qint64>(values.failures), values.verdict});
+            sensors.push_back(FeedSensor{values.SN, values.name, values.Enable, static_cast<qint64>(values.failures), values.verdict,
+                                         values.bus});
     }
     const qint64 cycleMs = m_cycle->lastCycleMs();
-    const int portOpen = !m_port || !N3->isChecked() ? -1 : (m_portLost ? 0 : 1);
+    const std::vector<std::shared_ptr<HouseBus>> buses = m_buses->all();
+    const int portOpen = !N3->isChecked() ? -1 : buses.front()->portState();
+    bool anyLost = false;
+    std::vector<WebSnapshot::Bus> busStates;
+    for (const std::shared_ptr<HouseBus> &bus : buses) {
+        anyLost = anyLost || bus->portState() == 0;
+        if (buses.size() > 1)
+            busStates.push_back({bus->name().toUtf8(),
+                                 bus->cycle.lastPartMs < 0 ? -1.0 : static_cast<double>(bus->cycle.lastPartMs) / 1000.0,
+                                 N3->isChecked() && bus->config().Active ? bus->portState() : -1});
+    }
     m_mqtt->setProgramState({N3->isChecked(), Timer1->interval(), cycleMs < 0 ? -1.0 : static_cast<double>(cycleMs) / 1000.0,
-                             N3->isChecked() && !m_portLost, IdHTTPServer1->running() ? HTTPPort : 0});
+                             N3->isChecked() && !anyLost, IdHTTPServer1->running() ? HTTPPort : 0});
     m_cycle->feed().handSensors(sensors);
     const std::shared_ptr<const WebSnapshot> previous = IdHTTPServer1->snapshot();
     const qint64 storeErrors = m_store ? static_cast<qint64>(m_store->errorCount()) : -1;
@@ -1168,8 +1113,12 @@ void TForm1::busSettingsClick()
         dialog.setSettings(BusSettings{.BulkConvert = BulkConvert, .Kind = BusKind, .KernelPath = KernelPath, .OwServer = OwBus});
         if (dialog.exec() == QDialog::Accepted) {
             const BusSettings chosen = dialog.settings();
-            BulkConvert = chosen.BulkConvert;
-            applyBusKind(chosen.Kind, chosen.KernelPath, chosen.OwServer);
+            std::vector<BusConfig> list = busList();
+            list.front().BulkConvert = chosen.BulkConvert;
+            list.front().Kind = chosen.Kind;
+            list.front().KernelPath = chosen.KernelPath;
+            list.front().OwServer = chosen.OwServer;
+            applyBuses(list);
         }
     });
 }
@@ -1200,19 +1149,7 @@ SensorDiscovery::Hooks TForm1::discoveryHooks()
         N3->setChecked(false);
         N3Click();
     };
-    hooks.clearState = [this] { romSearch()->clearState(); };
-    hooks.findNext = [this] { return romSearch()->FindDS(); };
-    if (DriverBus *driver = driverBus()) {
-        // The kernel's driver or the owserver searches its buses itself; the port stays closed.
-        hooks.clearState = [driver] { driver->clearState(); };
-        hooks.findNext = [driver] { return driver->FindDS(); };
-        if (OwServerBus *ow = owServerBus())
-            hooks.openBus = [ow] { return ow->listThermometers(); };
-        else
-            hooks.openBus = [driver] { return SensorDiscovery::refusal(driver->driverProblem()); };
-    }
     hooks.closing = [this] { return m_closing; };
-    hooks.givePortBack = [this] { givePortBack(); };
     // The search hands out elements of DSItems itself; their place is the slot index.
     hooks.inUse = [this](const TDSItem &item) {
         return m_slots->inUse(static_cast<int>(&item - m_slots->DSItems.data()));
@@ -1251,17 +1188,25 @@ QCoro::Task<> TForm1::search()
         }
     } searching{*this};
     try {
-        if (!m_port) {
-            // No port to search on: as a port that will not open.
-            if (N3->isChecked()) {
-                N3->setChecked(false);
-                N3Click();
-            }
-            m_boxes.message(QStringLiteral("Порт занят!"));
-            co_return;
+        syncBuses();
+        std::vector<SensorDiscovery::SearchBus> buses;
+        for (const std::shared_ptr<HouseBus> &bus : m_buses->active()) {
+            SensorDiscovery::SearchBus entry;
+            entry.number = bus->number();
+            entry.name = m_buses->count() > 1 ? QStringLiteral("Шина «") + bus->name() + QStringLiteral("»") : QString();
+            // The bus object stays alive for the search, whatever the dialogs do meanwhile.
+            entry.open = [bus] { return bus->openForSearch(); };
+            entry.giveBack = [bus] { bus->endSearch(); };
+            entry.clearState = [bus] { bus->clearState(); };
+            entry.findNext = [bus] { return bus->FindDS(); };
+            entry.turn = &bus->turn();
+            buses.push_back(std::move(entry));
         }
-        SensorDiscovery discovery(*this, m_boxes, *m_port, m_slots->DSItems, discoveryHooks());
-        co_await discovery.N5Click(QStringLiteral("COM") + QString::number(COMPort), m_bus);
+        SensorDiscovery::BusTies ties;
+        ties.busOf = [this](int slot) { return m_slots->DSItems[static_cast<std::size_t>(slot)].Bus; };
+        ties.tie = [this](int slot, int bus) { m_slots->DSItems[static_cast<std::size_t>(slot)].Bus = bus; };
+        SensorDiscovery discovery(*this, m_boxes, m_slots->DSItems, discoveryHooks());
+        co_await discovery.N5Click(std::move(buses), ties);
         m_cycle->busChanged();
     } catch (const std::exception &e) {
         showHandlerError(m_boxes, e);

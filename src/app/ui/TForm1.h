@@ -8,6 +8,7 @@
 #include "app/ui/TForm1Ui.h"
 #include "monitor/SensorDiscovery.h"
 #include "onewire/BusTurn.h"
+#include "sensors/BusConfig.h"
 #include "sensors/MqttSettings.h"
 #include "sensors/OwServerBusSettings.h"
 #include "sensors/TDSItem.h"
@@ -21,6 +22,9 @@
 #include <utility>
 
 class AlarmActions;
+class BusSet;
+class HouseBus;
+class SerialHouseBus;
 class HttpServer;
 class AppLauncher;
 class Clock;
@@ -68,6 +72,8 @@ struct TForm1Context
     // Makes the serial port under the 1-Wire link once, when the window is created; may yield
     // nothing, and then every open fails.
     std::function<std::unique_ptr<SerialPort>()> makeSerialPort;
+    // A port for each further serial bus ([Bus2] ...); unset: makeSerialPort.
+    std::function<std::unique_ptr<SerialPort>()> makeBusPort = {};
     // True once the program was asked to stop (a signal), seen even where no event loop runs.
     // Unset: only closing the window stops it.
     std::function<bool()> stopPending = {};
@@ -114,6 +120,11 @@ public:
     QString BusKind = QStringLiteral("serial");
     QString KernelPath = QStringLiteral("/sys/bus/w1/devices");
     OwServerBusSettings OwBus;
+    // [Bus] Name: what bus 1 is called (empty: "Шина 1"), and buses 2, 3, ... ([Bus2] ...).
+    QString BusName;
+    std::vector<BusConfig> MoreBuses;
+    // Every bus, bus 1 (the members above) first.
+    std::vector<BusConfig> busList() const;
     // [MQTT]: readings to a broker and Home Assistant (applied with setMqttSettings).
     MqttSettings MQTT;
     // The web server's port and its one binding address ("0.0.0.0" once LoadIni ran: all
@@ -191,6 +202,8 @@ public:
     ReadingStore *store() const { return m_store.get(); }
     HourTable &hourTable() const { return *m_hours; }
     AlarmActions &alarms() const { return *m_alarms; }
+    // The buses of the house as the members above say now (bus 1 first).
+    BusSet &buses() const;
     // Null when the window has no port; the DS2480B's while BusKind is "ds2480b".
     OneWireLink *link() const;
     RomSearch *romSearch() const;
@@ -255,17 +268,12 @@ private:
     QCoro::Task<> startUp();
     void Button1Click();
     QCoro::Task<> readSingleSerial();
-    // The observation switch and the single-device read on a bus another driver works.
-    void driverObservationOn();
-    QCoro::Task<> readSingleSerialDriver();
-    // The dialog "Шина" chose a kind of bus or a place: observation under way goes on there.
-    void applyBusKind(const QString &kind, const QString &path, const OwServerBusSettings &owServer);
-    // The port went away under observation (unplugged, replaced): closed, logged once, and
-    // opened again at the start of each cycle until it is back.
-    bool portLost();
-    void reopenPort();
-    // Ends a search's, a single read's or a diagnosis's use of the port.
-    void givePortBack();
+    // Bus 1 as the serial bus it is; null for another kind.
+    SerialHouseBus *serialBus() const;
+    // The dialog "Шина" changed the buses: observation under way goes on with the new ones.
+    void applyBuses(const std::vector<BusConfig> &buses);
+    // The bus objects follow the settings members (a test or a dialog may have changed them).
+    void syncBuses() const;
     QString portName() const;
     // Closing: every operation on the bus runs out (its waits end at once) before what it
     // works on is destroyed. Bounded, so a stuck one cannot keep the program from ending.
@@ -319,19 +327,9 @@ private:
     QStringList m_programCommand;
     QString m_autostartFile;
     std::unique_ptr<SerialPort> m_port;
-    std::unique_ptr<OneWireLink> m_link;
-    std::unique_ptr<RomSearch> m_search;
-    std::unique_ptr<TemperatureReader> m_reader;
-    std::unique_ptr<KernelBus> m_kernelBus;
-    std::unique_ptr<OwServerBus> m_owServerBus;
-    // The same port through a DS2480B line driver ([Bus] Kind=ds2480b).
-    std::unique_ptr<Ds2480bLink> m_dsLink;
-    std::unique_ptr<RomSearch> m_dsSearch;
-    std::unique_ptr<TemperatureReader> m_dsReader;
-    BusTurn m_bus;
+    std::unique_ptr<BusSet> m_buses;
     bool m_searching = false;
     std::unique_ptr<SensorVerdicts> m_verdicts;
-    bool m_portLost = false;
     std::unique_ptr<SoundPlayer> m_ownSound;
     std::unique_ptr<AppLauncher> m_ownLauncher;
     std::unique_ptr<AlarmActions> m_alarms;

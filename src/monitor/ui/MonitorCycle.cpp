@@ -13,6 +13,9 @@
 #include "monitor/SnsGrid.h"
 #include "monitor/ui/LiveChart.h"
 #include "onewire/BusTurn.h"
+#include "onewire/BusWait.h"
+#include "onewire/HouseBus.h"
+#include "onewire/WakeSignal.h"
 #include "onewire/TemperatureReader.h"
 #include "sensors/ui/SensorSlots.h"
 
@@ -78,7 +81,7 @@ void MonitorCycle::Nabl()
 {
     if (!m_parts.observationOn())
         return;
-    if (m_running) {
+    if (m_running > 0 && m_parts.busCount() <= 1) {
         // Never a second cycle beside a suspended one (their transactions would interleave):
         // this one starts when the running one has ended, and until then no tick asks again.
         m_again = true;
@@ -89,24 +92,46 @@ void MonitorCycle::Nabl()
     static_cast<void>(cycle());
 }
 
-bool MonitorCycle::restartAsked() const
+void MonitorCycle::busChanged()
 {
-    return m_switchedOff && m_parts.observationOn();
+    for (const std::shared_ptr<HouseBus> &bus : m_parts.buses())
+        bus->busChanged();
+}
+
+bool MonitorCycle::restartAsked(quint64 generation) const
+{
+    return generation != m_generation && m_parts.observationOn();
+}
+
+bool MonitorCycle::busStays(const std::shared_ptr<HouseBus> &bus) const
+{
+    const std::shared_ptr<HouseBus> now = m_parts.busAt(bus->number());
+    return now == bus && bus->config().Active;
+}
+
+bool MonitorCycle::onBus(const TDSItem &item, int number) const
+{
+    if (item.Bus == number)
+        return true;
+    return number == 1 && (item.Bus < 1 || item.Bus > m_parts.busCount());
 }
 
 void MonitorCycle::cycleEnd(quint32 started)
 {
-    m_busyCursor.reset();
     // Unsigned: the tick counter wraps.
     m_lastCycleMs = m_parts.clock.tickCount() - started;
     if (m_parts.cycleEnded)
         m_parts.cycleEnded();
+    --m_running;
+    if (m_running > 0)
+        return; // the parts of an earlier cycle still run on a slow bus
+    m_busyCursor.reset();
     m_parts.chart.holdReplots(false);
     m_parts.sensorSlots.parkMarker();
-    m_running = false;
+    if (m_parts.busCount() > 1)
+        return; // Timer1 ticks on by itself
     const bool again = (m_again || restartAsked()) && m_parts.observationOn() && !closing();
     m_again = false;
-    m_switchedOff = false;
     if (again) {
         // From the event loop, once this cycle's frame is gone.
         QMetaObject::invokeMethod(
@@ -121,14 +146,46 @@ void MonitorCycle::cycleEnd(quint32 started)
     }
 }
 
+MonitorCycle::CycleTime MonitorCycle::beginCycle()
+{
+    const QDateTime now = m_parts.clock.now();
+    CycleTime time;
+    time.now = datetime::fromQDateTime(now);
+    time.label = now.toString(QStringLiteral("hh:mm:ss"));
+    time.hour = now.time().hour();
+    time.generation = m_cycleGeneration;
+    // A new day also when no cycle ran in its hour 0 (an interval of hours, a suspended
+    // machine): yesterday's hours must not pass for today's.
+    const bool newDay = now.date() != m_lastCycleDate;
+    if (time.hour != m_parts.LastHour || newDay) {
+        if (m_parts.repaintHours)
+            m_parts.repaintHours();
+        if (time.hour == 0 || newDay) {
+            for (TDSItem &item : m_parts.sensorSlots.DSItems)
+                item.HourAvg.fill(0);
+        }
+    }
+    m_parts.LastHour = time.hour;
+    m_lastCycleDate = now.date();
+    // Each point takes PointCounter as it is when the point is added: a ResetChart while this
+    // cycle waits sets it back, and points at the old x would never be the oldest again.
+    ++m_state.PointCounter;
+    return time;
+}
+
 QCoro::Task<> MonitorCycle::cycle()
 {
-    m_running = true;
+    const bool several = m_parts.busCount() > 1;
+    if (m_running++ == 0) {
+        m_busyCursor.emplace(Qt::BusyCursor);
+        // Several buses' parts overlap: a hold would keep the chart still while any runs.
+        if (!several)
+            m_parts.chart.holdReplots(true);
+    }
     m_again = false;
-    m_switchedOff = false;
-    m_parts.chart.holdReplots(true);
-    m_parts.stopTimer();
-    m_busyCursor.emplace(Qt::BusyCursor);
+    m_cycleGeneration = m_generation;
+    if (!several)
+        m_parts.stopTimer();
 
     // Whatever happens below, the cycle ends the same way: marker parked, cursor back, the bus
     // given back, the poll timer running again while observation is on.
@@ -139,64 +196,40 @@ QCoro::Task<> MonitorCycle::cycle()
         ~CycleEnd() { cycle.cycleEnd(started); }
     } end{*this, m_parts.clock.tickCount()};
 
-    // A search holds the bus until it has closed the port.
-    co_await m_parts.bus.take();
-    BusTurn::Held held(m_parts.bus);
-    if (closing() || !m_parts.observationOn())
-        co_return;
-    if (m_parts.reopenPort)
-        m_parts.reopenPort();
-
-    const QDateTime now = m_parts.clock.now();
-    const double nowValue = datetime::fromQDateTime(now);
-    const QString label = now.toString(QStringLiteral("hh:mm:ss"));
-    const int hour = now.time().hour();
-    // A new day also when no cycle ran in its hour 0 (an interval of hours, a suspended
-    // machine): yesterday's hours must not pass for today's.
-    const bool newDay = now.date() != m_lastCycleDate;
-    if (hour != m_parts.LastHour || newDay) {
-        if (m_parts.repaintHours)
-            m_parts.repaintHours();
-        if (hour == 0 || newDay) {
-            for (TDSItem &item : m_parts.sensorSlots.DSItems)
-                item.HourAvg.fill(0);
+    const std::vector<std::shared_ptr<HouseBus>> buses = m_parts.buses();
+    if (!several) {
+        // One bus: the cycle is its part, begun once the bus is the cycle's.
+        if (!buses.empty())
+            co_await part(buses.front(), std::nullopt);
+    } else {
+        const CycleTime time = beginCycle();
+        // Every bus at once; the cycle ends when the parts it started have.
+        struct Join
+        {
+            int pending = 0;
+            WakeSignal done;
+        };
+        auto join = std::make_shared<Join>();
+        for (const std::shared_ptr<HouseBus> &bus : buses) {
+            if (bus->cycle.partRunning)
+                continue; // still at its previous part: left out of this cycle
+            ++join->pending;
+            const auto run = [](MonitorCycle *self, std::shared_ptr<HouseBus> bus, CycleTime time,
+                                std::shared_ptr<Join> join, std::shared_ptr<bool> alive) -> QCoro::Task<> {
+                co_await self->part(std::move(bus), time);
+                if (!*alive)
+                    co_return;
+                if (--join->pending == 0)
+                    join->done.wake();
+            };
+            static_cast<void>(run(this, bus, time, join, m_alive));
         }
-    }
-    m_parts.LastHour = hour;
-    m_lastCycleDate = now.date();
-    // Each point takes PointCounter as it is when the point is added: a ResetChart while this
-    // cycle waits sets it back, and points at the old x would never be the oldest again.
-    ++m_state.PointCounter;
-
-    Reading how = Reading::Specified;
-    bool failed = false;
-    try {
-        if (m_recallDue) {
-            m_recallDue = false;
-            if (SensorReader *reader = m_parts.reader ? m_parts.reader() : nullptr)
-                co_await reader->recallEeprom();
-        }
-        how = co_await convertBus();
-    } catch (const std::exception &e) {
-        failed = true;
-        report(ErrorKind::Cycle, errorText(e));
+        while (join->pending > 0)
+            co_await BusWait(-1, -1, &join->done);
     }
     if (closing() || restartAsked())
         co_return;
-
-    // The count is read again on every step: a wait may have added sensorSlots.
-    for (std::size_t i = 0; i < m_parts.sensorSlots.DSItems.size(); ++i) {
-        if (closing() || restartAsked())
-            co_return;
-        try {
-            co_await readSlot(static_cast<int>(i), label, nowValue, hour, how);
-        } catch (const std::exception &e) {
-            failed = true;
-            report(ErrorKind::Cycle, errorText(e));
-        }
-    }
-    if (restartAsked())
-        co_return;
+    bool failed = false;
     try {
         if (m_parts.autoBounds())
             applyAutoBounds();
@@ -208,52 +241,109 @@ QCoro::Task<> MonitorCycle::cycle()
         m_shown[static_cast<int>(ErrorKind::Cycle)].clear();
 }
 
+QCoro::Task<> MonitorCycle::part(std::shared_ptr<HouseBus> bus, std::optional<CycleTime> time)
+{
+    ++m_partsRunning;
+    bus->cycle.partRunning = true;
+    struct PartEnd
+    {
+        MonitorCycle &cycle;
+        std::shared_ptr<HouseBus> bus;
+        quint32 started;
+        ~PartEnd()
+        {
+            bus->cycle.partRunning = false;
+            bus->cycle.lastPartMs = cycle.m_parts.clock.tickCount() - started;
+            --cycle.m_partsRunning;
+        }
+    } end{*this, bus, m_parts.clock.tickCount()};
+    const quint64 generation = time ? time->generation : m_cycleGeneration;
+
+    // A search holds the bus until it has closed the port.
+    co_await bus->turn().take();
+    BusTurn::Held held(bus->turn());
+    if (closing() || !m_parts.observationOn() || restartAsked(generation) || !busStays(bus))
+        co_return;
+    bus->reopen();
+    if (!time)
+        time = beginCycle();
+
+    Reading how = Reading::Specified;
+    try {
+        if (bus->cycle.recallDue) {
+            bus->cycle.recallDue = false;
+            if (SensorReader *reader = bus->reader())
+                co_await reader->recallEeprom();
+        }
+        how = co_await convertBus(bus, generation);
+    } catch (const std::exception &e) {
+        report(ErrorKind::Cycle, errorText(e));
+    }
+    if (closing() || restartAsked(generation) || !busStays(bus))
+        co_return;
+
+    // The count is read again on every step: a wait may have added sensorSlots.
+    for (std::size_t i = 0; i < m_parts.sensorSlots.DSItems.size(); ++i) {
+        if (closing() || restartAsked(generation) || !busStays(bus))
+            co_return;
+        if (!onBus(m_parts.sensorSlots.DSItems[i], bus->number()))
+            continue;
+        try {
+            co_await readSlot(bus, static_cast<int>(i), *time, how);
+        } catch (const std::exception &e) {
+            report(ErrorKind::Cycle, errorText(e));
+        }
+    }
+}
+
 bool MonitorCycle::closing() const
 {
     return m_parts.stopping && m_parts.stopping();
 }
 
-bool MonitorCycle::anyEnabledSensor() const
+bool MonitorCycle::anyEnabledSensor(int bus) const
 {
     for (std::size_t i = 0; i < m_parts.sensorSlots.DSItems.size(); ++i) {
-        if (m_parts.sensorSlots.inUse(static_cast<int>(i)) && m_parts.sensorSlots.DSItems[i].Enable)
+        const TDSItem &item = m_parts.sensorSlots.DSItems[i];
+        if (m_parts.sensorSlots.inUse(static_cast<int>(i)) && item.Enable && onBus(item, bus))
             return true;
     }
     return false;
 }
 
-QCoro::Task<MonitorCycle::Reading> MonitorCycle::convertBus()
+QCoro::Task<MonitorCycle::Reading> MonitorCycle::convertBus(std::shared_ptr<HouseBus> bus, quint64 generation)
 {
-    if (!m_parts.bulkConvert || !m_parts.bulkConvert()) {
+    HouseBus::CycleState &state = bus->cycle;
+    if (!bus->config().BulkConvert) {
         // Switched on again later, the bus is asked anew and a parasite-powered one told again.
-        m_power = Power::Unknown;
-        m_parasiteLogged = false;
+        state.power = HouseBus::Power::Unknown;
+        state.parasiteLogged = false;
         co_return Reading::Specified;
     }
-    SensorReader *reader = m_parts.reader ? m_parts.reader() : nullptr;
-    if (!reader || !anyEnabledSensor() || (m_parts.portLost && m_parts.portLost()))
+    SensorReader *reader = bus->reader();
+    if (!reader || !anyEnabledSensor(bus->number()) || bus->lost())
         co_return Reading::Specified;
     // Asked before every conversion (one slot): a parasite-powered sensor added while the
     // bus runs would otherwise hand over its stale scratchpad as a reading.
     const std::optional<bool> parasite = co_await reader->parasitePowered();
-    if (closing() || restartAsked())
+    if (closing() || restartAsked(generation) || !busStays(bus))
         co_return Reading::Specified;
     // No device answered: asked again next cycle; this one goes sensor by sensor.
     if (!parasite)
         co_return Reading::Specified;
-    m_power = *parasite ? Power::Parasite : Power::External;
-    if (m_power == Power::External)
-        m_parasiteLogged = false;
-    if (m_power == Power::Parasite && !reader->convertsParasiteBus()) {
-        if (!m_parasiteLogged) {
-            m_parasiteLogged = true;
-            m_parts.log.AddLog(QStringLiteral("На шине есть датчик с паразитным питанием: датчики измеряют по очереди."));
+    state.power = *parasite ? HouseBus::Power::Parasite : HouseBus::Power::External;
+    if (state.power == HouseBus::Power::External)
+        state.parasiteLogged = false;
+    if (state.power == HouseBus::Power::Parasite && !reader->convertsParasiteBus()) {
+        if (!state.parasiteLogged) {
+            state.parasiteLogged = true;
+            bus->log().AddLog(QStringLiteral("На шине есть датчик с паразитным питанием: датчики измеряют по очереди."));
         }
         co_return Reading::Specified;
     }
     // Asked again: the cycle may have waited for the bus, and a command may have replaced
     // the reader meanwhile.
-    reader = m_parts.reader ? m_parts.reader() : nullptr;
+    reader = bus->reader();
     if (!reader)
         co_return Reading::Specified;
     switch (co_await reader->convertAll()) {
@@ -269,8 +359,9 @@ QCoro::Task<MonitorCycle::Reading> MonitorCycle::convertBus()
     co_return Reading::Specified;
 }
 
-QCoro::Task<> MonitorCycle::readSlot(int index, QString label, double now, int hour, Reading how)
+QCoro::Task<> MonitorCycle::readSlot(std::shared_ptr<HouseBus> bus, int index, CycleTime time, Reading how)
 {
+    const QString &label = time.label;
     SensorSlots &sensorSlots = m_parts.sensorSlots;
     if (!sensorSlots.inUse(index))
         co_return; // a deleted slot
@@ -282,7 +373,7 @@ QCoro::Task<> MonitorCycle::readSlot(int index, QString label, double now, int h
     // three of the sensor-by-sensor cycle follow.
     bool converted = how == Reading::AfterBulk;
     for (int attempt = 1;; ++attempt) {
-        if (m_parts.portLost && m_parts.portLost()) {
+        if (bus->lost()) {
             portGone(index, label);
             co_return;
         }
@@ -295,7 +386,9 @@ QCoro::Task<> MonitorCycle::readSlot(int index, QString label, double now, int h
             item.LastTemp = 0;
             identity = identityOf(index);
         }
-        SensorReader *reader = m_parts.reader ? m_parts.reader() : nullptr;
+        if (m_parts.beforeReading)
+            m_parts.beforeReading();
+        SensorReader *reader = bus->reader();
         double t = NoAnswer;
         if (reader && converted)
             t = co_await reader->readConverted(identity.SN);
@@ -305,13 +398,13 @@ QCoro::Task<> MonitorCycle::readSlot(int index, QString label, double now, int h
             t = co_await reader->GetTempSn(identity.SN);
         // A reading cut short by the closing program is no answer of the sensor's, nor one
         // taken across a port closed and opened again.
-        if (closing() || restartAsked())
+        if (closing() || restartAsked(time.generation) || !busStays(bus))
             co_return;
         // The wait ran the event loop: the slot may be gone, off or another sensor now.
         if (!stillSame(index, identity))
             co_return;
         if (validReading(t)) {
-            acceptReading(index, t, label, now, hour, identity);
+            acceptReading(index, t, label, time.now, time.hour, identity);
             co_return;
         }
         if (converted) {

@@ -13,9 +13,10 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 class AlarmActions;
-class BusTurn;
+class HouseBus;
 class Clock;
 class DialogBoxes;
 class HourTable;
@@ -24,6 +25,7 @@ class Log;
 class ReadingStore;
 class SensorSlots;
 class SensorReader;
+struct TDSItem;
 class StringGrid;
 
 // The monitoring cycle Nabl: one pass over every sensor slot that reads each enabled sensor
@@ -64,11 +66,17 @@ public:
         Log &log;
         DialogBoxes &boxes;
         const Clock &clock;
-        BusTurn &bus;
         // LastHour of the window (set by Load24Hour).
         int &LastHour;
-        // Null when the program has no port or no store (a failed start-up).
-        std::function<SensorReader *()> reader;
+        // The active buses in number order, read at the start of every cycle, and the bus now
+        // at a number (null when there is none): a part that finds another object there after
+        // a wait ends, as does one whose bus was switched off.
+        std::function<std::vector<std::shared_ptr<HouseBus>>()> buses;
+        std::function<std::shared_ptr<HouseBus>(int number)> busAt;
+        // How many buses the configuration holds: with one, the cycle runs as it always has
+        // (Timer1 stopped from its start to its end); with several, see Nabl.
+        std::function<int()> busCount;
+        // Null when the program has no store (a failed start-up).
         std::function<ReadingStore *()> store;
         // The check mark of N3.
         std::function<bool()> observationOn;
@@ -84,13 +92,9 @@ public:
         std::function<bool()> stopping;
         // Called when an outer cycle has ended (its duration is known). Unset: nothing.
         std::function<void()> cycleEnded = {};
-        // True while the port is lost (unplugged, replaced): asked before every reading, so a
-        // loss is noticed within the cycle. Unset: never.
-        std::function<bool()> portLost = {};
-        // At the start of every cycle: opens a lost port again where it can. Unset: nothing.
-        std::function<void()> reopenPort = {};
-        // The setting BulkConvert ([Bus]), read at the start of every cycle. Unset: off.
-        std::function<bool()> bulkConvert = {};
+        // Just before each measurement's wait, when the slot's caption has been cleared (the
+        // page shows the sensor being read as the panel does). Unset: nothing.
+        std::function<void()> beforeReading = {};
     };
 
     explicit MonitorCycle(Parts parts);
@@ -103,27 +107,27 @@ public:
     std::function<void(int id, const QString &text, const QString &tip, TColor background, TColor foreground)> TrayModify;
 
     // Starts one cycle and returns; the cycle goes on in the event loop. Nothing happens while
-    // observation is off. Asked for while a cycle runs, the new one starts when that one ends.
+    // observation is off. With one bus, asked for while a cycle runs, the new one starts when
+    // that one ends. With several, every active bus runs its part of the cycle at the same
+    // time and Timer1 keeps ticking: each tick starts the part of every bus whose previous part
+    // has ended, and a bus still busy is left out of that cycle (its sensors get no point).
     void Nabl();
     // Observation was switched off (the port closed): should it be on again by the cycle's
     // next step, the cycle ends there and the one asked for by switching on runs after it.
-    void observationSwitchedOff() { m_switchedOff = true; }
+    void observationSwitchedOff() { ++m_generation; }
     // The devices on the bus may have changed (the port opened again, a search ran): the
     // next cycle with one conversion for the whole bus asks again how they are powered.
     // The first cycle after it also brings every sensor's RAM back from its EEPROM.
-    void busChanged()
-    {
-        m_power = Power::Unknown;
-        m_recallDue = true;
-    }
-    // True from a cycle's start until its end.
-    bool running() const { return m_running; }
+    void busChanged();
+    // True from a cycle's start until its end (with several buses, until every part ended).
+    bool running() const { return m_running > 0 || m_partsRunning > 0; }
 
     // PointCounter and the automatic bounds (ResetChart works on them too).
     ChartState &chartState() { return m_state; }
     const ChartState &chartState() const { return m_state; }
-    // How many cycles are running now: 0 or 1.
-    int depth() const { return m_running ? 1 : 0; }
+    // How many cycles are running now: 0 or 1 with one bus; with several, cycles whose slow
+    // parts still run are counted too.
+    int depth() const { return m_running; }
     // Milliseconds the last whole cycle took, from its start to its end; -1 before the first.
     qint64 lastCycleMs() const { return m_lastCycleMs; }
     // Where every accepted reading and every "err" goes, for whatever consumes them beside
@@ -149,18 +153,37 @@ private:
     bool stillSame(int index, const SlotIdentity &before) const;
 
     QCoro::Task<> cycle();
-    // True when observation went off and on again since the cycle started: it ends now.
-    bool restartAsked() const;
+    // What a cycle shares between the parts of its buses.
+    struct CycleTime
+    {
+        QString label;
+        double now = 0;
+        int hour = 0;
+        // The observation switch's count when the cycle started.
+        quint64 generation = 0;
+    };
+    // The hour and day checks and the chart's x of a new cycle (once per cycle).
+    CycleTime beginCycle();
+    // One bus's part of a cycle: its turn, its reopening, its whole-bus conversion and each of
+    // its sensors. `time` empty: the part begins the cycle once it holds the bus (one bus).
+    QCoro::Task<> part(std::shared_ptr<HouseBus> bus, std::optional<CycleTime> time);
+    // True when observation went off and on again since `generation`: what runs ends now.
+    bool restartAsked(quint64 generation) const;
+    bool restartAsked() const { return restartAsked(m_cycleGeneration); }
     void cycleEnd(quint32 started);
+    // True while `bus` is still the active bus at its number.
+    bool busStays(const std::shared_ptr<HouseBus> &bus) const;
+    // Whether a slot is read on bus `number` (a sensor of a bus the list lacks counts as bus 1's).
+    bool onBus(const TDSItem &item, int number) const;
     // How a slot is read: the specified sequence, first from what a conversion of the whole
     // bus left (then the specified attempts if it fails), or with a conversion wait that ends
     // when the sensor says it is done.
     enum class Reading { Specified, AfterBulk, Polled };
-    QCoro::Task<> readSlot(int index, QString label, double now, int hour, Reading how);
+    QCoro::Task<> readSlot(std::shared_ptr<HouseBus> bus, int index, CycleTime time, Reading how);
     // The conversion of the whole bus before the slots are read, when the setting asks for
     // it and the bus allows it: how the slots are read afterwards.
-    QCoro::Task<Reading> convertBus();
-    bool anyEnabledSensor() const;
+    QCoro::Task<Reading> convertBus(std::shared_ptr<HouseBus> bus, quint64 generation);
+    bool anyEnabledSensor(int bus) const;
     void acceptReading(int index, double t, const QString &label, double now, int hour,
                        const SlotIdentity &identity);
     void rejectReading(int index, double t, const QString &label);
@@ -180,20 +203,18 @@ private:
     ChartState m_state;
     // The day of the last cycle, or of start-up (when the hourly values were loaded).
     QDate m_lastCycleDate;
-    bool m_running = false;
+    // Cycles begun and not ended, and bus parts under way.
+    int m_running = 0;
+    int m_partsRunning = 0;
+    // Counts switching observation off; a cycle or part started before the count changed
+    // ends at its next step.
+    quint64 m_generation = 0;
+    quint64 m_cycleGeneration = 0;
     // The busy cursor, held from a cycle's start to its end.
     std::optional<ScreenCursor> m_busyCursor;
     // Nabl was called while a cycle ran.
     bool m_again = false;
-    bool m_switchedOff = false;
     qint64 m_lastCycleMs = -1;
-    // How the devices on the bus are powered, as last asked.
-    enum class Power { Unknown, External, Parasite };
-    Power m_power = Power::Unknown;
-    // The bus was opened and no cycle has yet recalled the sensors' EEPROM.
-    bool m_recallDue = true;
-    // The parasite-powered bus has been logged (once until the answer changes).
-    bool m_parasiteLogged = false;
     // Cleared by the destructor: a next cycle queued meanwhile does not start.
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
     // Errors shown since their kind last succeeded, by ErrorKind.
