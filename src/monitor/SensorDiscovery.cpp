@@ -251,7 +251,7 @@ QCoro::Task<SensorDiscovery::Result> SensorDiscovery::N5Click(std::vector<Search
             const QString text = state.refused.isEmpty() ? QStringLiteral("Порт занят!") : state.refused;
             if (result.refused.isEmpty())
                 result.refused = state.refused;
-            refusals << (buses[i].name.isEmpty() ? text : buses[i].name + QStringLiteral(": ") + text);
+            refusals << (buses[i].name.isEmpty() ? text : QStringLiteral("Шина «") + buses[i].name + QStringLiteral("»: ") + text);
         }
     }
     result.found = static_cast<int>(seen.size());

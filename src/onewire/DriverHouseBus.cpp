@@ -37,10 +37,13 @@ QString DriverHouseBus::openObservation()
 {
     // As a port that will not open: said in the log, the bus stays closed.
     const QString problem = m_driver->driverProblem();
-    if (!problem.isEmpty())
+    if (!problem.isEmpty()) {
+        m_failed = named();
         return say(problem);
+    }
     m_driver->open();
     m_open = true;
+    m_failed = false;
     busChanged();
     return {};
 }
@@ -49,6 +52,18 @@ void DriverHouseBus::closeObservation()
 {
     m_driver->close();
     m_open = false;
+    m_failed = false;
+}
+
+void DriverHouseBus::reopen()
+{
+    if (!m_failed || !observationOn || !observationOn() || !m_driver->driverProblem().isEmpty())
+        return;
+    m_driver->open();
+    m_open = true;
+    m_failed = false;
+    busChanged();
+    log().AddLog(QStringLiteral("Снова доступна."));
 }
 
 QCoro::Task<QString> DriverHouseBus::openForSearch()

@@ -19,7 +19,9 @@ public:
     QString openObservation() override;
     void closeObservation() override;
     SensorReader *reader() override { return m_driver.get(); }
-    int portState() const override { return m_open ? 1 : -1; }
+    bool lost() override { return m_failed; }
+    void reopen() override;
+    int portState() const override { return m_failed ? 0 : (m_open ? 1 : -1); }
     QCoro::Task<QString> openForSearch() override;
     void clearState() override { m_driver->clearState(); }
     QCoro::Task<QString> FindDS() override { return m_driver->FindDS(); }
@@ -30,4 +32,6 @@ public:
 private:
     std::unique_ptr<DriverBus> m_driver;
     bool m_open = false;
+    // Observation could not open it (one of several buses): tried again at each part.
+    bool m_failed = false;
 };

@@ -50,11 +50,19 @@ QString SerialHouseBus::openObservation()
     // A search, a single read or a diagnosis holding the port hands it over when it ends.
     if (m_port.isOpen() || m_port.OpenCOM(portName())) {
         m_port.SetComPortTimeouts();
+        m_lost = false;
         busChanged();
         return {};
     }
     // The system's reason in the same line: the log box shows them together.
     const QString reason = m_port.lastError();
+    // One of several buses is tried again at each of its parts, as a lost port is, without
+    // saying so again.
+    if (named()) {
+        m_lost = true;
+        if (portStateChanged)
+            portStateChanged(reason);
+    }
     return say(QStringLiteral("Порт: ") + portName()
                + (reason.isEmpty() ? QStringLiteral(" занят.") : QStringLiteral(" занят: ") + reason));
 }

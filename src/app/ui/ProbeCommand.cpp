@@ -11,6 +11,7 @@
 
 #include <QCoroTask>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -59,21 +60,31 @@ int probeOwServer(const OwServerBusSettings &where)
     return 0;
 }
 
-} // namespace
-
-int runProbe(const QString &programDir)
+// Bus 1 ([General] COMPort and [Bus]), then [Bus2] ...
+std::vector<BusConfig> busList(const KalvexConfig &config)
 {
-    QString dir = programDir;
-    if (!dir.endsWith(QLatin1Char('/')))
-        dir += QLatin1Char('/');
-    const KalvexConfig config = loadConfig(dir + QStringLiteral("Kalvex.ini"));
-    if (config.BusKind == QLatin1String("owserver"))
-        return probeOwServer(config.OwServerBus);
+    BusConfig first;
+    first.Kind = config.BusKind;
+    first.COMPort = config.COMPort;
+    first.KernelPath = config.KernelPath;
+    first.BulkConvert = config.BulkConvert;
+    first.OwServer = config.OwServerBus;
+    first.Name = config.BusName;
+    std::vector<BusConfig> list{first};
+    list.insert(list.end(), config.MoreBuses.begin(), config.MoreBuses.end());
+    return list;
+}
+
+// One bus probed, its lines printed; the exit code as runProbe gives it.
+int probeOne(const BusConfig &config, const QString &dir)
+{
+    if (config.Kind == QLatin1String("owserver"))
+        return probeOwServer(config.OwServer);
     StderrLog log;
     const auto stop = [] { return TerminationSignals::pending(); };
     QString busName;
     ProbeResult result;
-    if (config.BusKind == QLatin1String("kernel")) {
+    if (config.Kind == QLatin1String("kernel")) {
         busName = QStringLiteral("шина ядра ") + config.KernelPath;
         KernelBus bus(log, config.KernelPath);
         result = QCoro::waitFor(probeKernelBus(bus, stop));
@@ -89,9 +100,9 @@ int runProbe(const QString &programDir)
     }
     // Which adapter a serial port has: the kernel's bus has none of the program's.
     const QString portName = busName.section(QLatin1Char(' '), 1);
-    if (config.BusKind != QLatin1String("kernel") && result.adapter.isEmpty())
+    if (config.Kind != QLatin1String("kernel") && result.adapter.isEmpty())
         std::fprintf(stderr, "kalvex: на %s пассивный адаптер (DS2480B не ответил)\n", qUtf8Printable(portName));
-    else if (config.BusKind != QLatin1String("kernel"))
+    else if (config.Kind != QLatin1String("kernel"))
         std::fprintf(stderr, "kalvex: на %s адаптер %s, ревизия %d\n", qUtf8Printable(portName), qUtf8Printable(result.adapter),
                      result.revision);
     for (const SensorReport &report : result.reports)
@@ -104,4 +115,35 @@ int runProbe(const QString &programDir)
     if (result.reports.empty())
         std::fprintf(stderr, "kalvex: %s: устройств не найдено\n", qUtf8Printable(busName));
     return 0;
+}
+
+} // namespace
+
+int runProbe(const QString &programDir)
+{
+    QString dir = programDir;
+    if (!dir.endsWith(QLatin1Char('/')))
+        dir += QLatin1Char('/');
+    const KalvexConfig config = loadConfig(dir + QStringLiteral("Kalvex.ini"));
+    const std::vector<BusConfig> buses = busList(config);
+    if (buses.size() == 1)
+        return probeOne(buses.front(), dir);
+    // A block per active bus, headed by its name; a bus that cannot be had does not stop the
+    // others, and the worst outcome is the exit code.
+    int code = 0;
+    bool first = true;
+    for (std::size_t i = 0; i < buses.size(); ++i) {
+        if (!buses[i].Active)
+            continue;
+        if (TerminationSignals::pending())
+            return 3;
+        std::printf("%sШина «%s»\n", first ? "" : "\n", qUtf8Printable(busName(buses[i], static_cast<int>(i) + 1)));
+        first = false;
+        std::fflush(stdout);
+        const int busCode = probeOne(buses[i], dir);
+        code = std::max(code, busCode);
+        if (busCode == 3)
+            break;
+    }
+    return code;
 }

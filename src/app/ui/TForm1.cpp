@@ -1193,7 +1193,7 @@ QCoro::Task<> TForm1::search()
         for (const std::shared_ptr<HouseBus> &bus : m_buses->active()) {
             SensorDiscovery::SearchBus entry;
             entry.number = bus->number();
-            entry.name = m_buses->count() > 1 ? QStringLiteral("Шина «") + bus->name() + QStringLiteral("»") : QString();
+            entry.name = m_buses->count() > 1 ? bus->name() : QString();
             // The bus object stays alive for the search, whatever the dialogs do meanwhile.
             entry.open = [bus] { return bus->openForSearch(); };
             entry.giveBack = [bus] { bus->endSearch(); };

@@ -1,0 +1,277 @@
+#include "app/ui/TForm1.h"
+#include "base/Clock.h"
+#include "buses/BusSet.h"
+#include "onewire/PosixSerialPort.h"
+#include "onewire/PtyBusServer.h"
+#include "onewire/SerialHouseBus.h"
+#include "onewire/VirtualBus.h"
+#include "onewire/VirtualSensor.h"
+#include "sensors/ui/SensorSlots.h"
+#include "support/FakeAppLauncher.h"
+#include "support/FakeDialogBoxes.h"
+#include "support/FakeSoundPlayer.h"
+#include "support/SysfsTree.h"
+
+#include <QAction>
+#include <QFile>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextBlock>
+#include <QTimer>
+
+#include <memory>
+#include <thread>
+
+namespace {
+
+QStringList logMessages(const TForm1 &form)
+{
+    QStringList lines;
+    for (QTextBlock b = form.Memo1->document()->begin(); b.isValid(); b = b.next()) {
+        const int cut = b.text().indexOf(QStringLiteral(" : "));
+        lines << (cut < 0 || b.text().startsWith(QLatin1String("s/n")) ? b.text() : b.text().mid(cut + 3));
+    }
+    lines.removeAll(QString());
+    return lines;
+}
+
+// A virtual bus served on a pseudo-terminal linked as COMn in the program's folder; silent:
+// the terminal exists and nobody answers on it.
+struct PtyLine
+{
+    VirtualBus bus;
+    PtyBusServer server{bus};
+    std::unique_ptr<std::thread> serving;
+
+    bool start(const QString &link, bool silent)
+    {
+        if (!server.open() || !server.linkAs(link))
+            return false;
+        if (!silent)
+            serving = std::make_unique<std::thread>([this] { server.run(); });
+        return true;
+    }
+    // The adapter pulled: the terminal goes away under the program.
+    void pull()
+    {
+        if (serving) {
+            server.requestStop();
+            serving->join();
+            serving.reset();
+        }
+        server.close();
+    }
+    ~PtyLine() { pull(); }
+};
+
+struct Sensor
+{
+    int bus;
+    QString sn;
+    double t;
+    QString caption;
+};
+
+// Three serial lines (the third silent) and the kernel's bus, two sensors on each.
+const Sensor Sensors[] = {
+    {1, QStringLiteral("28ECEDC7050000F6"), 21.5, QStringLiteral("21,5")},
+    {1, QStringLiteral("2825EA52050000CE"), -4.25, QStringLiteral("-4,3")},
+    {2, QStringLiteral("28A2D984000002EA"), 55.0, QStringLiteral("55")},
+    {2, QStringLiteral("108739A80208006F"), 18.5, QStringLiteral("18,5")},
+    {3, QStringLiteral("28FF00112233AA8D"), 20.0, QString()},
+    {3, QStringLiteral("28FF00112233447B"), 20.0, QString()},
+    {4, QStringLiteral("28000000A1B2C3F8"), 12.75, QStringLiteral("12,8")},
+    {4, QStringLiteral("28000000112233F3"), 7.5, QStringLiteral("7,5")},
+};
+
+} // namespace
+
+class TestManyBuses : public QObject
+{
+    Q_OBJECT
+
+private:
+    SystemClock m_clock;
+    FakeDialogBoxes m_boxes;
+    FakeSoundPlayer m_sound;
+    FakeAppLauncher m_launcher;
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<PtyLine> m_lines[3];
+    std::unique_ptr<SysfsTree> m_tree;
+
+    std::unique_ptr<TForm1> makeForm()
+    {
+        const QString dir = m_dir->path() + QLatin1Char('/');
+        auto form = std::make_unique<TForm1>(TForm1Context{
+            .clock = m_clock,
+            .boxes = m_boxes,
+            .programDir = ProgramDirectory{dir, QString(), QString()},
+            .programCommand = {QStringLiteral("/opt/kalvex/kalvex")},
+            .autostartFile = m_dir->filePath(QStringLiteral("autostart/Kalvex.desktop")),
+            .makeSerialPort = [dir] { return std::make_unique<PosixSerialPort>(dir); },
+            .demo = false,
+            .sound = &m_sound,
+            .launcher = &m_launcher,
+        });
+        form->COMPort = 1;
+        form->BusName = QStringLiteral("Гостиная");
+        BusConfig second;
+        second.COMPort = 2;
+        second.Name = QStringLiteral("Котельная");
+        BusConfig third;
+        third.COMPort = 3;
+        third.Name = QStringLiteral("Чердак");
+        BusConfig kernel;
+        kernel.Kind = QStringLiteral("kernel");
+        kernel.KernelPath = m_tree->path();
+        kernel.Name = QStringLiteral("Малина");
+        form->MoreBuses = {second, third, kernel};
+        for (const std::shared_ptr<HouseBus> &bus : form->buses().all()) {
+            if (auto *serial = dynamic_cast<SerialHouseBus *>(bus.get()))
+                serial->temperatureReader().setConversionDelayMs(0);
+        }
+        return form;
+    }
+
+    static void addSensors(TForm1 &form)
+    {
+        int k = 0;
+        for (const Sensor &s : Sensors) {
+            const int slot = form.sensorSlots().AddItem(100 + 40 * k, 100, QStringLiteral("Датчик %1").arg(k), s.sn, true, 0,
+                                                         false, DefaultTrayBackground, DefaultTrayText, 255,
+                                                         CreateClearSign());
+            form.sensorSlots().DSItems[static_cast<std::size_t>(slot)].Bus = s.bus;
+            ++k;
+        }
+    }
+
+    static QString caption(const TForm1 &form, int slot)
+    {
+        const TDSItem &item = form.sensorSlots().DSItems[static_cast<std::size_t>(slot)];
+        return item.TempLabel ? item.TempLabel->text() : QString();
+    }
+
+    // The readings grid's value for a serial (rows come in the order readings arrive).
+    static QString snsValue(const TForm1 &form, const QString &sn)
+    {
+        for (int row = 1; row < form.Sns.RowCount(); ++row) {
+            if (form.Sns.Cells(2, row) == sn)
+                return form.Sns.Cells(1, row);
+        }
+        return {};
+    }
+
+    static void switchObservation(TForm1 &form, bool on)
+    {
+        form.N3->setChecked(on);
+        form.N3Click();
+    }
+
+private slots:
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_tree = std::make_unique<SysfsTree>();
+        m_tree->addMaster(1, false);
+        for (std::unique_ptr<PtyLine> &line : m_lines)
+            line = std::make_unique<PtyLine>();
+        for (const Sensor &s : Sensors) {
+            if (s.bus <= 2)
+                m_lines[s.bus - 1]->bus.addSensor(s.sn, s.t);
+            else if (s.bus == 4)
+                m_tree->addDevice(1, s.sn, SysfsTree::w1SlaveText(VirtualSensor::scratchpadFor(s.t, true), true));
+        }
+        for (int k = 0; k < 3; ++k)
+            QVERIFY(m_lines[k]->start(m_dir->filePath(QStringLiteral("COM%1").arg(k + 1)), k == 2));
+    }
+    void cleanup()
+    {
+        for (std::unique_ptr<PtyLine> &line : m_lines)
+            line.reset();
+        m_tree.reset();
+        m_dir.reset();
+    }
+
+    // Every good sensor reads as it would on a bus of its own; the silent line's sensors are
+    // "err" and logged; nothing else is said of the live buses.
+    void readsEveryBusAtOnce()
+    {
+        auto form = makeForm();
+        addSensors(*form);
+        form->Memo1->clear();
+        switchObservation(*form, true);
+        QTRY_VERIFY_WITH_TIMEOUT(!caption(*form, 6).isEmpty() && !caption(*form, 0).isEmpty(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(form->busIdle(), 20000);
+        for (int k = 0; k < 8; ++k) {
+            const Sensor &s = Sensors[k];
+            QCOMPARE(snsValue(*form, s.sn), s.bus == 3 ? QStringLiteral("err") : s.caption);
+            QCOMPARE(caption(*form, k), s.caption);
+        }
+        const QStringList lines = logMessages(*form);
+        QCOMPARE(lines.value(0), QStringLiteral("Отслеживание датчиков включено."));
+        QStringList failures = lines.filter(QStringLiteral("Датчик не отвечает"));
+        failures.sort();
+        QCOMPARE(failures, (QStringList{QStringLiteral("Датчик не отвечает: 4 : -999"), QStringLiteral("Датчик не отвечает: 5 : -999")}));
+        QCOMPARE(lines.size(), 3);
+        switchObservation(*form, false);
+        QTRY_VERIFY(form->busIdle());
+    }
+
+    // A port pulled on one bus is that bus's: logged once with its name, its sensors "err",
+    // while the other buses go on reading; it opens again when it is back.
+    void lostPortStaysWithItsBus()
+    {
+        auto form = makeForm();
+        addSensors(*form);
+        form->Timer1->setInterval(200);
+        switchObservation(*form, true);
+        QTRY_VERIFY_WITH_TIMEOUT(!caption(*form, 2).isEmpty(), 10000);
+        m_lines[1]->pull();
+        QTRY_VERIFY_WITH_TIMEOUT(logMessages(*form).filter(QStringLiteral("Шина «Котельная»: порт COM2 потерян: ")).size() == 1,
+                                 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(snsValue(*form, Sensors[2].sn), QStringLiteral("err"), 10000);
+        // Bus 1 goes on: a new reading there after the loss.
+        m_lines[0]->bus.setTemperature(Sensors[0].sn, 23.0);
+        QTRY_COMPARE_WITH_TIMEOUT(caption(*form, 0), QStringLiteral("23"), 10000);
+        // Said once however many cycles pass.
+        QTest::qWait(600);
+        QCOMPARE(logMessages(*form).filter(QStringLiteral("потерян")).size(), 1);
+        // Back: opened again at its next part.
+        QVERIFY(m_lines[1]->start(m_dir->filePath(QStringLiteral("COM2")), false));
+        QTRY_VERIFY_WITH_TIMEOUT(logMessages(*form).contains(QStringLiteral("Шина «Котельная»: порт COM2 снова открыт.")), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(caption(*form, 2), QStringLiteral("55"), 10000);
+        switchObservation(*form, false);
+        QTRY_VERIFY(form->busIdle());
+    }
+
+    // The search looks on every bus at once and ties each new sensor to its bus; a known
+    // sensor found elsewhere moves only when its own bus no longer sees it.
+    void searchTiesSensorsToTheirBuses()
+    {
+        auto form = makeForm();
+        // Known on bus 1 but wired to bus 2 now; known on bus 2 and still there.
+        const int moved = form->sensorSlots().AddItem(10, 10, QStringLiteral("Перенесённый"), Sensors[2].sn, true, 0, false,
+                                                      DefaultTrayBackground, DefaultTrayText, 255, CreateClearSign());
+        m_boxes.messages.clear();
+        form->N5->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(m_boxes.messages.size(), 1, 20000);
+        QTRY_VERIFY(form->busIdle());
+        QCOMPARE(m_boxes.messages.front(), QStringLiteral("Найдено датчиков: 6, из них новых: 5"));
+        const TDSItems &items = form->sensorSlots().DSItems;
+        for (const Sensor &s : Sensors) {
+            if (s.bus == 3)
+                continue;
+            const auto found = std::find_if(items.begin(), items.end(), [&s](const TDSItem &item) { return item.SN == s.sn; });
+            QVERIFY2(found != items.end(), qPrintable(s.sn));
+            QCOMPARE(found->Bus, s.bus);
+        }
+        QCOMPARE(items[static_cast<std::size_t>(moved)].Bus, 2);
+        QVERIFY(logMessages(*form).contains(QStringLiteral("Датчик ") + Sensors[2].sn
+                                            + QStringLiteral(" перенесён с шины «Гостиная» на шину «Котельная».")));
+    }
+};
+
+QTEST_MAIN(TestManyBuses)
+#include "tst_manybuses.moc"
