@@ -66,40 +66,6 @@ private slots:
         QCOMPARE(json[QStringLiteral("unique_id")].toString(), config.section(QLatin1Char('/'), 2, 2));
     }
 
-    // With several buses the temperature's attributes name the sensor's bus; with one the
-    // configuration has no attributes at all.
-    void busAttributes_data()
-    {
-        QTest::addColumn<QString>("bus");
-        QTest::addColumn<QString>("attributesTopic");
-        QTest::addColumn<QByteArray>("attributes");
-        QTest::newRow("one bus") << QString() << QString() << QByteArray();
-        QTest::newRow("several buses") << QStringLiteral("Шина 2") << QStringLiteral("kalvex/dacha/28ECEDC7050000F6/attributes")
-                                       << QByteArray("{\"bus\":\"Шина 2\"}");
-        QTest::newRow("awkward name") << QStringLiteral("Дом \"старый\"") << QStringLiteral("kalvex/dacha/28ECEDC7050000F6/attributes")
-                                      << QByteArray("{\"bus\":\"Дом \\\"старый\\\"\"}");
-    }
-    void busAttributes()
-    {
-        QFETCH(QString, bus);
-        QFETCH(QString, attributesTopic);
-        QFETCH(QByteArray, attributes);
-        const Context context{QStringLiteral("/kalvex/dacha"), QStringLiteral("kalvex_hub_0123456789ab"), QStringLiteral("1.2"), 30};
-        const QString SN = QStringLiteral("28ECEDC7050000F6");
-        const QByteArray config = discoveryConfig(context, SN, QStringLiteral("Кухня"), bus);
-        const QJsonObject json = QJsonDocument::fromJson(config).object();
-        QCOMPARE(json.contains(QStringLiteral("json_attributes_topic")), !bus.isEmpty());
-        QCOMPARE(json.value(QStringLiteral("json_attributes_topic")).toString(), attributesTopic);
-        if (bus.isEmpty())
-            return;
-        QCOMPARE(mqttmessages::attributesTopic(context.topic, SN), attributesTopic);
-        QCOMPARE(mqttmessages::attributes(bus), attributes);
-        // Everything else as with one bus.
-        QJsonObject without = json;
-        without.remove(QStringLiteral("json_attributes_topic"));
-        QCOMPARE(without, QJsonDocument::fromJson(discoveryConfig(context, SN, QStringLiteral("Кухня"))).object());
-    }
-
     // Which retained configurations are this program's leftovers: its object ids, hanging off
     // its device or reading from its topic; nothing of another program.
     void ownConfig_data()
