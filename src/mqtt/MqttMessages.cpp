@@ -90,6 +90,11 @@ QString verdictTopic(const QString &topic, const QString &SN)
     return topicBase(topic) + QLatin1Char('/') + topicLevel(SN) + QStringLiteral("/verdict");
 }
 
+QString attributesTopic(const QString &topic, const QString &SN)
+{
+    return topicBase(topic) + QLatin1Char('/') + topicLevel(SN) + QStringLiteral("/attributes");
+}
+
 QString failuresConfigTopic(const QString &discoveryPrefix, const QString &SN)
 {
     return topicBase(discoveryPrefix) + QStringLiteral("/sensor/kalvex_") + topicLevel(SN)
@@ -182,7 +187,12 @@ QByteArray compact(const QJsonObject &object)
 
 } // namespace
 
-QByteArray discoveryConfig(const Context &c, const QString &SN, const QString &name)
+QByteArray attributes(const QString &bus)
+{
+    return compact(QJsonObject{{QStringLiteral("bus"), bus}});
+}
+
+QByteArray discoveryConfig(const Context &c, const QString &SN, const QString &name, const QString &bus)
 {
     QJsonObject config{
         // The entity is the device's main feature: the hub shows the device's name alone.
@@ -200,6 +210,8 @@ QByteArray discoveryConfig(const Context &c, const QString &SN, const QString &n
     };
     if (c.expireAfter > 0)
         config.insert(QStringLiteral("expire_after"), c.expireAfter);
+    if (!bus.isEmpty())
+        config.insert(QStringLiteral("json_attributes_topic"), attributesTopic(c.topic, SN));
     return compact(config);
 }
 

@@ -35,6 +35,10 @@ QString failuresTopic(const QString &topic, const QString &SN);
 QString verdictTopic(const QString &topic, const QString &SN);
 QString failuresConfigTopic(const QString &discoveryPrefix, const QString &SN);
 QString verdictConfigTopic(const QString &discoveryPrefix, const QString &SN);
+// Per sensor while the program has several buses: what else is known of it, as a JSON object
+// the hub shows as the temperature's attributes ({"bus":"<name>"}; retained).
+QString attributesTopic(const QString &topic, const QString &SN);
+QByteArray attributes(const QString &bus);
 // The program's own device: whether its bus (port or kernel bus) is connected, "ON"/"OFF".
 QString busTopic(const QString &topic);
 QString busConfigTopic(const QString &discoveryPrefix, const QString &hubId);
@@ -63,7 +67,8 @@ struct Context
 
 // The retained discovery configurations (compact JSON, UTF-8). A sensor's temperature is the
 // main feature of a device that carries the sensor's name; its device hangs off the program's.
-QByteArray discoveryConfig(const Context &context, const QString &SN, const QString &name);
+// With a bus name the temperature takes its attributes from the attributes topic.
+QByteArray discoveryConfig(const Context &context, const QString &SN, const QString &name, const QString &bus = {});
 QByteArray failuresConfig(const Context &context, const QString &SN, const QString &name);
 QByteArray verdictConfig(const Context &context, const QString &SN, const QString &name);
 // The program as a device: its name, its page when the web server runs (empty: none).

@@ -175,7 +175,7 @@ void MqttPublisher::sendConfig(const Known &k)
     if (!m_settings.Discovery)
         return;
     const Context context{m_settings.Topic, hubId(m_instance), m_version, m_expireAfter};
-    send(configTopic(m_settings.DiscoveryPrefix, k.SN), discoveryConfig(context, k.SN, k.name), true);
+    send(configTopic(m_settings.DiscoveryPrefix, k.SN), discoveryConfig(context, k.SN, k.name, k.bus), true);
     send(failuresConfigTopic(m_settings.DiscoveryPrefix, k.SN), failuresConfig(context, k.SN, k.name), true);
     send(verdictConfigTopic(m_settings.DiscoveryPrefix, k.SN), verdictConfig(context, k.SN, k.name), true);
 }
@@ -209,6 +209,12 @@ void MqttPublisher::sendDiagnostics(const Known &k)
          false);
 }
 
+void MqttPublisher::sendAttributes(const Known &k)
+{
+    if (!k.bus.isEmpty())
+        send(attributesTopic(m_settings.Topic, k.SN), attributes(k.bus), true);
+}
+
 QSet<QString> MqttPublisher::ownConfigTopics() const
 {
     QSet<QString> topics;
@@ -230,8 +236,11 @@ void MqttPublisher::removeLeftovers(const MqttSettings &next)
             send(topic, QByteArray(), true, true);
     }
     if (next.Topic != m_settings.Topic) {
-        for (const Known &k : m_known)
+        for (const Known &k : m_known) {
             send(availabilityTopic(m_settings.Topic, k.SN), QByteArray(), true, true);
+            if (!k.bus.isEmpty())
+                send(attributesTopic(m_settings.Topic, k.SN), QByteArray(), true, true);
+        }
     }
 }
 
@@ -259,8 +268,9 @@ void MqttPublisher::sendState(const Known &k)
         send(stateTopic(m_settings.Topic, k.SN), stateText(k.value), false);
 }
 
-void MqttPublisher::sendRemoval(const QString &SN)
+void MqttPublisher::sendRemoval(const Known &k)
 {
+    const QString &SN = k.SN;
     // Empty and retained: the broker forgets the retained message and the hub the entity.
     if (m_settings.Discovery) {
         send(configTopic(m_settings.DiscoveryPrefix, SN), QByteArray(), true, true);
@@ -268,6 +278,8 @@ void MqttPublisher::sendRemoval(const QString &SN)
         send(verdictConfigTopic(m_settings.DiscoveryPrefix, SN), QByteArray(), true, true);
     }
     send(availabilityTopic(m_settings.Topic, SN), QByteArray(), true, true);
+    if (!k.bus.isEmpty())
+        send(attributesTopic(m_settings.Topic, SN), QByteArray(), true, true);
 }
 
 void MqttPublisher::republish()
@@ -283,6 +295,8 @@ void MqttPublisher::republish()
         sendState(k);
     for (const Known &k : m_known)
         sendDiagnostics(k);
+    for (const Known &k : m_known)
+        sendAttributes(k);
     sendBus();
 }
 
@@ -306,6 +320,10 @@ void MqttPublisher::sensorsChanged(const std::vector<FeedSensor> &sensors)
         const bool wasAvailable = !isNew && available(k);
         const bool renamed = !isNew && k.name != s.name;
         const bool diagnosed = isNew || k.failures != s.failures || k.verdict != s.verdict;
+        const bool moved = !isNew && k.bus != s.bus;
+        // Down to one bus: the retained attributes go (the configuration no longer names them).
+        if (moved && s.bus.isEmpty())
+            send(attributesTopic(m_settings.Topic, k.SN), QByteArray(), true, true);
         k.SN = s.SN;
         k.name = s.name;
         if (!isNew && k.Enable != s.Enable)
@@ -315,8 +333,11 @@ void MqttPublisher::sensorsChanged(const std::vector<FeedSensor> &sensors)
         k.Enable = s.Enable;
         k.failures = s.failures;
         k.verdict = s.verdict;
-        if (isNew || renamed)
+        k.bus = s.bus;
+        if (isNew || renamed || moved)
             sendConfig(k);
+        if (isNew || moved)
+            sendAttributes(k);
         if (isNew || wasAvailable != available(k))
             sendAvailability(k);
         if (diagnosed)
@@ -325,7 +346,7 @@ void MqttPublisher::sensorsChanged(const std::vector<FeedSensor> &sensors)
     }
     for (const Known &k : m_known) {
         if (std::none_of(next.begin(), next.end(), [&](const Known &n) { return n.SN == k.SN; }))
-            sendRemoval(k.SN);
+            sendRemoval(k);
     }
     m_known = std::move(next);
 }

@@ -18,7 +18,8 @@ class MqttClient;
 // Per sensor: "<Topic>/<SN>/state" with each accepted reading (not retained),
 // "<Topic>/<SN>/availability" online/offline (retained; offline while switched off, after a
 // reading that ended as "err" and while observation is off, until the next reading), its
-// failures and verdict, and with Discovery the retained configurations under
+// failures and verdict, while there are several buses "<Topic>/<SN>/attributes" with its bus
+// (retained), and with Discovery the retained configurations under
 // "<DiscoveryPrefix>/<component>/kalvex_<SN>…/config". The program is a device of its own
 // (its bus connected or not) that every sensor's device hangs off.
 //
@@ -80,6 +81,8 @@ private:
         double value = 0;
         qint64 failures = 0;
         QString verdict{};
+        // The bus's name while the program has several; empty with one.
+        QString bus{};
     };
 
     void sensorsChanged(const std::vector<FeedSensor> &sensors);
@@ -95,8 +98,9 @@ private:
     void sendAvailability(const Known &k);
     void sendState(const Known &k);
     void sendDiagnostics(const Known &k);
+    void sendAttributes(const Known &k);
     void sendBus();
-    void sendRemoval(const QString &SN);
+    void sendRemoval(const Known &k);
     // Removals for what the settings in effect published and `next` will not.
     void removeLeftovers(const MqttSettings &next);
     void clearGhost(const QString &topic, const QByteArray &payload);

@@ -140,6 +140,10 @@ QByteArray web::metrics(const WebSnapshot &state, qint64 nowMs)
         appendLabelValue(labels, slot.SN);
         labels += "\",name=\"";
         appendLabelValue(labels, slot.name);
+        if (!slot.bus.isEmpty()) {
+            labels += "\",bus=\"";
+            appendLabelValue(labels, slot.bus);
+        }
         labels += "\"}";
         if (seen.contains(labels))
             continue;
@@ -166,13 +170,31 @@ QByteArray web::metrics(const WebSnapshot &state, qint64 nowMs)
                  "Readings of the sensor that ended without a valid value since the program started.");
     for (const auto &[slot, labels] : sensors)
         appendSample(out, "kalvex_reading_failures_total", labels, static_cast<double>(slot->failures));
+    // With several buses the cycle and the port are each bus's own: one sample per bus. Two
+    // buses of the same name would be one series twice: the first one stands.
+    std::vector<std::pair<const WebSnapshot::Bus *, QByteArray>> buses;
+    for (const WebSnapshot::Bus &bus : state.buses) {
+        QByteArray labels = "{bus=\"";
+        appendLabelValue(labels, bus.name);
+        labels += "\"}";
+        if (std::none_of(buses.begin(), buses.end(), [&](const auto &b) { return b.second == labels; }))
+            buses.emplace_back(&bus, std::move(labels));
+    }
     appendFamily(out, "kalvex_cycle_duration_seconds", "gauge", "How long the last monitoring cycle took.");
-    if (state.cycleSeconds >= 0)
+    if (state.buses.empty() && state.cycleSeconds >= 0)
         appendSample(out, "kalvex_cycle_duration_seconds", QByteArray(), state.cycleSeconds);
+    for (const auto &[bus, labels] : buses) {
+        if (bus->cycleSeconds >= 0)
+            appendSample(out, "kalvex_cycle_duration_seconds", labels, bus->cycleSeconds);
+    }
     appendFamily(out, "kalvex_port_open", "gauge",
                  "1 while observation holds its serial port open, 0 while the port is lost (unplugged).");
-    if (state.portOpen >= 0)
+    if (state.buses.empty() && state.portOpen >= 0)
         appendSample(out, "kalvex_port_open", QByteArray(), state.portOpen);
+    for (const auto &[bus, labels] : buses) {
+        if (bus->portOpen >= 0)
+            appendSample(out, "kalvex_port_open", labels, bus->portOpen);
+    }
     appendFamily(out, "kalvex_store_errors_total", "counter",
                  "Failures of the reading store (open, insert, file gone) since the program started.");
     if (state.storeErrors >= 0)

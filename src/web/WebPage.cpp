@@ -30,6 +30,29 @@ QByteArray upper(const QByteArray &text)
     return result;
 }
 
+// Text inside a double-quoted attribute: what would end it or start markup as entities.
+void appendAttributeText(QByteArray &out, const QByteArray &text)
+{
+    for (const char c : text) {
+        switch (c) {
+        case '&':
+            out += "&amp;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        default:
+            out += c;
+        }
+    }
+}
+
 // Page texts that are not ASCII, in the page's code page, made once.
 struct PageTexts
 {
@@ -116,6 +139,12 @@ QByteArray web::GetHTMLImgs(const WebSnapshot &state, const QByteArray &Mode)
         s += slot.caption;
         s += degree;
         s += slot.lastTime;
+        // With several buses the tip says which one the sensor hangs on.
+        if (!slot.busText.isEmpty()) {
+            s += " (";
+            appendAttributeText(s, slot.busText);
+            s += ')';
+        }
         s += "\"></td></tr></table></div>\n";
     }
     return s;

@@ -26,9 +26,11 @@ std::shared_ptr<const WebSnapshot> websnapshot::make(const std::vector<SlotValue
                                                      const QString &bkFileName, const QString &ProgramDir,
                                                      const WebSnapshot *previous, double cycleSeconds,
                                                      int portOpen, qint64 storeErrors, int mqttConnected,
-                                                     quint64 mqttMessages, std::shared_ptr<const RequestTally> owserver)
+                                                     quint64 mqttMessages, std::shared_ptr<const RequestTally> owserver,
+                                                     std::vector<WebSnapshot::Bus> buses)
 {
     auto snapshot = std::make_shared<WebSnapshot>();
+    snapshot->buses = std::move(buses);
     snapshot->owserver = std::move(owserver);
     snapshot->mqttConnected = mqttConnected;
     snapshot->mqttMessages = mqttMessages;
@@ -53,6 +55,10 @@ std::shared_ptr<const WebSnapshot> websnapshot::make(const std::vector<SlotValue
         slot.family = values.family.toUtf8();
         slot.power = values.power.toUtf8();
         slot.verdict = values.verdict.toUtf8();
+        if (!values.bus.isEmpty()) {
+            slot.bus = values.bus.toUtf8();
+            slot.busText = cp1251::fromText(values.bus);
+        }
         // The locale's date-time text and the time zone's rules are the dearest part of a
         // publish; most slots keep what they had.
         const WebSnapshot::Slot *before =

@@ -40,13 +40,15 @@ struct SlotValues
 // a bare name lives in ProgramDir). Date-times become the locale's text here; the texts of
 // `previous` are reused where a slot's LastTime has not changed. cycleSeconds: the last whole
 // cycle's duration, negative before the first; portOpen, storeErrors, the MQTT figures and the
-// owserver side's counters as the snapshot's.
+// owserver side's counters as the snapshot's. buses: each bus's state while the program has
+// more than one (empty with one bus: the figures above stand for it).
 std::shared_ptr<const WebSnapshot> make(const std::vector<SlotValues> &items, const StringGrid &SHour,
                                         const QString &bkFileName, const QString &ProgramDir,
                                         const WebSnapshot *previous = nullptr, double cycleSeconds = -1,
                                         int portOpen = -1, qint64 storeErrors = -1, int mqttConnected = -1,
                                         quint64 mqttMessages = 0,
-                                        std::shared_ptr<const RequestTally> owserver = {});
+                                        std::shared_ptr<const RequestTally> owserver = {},
+                                        std::vector<WebSnapshot::Bus> buses = {});
 
 // The file-name part of a name whose folders end in "\" or "/".
 QString fileNamePart(const QString &name);

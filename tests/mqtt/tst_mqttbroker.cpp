@@ -355,6 +355,42 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(lastPayload(sub, availability), QStringLiteral("online"), Wait);
     }
 
+    // With several buses each sensor's bus is a retained attribute the temperature's
+    // configuration names; a sensor moved to another bus has it anew, and back to one bus
+    // nothing of it stays on the broker. A sensor without a bus never has the topic.
+    void busAttribute()
+    {
+        Broker broker;
+        QVERIFY(broker.start());
+        Subscriber sub(broker.port());
+        QTRY_VERIFY(sub.subscribed());
+        QTemporaryDir dir;
+        ReadingFeed feed;
+        RecordingLog log;
+        MqttPublisher publisher(feed, log, QStringLiteral("1.2"), dir.path());
+        feed.handSensors({{Kitchen, QStringLiteral("Кухня"), true, 0, QString(), QStringLiteral("Шина 2")},
+                          {Boiler, QStringLiteral("Котёл"), true}});
+        publisher.setSettings(settingsFor(broker.port()));
+        QTRY_COMPARE_WITH_TIMEOUT(publisher.connectedState(), 1, Wait);
+        const QString attributes = QStringLiteral("kalvex/test/28ECEDC7050000F6/attributes");
+        QTRY_COMPARE_WITH_TIMEOUT(lastPayload(sub, attributes), QStringLiteral("{\"bus\":\"Шина 2\"}"), Wait);
+        QTRY_VERIFY_WITH_TIMEOUT(!sub.on(BoilerConfig).empty(), Wait);
+        QCOMPARE(lastJson(sub, KitchenConfig)[QStringLiteral("json_attributes_topic")].toString(), attributes);
+        QVERIFY(!lastJson(sub, BoilerConfig).contains(QStringLiteral("json_attributes_topic")));
+
+        feed.handSensors({{Kitchen, QStringLiteral("Кухня"), true, 0, QString(), QStringLiteral("Шина 3")},
+                          {Boiler, QStringLiteral("Котёл"), true}});
+        QTRY_COMPARE_WITH_TIMEOUT(lastPayload(sub, attributes), QStringLiteral("{\"bus\":\"Шина 3\"}"), Wait);
+        Subscriber late(broker.port());
+        QTRY_COMPARE_WITH_TIMEOUT(lastPayload(late, attributes), QStringLiteral("{\"bus\":\"Шина 3\"}"), Wait);
+        QVERIFY(late.on(attributes).back().retained);
+
+        feed.handSensors({{Kitchen, QStringLiteral("Кухня"), true}, {Boiler, QStringLiteral("Котёл"), true}});
+        QTRY_COMPARE_WITH_TIMEOUT(lastPayload(sub, attributes), QString(), Wait);
+        QTRY_VERIFY_WITH_TIMEOUT(!lastJson(sub, KitchenConfig).contains(QStringLiteral("json_attributes_topic")), Wait);
+        QVERIFY(sub.on(QStringLiteral("kalvex/test/108739A80208006F/attributes")).empty());
+    }
+
     // What this program left on the broker and no longer has is cleared when it connects
     // (its device's sensors, and configurations from before that only share its topic);
     // other programs' stay. Switching discovery off clears its own.

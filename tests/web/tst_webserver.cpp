@@ -121,6 +121,8 @@ QByteArray expectedPage(const QByteArray &mode)
 
 } // namespace
 
+Q_DECLARE_METATYPE(std::vector<WebSnapshot::Bus>)
+
 class TestWebServer : public QObject
 {
     Q_OBJECT
@@ -380,6 +382,73 @@ private slots:
 
         m_server->publish(websnapshot::make({items[2]}, m_hours, QStringLiteral("bk.jpg"), m_programDir));
         QVERIFY(!httpclient::get(m_port, "/metrics").body.contains("kalvex_sensor_info"));
+    }
+
+    // Several buses: the tip names the sensor's bus, the per-sensor series carry a bus label
+    // and the cycle and the port are one sample per bus. With one bus all stays as it was.
+    void severalBuses_data()
+    {
+        QTest::addColumn<QString>("bus");
+        QTest::addColumn<std::vector<WebSnapshot::Bus>>("buses");
+        QTest::addColumn<QString>("tip");
+        QTest::addColumn<QStringList>("lines");
+        QTest::newRow("one bus") << QString() << std::vector<WebSnapshot::Bus>{} << QStringLiteral("08.12.2026 14:05:09")
+                                 << QStringList{
+                                        QStringLiteral("kalvex_reading_failures_total{serial=\"28FF0123456789AB\",name=\"Кухня\"} 2"),
+                                        QStringLiteral("kalvex_cycle_duration_seconds 2.5"),
+                                        QStringLiteral("kalvex_port_open 1"),
+                                    };
+        QTest::newRow("two buses")
+            << QStringLiteral("Шина 2")
+            << std::vector<WebSnapshot::Bus>{{"Шина 1", 1.25, 1}, {"Шина 2", -1, 0}, {"Шина 1", 9, 0}}
+            << QStringLiteral("08.12.2026 14:05:09 (Шина 2)")
+            << QStringList{
+                   QStringLiteral("kalvex_reading_failures_total{serial=\"28FF0123456789AB\",name=\"Кухня\",bus=\"Шина 2\"} 2"),
+                   // The second bus has not finished a cycle yet; a name twice stands once.
+                   QStringLiteral("kalvex_cycle_duration_seconds{bus=\"Шина 1\"} 1.25"),
+                   QStringLiteral("kalvex_port_open{bus=\"Шина 1\"} 1"),
+                   QStringLiteral("kalvex_port_open{bus=\"Шина 2\"} 0"),
+               };
+        QTest::newRow("awkward bus name")
+            << QStringLiteral("Дом \"<старый>\" & \\")
+            << std::vector<WebSnapshot::Bus>{{"Дом \"<старый>\" & \\", 3, 1}}
+            << QStringLiteral("08.12.2026 14:05:09 (Дом &quot;&lt;старый&gt;&quot; &amp; \\)")
+            << QStringList{
+                   QStringLiteral("kalvex_reading_failures_total{serial=\"28FF0123456789AB\",name=\"Кухня\",bus=\"Дом "
+                                  "\\\"<старый>\\\" & \\\\\"} 2"),
+                   QStringLiteral("kalvex_cycle_duration_seconds{bus=\"Дом \\\"<старый>\\\" & \\\\\"} 3"),
+                   QStringLiteral("kalvex_port_open{bus=\"Дом \\\"<старый>\\\" & \\\\\"} 1"),
+               };
+    }
+    void severalBuses()
+    {
+        QFETCH(QString, bus);
+        QFETCH(std::vector<WebSnapshot::Bus>, buses);
+        QFETCH(QString, tip);
+        QFETCH(QStringList, lines);
+        websnapshot::SlotValues values{QStringLiteral("28FF0123456789AB"), true, 100, 50, QStringLiteral("23,5"),
+                                       at(2026, 12, 8, 14, 5, 9)};
+        values.inUse = true;
+        values.name = QStringLiteral("Кухня");
+        values.failures = 2;
+        values.bus = bus;
+        const auto state = websnapshot::make({values}, m_hours, QStringLiteral("bk.jpg"), m_programDir, nullptr, 2.5, 1,
+                                             -1, -1, 0, {}, buses);
+
+        const QByteArray images = web::GetHTMLImgs(*state, QByteArray());
+        const qsizetype from = images.indexOf("title=\"") + 7;
+        QCOMPARE(images.mid(from, images.indexOf("\">", from) - from), win1251(tip));
+
+        const QByteArray text = web::metrics(*state, 0);
+        QString error;
+        QVERIFY2(!exposition::parse(text, &error).isEmpty(), qPrintable(error));
+        QStringList seen;
+        for (const QByteArray &line : text.split('\n')) {
+            if (line.startsWith("kalvex_reading_failures_total") || line.startsWith("kalvex_cycle_duration_seconds")
+                || line.startsWith("kalvex_port_open"))
+                seen << QString::fromUtf8(line);
+        }
+        QCOMPARE(seen, lines);
     }
 
     void snQueryWithoutEmptySerial()
