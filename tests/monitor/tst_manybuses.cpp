@@ -7,6 +7,7 @@
 #include "onewire/VirtualBus.h"
 #include "onewire/VirtualSensor.h"
 #include "sensors/ui/SensorSlots.h"
+#include "web/HttpServer.h"
 #include "support/FakeAppLauncher.h"
 #include "support/FakeDialogBoxes.h"
 #include "support/FakeSoundPlayer.h"
@@ -215,6 +216,13 @@ private slots:
         failures.sort();
         QCOMPARE(failures, (QStringList{QStringLiteral("Датчик не отвечает: 4 : -999"), QStringLiteral("Датчик не отвечает: 5 : -999")}));
         QCOMPARE(lines.size(), 3);
+        // The page and /metrics know each bus: the silent one's port is open, nothing answers.
+        form->publishWebSnapshot();
+        const std::shared_ptr<const WebSnapshot> snapshot = form->httpServer().snapshot();
+        QCOMPARE(snapshot->buses.size(), 4u);
+        QCOMPARE(snapshot->buses[1].name, QByteArray("Котельная"));
+        QCOMPARE(snapshot->buses[2].portOpen, 1);
+        QCOMPARE(snapshot->items[6].bus, QByteArray("Малина"));
         switchObservation(*form, false);
         QTRY_VERIFY(form->busIdle());
     }

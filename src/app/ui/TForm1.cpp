@@ -1049,7 +1049,7 @@ void TForm1::publishWebSnapshot()
     IdHTTPServer1->publish(websnapshot::make(items, SHour, bkFileName, ProgramDir, previous.get(),
                                              cycleMs < 0 ? -1.0 : static_cast<double>(cycleMs) / 1000.0, portOpen,
                                              storeErrors, m_mqtt->connectedState(), m_mqtt->messagesTotal(),
-                                             m_owserver->server().tally()));
+                                             m_owserver->server().tally(), std::move(busStates)));
 }
 
 void TForm1::scheduleWebSnapshot()
