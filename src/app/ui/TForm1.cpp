@@ -1164,12 +1164,28 @@ void TForm1::N2Click()
 void TForm1::busSettingsClick()
 {
     guarded(m_boxes, [this] {
-        BusDialog dialog(this);
-        dialog.setSettings(BusSettings{.BulkConvert = BulkConvert, .Kind = BusKind, .KernelPath = KernelPath, .OwServer = OwBus});
+        BusDialog dialog(m_boxes, this);
+        BusConfig first;
+        first.Kind = BusKind;
+        first.COMPort = COMPort;
+        first.KernelPath = KernelPath;
+        first.BulkConvert = BulkConvert;
+        first.OwServer = OwBus;
+        dialog.setBuses({first});
         if (dialog.exec() == QDialog::Accepted) {
-            const BusSettings chosen = dialog.settings();
+            const BusConfig chosen = dialog.buses().front();
+            const bool portMoved = chosen.COMPort != COMPort && chosen.Kind == BusKind && chosen.KernelPath == KernelPath
+                && chosen.OwServer == OwBus;
+            COMPort = chosen.COMPort;
             BulkConvert = chosen.BulkConvert;
             applyBusKind(chosen.Kind, chosen.KernelPath, chosen.OwServer);
+            // The same kind on another port: observation starts again there.
+            if (portMoved && N3->isChecked()) {
+                N3->setChecked(false);
+                N3Click();
+                N3->setChecked(true);
+                N3Click();
+            }
         }
     });
 }
