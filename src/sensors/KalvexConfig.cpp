@@ -17,6 +17,12 @@ const QString Bus = QStringLiteral("Bus");
 const QString Mqtt = QStringLiteral("MQTT");
 const QString OwServer = QStringLiteral("OwServer");
 
+// The section of bus `number` (2 .. MaxBuses).
+QString busSection(int number)
+{
+    return Bus + QString::number(number);
+}
+
 QString itemKey(const char *name, int k)
 {
     return QLatin1String(name) + QString::number(k);
@@ -47,7 +53,7 @@ namespace {
 std::vector<int> storedSensors(const IniFile &ini)
 {
     static const QRegularExpression itemKey(
-        QStringLiteral("^Item(?:(?:Top|Left|Name|SN|Enable|Correct|Tray|CBFon|CBText|CBChart)(\\d+)"
+        QStringLiteral("^Item(?:(?:Top|Left|Name|SN|Enable|Correct|Tray|CBFon|CBText|CBChart|Bus)(\\d+)"
                        "|(\\d+)Sig[1-4](?:Enable|bm|Value|mp3path|mp3Enable|AppPath|AppEnable))$"),
         QRegularExpression::CaseInsensitiveOption);
     std::set<int> found;
@@ -121,7 +127,7 @@ public:
     }
     bool lossy() const { return !m_unreadable.isEmpty() || !m_cut.isEmpty(); }
 
-private:
+    // A value read here but found to be none of those allowed.
     void note(bool bad, const QString &section, const QString &key)
     {
         if (!bad)
@@ -129,8 +135,14 @@ private:
         QString value = m_ini.readString(section, key, QString());
         if (value.size() > 40)
             value = value.left(40) + QStringLiteral("…");
-        m_unreadable << key + QStringLiteral("=«") + value + QStringLiteral("»");
+        // The keys of the buses 2, 3, ... are the same in every section: the section tells them apart.
+        const QString where = section.size() > Bus.size() && section.startsWith(Bus, Qt::CaseInsensitive)
+            ? QLatin1Char('[') + section + QStringLiteral("] ")
+            : QString();
+        m_unreadable << where + key + QStringLiteral("=«") + value + QStringLiteral("»");
     }
+
+private:
     // A file full of garbage gives one line of bounded length.
     static QString listed(const QStringList &items)
     {
@@ -145,6 +157,98 @@ private:
     QStringList m_unreadable;
     QStringList m_cut;
 };
+
+} // namespace
+
+namespace {
+
+bool knownBusKind(const QString &kind)
+{
+    return kind == QLatin1String("serial") || kind == QLatin1String("kernel") || kind == QLatin1String("owserver")
+        || kind == QLatin1String("ds2480b");
+}
+
+// Buses 2 .. MaxBuses from [Bus2] ... [Bus16]: as many as the highest section present says; a
+// number without its section is a default bus, switched off.
+std::vector<BusConfig> readMoreBuses(const IniFile &ini, KeyReader &r, const std::function<void(const QString &)> &hold)
+{
+    static const QRegularExpression numbered(QStringLiteral("^Bus([1-9][0-9]*)$"), QRegularExpression::CaseInsensitiveOption);
+    std::set<int> present;
+    QStringList beyond;
+    for (const QString &section : ini.sections()) {
+        const QRegularExpressionMatch m = numbered.match(section);
+        if (!m.hasMatch())
+            continue;
+        bool ok = false;
+        const int n = m.captured(1).toInt(&ok);
+        if (ok && n >= 2 && n <= MaxBuses)
+            present.insert(n);
+        else if (n != 1)
+            beyond << QLatin1Char('[') + section + QLatin1Char(']');
+    }
+    if (!beyond.isEmpty())
+        hold(QStringLiteral("шин не больше %1, разделы не прочитаны: %2.").arg(MaxBuses).arg(beyond.join(QStringLiteral(", "))));
+    std::vector<BusConfig> buses;
+    if (present.empty())
+        return buses;
+    QStringList missing;
+    const BusConfig d;
+    for (int n = 2; n <= *present.rbegin(); ++n) {
+        BusConfig b;
+        if (!present.contains(n)) {
+            b.Active = false;
+            missing << QString::number(n);
+            buses.push_back(b);
+            continue;
+        }
+        const QString section = busSection(n);
+        const QString kindText = r.text(section, QStringLiteral("Kind"), d.Kind);
+        const QString kind = kindText.trimmed().toLower();
+        b.Kind = knownBusKind(kind) ? kind : d.Kind;
+        r.note(!knownBusKind(kind), section, QStringLiteral("Kind"));
+        b.COMPort = r.integer(section, QStringLiteral("COMPort"), d.COMPort);
+        b.KernelPath = r.text(section, QStringLiteral("KernelPath"), d.KernelPath);
+        b.BulkConvert = r.boolean(section, QStringLiteral("BulkConvert"), d.BulkConvert);
+        b.OwServer.Host = r.text(section, QStringLiteral("Host"), d.OwServer.Host).trimmed();
+        b.OwServer.Port = r.integer(section, QStringLiteral("Port"), d.OwServer.Port);
+        if (b.OwServer.Port < 1 || b.OwServer.Port > 65535)
+            b.OwServer.Port = d.OwServer.Port;
+        b.OwServer.Path = r.text(section, QStringLiteral("Path"), d.OwServer.Path).trimmed();
+        b.Name = r.text(section, QStringLiteral("Name"), d.Name);
+        b.Active = r.boolean(section, QStringLiteral("Active"), d.Active);
+        buses.push_back(b);
+    }
+    if (!missing.isEmpty())
+        hold(QStringLiteral("нет разделов шин %1: эти шины выключены.").arg(missing.join(QStringLiteral(", "))));
+    return buses;
+}
+
+void writeMoreBuses(IniFile &ini, const std::vector<BusConfig> &buses)
+{
+    const BusConfig d;
+    int n = 2;
+    for (const BusConfig &b : buses) {
+        const QString section = busSection(n++);
+        // Always, so that the section exists and keeps the bus's number.
+        ini.writeString(section, QStringLiteral("Kind"), b.Kind);
+        if (b.COMPort != d.COMPort)
+            ini.writeInteger(section, QStringLiteral("COMPort"), b.COMPort);
+        if (b.KernelPath != d.KernelPath)
+            ini.writeString(section, QStringLiteral("KernelPath"), b.KernelPath);
+        if (b.BulkConvert != d.BulkConvert)
+            ini.writeBool(section, QStringLiteral("BulkConvert"), b.BulkConvert);
+        if (b.OwServer.Host != d.OwServer.Host)
+            ini.writeString(section, QStringLiteral("Host"), b.OwServer.Host);
+        if (b.OwServer.Port != d.OwServer.Port)
+            ini.writeInteger(section, QStringLiteral("Port"), b.OwServer.Port);
+        if (b.OwServer.Path != d.OwServer.Path)
+            ini.writeString(section, QStringLiteral("Path"), b.OwServer.Path);
+        if (b.Name != d.Name)
+            ini.writeString(section, QStringLiteral("Name"), b.Name);
+        if (b.Active != d.Active)
+            ini.writeBool(section, QStringLiteral("Active"), b.Active);
+    }
+}
 
 } // namespace
 
@@ -207,6 +311,8 @@ KalvexConfig readConfig(const IniFile &ini, const RandomIndex &random, QStringLi
     if (c.OwServerBus.Port < 1 || c.OwServerBus.Port > 65535)
         c.OwServerBus.Port = d.OwServerBus.Port;
     c.OwServerBus.Path = r.text(Bus, QStringLiteral("Path"), d.OwServerBus.Path).trimmed();
+    c.BusName = r.text(Bus, QStringLiteral("Name"), d.BusName);
+    c.MoreBuses = readMoreBuses(ini, r, hold);
     c.MQTT.Active = r.boolean(Mqtt, QStringLiteral("Active"), d.MQTT.Active);
     c.MQTT.Host = r.text(Mqtt, QStringLiteral("Host"), d.MQTT.Host);
     c.MQTT.Port = r.integer(Mqtt, QStringLiteral("Port"), d.MQTT.Port);
@@ -238,6 +344,9 @@ KalvexConfig readConfig(const IniFile &ini, const RandomIndex &random, QStringLi
     if (inFile > MaxStoredItems)
         numbers.resize(MaxStoredItems);
     const int count = static_cast<int>(numbers.size());
+    const int busCount = 1 + static_cast<int>(c.MoreBuses.size());
+    // Sensors whose bus is not in the file are read on bus 1.
+    QStringList strayBus;
     if (count != std::max(itemCount, 0))
         hold(QStringLiteral("ItemCount=%1: загружено датчиков: %2.").arg(itemCount).arg(count));
     for (const int k : numbers) {
@@ -264,6 +373,19 @@ KalvexConfig readConfig(const IniFile &ini, const RandomIndex &random, QStringLi
         s.CBChart = color(r.integer(Items, itemKey("ItemCBChart", k), stored(chartDefault)));
         s.Y = r.integer(Items, itemKey("ItemTop", k), s.Y);
         s.X = r.integer(Items, itemKey("ItemLeft", k), s.X);
+        const QString busKey = itemKey("ItemBus", k);
+        if (ini.hasKey(Items, busKey)) {
+            bool bad = false;
+            const int bus = ini.readInteger(Items, busKey, 1, &bad);
+            if (bad || bus < 1 || bus > busCount) {
+                QString value = ini.readString(Items, busKey, QString());
+                if (value.size() > 40)
+                    value = value.left(40) + QStringLiteral("…");
+                strayBus << busKey + QStringLiteral("=«") + value + QStringLiteral("»");
+            } else {
+                s.Bus = bus;
+            }
+        }
         c.Items.push_back(std::move(s));
     }
     // Every line is pre-filled with CharMaxCount points: the bound is on all lines together.
@@ -272,8 +394,15 @@ KalvexConfig readConfig(const IniFile &ini, const RandomIndex &random, QStringLi
         hold(QStringLiteral("CharMaxCount=%1 ограничено до %2: %3 датчиков.").arg(c.CharMaxCount).arg(fitting).arg(count));
         c.CharMaxCount = fitting;
     }
+    if (!strayBus.isEmpty()) {
+        constexpr int shown = 20;
+        QString listed = QStringList(strayBus.mid(0, shown)).join(QStringLiteral(", "));
+        if (strayBus.size() > shown)
+            listed += QStringLiteral(" и ещё %1").arg(strayBus.size() - shown);
+        hold(QStringLiteral("таких шин нет (шин: %1), датчики читаются на шине 1: %2.").arg(busCount).arg(listed));
+    }
     if (partial)
-        *partial = inFile > MaxStoredItems || r.lossy();
+        *partial = inFile > MaxStoredItems || r.lossy() || !strayBus.isEmpty();
     if (inFile > MaxStoredItems)
         hold(QStringLiteral("В файле датчиков: %1, загружены первые %2.").arg(inFile).arg(MaxStoredItems));
     for (const QString &line : r.lines())
@@ -330,6 +459,8 @@ IniFile configIni(const KalvexConfig &c)
             ini.writeString(Items, signKey(k, n, "AppPath"), g.AppPath);
             ini.writeBool(Items, signKey(k, n, "AppEnable"), g.AppEnable);
         }
+        if (s.Bus != 1)
+            ini.writeInteger(Items, itemKey("ItemBus", k), s.Bus);
         ++k;
     }
     ini.writeInteger(Items, QStringLiteral("ItemCount"), k);
@@ -346,6 +477,9 @@ IniFile configIni(const KalvexConfig &c)
         ini.writeInteger(Bus, QStringLiteral("Port"), c.OwServerBus.Port);
     if (c.OwServerBus.Path != ow.Path)
         ini.writeString(Bus, QStringLiteral("Path"), c.OwServerBus.Path);
+    if (!c.BusName.isEmpty())
+        ini.writeString(Bus, QStringLiteral("Name"), c.BusName);
+    writeMoreBuses(ini, c.MoreBuses);
     // Every key once any differs, so the file shows the whole of what is in effect; the
     // default topic is left out while it is the default, so it follows a renamed machine.
     const MqttSettings m;
@@ -375,6 +509,37 @@ IniFile configIni(const KalvexConfig &c)
             ini.writeString(OwServer, QStringLiteral("Address"), c.OwServer.Address);
     }
     return ini;
+}
+
+std::vector<BusConfig> busList(const KalvexConfig &config)
+{
+    BusConfig first;
+    first.Kind = config.BusKind;
+    first.COMPort = config.COMPort;
+    first.KernelPath = config.KernelPath;
+    first.BulkConvert = config.BulkConvert;
+    first.OwServer = config.OwServerBus;
+    first.Name = config.BusName;
+    first.Active = true;
+    std::vector<BusConfig> buses{first};
+    buses.insert(buses.end(), config.MoreBuses.begin(), config.MoreBuses.end());
+    return buses;
+}
+
+void setBusList(KalvexConfig &config, const std::vector<BusConfig> &buses)
+{
+    if (buses.empty()) {
+        config.MoreBuses.clear();
+        return;
+    }
+    const BusConfig &first = buses.front();
+    config.BusKind = first.Kind;
+    config.COMPort = first.COMPort;
+    config.KernelPath = first.KernelPath;
+    config.BulkConvert = first.BulkConvert;
+    config.OwServerBus = first.OwServer;
+    config.BusName = first.Name;
+    config.MoreBuses.assign(buses.begin() + 1, buses.end());
 }
 
 bool writeConfig(const QString &path, const KalvexConfig &config)

@@ -133,6 +133,10 @@ using RandomIndex = std::function<int(int bound)>;
 // chart colour once per sensor (StandardColors[random(16)]); empty = the global generator.
 // Numbers are read with either decimal separator (IniFile::readFloat); a value that is no
 // number of its type gives the default, and texts are held to MaxTextLength.
+// [Bus2] ... [Bus16] give MoreBuses up to the highest section present: a number without its
+// section is a default bus, switched off; sections beyond MaxBuses are left out; a Kind not
+// known is "serial" and listed as unreadable. "ItemBus" k that is no number or no bus of the
+// file gives bus 1, listed in one text.
 // holds: one text per bound that was applied, and one listing the keys with unreadable values
 // and one the cut texts, for the log. partial: set when the file holds what this load did not
 // take whole (sensors beyond MaxStoredItems, unreadable values, cut texts), so that the save
@@ -148,8 +152,17 @@ KalvexConfig loadConfig(const QString &path, const RandomIndex &random = {}, QSt
 // The IniFile SaveIni writes: "General" with its 17 keys, then "Items" with every sensor's
 // keys (numbered from 0 in the order of config.Items) and "ItemCount" last, then "Bus" only
 // when a key of it differs from its default (so a file stays as it was without the setting),
-// then "MQTT" and "OwServer" the same way.
+// then "Bus2" ... "Bus16" for MoreBuses ("Kind" always, every other key only when it is not
+// its default), then "MQTT" and "OwServer" the same way. "ItemBus" k only for a bus other
+// than 1, "[Bus] Name" only when given.
 IniFile configIni(const KalvexConfig &config);
+
+// The buses of the configuration, bus 1 first: bus 1 from COMPort, BusKind, KernelPath,
+// BulkConvert, OwServerBus and BusName (always active), then MoreBuses.
+std::vector<BusConfig> busList(const KalvexConfig &config);
+// The inverse: bus 1's fields back into the legacy ones (its Active is not kept: bus 1 is
+// always active), the rest into MoreBuses. An empty list changes bus 1 not and drops the rest.
+void setBusList(KalvexConfig &config, const std::vector<BusConfig> &buses);
 
 // Writes configIni(config) to path atomically. False on any failure, leaving the previous
 // file as it was. With an MQTT password the file is readable by its owner only.

@@ -396,6 +396,8 @@ private slots:
                                            << "owserver" << "localhost" << 4304 << "" << QByteArray("[Bus]\nKind=owserver\n");
         QTest::newRow("unknown kind") << QByteArray("[Bus]\nKind=ethernet\nHost=x\n")
                                       << "serial" << "x" << 4304 << "" << QByteArray("[Bus]\nHost=x\n");
+        QTest::newRow("named") << QByteArray("[Bus]\nName=Home\n") << "serial" << "localhost" << 4304 << ""
+                               << QByteArray("[Bus]\nName=Home\n");
     }
     void owServerBus()
     {
@@ -413,6 +415,100 @@ private slots:
         const IniFile ini = configIni(c);
         QVERIFY2(ini.toBytes().endsWith("[Items]\nItemCount=0\n" + written), ini.toBytes().constData());
         QCOMPARE(readConfig(ini), c);
+    }
+
+    // [Bus2] ... [Bus16]: in number order between [Bus] and the later sections, a missing one
+    // keeps the numbers (its bus is off), those beyond 16 are left out; Kind always written.
+    void moreBuses_data()
+    {
+        QTest::addColumn<QByteArray>("file"); // after [Items]
+        QTest::addColumn<QStringList>("buses"); // bus 2, 3, ...: kind, port, on
+        QTest::addColumn<QByteArray>("written");
+        QTest::addColumn<QString>("hold"); // in the log; empty: nothing
+        QTest::newRow("every key")
+            << QByteArray("[Bus3]\nkind=OWSERVER\nHost=dacha.lan\nPort=4305\nPath=/bus.1\nActive=0\nBulkConvert=1\n"
+                          "COMPort=5\nName=Shed\n[Bus2]\nKind=kernel\nKernelPath=/w1\n[Bus]\nName=Home\n")
+            << QStringList{"kernel 1 1", "owserver 5 0"}
+            << QByteArray("[Bus]\nName=Home\n[Bus2]\nKind=kernel\nKernelPath=/w1\n[Bus3]\nKind=owserver\nCOMPort=5\n"
+                          "BulkConvert=1\nHost=dacha.lan\nPort=4305\nPath=/bus.1\nName=Shed\nActive=0\n")
+            << QString();
+        QTest::newRow("gap") << QByteArray("[Bus4]\nKind=ds2480b\nCOMPort=7\n")
+                             << QStringList{"serial 1 0", "serial 1 0", "ds2480b 7 1"}
+                             << QByteArray("[Bus2]\nKind=serial\nActive=0\n[Bus3]\nKind=serial\nActive=0\n[Bus4]\n"
+                                           "Kind=ds2480b\nCOMPort=7\n")
+                             << QStringLiteral("нет разделов шин 2, 3");
+        QTest::newRow("beyond 16") << QByteArray("[Bus2]\nKind=serial\n[Bus17]\nKind=kernel\n")
+                                   << QStringList{"serial 1 1"} << QByteArray("[Bus2]\nKind=serial\n")
+                                   << QStringLiteral("[Bus17]");
+        QTest::newRow("unknown kind") << QByteArray("[Bus2]\nKind=ethernet\nCOMPort=COM3\n")
+                                      << QStringList{"serial 1 1"} << QByteArray("[Bus2]\nKind=serial\n")
+                                      << QStringLiteral("[Bus2] Kind=«ethernet», [Bus2] COMPort=«COM3»");
+        QTest::newRow("before [OwServer]") << QByteArray("[OwServer]\nActive=1\n[Bus2]\nKind=kernel\n")
+                                           << QStringList{"kernel 1 1"}
+                                           << QByteArray("[Bus2]\nKind=kernel\n[OwServer]\nActive=1\nPort=4304\n")
+                                           << QString();
+    }
+    void moreBuses()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QStringList, buses);
+        QFETCH(QByteArray, written);
+        QFETCH(QString, hold);
+        QStringList holds;
+        const KalvexConfig c = readConfig(IniFile::fromBytes("[Items]\nItemCount=0\n" + file), {}, &holds);
+        QStringList got;
+        for (const BusConfig &b : c.MoreBuses)
+            got << QStringLiteral("%1 %2 %3").arg(b.Kind).arg(b.COMPort).arg(b.Active);
+        QCOMPARE(got, buses);
+        QCOMPARE(holds.join(QLatin1Char('\n')).contains(hold), true);
+        QCOMPARE(holds.isEmpty(), hold.isEmpty());
+        const QByteArray bytes = configIni(c).toBytes();
+        QVERIFY2(bytes.endsWith("[Items]\nItemCount=0\n" + written), bytes.constData());
+        QCOMPARE(readConfig(IniFile::fromBytes(bytes)), c);
+        KalvexConfig other;
+        setBusList(other, busList(c));
+        QCOMPARE(busList(other), busList(c));
+        QCOMPARE(busList(c).size(), c.MoreBuses.size() + 1);
+    }
+
+    // ItemBus k: written only for a bus other than 1; a bus the file does not have is bus 1,
+    // named in one log line, and the file is kept as not taken whole.
+    void itemBus_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QList<int>>("buses");
+        QTest::addColumn<QString>("hold");
+        const QByteArray two = "[Bus2]\nKind=kernel\n";
+        QTest::newRow("bus 2") << "[Items]\nItemCount=2\nItemBus1=2\nItemBus0=1\n" + two << QList<int>{1, 2} << QString();
+        QTest::newRow("beyond the buses") << "[Items]\nItemCount=3\nItemBus0=3\nItemBus1=2\nItemBus2=0\n" + two
+                                          << QList<int>{1, 2, 1} << QStringLiteral("ItemBus0=«3», ItemBus2=«0»");
+        QTest::newRow("no number, one bus") << QByteArray("[Items]\nItemCount=1\nItemBus0=two\n") << QList<int>{1}
+                                            << QStringLiteral("ItemBus0=«two»");
+        QTest::newRow("the key alone is a sensor") << "[Items]\nItemCount=0\nItemBus0=2\n" + two << QList<int>{2}
+                                                   << QString();
+    }
+    void itemBus()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QList<int>, buses);
+        QFETCH(QString, hold);
+        QStringList holds;
+        bool partial = false;
+        const KalvexConfig c = readConfig(IniFile::fromBytes(file), {}, &holds, &partial);
+        QList<int> got;
+        for (const SensorConfig &s : c.Items)
+            got << s.Bus;
+        QCOMPARE(got, buses);
+        QCOMPARE(partial, !hold.isEmpty());
+        const QStringList about = holds.filter(QStringLiteral("ItemBus"));
+        QCOMPARE(about.size(), hold.isEmpty() ? 0 : 1);
+        if (!hold.isEmpty())
+            QVERIFY2(about.first().contains(hold), qPrintable(about.first()));
+        const QByteArray bytes = configIni(c).toBytes();
+        for (int k = 0; k < buses.size(); ++k)
+            QCOMPARE(bytes.contains("ItemBus" + QByteArray::number(k) + "="), buses[k] != 1);
+        QCOMPARE(readConfig(IniFile::fromBytes(bytes), {}, nullptr, &partial), c);
+        QVERIFY(!partial);
     }
 
     // [MQTT] comes after every other section, in full once anything in it is set; the default

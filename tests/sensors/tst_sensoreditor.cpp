@@ -9,6 +9,7 @@
 #include "support/FakeDialogBoxes.h"
 
 #include <QAbstractItemView>
+#include <QComboBox>
 #include <QLabel>
 #include <QScopeGuard>
 #include <QLineEdit>
@@ -345,6 +346,52 @@ private slots:
         QCOMPARE(f.tray[0].what, QStringLiteral("modify"));
         QCOMPARE(f.tray[0].text, QStringLiteral("21"));
         QCOMPARE(f.tray[0].tip, QStringLiteral("Кухня 21,4°"));
+    }
+
+    // The bus choice: below the buttons only with more than one bus; a new sensor takes the
+    // chosen bus, an existing one shows its own and moves with the choice, and keeps a bus the
+    // list does not hold.
+    void busChoice_data()
+    {
+        QTest::addColumn<QStringList>("names");
+        QTest::addColumn<int>("bus");      // the existing sensor's bus; 0: a new sensor
+        QTest::addColumn<int>("shown");    // the choice the editor opens with
+        QTest::addColumn<int>("choose");   // -1: left as shown
+        QTest::addColumn<int>("expected"); // the sensor's bus after OK
+        const QStringList one{"Шина 1"};
+        const QStringList three{"Шина 1", "Дача", "Шина 3"};
+        QTest::newRow("one bus, new sensor") << one << 0 << 0 << -1 << 1;
+        QTest::newRow("new sensor on bus 2") << three << 0 << 0 << 1 << 2;
+        QTest::newRow("existing sensor moved to bus 1") << three << 3 << 2 << 0 << 1;
+        QTest::newRow("existing sensor stays") << three << 2 << 1 << -1 << 2;
+        QTest::newRow("bus not in the list kept") << one << 3 << -1 << -1 << 3;
+    }
+    void busChoice()
+    {
+        QFETCH(QStringList, names);
+        QFETCH(int, bus);
+        QFETCH(int, shown);
+        QFETCH(int, choose);
+        QFETCH(int, expected);
+        Fixture f;
+        int index = -1;
+        if (bus > 0) {
+            index = f.addKitchen();
+            f.item(index).Bus = bus;
+        }
+        f.form->setBusNames(names);
+        f.open(index);
+        const bool many = names.size() > 1;
+        QCOMPARE(f.form->CBBus->isVisible(), many);
+        QCOMPARE(f.form->LBus->text(), QStringLiteral("Шина:"));
+        QCOMPARE(f.form->size(), QSize(382, many ? 433 : 401));
+        QCOMPARE(f.form->BOk->geometry(), QRect(307, 4, 34, 34));
+        QCOMPARE(f.form->CBBus->currentIndex(), shown);
+        if (choose >= 0)
+            f.form->CBBus->setCurrentIndex(choose);
+        QTest::keyClick(f.form->Edit1, Qt::Key_Return);
+        QVERIFY(!f.form->isVisible());
+        QCOMPARE(f.item(bus > 0 ? index : 0).Bus, expected);
     }
 
     void trayFollowsTheEditor_data()

@@ -1,12 +1,17 @@
 #include "base/Formats.h"
 #include "base/KalvexError.h"
 #include "sensors/SettingsTarget.h"
+#include "sensors/ui/BusDialog.h"
 #include "sensors/ui/TForm3.h"
 #include "support/FakeDialogBoxes.h"
 
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QTableWidget>
 #include <QTabWidget>
 #include <QTest>
 #include <QToolButton>
@@ -82,6 +87,24 @@ struct Fixture
     }
     void ok() { QTest::mouseClick(form.BOk, Qt::LeftButton); }
 };
+
+// The cells of one row of the bus list.
+QStringList busRow(const BusDialog &dialog, int row)
+{
+    QStringList cells;
+    for (int column = 0; column < dialog.TBuses->columnCount(); ++column)
+        cells << dialog.TBuses->item(row, column)->text();
+    return cells;
+}
+
+BusConfig bus(const QString &kind, const QString &name = {}, int port = 1)
+{
+    BusConfig b;
+    b.Kind = kind;
+    b.Name = name;
+    b.COMPort = port;
+    return b;
+}
 
 const QStringList unchanged{"port 1", "flags 000", "interval 10000", "autostart", "divisions 10", "bounds 0 -10 10",
                             "axis -10 10"};
@@ -301,6 +324,102 @@ private slots:
         QCOMPARE(f.form.EBkFileName->text(), QStringLiteral("/home/u/pics/house.bmp"));
         QTest::mouseClick(f.form.SpeedButton2, Qt::LeftButton);
         QCOMPARE(f.form.EBkFileName->text(), QStringLiteral("/home/u/pics/house.bmp"));
+    }
+
+    // The buses dialog: the list and the editor of the selected bus.
+    void addRenameAndChangeKind()
+    {
+        FakeDialogBoxes boxes;
+        BusDialog dialog(boxes);
+        // Bus 1 on a port the box cannot show: kept while nobody picks another.
+        dialog.setBuses({bus("serial", {}, 0), bus("kernel", "Дача")}, {2, 0});
+        QCOMPARE(dialog.TBuses->rowCount(), 2);
+        QCOMPARE(busRow(dialog, 0), (QStringList{"1", "Шина 1", "Последовательный порт", "COM0"}));
+        QCOMPARE(busRow(dialog, 1), (QStringList{"2", "Дача", "Драйвер ядра", "/sys/bus/w1/devices"}));
+        QVERIFY(!dialog.CActive->isEnabled());
+        QVERIFY(dialog.CActive->isChecked());
+        QVERIFY(!dialog.BRemove->isEnabled());
+        QVERIFY(dialog.SComPort->isEnabled());
+
+        dialog.TBuses->setCurrentCell(1, 0);
+        QVERIFY(dialog.RKernel->isChecked());
+        QCOMPARE(dialog.EName->text(), QStringLiteral("Дача"));
+        QVERIFY(!dialog.SComPort->isEnabled());
+        QVERIFY(dialog.CActive->isEnabled());
+        QVERIFY(dialog.BRemove->isEnabled());
+        dialog.CActive->click();
+
+        dialog.BAdd->click();
+        QCOMPARE(dialog.TBuses->currentRow(), 2);
+        QCOMPARE(dialog.EName->placeholderText(), QStringLiteral("Шина 3"));
+        QVERIFY(dialog.RSerial->isChecked());
+        dialog.EName->setText(QStringLiteral("Сарай"));
+        dialog.RDs2480b->click();
+        dialog.SComPort->setValue(4);
+        QCOMPARE(busRow(dialog, 2), (QStringList{"3", "Сарай", "Адаптер DS2480B", "COM4"}));
+        dialog.ROwServer->click();
+        dialog.EOwHost->setText(QStringLiteral("dacha.lan"));
+        QCOMPARE(busRow(dialog, 2), (QStringList{"3", "Сарай", "Сервер owserver", "dacha.lan:4304"}));
+        QCOMPARE(busRow(dialog, 1), (QStringList{"2", "Дача", "Драйвер ядра (выключена)", "/sys/bus/w1/devices"}));
+
+        BusConfig off = bus("kernel", "Дача");
+        off.Active = false;
+        BusConfig shed = bus("owserver", "Сарай", 4);
+        shed.OwServer.Host = QStringLiteral("dacha.lan");
+        QCOMPARE(dialog.buses(), (std::vector<BusConfig>{bus("serial", {}, 0), off, shed}));
+        QCOMPARE(dialog.busRenumbering(), (std::vector<int>{0, 1, 2}));
+        QVERIFY(boxes.questions.isEmpty());
+    }
+
+    // Removing bus 2 of three: with sensors on it only after a yes; bus 3 becomes bus 2.
+    void removeBus_data()
+    {
+        QTest::addColumn<int>("sensors");
+        QTest::addColumn<bool>("answer");
+        QTest::addColumn<bool>("removed");
+        QTest::newRow("no sensors: no question") << 0 << false << true;
+        QTest::newRow("sensors, yes") << 3 << true << true;
+        QTest::newRow("sensors, no") << 3 << false << false;
+    }
+    void removeBus()
+    {
+        QFETCH(int, sensors);
+        QFETCH(bool, answer);
+        QFETCH(bool, removed);
+        FakeDialogBoxes boxes;
+        boxes.confirmAnswers.enqueue(answer);
+        BusDialog dialog(boxes);
+        dialog.setBuses({bus("serial"), bus("kernel"), bus("serial", {}, 2)}, {1, sensors, 5});
+        dialog.TBuses->setCurrentCell(1, 0);
+        dialog.BRemove->click();
+        QCOMPARE(boxes.questions,
+                 sensors ? QStringList{"На шине «Шина 2» датчиков: 3. Удалить шину? Её датчики перейдут на шину 1."}
+                         : QStringList{});
+        QCOMPARE(dialog.TBuses->rowCount(), removed ? 2 : 3);
+        QCOMPARE(dialog.busRenumbering(), removed ? (std::vector<int>{0, 1, 1, 2}) : (std::vector<int>{0, 1, 2, 3}));
+        if (removed) {
+            QCOMPARE(busRow(dialog, 1), (QStringList{"2", "Шина 2", "Последовательный порт", "COM2"}));
+            QCOMPARE(dialog.buses(), (std::vector<BusConfig>{bus("serial"), bus("serial", {}, 2)}));
+        }
+        // Bus 1 stays, whatever is asked.
+        dialog.TBuses->setCurrentCell(0, 0);
+        dialog.removeBus();
+        QCOMPARE(dialog.buses().size(), removed ? size_t(2) : size_t(3));
+    }
+
+    void atMostSixteenBuses()
+    {
+        FakeDialogBoxes boxes;
+        BusDialog dialog(boxes);
+        dialog.setBuses(std::vector<BusConfig>(MaxBuses - 1));
+        QVERIFY(dialog.BAdd->isEnabled());
+        dialog.BAdd->click();
+        QCOMPARE(dialog.TBuses->rowCount(), MaxBuses);
+        QVERIFY(!dialog.BAdd->isEnabled());
+        dialog.addBus();
+        QCOMPARE(dialog.buses().size(), size_t(MaxBuses));
+        dialog.BRemove->click();
+        QVERIFY(dialog.BAdd->isEnabled());
     }
 };
 

@@ -24,6 +24,8 @@ void ConfigBinding::apply(TForm1 &form, const KalvexConfig &config)
     form.BusKind = config.BusKind;
     form.KernelPath = config.KernelPath;
     form.OwBus = config.OwServerBus;
+    form.BusName = config.BusName;
+    form.MoreBuses = config.MoreBuses;
     form.MQTT = config.MQTT;
     form.owServer().setSettings(config.OwServer);
     // Before the first AddItem: every new chart line is filled with this many points.
@@ -61,8 +63,10 @@ void ConfigBinding::apply(TForm1 &form, const KalvexConfig &config)
 
     SensorSlots &sensors = form.sensorSlots();
     for (const SensorConfig &item : config.Items) {
-        sensors.AddItem(item.X, item.Y, item.Name, item.SN, item.Enable, item.Correct, item.Tray,
-                      item.CBFon, item.CBText, item.CBChart, item.Sign);
+        const int slot = sensors.AddItem(item.X, item.Y, item.Name, item.SN, item.Enable, item.Correct, item.Tray,
+                                         item.CBFon, item.CBText, item.CBChart, item.Sign);
+        if (slot >= 0 && slot < static_cast<int>(sensors.DSItems.size()))
+            sensors.DSItems[static_cast<std::size_t>(slot)].Bus = item.Bus;
     }
 }
 
@@ -90,6 +94,8 @@ KalvexConfig ConfigBinding::collect(const TForm1 &form)
     config.BusKind = form.BusKind;
     config.KernelPath = form.KernelPath;
     config.OwServerBus = form.OwBus;
+    config.BusName = form.BusName;
+    config.MoreBuses = form.MoreBuses;
     config.MQTT = form.MQTT;
     config.OwServer = form.owServer().settings();
 
@@ -110,6 +116,7 @@ KalvexConfig ConfigBinding::collect(const TForm1 &form)
         stored.CBText = item.CBText;
         stored.CBChart = item.CBChart;
         stored.Sign = item.Sign;
+        stored.Bus = item.Bus;
         config.Items.push_back(stored);
     }
     return config;

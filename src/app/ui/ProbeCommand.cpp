@@ -60,21 +60,6 @@ int probeOwServer(const OwServerBusSettings &where)
     return 0;
 }
 
-// Bus 1 ([General] COMPort and [Bus]), then [Bus2] ...
-std::vector<BusConfig> busList(const KalvexConfig &config)
-{
-    BusConfig first;
-    first.Kind = config.BusKind;
-    first.COMPort = config.COMPort;
-    first.KernelPath = config.KernelPath;
-    first.BulkConvert = config.BulkConvert;
-    first.OwServer = config.OwServerBus;
-    first.Name = config.BusName;
-    std::vector<BusConfig> list{first};
-    list.insert(list.end(), config.MoreBuses.begin(), config.MoreBuses.end());
-    return list;
-}
-
 // One bus probed, its lines printed; the exit code as runProbe gives it.
 int probeOne(const BusConfig &config, const QString &dir)
 {

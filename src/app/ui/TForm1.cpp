@@ -260,6 +260,12 @@ void TForm1::openEditor(int index)
     // A sensor removed meanwhile (or never there) has nothing to edit.
     if (index >= 0 && !m_slots->inUse(index))
         return;
+    // The bus choice lists the buses as they are now (shown with several only).
+    QStringList names;
+    syncBuses();
+    for (int number = 1; number <= m_buses->count(); ++number)
+        names << m_buses->name(number);
+    m_form2->setBusNames(names);
     m_form2->EditItem(index);
     m_form2->exec();
 }
@@ -1105,21 +1111,29 @@ void TForm1::N2Click()
     });
 }
 
-// "Шина…": the dialog of how the bus is polled; the next cycle polls that way.
+// "Шина…": the list of buses; applied at once, the sensors of a removed bus go to bus 1.
 void TForm1::busSettingsClick()
 {
     guarded(m_boxes, [this] {
-        BusDialog dialog(this);
-        dialog.setSettings(BusSettings{.BulkConvert = BulkConvert, .Kind = BusKind, .KernelPath = KernelPath, .OwServer = OwBus});
-        if (dialog.exec() == QDialog::Accepted) {
-            const BusSettings chosen = dialog.settings();
-            std::vector<BusConfig> list = busList();
-            list.front().BulkConvert = chosen.BulkConvert;
-            list.front().Kind = chosen.Kind;
-            list.front().KernelPath = chosen.KernelPath;
-            list.front().OwServer = chosen.OwServer;
-            applyBuses(list);
+        BusDialog dialog(m_boxes, this);
+        const std::vector<BusConfig> list = busList();
+        std::vector<int> perBus(list.size(), 0);
+        for (int i = 0; i < static_cast<int>(m_slots->DSItems.size()); ++i) {
+            const int bus = m_slots->DSItems[static_cast<std::size_t>(i)].Bus;
+            if (m_slots->inUse(i))
+                ++perBus[bus >= 1 && bus <= static_cast<int>(list.size()) ? static_cast<std::size_t>(bus - 1) : 0];
         }
+        dialog.setBuses(list, perBus);
+        if (dialog.exec() != QDialog::Accepted)
+            return;
+        const std::vector<int> renumbering = dialog.busRenumbering();
+        for (TDSItem &item : m_slots->DSItems) {
+            if (item.Bus >= 1 && item.Bus < static_cast<int>(renumbering.size()))
+                item.Bus = renumbering[static_cast<std::size_t>(item.Bus)];
+            else
+                item.Bus = 1;
+        }
+        applyBuses(dialog.buses());
     });
 }
 

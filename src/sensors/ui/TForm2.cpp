@@ -11,6 +11,7 @@
 #include "sensors/ui/DialogParts.h"
 #include "sensors/ui/SensorSlots.h"
 
+#include <QComboBox>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -28,6 +29,8 @@ namespace {
 
 constexpr QSize ClientSize(382, 401);
 constexpr int BottomBarHeight = 42;
+// The bus choice, under the buttons when there is more than one bus.
+constexpr int BusRowHeight = 32;
 constexpr int BarButton = 34;
 constexpr int BarIcon = 28;
 constexpr int RowButtonWidth = 24;
@@ -127,6 +130,16 @@ void TForm2::setupUi()
     BCancel = speedButton(bar, QStringLiteral("BCancel"), QRect(345, y, BarButton, BarButton), Glyph::Cancel, BarIcon,
                           QStringLiteral("Отмена"), false);
 
+    LBus = new QLabel(QStringLiteral("Шина:"), this);
+    LBus->setObjectName(QStringLiteral("LBus"));
+    LBus->setGeometry(10, ClientSize.height() + 5, 50, RowHeight);
+    CBBus = new QComboBox(this);
+    CBBus->setObjectName(QStringLiteral("CBBus"));
+    CBBus->setGeometry(64, ClientSize.height() + 5, 240, RowHeight);
+    LBus->setBuddy(CBBus);
+    LBus->hide();
+    CBBus->hide();
+
     // The two comparison pictures live in the bar, never shown.
     imgBol = new QLabel(bar);
     imgBol->setObjectName(QStringLiteral("imgBol"));
@@ -218,9 +231,22 @@ QWidget *TForm2::setupActionsTab()
     return page;
 }
 
+void TForm2::setBusNames(const QStringList &names)
+{
+    CBBus->clear();
+    CBBus->addItems(names);
+    const bool shown = names.size() > 1;
+    LBus->setVisible(shown);
+    CBBus->setVisible(shown);
+    setFixedSize(ClientSize.width(), ClientSize.height() + (shown ? BusRowHeight : 0));
+    CBBus->setCurrentIndex(m_bus >= 1 && m_bus <= names.size() ? m_bus - 1 : -1);
+}
+
 void TForm2::EditItem(int Index)
 {
     EditIndex = Index;
+    m_bus = Index < 0 ? 1 : m_slots.DSItems.at(static_cast<std::size_t>(Index)).Bus;
+    CBBus->setCurrentIndex(m_bus >= 1 && m_bus <= CBBus->count() ? m_bus - 1 : -1);
     if (Index < 0) {
         setWindowTitle(QStringLiteral("Новый датчик"));
         Edit1->clear();
@@ -320,12 +346,17 @@ void TForm2::BOkClick()
     // Every number is converted before anything changes: a field that does not convert
     // leaves the sensor exactly as it was and the dialog open.
     const SensorEntry e = entry();
+    // A bus the list does not hold (no choice shown) stays the sensor's.
+    const int bus = CBBus->currentIndex() >= 0 ? CBBus->currentIndex() + 1 : m_bus;
+    int index = EditIndex;
     if (EditIndex < 0) {
-        m_slots.AddItem(NewSensorPlace.x(), NewSensorPlace.y(), e.Name, e.SN, e.Enable, e.Correct, e.Tray, e.CBFon,
-                        e.CBText, e.CBChart, e.Sign);
+        index = m_slots.AddItem(NewSensorPlace.x(), NewSensorPlace.y(), e.Name, e.SN, e.Enable, e.Correct, e.Tray,
+                                e.CBFon, e.CBText, e.CBChart, e.Sign);
     } else {
         m_slots.updateItem(EditIndex, e);
     }
+    if (m_slots.inUse(index))
+        m_slots.DSItems.at(static_cast<std::size_t>(index)).Bus = bus;
     accept();
     emit applied();
 }

@@ -9,6 +9,7 @@
 
 class ColorBox;
 class DialogBoxes;
+class QComboBox;
 class QKeyEvent;
 class QLabel;
 class QLineEdit;
@@ -48,6 +49,9 @@ public:
     // A file-open box titled "Выбор" for `Edit`, starting in the folder of its text; Kind "mp3"
     // lists *.wav files, anything else all files. A chosen file replaces the text.
     void SelectFolder(QLineEdit *Edit, const QString &Kind);
+    // The buses a sensor can be read on, by name (index 0 = bus 1). The choice CBBus is shown,
+    // below the buttons, only with more than one bus.
+    void setBusNames(const QStringList &names);
     // The program's folder (ProgramDir): a bare file name in a field names a file there.
     void setProgramFolder(const QString &folder) { m_programFolder = folder; }
     // The four controls of the "Действия" tab; a threshold that does not convert raises
@@ -84,6 +88,8 @@ public:
     std::array<QToolButton *, 4> SAppEnable{};
     std::array<QLineEdit *, 4> EAppPath{};
     std::array<QToolButton *, 8> SpeedButton{};
+    QLabel *LBus = nullptr;      // "Шина:"
+    QComboBox *CBBus = nullptr;  // the sensor's bus: item i is bus i + 1
 
 signals:
     // A sensor was created, changed or removed.
@@ -110,4 +116,6 @@ private:
     // Where a file box for a bare file name starts.
     QString m_programFolder;
     sensorrecords::RandomSource m_random;
+    // The bus of the sensor being edited, kept when the list does not have it.
+    int m_bus = 1;
 };
