@@ -6,6 +6,7 @@
 #include "onewire/SerialHouseBus.h"
 #include "onewire/VirtualBus.h"
 #include "onewire/VirtualSensor.h"
+#include "sensors/ui/BusDialog.h"
 #include "sensors/ui/SensorSlots.h"
 #include "web/HttpServer.h"
 #include "support/FakeAppLauncher.h"
@@ -14,6 +15,12 @@
 #include "support/SysfsTree.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTableWidget>
 #include <QFile>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -129,6 +136,28 @@ private:
         kernel.KernelPath = m_tree->path();
         kernel.Name = QStringLiteral("Малина");
         form->MoreBuses = {second, third, kernel};
+        for (const std::shared_ptr<HouseBus> &bus : form->buses().all()) {
+            if (auto *serial = dynamic_cast<SerialHouseBus *>(bus.get()))
+                serial->temperatureReader().setConversionDelayMs(0);
+        }
+        return form;
+    }
+
+    // The window as the file in the folder sets it up.
+    std::unique_ptr<TForm1> makeFormFromFile()
+    {
+        const QString dir = m_dir->path() + QLatin1Char('/');
+        auto form = std::make_unique<TForm1>(TForm1Context{
+            .clock = m_clock,
+            .boxes = m_boxes,
+            .programDir = ProgramDirectory{dir, QString(), QString()},
+            .programCommand = {QStringLiteral("/opt/kalvex/kalvex")},
+            .autostartFile = m_dir->filePath(QStringLiteral("autostart/Kalvex.desktop")),
+            .makeSerialPort = [dir] { return std::make_unique<PosixSerialPort>(dir); },
+            .demo = false,
+            .sound = &m_sound,
+            .launcher = &m_launcher,
+        });
         for (const std::shared_ptr<HouseBus> &bus : form->buses().all()) {
             if (auto *serial = dynamic_cast<SerialHouseBus *>(bus.get()))
                 serial->temperatureReader().setConversionDelayMs(0);
@@ -278,6 +307,75 @@ private slots:
         QCOMPARE(items[static_cast<std::size_t>(moved)].Bus, 2);
         QVERIFY(logMessages(*form).contains(QStringLiteral("Датчик ") + Sensors[2].sn
                                             + QStringLiteral(" перенесён с шины «Гостиная» на шину «Котельная».")));
+    }
+
+    // The list of buses as a hand-edited file gives it and as the dialog changes it: read,
+    // polled, added to, saved and read back; a sensor of a bus the file lacks reads on bus 1.
+    void busListThroughFileAndDialog()
+    {
+        const QString ini = m_dir->filePath(QStringLiteral("Kalvex.ini"));
+        QFile file(ini);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QByteArray text = "[General]\r\nCOMPort=1\r\n[Items]\r\n";
+        for (int k = 0; k < 4; ++k) {
+            text += "ItemSN" + QByteArray::number(k) + "=" + Sensors[k].sn.toLatin1() + "\r\nItemEnable" + QByteArray::number(k)
+                    + "=1\r\n";
+        }
+        text += "ItemBus2=2\r\nItemBus3=2\r\nItemBus1=7\r\nItemCount=4\r\n[Bus2]\r\nKind=serial\r\nCOMPort=2\r\n"
+                "Name=\xca\xee\xf2\xe5\xeb\xfc\xed\xe0\xff\r\n";
+        file.write(text);
+        file.close();
+        auto form = makeFormFromFile();
+        QCOMPARE(form->MoreBuses.size(), 1u);
+        QCOMPARE(form->buses().name(2), QStringLiteral("Котельная"));
+        QCOMPARE(form->sensorSlots().DSItems[1].Bus, 1);
+        QCOMPARE(form->sensorSlots().DSItems[2].Bus, 2);
+        QVERIFY(logMessages(*form).filter(QStringLiteral("ItemBus1")).size() == 1);
+        switchObservation(*form, true);
+        QTRY_VERIFY_WITH_TIMEOUT(!caption(*form, 3).isEmpty() && !caption(*form, 1).isEmpty(), 10000);
+        QCOMPARE(caption(*form, 3), Sensors[3].caption);
+        QTRY_VERIFY_WITH_TIMEOUT(form->busIdle(), 20000);
+
+        // Added in the dialog: the kernel's bus; observation goes on with it at once.
+        bool shown = false;
+        QTimer::singleShot(0, this, [&] {
+            auto *dialog = qobject_cast<BusDialog *>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            shown = true;
+            QCOMPARE(dialog->TBuses->rowCount(), 2);
+            dialog->BAdd->click();
+            dialog->RKernel->click();
+            dialog->EKernelPath->setText(m_tree->path());
+            dialog->EName->setText(QStringLiteral("Малина"));
+            dialog->Buttons->button(QDialogButtonBox::Ok)->click();
+        });
+        form->NBus->trigger();
+        QVERIFY(shown);
+        QCOMPARE(form->MoreBuses.size(), 2u);
+        QVERIFY(form->N3->isChecked());
+        const int kernelSlot = form->sensorSlots().AddItem(10, 10, QStringLiteral("Под полом"), Sensors[6].sn, true, 0, false,
+                                                           DefaultTrayBackground, DefaultTrayText, 255, CreateClearSign());
+        form->sensorSlots().DSItems[static_cast<std::size_t>(kernelSlot)].Bus = 3;
+        form->Nabl();
+        QTRY_COMPARE_WITH_TIMEOUT(caption(*form, kernelSlot), Sensors[6].caption, 10000);
+        switchObservation(*form, false);
+        QTRY_VERIFY(form->busIdle());
+        form.reset();
+
+        // Saved and read back as it was left.
+        form = makeFormFromFile();
+        QCOMPARE(form->MoreBuses.size(), 2u);
+        QCOMPARE(form->MoreBuses[1].Kind, QStringLiteral("kernel"));
+        QCOMPARE(form->buses().name(3), QStringLiteral("Малина"));
+        QCOMPARE(form->sensorSlots().DSItems[static_cast<std::size_t>(kernelSlot)].Bus, 3);
+        form.reset();
+        QFile saved(ini);
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        const QByteArray written = saved.readAll();
+        const QByteArray bus3 = written.mid(written.indexOf("[Bus3]"));
+        QVERIFY2(bus3.startsWith("[Bus3]") && bus3.contains("Kind=kernel"), bus3.constData());
+        QVERIFY2(written.contains("ItemBus4=3"), written.mid(written.indexOf("ItemBus")).constData());
+        QVERIFY(!written.contains("ItemBus0="));
     }
 };
 
