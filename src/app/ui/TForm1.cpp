@@ -1,7 +1,6 @@
 #include "app/ui/TForm1.h"
 
 #include "base/Clock.h"
-#include "base/DateTime.h"
 #include "base/DialogBoxes.h"
 #include "base/ErrorGuard.h"
 #include "base/KalvexError.h"
@@ -11,7 +10,11 @@
 #include "app/ui/AutoStartEntry.h"
 #include "app/ui/HistoryCsvRoute.h"
 #include "app/ui/ConfigBinding.h"
+#include "app/ui/DemoSensors.h"
+#include "app/ui/HttpCommand.h"
+#include "app/ui/LogBox.h"
 #include "app/ui/SettingsBinding.h"
+#include "app/ui/WebSnapshotPublisher.h"
 #include "history/HourTable.h"
 #include "history/ReadingStore.h"
 #include "history/ui/SHourDelegate.h"
@@ -39,30 +42,22 @@
 #include "onewire/SerialPort.h"
 #include "onewire/TemperatureReader.h"
 #include "onewire/SensorVerdicts.h"
-#include "sensors/IniFile.h"
-#include "sensors/KalvexConfig.h"
 #include "onewire/VirtualBus.h"
-#include "onewire/VirtualSensor.h"
 #include "sensors/ui/BusDialog.h"
 #include "sensors/ui/SensorSlots.h"
 #include "sensors/ui/TForm2.h"
 #include "sensors/ui/TForm3.h"
 #include "view/BackgroundPicture.h"
-#include "view/DemoFloorPlan.h"
 #include "view/ui/SensorPanel.h"
 #include "view/ui/TrayIndicators.h"
 #include "sensors/ui/SensorPicture.h"
 #include "web/HttpServer.h"
-#include "web/WebSnapshotBuilder.h"
 
 #include <QAction>
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QDir>
 #include <QElapsedTimer>
-#include <QFileInfo>
 #include <QGuiApplication>
-#include <QLabel>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPointer>
@@ -73,9 +68,7 @@
 #include <QToolButton>
 
 #include <algorithm>
-#include <cstdio>
 #include <exception>
-#include <iterator>
 #include <utility>
 
 TForm1::TForm1(TForm1Context context, QWidget *parent)
@@ -89,6 +82,7 @@ TForm1::TForm1(TForm1Context context, QWidget *parent)
     , m_headless(context.headless)
 {
     setupUi(this);
+    m_log = std::make_unique<LogBox>(*Memo1, m_clock, m_headless);
     createSubsystems(context);
     connectCommands();
     FormCreate();
@@ -125,10 +119,15 @@ void TForm1::createSubsystems(TForm1Context &context)
     m_verdicts = std::make_unique<SensorVerdicts>();
     IdHTTPServer1 = std::make_unique<HttpServer>();
     IdHTTPServer1->setStreamPath(historycsv::Path, historycsv::webHandler(m_programDir.dir + ReadingStore::fileName()));
-    m_webSnapshotTimer = new QTimer(this);
-    m_webSnapshotTimer->setSingleShot(true);
-    m_webSnapshotTimer->setInterval(0);
-    connect(m_webSnapshotTimer, &QTimer::timeout, this, &TForm1::publishWebSnapshot);
+    m_http = std::make_unique<HttpCommand>(HttpCommand::Parts{
+        .server = *IdHTTPServer1,
+        .log = *this,
+        .HTTP_Active = *HTTP_Active,
+        .bHTTP = *bHTTP,
+        .HTTPPort = HTTPPort,
+        .HTTPBinding = HTTPBinding,
+        .publishSnapshot = [this] { publishWebSnapshot(); },
+    });
 
     if (context.makeSerialPort)
         m_port = context.makeSerialPort();
@@ -239,13 +238,73 @@ void TForm1::createSubsystems(TForm1Context &context)
     m_mqtt = std::make_unique<MqttPublisher>(m_cycle->feed(), *this, apptitle::versionText(), m_programDir.dir);
     connect(m_mqtt.get(), &MqttPublisher::stateChanged, this, &TForm1::scheduleWebSnapshot);
     m_owserver = std::make_unique<OwServerCommand>(m_cycle->feed(), *this, m_boxes, NOwServer, this);
+    m_webSnapshot = std::make_unique<WebSnapshotPublisher>(WebSnapshotPublisher::Parts{
+        .server = *IdHTTPServer1,
+        .sensorSlots = *m_slots,
+        .verdicts = *m_verdicts,
+        .cycle = *m_cycle,
+        .mqtt = *m_mqtt,
+        .owServer = m_owserver->server(),
+        .SHour = SHour,
+        .bkFileName = bkFileName,
+        .ProgramDir = ProgramDir,
+        .HTTPPort = HTTPPort,
+        .store = [this] { return m_store.get(); },
+        .observationOn = [this] { return N3->isChecked(); },
+        .pollInterval = [this] { return Timer1->interval(); },
+        .hasPort = [this] { return m_port != nullptr; },
+        .portLost = [this] { return m_portLost; },
+    });
+    m_config = std::make_unique<ConfigBinding>(ConfigBinding::Parts{
+        .settings = windowSettings(),
+        .ui = *this,
+        .chart = *m_chart,
+        .sensorSlots = *m_slots,
+        .owServer = *m_owserver,
+        .log = *this,
+        .VisibleUpPanel = [this] { VisibleUpPanel(); },
+        .Splitter3Moved = [this] { Splitter3Moved(); },
+    });
+}
+
+WindowSettings TForm1::windowSettings()
+{
+    return WindowSettings{
+        .ProgramDir = ProgramDir,
+        .bkFileName = bkFileName,
+        .COMPort = COMPort,
+        .CharMaxCount = CharMaxCount,
+        .CharMinMaxAuto = CharMinMaxAuto,
+        .CharMinY = CharMinY,
+        .CharMaxY = CharMaxY,
+        .AutoNab = AutoNab,
+        .StartMin = StartMin,
+        .WinStartRun = WinStartRun,
+        .BulkConvert = BulkConvert,
+        .BusKind = BusKind,
+        .KernelPath = KernelPath,
+        .OwBus = OwBus,
+        .MQTT = MQTT,
+        .HTTPPort = HTTPPort,
+        .HTTPBinding = HTTPBinding,
+    };
 }
 
 // After the main window, in the program's order of windows: the sensor editor, the settings.
 void TForm1::createDialogs()
 {
     m_form2 = new TForm2(*m_slots, m_boxes, sensorrecords::systemRandom(), this);
-    m_settingsBinding = std::make_unique<SettingsBinding>(*this);
+    m_settingsBinding = std::make_unique<SettingsBinding>(SettingsBinding::Parts{
+        .settings = windowSettings(),
+        .ui = *this,
+        .chart = *m_chart,
+        .N3Click = [this] { N3Click(); },
+        .LoadBackground = [this] { LoadBackground(); },
+        .SetAutoStart = [this] { SetAutoStart(); },
+        .ResetChart = [this] { ResetChart(); },
+        .ChangeHTTPPort = [this](int port) { ChangeHTTPPort(port); },
+        .HTTPNotStarted = [this](const QString &reason) { HTTPNotStarted(reason); },
+    });
     m_form3 = new TForm3(*m_settingsBinding, m_boxes, this);
     // A bare file name is one in the program's folder (as the background picture is read):
     // the file boxes start there, not at the root.
@@ -294,8 +353,6 @@ void TForm1::connectCommands()
     connect(BAbout, &QToolButton::clicked, this, &TForm1::N7Click);
     connect(N9, &QAction::triggered, this, &TForm1::N9Click);
     connect(BHistory, &QToolButton::clicked, this, &TForm1::N9Click);
-    connect(HTTP_Active, &QAction::triggered, this, &TForm1::HTTP_ActiveClick);
-    connect(bHTTP, &QToolButton::clicked, this, &TForm1::bHTTPClick);
     connect(m_snsView, &StringGridView::gridDoubleClicked, this, &TForm1::SnsDblClick);
     connect(m_chart, &LiveChart::doubleClicked, this, &TForm1::Chart1DblClick);
     // The commands of the sensor pictures' pop-up menu, each under the error guard; each
@@ -491,60 +548,27 @@ void TForm1::showEvent(QShowEvent *event)
 
 void TForm1::AddLog(const QString &message)
 {
-    writeLogLines(m_logFold.add(message, false));
+    m_log->add(message);
 }
 
 void TForm1::addRawLine(const QString &line)
 {
-    writeLogLines(m_logFold.add(line, true));
+    m_log->addRaw(line);
 }
 
 void TForm1::addLogFor(const QString &message, const QString &serviceText)
 {
-    m_serviceText = {message, serviceText};
-    writeLogLines(m_logFold.add(message, false));
-    m_serviceText = {};
-}
-
-void TForm1::writeLogLines(const std::vector<LogFold::Line> &lines)
-{
-    for (const LogFold::Line &line : lines) {
-        const QString stamp = datetime::text(line.at);
-        Memo1->appendPlainText(line.raw ? line.text : stamp + QStringLiteral(" : ") + line.text);
-        if (!m_headless)
-            continue;
-        const bool repeat = line.text.startsWith(LogFold::repeatText(0).section(QLatin1Char(' '), 0, 1));
-        // A count of repeats is as grave as what repeated.
-        if (!repeat)
-            m_echoPriority = servicelog::priority(line.text);
-        const QString text = line.text == m_serviceText.first && !m_serviceText.second.isEmpty() ? m_serviceText.second
-                                                                                                : line.text;
-        writeServiceLine(servicelog::line(stamp, text, m_echoPriority, servicelog::toJournal()));
-    }
+    m_log->addFor(message, serviceText);
 }
 
 void TForm1::echoLine(const QString &line)
 {
-    // Before the window's log exists: a line of its own, as the log box would stamp it.
-    if (servicelog::toJournal()) {
-        const QString text = line.section(QStringLiteral(" : "), 1);
-        writeServiceLine(servicelog::line(QString(), text.isEmpty() ? line : text, servicelog::priority(line), true));
-        return;
-    }
-    writeServiceLine(line);
-}
-
-void TForm1::writeServiceLine(const QString &line)
-{
-    const QByteArray bytes = line.toUtf8() + '\n';
-    std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stderr);
-    std::fflush(stderr);
+    LogBox::echoLine(line);
 }
 
 void TForm1::N15Click()
 {
-    Memo1->clear();
-    m_logFold.reset();
+    m_log->clear();
 }
 
 void TForm1::Timer2Timer()
@@ -815,74 +839,15 @@ void TForm1::addDemoSensors()
     auto *bus = m_demo ? dynamic_cast<VirtualBus *>(m_port.get()) : nullptr;
     if (!bus)
         return;
-    const QStringList serials = bus->addDemoSensors(m_clock);
     // A demo must show a working thermometer: observation comes on whatever the configuration
     // says, and an empty configuration gets the bus's sensors.
     m_startObservation = true;
-    // The outside sensor stops answering now and then (a bad cable): for 12 s of every minute
-    // its scratchpad arrives with a wrong CRC, so the log, "err" and the chart gaps show too.
-    if (serials.size() > 1) {
-        auto *faults = new QTimer(this);
-        faults->setInterval(1000);
-        connect(faults, &QTimer::timeout, this, [this, bus, serial = serials.at(1)] {
-            if (VirtualSensor *sensor = bus->findSensor(serial))
-                sensor->setCorruptCrc((m_clock.tickCount() / 1000) % 60 >= 48);
-        });
-        faults->start();
-    }
-    for (int i = 0; i < static_cast<int>(m_slots->DSItems.size()); ++i) {
-        if (m_slots->inUse(i))
-            return;
-    }
-    struct Place
-    {
-        const char16_t *name;
-        int x;
-        int y;
-        TColor chart;
-    };
-    // Living room at about 21 degrees, outside at about -4, the boiler at about 55.
-    static constexpr Place places[] = {
-        {u"Гостиная", 120, 90, 255},
-        {u"Улица", 300, 60, 16711680},
-        {u"Котёл", 200, 230, 32768},
-    };
-    for (int k = 0; k < serials.size() && k < static_cast<int>(std::size(places)); ++k) {
-        const Place &p = places[k];
-        m_slots->AddItem(p.x, p.y, QString::fromUtf16(p.name), serials.at(k), true, 0, false, DefaultTrayBackground,
-                         DefaultTrayText, p.chart, CreateClearSign());
-    }
-    // The first picture a new user sees is a house under the sensors; a picture of the
-    // user's own is never replaced.
-    const QString plan = background::path(bkFileName, ProgramDir);
-    if (!QFileInfo::exists(plan) && !demoplan::draw().save(plan, "JPG", 90))
-        AddLog(QStringLiteral("Файл фона ") + plan + QStringLiteral(" не удалось записать."));
+    demosensors::add(*bus, m_clock, *m_slots, background::path(bkFileName, ProgramDir), *this, *this);
 }
 
 void TForm1::serveDemo()
 {
-    // A demo without a window shows itself on the web page; a configuration that says
-    // anything of the web server is followed as it stands.
-    const IniFile ini = IniFile::fromFile(iniPath());
-    if (!ini.hasKey(QStringLiteral("General"), QStringLiteral("HTTPPort"))
-        && !ini.hasKey(QStringLiteral("General"), QStringLiteral("HTTPActive"))) {
-        constexpr int firstPort = 8080;
-        constexpr int ports = 100;
-        HTTP_Active->setChecked(true);
-        HTTPBinding = QStringLiteral("0.0.0.0");
-        publishWebSnapshot();
-        for (int port = firstPort; port < firstPort + ports; ++port) {
-            HTTPPort = port;
-            if (IdHTTPServer1->start(HTTPBinding, HTTPPort) != HttpServer::StartResult::PortBusy)
-                break;
-        }
-    }
-    StartHTTP(false);
-    if (IdHTTPServer1->running()) {
-        const QString site = QStringLiteral("http://localhost:%1/").arg(HTTPPort);
-        AddLog(QStringLiteral("Страница датчиков: ") + site);
-        AddLog(QStringLiteral("Метрики: ") + site + QStringLiteral("metrics"));
-    }
+    m_http->serveDemo(iniPath());
 }
 
 void TForm1::N1Click()
@@ -959,55 +924,22 @@ void TForm1::MyMinimize()
 
 QString TForm1::iniPath() const
 {
-    return ProgramDir + QStringLiteral("Kalvex.ini");
+    return m_config->iniPath();
 }
 
-// Reads Kalvex.ini: the settings and the sensors. A missing file or key gives its default.
 void TForm1::LoadIni()
 {
-    // What a save cut short by a kill left behind (".Kalvex.ini.XXXXXX").
-    QDir dir(ProgramDir);
-    for (const QString &name : dir.entryList({QStringLiteral(".Kalvex.ini.??????")}, QDir::Files | QDir::Hidden))
-        dir.remove(name);
-    QStringList holds;
-    QString problem;
-    bool partial = false;
-    const KalvexConfig config = loadConfig(iniPath(), {}, &holds, &problem, &partial);
-    // A file only partly taken (sensors left out, values unreadable, texts cut) is kept whole
-    // as well.
-    m_iniUnreadable = !problem.isEmpty() || partial;
-    if (!problem.isEmpty())
-        AddLog(QStringLiteral("Файл настроек ") + iniPath() + QStringLiteral(" не прочитан (") + problem
-               + QStringLiteral("): работа с настройками по умолчанию, при выходе он будет сохранён под другим именем."));
-    else if (partial)
-        AddLog(QStringLiteral("Файл настроек ") + iniPath()
-               + QStringLiteral(" прочитан не полностью: при выходе он будет сохранён под другим именем."));
-    for (const QString &hold : std::as_const(holds))
-        AddLog(QStringLiteral("Kalvex.ini: ") + hold);
-    ConfigBinding::apply(*this, config);
+    m_config->LoadIni();
 }
 
-// Writes Kalvex.ini in one atomic replace; false on a write error, the old file then intact.
-// A file that could not be read at start-up is first kept under another name, never replaced.
 bool TForm1::SaveIni()
 {
-    if (m_iniUnreadable) {
-        QString kept = iniPath() + QStringLiteral(".unreadable");
-        for (int n = 1; QFileInfo::exists(kept) || QFileInfo(kept).isSymLink(); ++n)
-            kept = iniPath() + QStringLiteral(".unreadable.%1").arg(n);
-        if (QFileInfo::exists(iniPath()) && !QFile::rename(iniPath(), kept))
-            return false;
-        m_iniUnreadable = false;
-    }
-    return writeConfig(iniPath(), ConfigBinding::collect(*this));
+    return m_config->SaveIni();
 }
 
-// A failed start as StartHTTP reports it: both switches released, the log line.
 void TForm1::HTTPNotStarted(const QString &reason)
 {
-    HTTP_Active->setChecked(false);
-    bHTTP->setChecked(false);
-    AddLog(QStringLiteral("HTTP-сервер не запущен: ") + reason);
+    m_http->HTTPNotStarted(reason);
 }
 
 // Shows the background picture bkFileName on the sensor panel.
@@ -1016,100 +948,24 @@ void TForm1::LoadBackground()
     m_panel->LoadBackground(bkFileName, ProgramDir);
 }
 
-// The server follows the check mark of HTTP_Active; a failure to start unticks it.
 void TForm1::StartHTTP(bool reportOff)
 {
-    bHTTP->setChecked(HTTP_Active->isChecked());
-    if (!HTTP_Active->isChecked()) {
-        IdHTTPServer1->stop();
-        if (reportOff)
-            AddLog(QStringLiteral("HTTP-сервер выключен."));
-        return;
-    }
-    if (!IdHTTPServer1->running()) {
-        publishWebSnapshot();
-        const HttpServer::StartResult result = IdHTTPServer1->start(HTTPBinding, HTTPPort);
-        if (result != HttpServer::StartResult::Started) {
-            reportHTTPFailure(result == HttpServer::StartResult::PortBusy);
-            return;
-        }
-    }
-    AddLog(QStringLiteral("HTTP-сервер включен."));
-}
-
-void TForm1::reportHTTPFailure(bool portBusy)
-{
-    HTTPNotStarted(portBusy ? QStringLiteral("HTTP Порт ") + QString::number(HTTPPort) + QStringLiteral(" занят.")
-                            : QString());
+    m_http->StartHTTP(reportOff);
 }
 
 void TForm1::ChangeHTTPPort(int port)
 {
-    if (port == HTTPPort)
-        return;
-    const bool wasRunning = IdHTTPServer1->running();
-    IdHTTPServer1->stop();
-    HTTPPort = port;
-    HTTPBinding = QStringLiteral("0.0.0.0");
-    if (!wasRunning)
-        return;
-    const HttpServer::StartResult result = IdHTTPServer1->start(HTTPBinding, HTTPPort);
-    // Left running-looking, the menu item and the button would lie about a dead server.
-    if (result != HttpServer::StartResult::Started)
-        reportHTTPFailure(result == HttpServer::StartResult::PortBusy);
+    m_http->ChangeHTTPPort(port);
 }
 
 void TForm1::publishWebSnapshot()
 {
-    std::vector<websnapshot::SlotValues> items;
-    items.reserve(m_slots->DSItems.size());
-    for (int i = 0; i < static_cast<int>(m_slots->DSItems.size()); ++i) {
-        const TDSItem &item = m_slots->DSItems[static_cast<std::size_t>(i)];
-        websnapshot::SlotValues values;
-        values.SN = item.SN;
-        values.inUse = m_slots->inUse(i);
-        if (values.inUse)
-            values.name = m_slots->name(i);
-        values.lastReading = item.ReadingTally.reading;
-        values.lastReadingTime = item.ReadingTally.time;
-        values.failures = item.ReadingTally.failures;
-        if (const auto known = values.inUse ? m_verdicts->find(item.SN) : std::nullopt) {
-            values.family = SensorVerdicts::familyText(known->family);
-            // Scrapers' rules and the hub must not depend on the language: stable words.
-            values.power = SensorVerdicts::powerKey(known->parasite);
-            values.verdict = SensorDiagnosis::verdictKey(known->verdict);
-        }
-        values.Enable = item.Enable;
-        if (item.ImageCtl) {
-            values.left = item.ImageCtl->x();
-            values.top = item.ImageCtl->y();
-        }
-        if (item.TempLabel)
-            values.caption = item.TempLabel->text();
-        values.LastTime = item.LastTime;
-        items.push_back(std::move(values));
-    }
-    std::vector<FeedSensor> sensors;
-    for (const websnapshot::SlotValues &values : items) {
-        if (values.inUse)
-            sensors.push_back(FeedSensor{values.SN, values.name, values.Enable, static_cast<qint64>(values.failures), values.verdict});
-    }
-    const qint64 cycleMs = m_cycle->lastCycleMs();
-    const int portOpen = !m_port || !N3->isChecked() ? -1 : (m_portLost ? 0 : 1);
-    m_mqtt->setProgramState({N3->isChecked(), Timer1->interval(), cycleMs < 0 ? -1.0 : static_cast<double>(cycleMs) / 1000.0,
-                             N3->isChecked() && !m_portLost, IdHTTPServer1->running() ? HTTPPort : 0});
-    m_cycle->feed().handSensors(sensors);
-    const std::shared_ptr<const WebSnapshot> previous = IdHTTPServer1->snapshot();
-    const qint64 storeErrors = m_store ? static_cast<qint64>(m_store->errorCount()) : -1;
-    IdHTTPServer1->publish(websnapshot::make(items, SHour, bkFileName, ProgramDir, previous.get(),
-                                             cycleMs < 0 ? -1.0 : static_cast<double>(cycleMs) / 1000.0, portOpen,
-                                             storeErrors, m_mqtt->connectedState(), m_mqtt->messagesTotal(),
-                                             m_owserver->server().tally()));
+    m_webSnapshot->publish();
 }
 
 void TForm1::scheduleWebSnapshot()
 {
-    m_webSnapshotTimer->start();
+    m_webSnapshot->schedule();
 }
 
 // Opens or creates Kalvex.st. A store that cannot be used is logged by the store, which
@@ -1296,18 +1152,6 @@ void TForm1::N9Click()
     FormStats->show();
     FormStats->raise();
     FormStats->activateWindow();
-}
-
-// The menu item has toggled its check mark already.
-void TForm1::HTTP_ActiveClick()
-{
-    StartHTTP(true);
-}
-
-void TForm1::bHTTPClick()
-{
-    HTTP_Active->setChecked(bHTTP->isChecked());
-    StartHTTP(true);
 }
 
 void TForm1::SnsDblClick()

@@ -1,11 +1,10 @@
 #pragma once
 
 #include "base/Log.h"
-#include "base/LogFold.h"
-#include "base/ServiceLog.h"
 #include "base/StringGrid.h"
 #include "app/ui/ProgramDirectory.h"
 #include "app/ui/TForm1Ui.h"
+#include "app/ui/WindowSettings.h"
 #include "monitor/SensorDiscovery.h"
 #include "onewire/BusTurn.h"
 #include "sensors/MqttSettings.h"
@@ -21,7 +20,10 @@
 #include <utility>
 
 class AlarmActions;
+class ConfigBinding;
+class HttpCommand;
 class HttpServer;
+class LogBox;
 class AppLauncher;
 class Clock;
 class DialogBoxes;
@@ -52,6 +54,7 @@ class TForm4;
 class TFormAbout;
 class TFormLoading;
 class TFormStats;
+class WebSnapshotPublisher;
 
 // What the main window gets from the program entry (or from a test).
 struct TForm1Context
@@ -126,16 +129,12 @@ public:
     StringGrid Sns{3, 2};
     StringGrid SHour{26, 2};
 
-    // Log: date-time text, " : ", message. A line that repeats the one before is folded
-    // into a count (LogFold).
+    // Log: date-time text, " : ", message, in the log box (LogBox).
     void AddLog(const QString &message) override;
     void addRawLine(const QString &line) override;
     void addLogFor(const QString &message, const QString &serviceText) override;
-    // A log line ("stamp : text") to standard error as well (headless: the service manager's
-    // journal, which gets it with its priority and without the stamp).
+    // A log line ("stamp : text") to standard error as well (LogBox::echoLine).
     static void echoLine(const QString &line);
-    static void writeServiceLine(const QString &line);
-    void writeLogLines(const std::vector<LogFold::Line> &lines);
     // True while a slot holds a sensor.
     bool anySensor() const;
 
@@ -163,7 +162,7 @@ public:
     // failure is logged.
     void SetAutoStart();
 
-    // Web server. StartHTTP makes the server's running state follow the check mark of
+    // Web server (HttpCommand). StartHTTP makes the server's running state follow the check mark of
     // HTTP_Active and logs the outcome; reportOff logs the off state too.
     void StartHTTP(bool reportOff);
     // The settings dialog's port change: a running server moves to `port` ("0.0.0.0"),
@@ -239,9 +238,9 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
-    friend class SettingsBinding;
-
     void createSubsystems(TForm1Context &context);
+    // References to the settings members, for the configuration and the settings dialog.
+    WindowSettings windowSettings();
     void createDialogs();
     // EditItem(index) and the editor shown modally; -1 for a new sensor.
     void openEditor(int index);
@@ -301,19 +300,13 @@ private:
     QString iniPath() const;
     void N7Click();
     void N9Click();
-    void HTTP_ActiveClick();
-    void bHTTPClick();
-    void reportHTTPFailure(bool portBusy);
     // Several changes in one go (a grid rewritten cell by cell) give one snapshot.
     void scheduleWebSnapshot();
     void SnsDblClick();
     void Chart1DblClick();
 
     Clock &m_clock;
-    LogFold m_logFold{m_clock};
-    // The line being logged and its fuller service text; the priority of the last echoed line.
-    std::pair<QString, QString> m_serviceText;
-    servicelog::Priority m_echoPriority = servicelog::Info;
+    std::unique_ptr<LogBox> m_log;
     DialogBoxes &m_boxes;
     ProgramDirectory m_programDir;
     QStringList m_programCommand;
@@ -342,7 +335,10 @@ private:
     std::unique_ptr<MqttPublisher> m_mqtt;
     std::unique_ptr<OwServerCommand> m_owserver;
     std::unique_ptr<HttpServer> IdHTTPServer1;
-    QTimer *m_webSnapshotTimer = nullptr;
+    std::unique_ptr<HttpCommand> m_http;
+    // After what it reads: it goes first.
+    std::unique_ptr<WebSnapshotPublisher> m_webSnapshot;
+    std::unique_ptr<ConfigBinding> m_config;
     LiveChart *m_chart = nullptr;
     StringGridView *m_snsView = nullptr;
     StringGridView *m_sHourView = nullptr;
@@ -360,7 +356,5 @@ private:
     // Set by the first close (window, menu or a stop signal): cycles and searches under way
     // end at their next step.
     bool m_closing = false;
-    // Kalvex.ini exists but could not be read: the save keeps it under another name first.
-    bool m_iniUnreadable = false;
     std::function<bool()> m_stopPending;
 };
