@@ -63,6 +63,19 @@ bool ConfigBinding::SaveIni()
     return writeConfig(iniPath(), collect());
 }
 
+void ConfigBinding::saveAtExit()
+{
+    constexpr int calls = 4;
+    for (int call = 1; call <= calls; ++call) {
+        if (SaveIni())
+            return;
+    }
+    // Whoever started the program from a terminal or a service learns why the next start has
+    // the old settings.
+    qWarning("Kalvex: %s not written after %d attempts; the settings of this run are lost", qUtf8Printable(iniPath()),
+             calls);
+}
+
 void ConfigBinding::apply(const KalvexConfig &config)
 {
     const WindowSettings &s = m_parts.settings;

@@ -38,6 +38,9 @@ public:
     void LoadIni();
     // Writes Kalvex.ini in one atomic replace; false on a write error, the old file then intact.
     bool SaveIni();
+    // SaveIni at shutdown, tried a few times; what still fails is said on standard error, as
+    // the window says nothing any more.
+    void saveAtExit();
 
     // LoadIni's effects on a window whose slot array is still empty, in their order: the
     // menu bar, the settings, the layout and Splitter3Moved, the fixed chart bounds, the web

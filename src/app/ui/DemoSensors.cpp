@@ -14,7 +14,8 @@
 
 #include <iterator>
 
-void demosensors::add(VirtualBus &bus, const Clock &clock, SensorSlots &sensorSlots, const QString &plan, Log &log, QObject &owner)
+void demosensors::add(VirtualBus &bus, const Clock &clock, SensorSlots &sensorSlots, const QString &plan, Log &log,
+                      QObject &owner)
 {
     const QStringList serials = bus.addDemoSensors(clock);
     // The outside sensor stops answering now and then (a bad cable): for 12 s of every minute
@@ -28,10 +29,8 @@ void demosensors::add(VirtualBus &bus, const Clock &clock, SensorSlots &sensorSl
         });
         faults->start();
     }
-    for (int i = 0; i < static_cast<int>(sensorSlots.DSItems.size()); ++i) {
-        if (sensorSlots.inUse(i))
-            return;
-    }
+    if (sensorSlots.anyInUse())
+        return;
     struct Place
     {
         const char16_t *name;

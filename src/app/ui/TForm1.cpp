@@ -3,17 +3,18 @@
 #include "base/Clock.h"
 #include "base/DialogBoxes.h"
 #include "base/ErrorGuard.h"
-#include "base/KalvexError.h"
 #include "base/ScreenCursor.h"
 #include "app/ui/AppTitle.h"
 #include "app/ui/SensorInfoWindow.h"
 #include "app/ui/AutoStartEntry.h"
 #include "app/ui/HistoryCsvRoute.h"
 #include "app/ui/ConfigBinding.h"
+#include "app/ui/DialogCommands.h"
 #include "app/ui/DemoSensors.h"
 #include "app/ui/HttpCommand.h"
 #include "app/ui/LogBox.h"
-#include "app/ui/SettingsBinding.h"
+#include "app/ui/SensorMenus.h"
+#include "app/ui/StartSteps.h"
 #include "app/ui/WebSnapshotPublisher.h"
 #include "history/HourTable.h"
 #include "history/ReadingStore.h"
@@ -23,8 +24,7 @@
 #include "dialogs/ui/TFormAbout.h"
 #include "dialogs/ui/TFormLoading.h"
 #include "monitor/AlarmActions.h"
-#include "monitor/DesktopAppLauncher.h"
-#include "monitor/QtSoundPlayer.h"
+#include "monitor/AlarmOutputs.h"
 #include "monitor/SensorDiscovery.h"
 #include "monitor/SnsGrid.h"
 #include "monitor/ui/LiveChart.h"
@@ -33,8 +33,8 @@
 #include "onewire/Ds2480bLink.h"
 #include "onewire/KernelBus.h"
 #include "owserver/OwServerBus.h"
+#include "app/ui/MqttCommand.h"
 #include "mqtt/MqttPublisher.h"
-#include "mqtt/ui/MqttDialog.h"
 #include "app/ui/OwServerCommand.h"
 #include "owserver/OwServer.h"
 #include "onewire/OneWireLink.h"
@@ -57,9 +57,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QGuiApplication>
 #include <QMenuBar>
-#include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QShowEvent>
@@ -67,7 +65,6 @@
 #include <QTimer>
 #include <QToolButton>
 
-#include <algorithm>
 #include <exception>
 #include <utility>
 
@@ -153,23 +150,10 @@ void TForm1::createSubsystems(TForm1Context &context)
     m_kernelBus = std::make_unique<KernelBus>(*this);
     m_owServerBus = std::make_unique<OwServerBus>(*this);
 
-    SoundPlayer *sound = context.sound;
-    if (!sound) {
-        auto player = std::make_unique<QtSoundPlayer>();
-        player->setLateFailureHandler([this](const QString &name) { m_alarms->playbackFailed(name); });
-        m_ownSound = std::move(player);
-        sound = m_ownSound.get();
-    }
-    AppLauncher *launcher = context.launcher;
-    if (!launcher) {
-        auto desktop = std::make_unique<DesktopAppLauncher>();
-        // The opener tells a document it cannot open only when it ends.
-        desktop->setLateFailureHandler(
-            [this](const QString &path) { AddLog(QStringLiteral("Ошибка запуска приложения ") + path); });
-        m_ownLauncher = std::move(desktop);
-        launcher = m_ownLauncher.get();
-    }
-    m_alarms = std::make_unique<AlarmActions>(*this, *sound, *launcher);
+    m_alarmOutputs = std::make_unique<AlarmOutputs>(
+        context.sound, context.launcher, [this](const QString &name) { m_alarms->playbackFailed(name); },
+        [this](const QString &path) { AddLog(QStringLiteral("Ошибка запуска приложения ") + path); });
+    m_alarms = std::make_unique<AlarmActions>(*this, m_alarmOutputs->sound(), m_alarmOutputs->launcher());
 
     m_chart = new LiveChart;
     plugIn(Chart1, m_chart);
@@ -178,10 +162,7 @@ void TForm1::createSubsystems(TForm1Context &context)
     m_hours = std::make_unique<HourTable>(SHour, m_clock);
     m_sHourView = new StringGridView(SHour);
     m_sHourView->setItemDelegate(new SHourDelegate(*m_hours, m_sHourView));
-    QList<int> widths;
-    for (int col = 0; col < SHour.ColCount(); ++col)
-        widths << HourTable::columnWidth(col);
-    m_sHourView->setColWidths(widths);
+    m_sHourView->setColWidths(HourTable::columnWidths());
     plugIn(SHourView, m_sHourView);
     // The new widgets' size hints must not move the designed heights.
     setLeftColumnHeights(designedSnsHeight, designedSHourHeight, designedLogHeight);
@@ -235,23 +216,20 @@ void TForm1::createSubsystems(TForm1Context &context)
         TrayModify(id, text, tip, background, foreground);
     };
     m_slots->TrayModify = m_cycle->TrayModify;
-    m_mqtt = std::make_unique<MqttPublisher>(m_cycle->feed(), *this, apptitle::versionText(), m_programDir.dir);
-    connect(m_mqtt.get(), &MqttPublisher::stateChanged, this, &TForm1::scheduleWebSnapshot);
+    m_mqtt = std::make_unique<MqttCommand>(m_cycle->feed(), *this, m_programDir.dir, MQTT, m_boxes, NMqtt, this,
+                                           [this] { scheduleWebSnapshot(); });
     m_owserver = std::make_unique<OwServerCommand>(m_cycle->feed(), *this, m_boxes, NOwServer, this);
     m_webSnapshot = std::make_unique<WebSnapshotPublisher>(WebSnapshotPublisher::Parts{
         .server = *IdHTTPServer1,
         .sensorSlots = *m_slots,
         .verdicts = *m_verdicts,
         .cycle = *m_cycle,
-        .mqtt = *m_mqtt,
+        .mqtt = m_mqtt->publisher(),
         .owServer = m_owserver->server(),
         .SHour = SHour,
-        .bkFileName = bkFileName,
-        .ProgramDir = ProgramDir,
-        .HTTPPort = HTTPPort,
+        .settings = windowSettings(),
+        .ui = *this,
         .store = [this] { return m_store.get(); },
-        .observationOn = [this] { return N3->isChecked(); },
-        .pollInterval = [this] { return Timer1->interval(); },
         .hasPort = [this] { return m_port != nullptr; },
         .portLost = [this] { return m_portLost; },
     });
@@ -269,60 +247,38 @@ void TForm1::createSubsystems(TForm1Context &context)
 
 WindowSettings TForm1::windowSettings()
 {
-    return WindowSettings{
-        .ProgramDir = ProgramDir,
-        .bkFileName = bkFileName,
-        .COMPort = COMPort,
-        .CharMaxCount = CharMaxCount,
-        .CharMinMaxAuto = CharMinMaxAuto,
-        .CharMinY = CharMinY,
-        .CharMaxY = CharMaxY,
-        .AutoNab = AutoNab,
-        .StartMin = StartMin,
-        .WinStartRun = WinStartRun,
-        .BulkConvert = BulkConvert,
-        .BusKind = BusKind,
-        .KernelPath = KernelPath,
-        .OwBus = OwBus,
-        .MQTT = MQTT,
-        .HTTPPort = HTTPPort,
-        .HTTPBinding = HTTPBinding,
-    };
+    return {.ProgramDir = ProgramDir, .bkFileName = bkFileName, .COMPort = COMPort, .CharMaxCount = CharMaxCount,
+            .CharMinMaxAuto = CharMinMaxAuto, .CharMinY = CharMinY, .CharMaxY = CharMaxY, .AutoNab = AutoNab,
+            .StartMin = StartMin, .WinStartRun = WinStartRun, .BulkConvert = BulkConvert, .BusKind = BusKind,
+            .KernelPath = KernelPath, .OwBus = OwBus, .MQTT = MQTT, .HTTPPort = HTTPPort, .HTTPBinding = HTTPBinding};
 }
 
 // After the main window, in the program's order of windows: the sensor editor, the settings.
 void TForm1::createDialogs()
 {
-    m_form2 = new TForm2(*m_slots, m_boxes, sensorrecords::systemRandom(), this);
-    m_settingsBinding = std::make_unique<SettingsBinding>(SettingsBinding::Parts{
-        .settings = windowSettings(),
-        .ui = *this,
-        .chart = *m_chart,
-        .N3Click = [this] { N3Click(); },
-        .LoadBackground = [this] { LoadBackground(); },
-        .SetAutoStart = [this] { SetAutoStart(); },
-        .ResetChart = [this] { ResetChart(); },
-        .ChangeHTTPPort = [this](int port) { ChangeHTTPPort(port); },
-        .HTTPNotStarted = [this](const QString &reason) { HTTPNotStarted(reason); },
-    });
-    m_form3 = new TForm3(*m_settingsBinding, m_boxes, this);
-    // A bare file name is one in the program's folder (as the background picture is read):
-    // the file boxes start there, not at the root.
-    m_form2->setProgramFolder(ProgramDir);
-    m_form3->setProgramFolder(ProgramDir);
-    m_slots->EditItem = [this](int index) { openEditor(index); };
-    // An edit or new settings (names, places, the background) change what the page shows.
-    connect(m_form2, &TForm2::applied, this, &TForm1::publishWebSnapshot);
-    connect(m_form3, &TForm3::applied, this, &TForm1::publishWebSnapshot);
-}
-
-void TForm1::openEditor(int index)
-{
-    // A sensor removed meanwhile (or never there) has nothing to edit.
-    if (index >= 0 && !m_slots->inUse(index))
-        return;
-    m_form2->EditItem(index);
-    m_form2->exec();
+    m_dialogs = std::make_unique<DialogCommands>(
+        DialogCommands::Parts{
+            .ui = *this,
+            .sensorSlots = *m_slots,
+            .snsView = *m_snsView,
+            .boxes = m_boxes,
+            .settings = {
+                .settings = windowSettings(),
+                .ui = *this,
+                .chart = *m_chart,
+                .N3Click = [this] { N3Click(); },
+                .LoadBackground = [this] { LoadBackground(); },
+                .SetAutoStart = [this] { SetAutoStart(); },
+                .ResetChart = [this] { ResetChart(); },
+                .ChangeHTTPPort = [this](int port) { ChangeHTTPPort(port); },
+                .HTTPNotStarted = [this](const QString &reason) { HTTPNotStarted(reason); },
+            },
+            .programFolder = ProgramDir,
+            .publishSnapshot = [this] { publishWebSnapshot(); },
+        },
+        this);
+    m_form2 = &m_dialogs->form2();
+    m_form3 = &m_dialogs->form3();
 }
 
 void TForm1::connectCommands()
@@ -339,13 +295,7 @@ void TForm1::connectCommands()
     connect(Splitter3, &QSplitter::splitterMoved, this, &TForm1::Splitter3Moved);
     connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
 
-    connect(N2, &QAction::triggered, this, &TForm1::N2Click);
     connect(NBus, &QAction::triggered, this, &TForm1::busSettingsClick);
-    connect(NMqtt, &QAction::triggered, this, &TForm1::mqttSettingsClick);
-    connect(BSetting, &QToolButton::clicked, this, &TForm1::N2Click);
-    connect(N4, &QAction::triggered, this, &TForm1::N4Click);
-    connect(BAdd, &QToolButton::clicked, this, &TForm1::N4Click);
-    connect(N13, &QAction::triggered, this, &TForm1::N4Click);
     connect(N5, &QAction::triggered, this, &TForm1::N5Click);
     connect(BSearch, &QToolButton::clicked, this, &TForm1::N5Click);
     connect(N14, &QAction::triggered, this, &TForm1::N5Click);
@@ -353,46 +303,16 @@ void TForm1::connectCommands()
     connect(BAbout, &QToolButton::clicked, this, &TForm1::N7Click);
     connect(N9, &QAction::triggered, this, &TForm1::N9Click);
     connect(BHistory, &QToolButton::clicked, this, &TForm1::N9Click);
-    connect(m_snsView, &StringGridView::gridDoubleClicked, this, &TForm1::SnsDblClick);
     connect(m_chart, &LiveChart::doubleClicked, this, &TForm1::Chart1DblClick);
-    // The commands of the sensor pictures' pop-up menu, each under the error guard; each
-    // changes what the web page shows.
-    connect(NImgOn, &QAction::triggered, this, [this] {
-        guarded(m_boxes, [this] { m_slots->NImgOnClick(); });
-        publishWebSnapshot();
-    });
-    connect(NImgOff, &QAction::triggered, this, [this] {
-        guarded(m_boxes, [this] { m_slots->NImgOffClick(); });
-        publishWebSnapshot();
-    });
-    connect(N18, &QAction::triggered, this, [this] {
-        guarded(m_boxes, [this] { m_slots->N18Click(); });
-        publishWebSnapshot();
-    });
-    connect(N16, &QAction::triggered, this, [this] {
-        guarded(m_boxes, [this] { m_slots->N16Click(); });
-        publishWebSnapshot();
-    });
-    // A sensor picture dropped at a new place.
-    connect(m_panel, &SensorPanel::panelChanged, this, &TForm1::publishWebSnapshot);
-    connect(NInfo, &QAction::triggered, this, [this] {
-        const int index = m_slots->SelectedItem;
-        if (m_slots->inUse(index))
-            static_cast<void>(showSensorInfo(m_slots->DSItems[static_cast<std::size_t>(index)].SN));
-    });
-    // The readings grid's menu acts on the row clicked.
-    m_snsView->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(m_snsView, &QWidget::customContextMenuRequested, this, [this](const QPoint &pos) {
-        const QModelIndex at = m_snsView->indexAt(pos);
-        if (!at.isValid())
-            return;
-        m_snsView->setCurrentIndex(at);
-        SnsPopup->popup(m_snsView->viewport()->mapToGlobal(pos));
-    });
-    connect(NSnsInfo, &QAction::triggered, this, [this] {
-        const QString serial = Sns.Cells(2, Sns.Row()).trimmed();
-        if (!serial.isEmpty())
-            static_cast<void>(showSensorInfo(serial));
+    m_sensorMenus = std::make_unique<SensorMenus>(SensorMenus::Parts{
+        .ui = *this,
+        .sensorSlots = *m_slots,
+        .panel = *m_panel,
+        .snsView = *m_snsView,
+        .Sns = Sns,
+        .boxes = m_boxes,
+        .publishSnapshot = [this] { publishWebSnapshot(); },
+        .showSensorInfo = [this](const QString &serial) { static_cast<void>(showSensorInfo(serial)); },
     });
 }
 
@@ -442,25 +362,12 @@ void TForm1::FormCreate()
     ProgramDir = m_programDir.dir;
     if (!m_programDir.logLine.isEmpty())
         AddLog(m_programDir.logLine);
-    // A configuration or store that fails (a full disk, say) is logged with its file and the
-    // start goes on, window or not: a box here would hold the start and polling until someone
-    // clicked it, before the window is even shown. The store tries again at later readings.
-    const auto logged = [this](const QString &file, auto &&run) {
-        try {
-            run();
-            return true;
-        } catch (const KalvexError &e) {
-            AddLog(e.message().contains(file) ? e.message() : file + QStringLiteral(": ") + e.message());
-        } catch (const std::exception &e) {
-            AddLog(file + QStringLiteral(": ") + QString::fromLocal8Bit(e.what()));
-        }
-        return false;
-    };
     const QString storeFile = ProgramDir + ReadingStore::fileName();
-    // Any other error ends the sequence at its step; the window goes on as far as it was set up.
+    // A configuration, background or store that fails is logged and the start goes on; any
+    // other error ends the sequence at its step, the window going on as far as it was set up.
     guarded(m_boxes, [&] {
-        logged(iniPath(), [this] { LoadIni(); });
-        m_mqtt->setSettings(MQTT);
+        startsteps::logged(*this, iniPath(), [this] { LoadIni(); });
+        m_mqtt->publisher().setSettings(MQTT);
         addDemoSensors();
         if (StartMin && !m_headless)
             setWindowState(windowState() | Qt::WindowMinimized);
@@ -468,14 +375,14 @@ void TForm1::FormCreate()
         if (m_demo && m_headless)
             serveDemo();
         // A picture that does not decode is logged; the web server and the store still start.
-        logged(background::path(bkFileName, ProgramDir), [this] { LoadBackground(); });
+        startsteps::logged(*this, background::path(bkFileName, ProgramDir), [this] { LoadBackground(); });
         if (!IdHTTPServer1->running())
             StartHTTP(false);
-        logged(storeFile, [this] { ConnectDB(); });
+        startsteps::logged(*this, storeFile, [this] { ConnectDB(); });
         m_cycle->chartState().PointCounter = CharMaxCount;
         sns::prepare(Sns);
         m_hours->writeHeader();
-        if (!logged(storeFile, [this] { Load24Hour(); }))
+        if (!startsteps::logged(*this, storeFile, [this] { Load24Hour(); }))
             LastHour = m_clock.now().time().hour();
         for (int i = 0; i < static_cast<int>(m_slots->DSItems.size()); ++i) {
             if (m_slots->DSItems[i].Enable)
@@ -490,28 +397,10 @@ void TForm1::FormDestroy()
     if (m_destroyed)
         return;
     m_destroyed = true;
-    // No box may stop a shutdown (a SIGTERM has nobody to answer it): failures go to stderr.
-    const auto step = [](const char *name, auto &&run) {
-        try {
-            run();
-        } catch (const std::exception &e) {
-            qWarning("Kalvex: %s failed at shutdown: %s", name, e.what());
-        }
-    };
-    step("TrayAllDelete", [this] { TrayAllDelete(); });
+    startsteps::atShutdown("TrayAllDelete", [this] { TrayAllDelete(); });
     if (!m_headless)
-        step("SetAutoStart", [this] { SetAutoStart(); });
-    step("SaveIni", [this] {
-        constexpr int calls = 4;
-        for (int call = 1; call <= calls; ++call) {
-            if (SaveIni())
-                return;
-        }
-        // The window says nothing; whoever started the program from a terminal or a service
-        // learns why the next start has the old settings.
-        qWarning("Kalvex: %s not written after %d attempts; the settings of this run are lost",
-                 qUtf8Printable(iniPath()), calls);
-    });
+        startsteps::atShutdown("SetAutoStart", [this] { SetAutoStart(); });
+    startsteps::atShutdown("SaveIni", [this] { m_config->saveAtExit(); });
 }
 
 void TForm1::closeEvent(QCloseEvent *event)
@@ -677,11 +566,7 @@ void TForm1::drainBus()
 
 bool TForm1::anySensor() const
 {
-    for (int i = 0; i < static_cast<int>(m_slots->DSItems.size()); ++i) {
-        if (m_slots->inUse(i))
-            return true;
-    }
-    return false;
+    return m_slots->anyInUse();
 }
 
 void TForm1::BScanClick()
@@ -998,22 +883,10 @@ void TForm1::TrayAllDelete()
     m_tray->TrayAllDelete();
 }
 
-// Column 2 of Sns := width of Panel3 - columns 0 and 1, so that the three columns span the
-// left column (less the view's frame, so no horizontal scroll bar appears).
+// The three columns of Sns span the left column.
 void TForm1::Splitter3Moved()
 {
-    const int first = m_snsView->columnWidth(0);
-    const int second = m_snsView->columnWidth(1);
-    const int frame = m_snsView->width() - m_snsView->viewport()->width();
-    m_snsView->setColWidths({first, second, std::max(Panel3->width() - first - second - frame, 20)});
-}
-
-void TForm1::N2Click()
-{
-    guarded(m_boxes, [this] {
-        m_form3->LoadSettings();
-        m_form3->exec();
-    });
+    m_snsView->fillWidth(Panel3->width());
 }
 
 // "Шина…": the dialog of how the bus is polled; the next cycle polls that way.
@@ -1030,22 +903,14 @@ void TForm1::busSettingsClick()
     });
 }
 
-// "MQTT…": where readings go besides the program; applied at once.
-void TForm1::mqttSettingsClick()
+MqttPublisher &TForm1::mqttPublisher() const
 {
-    guarded(m_boxes, [this] {
-        MqttDialog dialog(m_boxes, this);
-        dialog.setSettings(MQTT);
-        if (dialog.exec() == QDialog::Accepted)
-            setMqttSettings(dialog.settings());
-    });
+    return m_mqtt->publisher();
 }
 
 void TForm1::setMqttSettings(const MqttSettings &settings)
 {
-    MQTT = settings;
-    m_mqtt->setSettings(MQTT);
-    scheduleWebSnapshot();
+    m_mqtt->setSettings(settings);
 }
 
 SensorDiscovery::Hooks TForm1::discoveryHooks()
@@ -1078,11 +943,6 @@ SensorDiscovery::Hooks TForm1::discoveryHooks()
         m_slots->AddItem(X, Y, Name, SN, Enable, Correct, Tray, CBFon, CBText, CBChart, Sign);
     };
     return hooks;
-}
-
-void TForm1::N4Click()
-{
-    guarded(m_boxes, [this] { openEditor(-1); });
 }
 
 // The sensor search: every code on the bus that no slot in use holds becomes a new sensor.
@@ -1152,11 +1012,6 @@ void TForm1::N9Click()
     FormStats->show();
     FormStats->raise();
     FormStats->activateWindow();
-}
-
-void TForm1::SnsDblClick()
-{
-    guarded(m_boxes, [this] { m_slots->SnsDblClick(); });
 }
 
 void TForm1::Chart1DblClick()

@@ -20,12 +20,14 @@
 #include <utility>
 
 class AlarmActions;
+class AlarmOutputs;
 class ConfigBinding;
 class HttpCommand;
 class HttpServer;
 class LogBox;
 class AppLauncher;
 class Clock;
+class DialogCommands;
 class DialogBoxes;
 class Ds2480bLink;
 class HourTable;
@@ -33,17 +35,18 @@ class DriverBus;
 class KernelBus;
 class LiveChart;
 class MonitorCycle;
+class MqttCommand;
 class MqttPublisher;
 class OwServerCommand;
 class OneWireLink;
 class OwServerBus;
 class ReadingStore;
 class RomSearch;
+class SensorMenus;
 class SensorPanel;
 class SensorSlots;
 class SensorVerdicts;
 class SerialPort;
-class SettingsBinding;
 class TForm2;
 class TForm3;
 class SoundPlayer;
@@ -86,8 +89,9 @@ struct TForm1Context
 };
 
 // The main window: owns the settings and the serial port, runs the start-up and shutdown
-// sequences, the observation switch and the log. Subsystems keep their routines in their own
-// classes; the handlers here call them.
+// sequences and the observation switch. Subsystems (the log box, the configuration, the web
+// server's switch and snapshot, the dialogs, the menus) keep their routines in their own
+// classes and reach the window through references and callbacks; the handlers here call them.
 class TForm1 final : public QMainWindow, public TForm1Ui, public Log
 {
     Q_OBJECT
@@ -203,7 +207,7 @@ public:
     MonitorCycle &monitorCycle() const { return *m_cycle; }
     // What each sensor's latest diagnosis or readings say it is (/metrics, "Сведения…").
     SensorVerdicts &sensorVerdicts() const { return *m_verdicts; }
-    MqttPublisher &mqttPublisher() const { return *m_mqtt; }
+    MqttPublisher &mqttPublisher() const;
     // The sensors served over the owserver protocol ([OwServer]).
     OwServerCommand &owServer() const { return *m_owserver; }
     // MQTT := settings, and the publisher reconnects with them at once.
@@ -242,8 +246,6 @@ private:
     // References to the settings members, for the configuration and the settings dialog.
     WindowSettings windowSettings();
     void createDialogs();
-    // EditItem(index) and the editor shown modally; -1 for a new sensor.
-    void openEditor(int index);
     void connectCommands();
     void FormCreate();
     void FormDestroy();
@@ -286,10 +288,7 @@ private:
     // --demo --headless: the web server comes on, on port 8080 or the next free one, unless
     // the configuration has a say; the log names the page and the metrics.
     void serveDemo();
-    void N2Click();
     void busSettingsClick();
-    void mqttSettingsClick();
-    void N4Click();
     void N5Click();
     QCoro::Task<> search();
     // "Сведения…": the window "Сведения о датчике" at once, then the diagnosis of the sensor
@@ -302,7 +301,6 @@ private:
     void N9Click();
     // Several changes in one go (a grid rewritten cell by cell) give one snapshot.
     void scheduleWebSnapshot();
-    void SnsDblClick();
     void Chart1DblClick();
 
     Clock &m_clock;
@@ -325,27 +323,27 @@ private:
     bool m_searching = false;
     std::unique_ptr<SensorVerdicts> m_verdicts;
     bool m_portLost = false;
-    std::unique_ptr<SoundPlayer> m_ownSound;
-    std::unique_ptr<AppLauncher> m_ownLauncher;
+    std::unique_ptr<AlarmOutputs> m_alarmOutputs;
     std::unique_ptr<AlarmActions> m_alarms;
     std::unique_ptr<ReadingStore> m_store;
     std::unique_ptr<HourTable> m_hours;
     std::unique_ptr<MonitorCycle> m_cycle;
     // After the cycle: it consumes the cycle's readings and goes first.
-    std::unique_ptr<MqttPublisher> m_mqtt;
+    std::unique_ptr<MqttCommand> m_mqtt;
     std::unique_ptr<OwServerCommand> m_owserver;
     std::unique_ptr<HttpServer> IdHTTPServer1;
     std::unique_ptr<HttpCommand> m_http;
     // After what it reads: it goes first.
     std::unique_ptr<WebSnapshotPublisher> m_webSnapshot;
     std::unique_ptr<ConfigBinding> m_config;
+    std::unique_ptr<SensorMenus> m_sensorMenus;
     LiveChart *m_chart = nullptr;
     StringGridView *m_snsView = nullptr;
     StringGridView *m_sHourView = nullptr;
     SensorSlots *m_slots = nullptr;
     TForm2 *m_form2 = nullptr;
     TForm3 *m_form3 = nullptr;
-    std::unique_ptr<SettingsBinding> m_settingsBinding;
+    std::unique_ptr<DialogCommands> m_dialogs;
     SensorPanel *m_panel = nullptr;
     TrayIndicators *m_tray = nullptr;
     bool m_demo;

@@ -1,5 +1,6 @@
 #include "app/ui/WebSnapshotPublisher.h"
 
+#include "app/ui/TForm1Ui.h"
 #include "base/ReadingFeed.h"
 #include "history/ReadingStore.h"
 #include "monitor/ui/MonitorCycle.h"
@@ -11,6 +12,7 @@
 #include "web/HttpServer.h"
 #include "web/WebSnapshotBuilder.h"
 
+#include <QAction>
 #include <QLabel>
 
 #include <utility>
@@ -66,18 +68,18 @@ void WebSnapshotPublisher::publish()
         if (values.inUse)
             sensors.push_back(FeedSensor{values.SN, values.name, values.Enable, static_cast<qint64>(values.failures), values.verdict});
     }
-    const bool observing = m_parts.observationOn();
+    const bool observing = m_parts.ui.N3->isChecked();
     const bool lost = m_parts.portLost();
     const qint64 cycleMs = m_parts.cycle.lastCycleMs();
     const int portOpen = !m_parts.hasPort() || !observing ? -1 : (lost ? 0 : 1);
     HttpServer &server = m_parts.server;
-    m_parts.mqtt.setProgramState({observing, m_parts.pollInterval(), cycleMs < 0 ? -1.0 : static_cast<double>(cycleMs) / 1000.0,
-                                  observing && !lost, server.running() ? m_parts.HTTPPort : 0});
+    m_parts.mqtt.setProgramState({observing, m_parts.ui.Timer1->interval(), cycleMs < 0 ? -1.0 : static_cast<double>(cycleMs) / 1000.0,
+                                  observing && !lost, server.running() ? m_parts.settings.HTTPPort : 0});
     m_parts.cycle.feed().handSensors(sensors);
     const std::shared_ptr<const WebSnapshot> previous = server.snapshot();
     const ReadingStore *store = m_parts.store();
     const qint64 storeErrors = store ? static_cast<qint64>(store->errorCount()) : -1;
-    server.publish(websnapshot::make(items, m_parts.SHour, m_parts.bkFileName, m_parts.ProgramDir, previous.get(),
+    server.publish(websnapshot::make(items, m_parts.SHour, m_parts.settings.bkFileName, m_parts.settings.ProgramDir, previous.get(),
                                      cycleMs < 0 ? -1.0 : static_cast<double>(cycleMs) / 1000.0, portOpen, storeErrors,
                                      m_parts.mqtt.connectedState(), m_parts.mqtt.messagesTotal(), m_parts.owServer.tally()));
 }

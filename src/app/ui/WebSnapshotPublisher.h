@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/ui/WindowSettings.h"
+
 #include <QObject>
 #include <QTimer>
 
@@ -13,6 +15,7 @@ class ReadingStore;
 class SensorSlots;
 class SensorVerdicts;
 class StringGrid;
+class TForm1Ui;
 
 // Hands the web server (and the MQTT publisher and the reading feed) a copy of what the
 // window shows: the sensor slots, their pictures and captions, the hourly grid, the
@@ -29,14 +32,12 @@ public:
         MqttPublisher &mqtt;
         OwServer &owServer;
         const StringGrid &SHour;
-        const QString &bkFileName;
-        const QString &ProgramDir;
-        const int &HTTPPort;
+        // bkFileName, ProgramDir and HTTPPort.
+        WindowSettings settings;
+        // The check mark of N3 and Timer1's interval.
+        const TForm1Ui &ui;
         // Null until the store is connected.
         std::function<ReadingStore *()> store;
-        // The check mark of N3 and Timer1's interval.
-        std::function<bool()> observationOn;
-        std::function<int()> pollInterval;
         // Whether the window has a port, and whether observation lost it.
         std::function<bool()> hasPort;
         std::function<bool()> portLost;
