@@ -111,3 +111,11 @@ QColor HourTable::cellColor(int ACol, int ARow) const
 {
     return highlighted(ACol, ARow, m_clock.now().time().hour()) ? windowColor() : QColor(Qt::white);
 }
+
+QList<int> HourTable::columnWidths()
+{
+    QList<int> widths;
+    for (int col = 0; col < ColCount; ++col)
+        widths << columnWidth(col);
+    return widths;
+}

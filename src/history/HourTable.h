@@ -3,6 +3,7 @@
 #include "sensors/TDSItem.h"
 
 #include <QColor>
+#include <QList>
 #include <QString>
 
 class Clock;
@@ -28,6 +29,8 @@ public:
     void writeHeader();
     // Column widths in pixels (91 for the name, 30 per hour, 112 for the serial); rows are 16 high.
     static int columnWidth(int col) { return col == 0 ? 91 : col == SerialCol ? 112 : 30; }
+    // Every column's width, from column 0.
+    static QList<int> columnWidths();
     static constexpr int RowHeight = 16;
     // The header texts: " Имя", " 0 ч." ... " 23 ч.", " Серийный номер".
     static QString headerText(int col);

@@ -1,15 +1,34 @@
 #pragma once
 
+#include "app/ui/WindowSettings.h"
 #include "sensors/SettingsTarget.h"
 
-class TForm1;
+#include <functional>
+
+class LiveChart;
+class TForm1Ui;
 
 // The main window as the settings dialog changes it: its settings members, Timer1, the
 // observation switch, the background, the autostart entry, the live chart and the web server.
 class SettingsBinding final : public SettingsTarget
 {
 public:
-    explicit SettingsBinding(TForm1 &form);
+    struct Parts
+    {
+        WindowSettings settings;
+        // Timer1 and N3.
+        TForm1Ui &ui;
+        LiveChart &chart;
+        // The window's own routines of those names.
+        std::function<void()> N3Click;
+        std::function<void()> LoadBackground;
+        std::function<void()> SetAutoStart;
+        std::function<void()> ResetChart;
+        std::function<void(int port)> ChangeHTTPPort;
+        std::function<void(const QString &reason)> HTTPNotStarted;
+    };
+
+    explicit SettingsBinding(Parts parts);
 
     GeneralSettings current() const override;
     bool observationOn() const override;
@@ -27,5 +46,5 @@ public:
     void httpNotStarted(const QString &reason) override;
 
 private:
-    TForm1 &m_form;
+    Parts m_parts;
 };

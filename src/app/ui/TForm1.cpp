@@ -1,17 +1,21 @@
 #include "app/ui/TForm1.h"
 
 #include "base/Clock.h"
-#include "base/DateTime.h"
 #include "base/DialogBoxes.h"
 #include "base/ErrorGuard.h"
-#include "base/KalvexError.h"
 #include "base/ScreenCursor.h"
 #include "app/ui/AppTitle.h"
 #include "app/ui/SensorInfoWindow.h"
 #include "app/ui/AutoStartEntry.h"
 #include "app/ui/HistoryCsvRoute.h"
 #include "app/ui/ConfigBinding.h"
-#include "app/ui/SettingsBinding.h"
+#include "app/ui/DialogCommands.h"
+#include "app/ui/DemoSensors.h"
+#include "app/ui/HttpCommand.h"
+#include "app/ui/LogBox.h"
+#include "app/ui/SensorMenus.h"
+#include "app/ui/StartSteps.h"
+#include "app/ui/WebSnapshotPublisher.h"
 #include "history/HourTable.h"
 #include "history/ReadingStore.h"
 #include "history/ui/SHourDelegate.h"
@@ -20,8 +24,7 @@
 #include "dialogs/ui/TFormAbout.h"
 #include "dialogs/ui/TFormLoading.h"
 #include "monitor/AlarmActions.h"
-#include "monitor/DesktopAppLauncher.h"
-#include "monitor/QtSoundPlayer.h"
+#include "monitor/AlarmOutputs.h"
 #include "monitor/SensorDiscovery.h"
 #include "monitor/SnsGrid.h"
 #include "monitor/ui/LiveChart.h"
@@ -32,8 +35,8 @@
 #include "onewire/SerialHouseBus.h"
 #include "onewire/KernelBus.h"
 #include "owserver/OwServerBus.h"
+#include "app/ui/MqttCommand.h"
 #include "mqtt/MqttPublisher.h"
-#include "mqtt/ui/MqttDialog.h"
 #include "app/ui/OwServerCommand.h"
 #include "owserver/OwServer.h"
 #include "onewire/OneWireLink.h"
@@ -41,32 +44,22 @@
 #include "onewire/SerialPort.h"
 #include "onewire/TemperatureReader.h"
 #include "onewire/SensorVerdicts.h"
-#include "sensors/IniFile.h"
-#include "sensors/KalvexConfig.h"
 #include "onewire/VirtualBus.h"
-#include "onewire/VirtualSensor.h"
 #include "sensors/ui/BusDialog.h"
 #include "sensors/ui/SensorSlots.h"
 #include "sensors/ui/TForm2.h"
 #include "sensors/ui/TForm3.h"
 #include "view/BackgroundPicture.h"
-#include "view/DemoFloorPlan.h"
 #include "view/ui/SensorPanel.h"
 #include "view/ui/TrayIndicators.h"
 #include "sensors/ui/SensorPicture.h"
 #include "web/HttpServer.h"
-#include "web/WebSnapshotBuilder.h"
 
 #include <QAction>
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QDir>
 #include <QElapsedTimer>
-#include <QFileInfo>
-#include <QGuiApplication>
-#include <QLabel>
 #include <QMenuBar>
-#include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QShowEvent>
@@ -74,10 +67,7 @@
 #include <QTimer>
 #include <QToolButton>
 
-#include <algorithm>
-#include <cstdio>
 #include <exception>
-#include <iterator>
 #include <utility>
 
 TForm1::TForm1(TForm1Context context, QWidget *parent)
@@ -91,6 +81,7 @@ TForm1::TForm1(TForm1Context context, QWidget *parent)
     , m_headless(context.headless)
 {
     setupUi(this);
+    m_log = std::make_unique<LogBox>(*Memo1, m_clock, m_headless);
     createSubsystems(context);
     connectCommands();
     FormCreate();
@@ -127,10 +118,15 @@ void TForm1::createSubsystems(TForm1Context &context)
     m_verdicts = std::make_unique<SensorVerdicts>();
     IdHTTPServer1 = std::make_unique<HttpServer>();
     IdHTTPServer1->setStreamPath(historycsv::Path, historycsv::webHandler(m_programDir.dir + ReadingStore::fileName()));
-    m_webSnapshotTimer = new QTimer(this);
-    m_webSnapshotTimer->setSingleShot(true);
-    m_webSnapshotTimer->setInterval(0);
-    connect(m_webSnapshotTimer, &QTimer::timeout, this, &TForm1::publishWebSnapshot);
+    m_http = std::make_unique<HttpCommand>(HttpCommand::Parts{
+        .server = *IdHTTPServer1,
+        .log = *this,
+        .HTTP_Active = *HTTP_Active,
+        .bHTTP = *bHTTP,
+        .HTTPPort = HTTPPort,
+        .HTTPBinding = HTTPBinding,
+        .publishSnapshot = [this] { publishWebSnapshot(); },
+    });
 
     if (context.makeSerialPort)
         m_port = context.makeSerialPort();
@@ -156,23 +152,10 @@ void TForm1::createSubsystems(TForm1Context &context)
     });
     syncBuses();
 
-    SoundPlayer *sound = context.sound;
-    if (!sound) {
-        auto player = std::make_unique<QtSoundPlayer>();
-        player->setLateFailureHandler([this](const QString &name) { m_alarms->playbackFailed(name); });
-        m_ownSound = std::move(player);
-        sound = m_ownSound.get();
-    }
-    AppLauncher *launcher = context.launcher;
-    if (!launcher) {
-        auto desktop = std::make_unique<DesktopAppLauncher>();
-        // The opener tells a document it cannot open only when it ends.
-        desktop->setLateFailureHandler(
-            [this](const QString &path) { AddLog(QStringLiteral("Ошибка запуска приложения ") + path); });
-        m_ownLauncher = std::move(desktop);
-        launcher = m_ownLauncher.get();
-    }
-    m_alarms = std::make_unique<AlarmActions>(*this, *sound, *launcher);
+    m_alarmOutputs = std::make_unique<AlarmOutputs>(
+        context.sound, context.launcher, [this](const QString &name) { m_alarms->playbackFailed(name); },
+        [this](const QString &path) { AddLog(QStringLiteral("Ошибка запуска приложения ") + path); });
+    m_alarms = std::make_unique<AlarmActions>(*this, m_alarmOutputs->sound(), m_alarmOutputs->launcher());
 
     m_chart = new LiveChart;
     plugIn(Chart1, m_chart);
@@ -181,10 +164,7 @@ void TForm1::createSubsystems(TForm1Context &context)
     m_hours = std::make_unique<HourTable>(SHour, m_clock);
     m_sHourView = new StringGridView(SHour);
     m_sHourView->setItemDelegate(new SHourDelegate(*m_hours, m_sHourView));
-    QList<int> widths;
-    for (int col = 0; col < SHour.ColCount(); ++col)
-        widths << HourTable::columnWidth(col);
-    m_sHourView->setColWidths(widths);
+    m_sHourView->setColWidths(HourTable::columnWidths());
     plugIn(SHourView, m_sHourView);
     // The new widgets' size hints must not move the designed heights.
     setLeftColumnHeights(designedSnsHeight, designedSHourHeight, designedLogHeight);
@@ -234,40 +214,77 @@ void TForm1::createSubsystems(TForm1Context &context)
         TrayModify(id, text, tip, background, foreground);
     };
     m_slots->TrayModify = m_cycle->TrayModify;
-    m_mqtt = std::make_unique<MqttPublisher>(m_cycle->feed(), *this, apptitle::versionText(), m_programDir.dir);
-    connect(m_mqtt.get(), &MqttPublisher::stateChanged, this, &TForm1::scheduleWebSnapshot);
+    m_mqtt = std::make_unique<MqttCommand>(m_cycle->feed(), *this, m_programDir.dir, MQTT, m_boxes, NMqtt, this,
+                                           [this] { scheduleWebSnapshot(); });
     m_owserver = std::make_unique<OwServerCommand>(m_cycle->feed(), *this, m_boxes, NOwServer, this);
+    m_webSnapshot = std::make_unique<WebSnapshotPublisher>(WebSnapshotPublisher::Parts{
+        .server = *IdHTTPServer1,
+        .sensorSlots = *m_slots,
+        .verdicts = *m_verdicts,
+        .cycle = *m_cycle,
+        .mqtt = m_mqtt->publisher(),
+        .owServer = m_owserver->server(),
+        .SHour = SHour,
+        .settings = windowSettings(),
+        .ui = *this,
+        .store = [this] { return m_store.get(); },
+        .buses = [this] { return busesView(); },
+    });
+    m_config = std::make_unique<ConfigBinding>(ConfigBinding::Parts{
+        .settings = windowSettings(),
+        .ui = *this,
+        .chart = *m_chart,
+        .sensorSlots = *m_slots,
+        .owServer = *m_owserver,
+        .log = *this,
+        .VisibleUpPanel = [this] { VisibleUpPanel(); },
+        .Splitter3Moved = [this] { Splitter3Moved(); },
+    });
+}
+
+WindowSettings TForm1::windowSettings()
+{
+    return {.ProgramDir = ProgramDir, .bkFileName = bkFileName, .COMPort = COMPort, .CharMaxCount = CharMaxCount,
+            .CharMinMaxAuto = CharMinMaxAuto, .CharMinY = CharMinY, .CharMaxY = CharMaxY, .AutoNab = AutoNab,
+            .StartMin = StartMin, .WinStartRun = WinStartRun, .BulkConvert = BulkConvert, .BusKind = BusKind,
+            .KernelPath = KernelPath, .OwBus = OwBus, .BusName = BusName, .MoreBuses = MoreBuses, .MQTT = MQTT,
+            .HTTPPort = HTTPPort, .HTTPBinding = HTTPBinding};
 }
 
 // After the main window, in the program's order of windows: the sensor editor, the settings.
 void TForm1::createDialogs()
 {
-    m_form2 = new TForm2(*m_slots, m_boxes, sensorrecords::systemRandom(), this);
-    m_settingsBinding = std::make_unique<SettingsBinding>(*this);
-    m_form3 = new TForm3(*m_settingsBinding, m_boxes, this);
-    // A bare file name is one in the program's folder (as the background picture is read):
-    // the file boxes start there, not at the root.
-    m_form2->setProgramFolder(ProgramDir);
-    m_form3->setProgramFolder(ProgramDir);
-    m_slots->EditItem = [this](int index) { openEditor(index); };
-    // An edit or new settings (names, places, the background) change what the page shows.
-    connect(m_form2, &TForm2::applied, this, &TForm1::publishWebSnapshot);
-    connect(m_form3, &TForm3::applied, this, &TForm1::publishWebSnapshot);
-}
-
-void TForm1::openEditor(int index)
-{
-    // A sensor removed meanwhile (or never there) has nothing to edit.
-    if (index >= 0 && !m_slots->inUse(index))
-        return;
-    // The bus choice lists the buses as they are now (shown with several only).
-    QStringList names;
-    syncBuses();
-    for (int number = 1; number <= m_buses->count(); ++number)
-        names << m_buses->name(number);
-    m_form2->setBusNames(names);
-    m_form2->EditItem(index);
-    m_form2->exec();
+    m_dialogs = std::make_unique<DialogCommands>(
+        DialogCommands::Parts{
+            .ui = *this,
+            .sensorSlots = *m_slots,
+            .snsView = *m_snsView,
+            .boxes = m_boxes,
+            .settings = {
+                .settings = windowSettings(),
+                .ui = *this,
+                .chart = *m_chart,
+                .N3Click = [this] { N3Click(); },
+                .LoadBackground = [this] { LoadBackground(); },
+                .SetAutoStart = [this] { SetAutoStart(); },
+                .ResetChart = [this] { ResetChart(); },
+                .ChangeHTTPPort = [this](int port) { ChangeHTTPPort(port); },
+                .HTTPNotStarted = [this](const QString &reason) { HTTPNotStarted(reason); },
+            },
+            .programFolder = ProgramDir,
+            .publishSnapshot = [this] { publishWebSnapshot(); },
+            .busNames =
+                [this] {
+                    QStringList names;
+                    syncBuses();
+                    for (int number = 1; number <= m_buses->count(); ++number)
+                        names << m_buses->name(number);
+                    return names;
+                },
+        },
+        this);
+    m_form2 = &m_dialogs->form2();
+    m_form3 = &m_dialogs->form3();
 }
 
 void TForm1::connectCommands()
@@ -284,13 +301,7 @@ void TForm1::connectCommands()
     connect(Splitter3, &QSplitter::splitterMoved, this, &TForm1::Splitter3Moved);
     connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
 
-    connect(N2, &QAction::triggered, this, &TForm1::N2Click);
     connect(NBus, &QAction::triggered, this, &TForm1::busSettingsClick);
-    connect(NMqtt, &QAction::triggered, this, &TForm1::mqttSettingsClick);
-    connect(BSetting, &QToolButton::clicked, this, &TForm1::N2Click);
-    connect(N4, &QAction::triggered, this, &TForm1::N4Click);
-    connect(BAdd, &QToolButton::clicked, this, &TForm1::N4Click);
-    connect(N13, &QAction::triggered, this, &TForm1::N4Click);
     connect(N5, &QAction::triggered, this, &TForm1::N5Click);
     connect(BSearch, &QToolButton::clicked, this, &TForm1::N5Click);
     connect(N14, &QAction::triggered, this, &TForm1::N5Click);
@@ -298,48 +309,16 @@ void TForm1::connectCommands()
     connect(BAbout, &QToolButton::clicked, this, &TForm1::N7Click);
     connect(N9, &QAction::triggered, this, &TForm1::N9Click);
     connect(BHistory, &QToolButton::clicked, this, &TForm1::N9Click);
-    connect(HTTP_Active, &QAction::triggered, this, &TForm1::HTTP_ActiveClick);
-    connect(bHTTP, &QToolButton::clicked, this, &TForm1::bHTTPClick);
-    connect(m_snsView, &StringGridView::gridDoubleClicked, this, &TForm1::SnsDblClick);
     connect(m_chart, &LiveChart::doubleClicked, this, &TForm1::Chart1DblClick);
-    // The commands of the sensor pictures' pop-up menu, each under the error guard; each
-    // changes what the web page shows.
-    connect(NImgOn, &QAction::triggered, this, [this] {
-        guarded(m_boxes, [this] { m_slots->NImgOnClick(); });
-        publishWebSnapshot();
-    });
-    connect(NImgOff, &QAction::triggered, this, [this] {
-        guarded(m_boxes, [this] { m_slots->NImgOffClick(); });
-        publishWebSnapshot();
-    });
-    connect(N18, &QAction::triggered, this, [this] {
-        guarded(m_boxes, [this] { m_slots->N18Click(); });
-        publishWebSnapshot();
-    });
-    connect(N16, &QAction::triggered, this, [this] {
-        guarded(m_boxes, [this] { m_slots->N16Click(); });
-        publishWebSnapshot();
-    });
-    // A sensor picture dropped at a new place.
-    connect(m_panel, &SensorPanel::panelChanged, this, &TForm1::publishWebSnapshot);
-    connect(NInfo, &QAction::triggered, this, [this] {
-        const int index = m_slots->SelectedItem;
-        if (m_slots->inUse(index))
-            static_cast<void>(showSensorInfo(m_slots->DSItems[static_cast<std::size_t>(index)].SN));
-    });
-    // The readings grid's menu acts on the row clicked.
-    m_snsView->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(m_snsView, &QWidget::customContextMenuRequested, this, [this](const QPoint &pos) {
-        const QModelIndex at = m_snsView->indexAt(pos);
-        if (!at.isValid())
-            return;
-        m_snsView->setCurrentIndex(at);
-        SnsPopup->popup(m_snsView->viewport()->mapToGlobal(pos));
-    });
-    connect(NSnsInfo, &QAction::triggered, this, [this] {
-        const QString serial = Sns.Cells(2, Sns.Row()).trimmed();
-        if (!serial.isEmpty())
-            static_cast<void>(showSensorInfo(serial));
+    m_sensorMenus = std::make_unique<SensorMenus>(SensorMenus::Parts{
+        .ui = *this,
+        .sensorSlots = *m_slots,
+        .panel = *m_panel,
+        .snsView = *m_snsView,
+        .Sns = Sns,
+        .boxes = m_boxes,
+        .publishSnapshot = [this] { publishWebSnapshot(); },
+        .showSensorInfo = [this](const QString &serial) { static_cast<void>(showSensorInfo(serial)); },
     });
 }
 
@@ -387,25 +366,12 @@ void TForm1::FormCreate()
     ProgramDir = m_programDir.dir;
     if (!m_programDir.logLine.isEmpty())
         AddLog(m_programDir.logLine);
-    // A configuration or store that fails (a full disk, say) is logged with its file and the
-    // start goes on, window or not: a box here would hold the start and polling until someone
-    // clicked it, before the window is even shown. The store tries again at later readings.
-    const auto logged = [this](const QString &file, auto &&run) {
-        try {
-            run();
-            return true;
-        } catch (const KalvexError &e) {
-            AddLog(e.message().contains(file) ? e.message() : file + QStringLiteral(": ") + e.message());
-        } catch (const std::exception &e) {
-            AddLog(file + QStringLiteral(": ") + QString::fromLocal8Bit(e.what()));
-        }
-        return false;
-    };
     const QString storeFile = ProgramDir + ReadingStore::fileName();
-    // Any other error ends the sequence at its step; the window goes on as far as it was set up.
+    // A configuration, background or store that fails is logged and the start goes on; any
+    // other error ends the sequence at its step, the window going on as far as it was set up.
     guarded(m_boxes, [&] {
-        logged(iniPath(), [this] { LoadIni(); });
-        m_mqtt->setSettings(MQTT);
+        startsteps::logged(*this, iniPath(), [this] { LoadIni(); });
+        m_mqtt->publisher().setSettings(MQTT);
         addDemoSensors();
         if (StartMin && !m_headless)
             setWindowState(windowState() | Qt::WindowMinimized);
@@ -413,14 +379,14 @@ void TForm1::FormCreate()
         if (m_demo && m_headless)
             serveDemo();
         // A picture that does not decode is logged; the web server and the store still start.
-        logged(background::path(bkFileName, ProgramDir), [this] { LoadBackground(); });
+        startsteps::logged(*this, background::path(bkFileName, ProgramDir), [this] { LoadBackground(); });
         if (!IdHTTPServer1->running())
             StartHTTP(false);
-        logged(storeFile, [this] { ConnectDB(); });
+        startsteps::logged(*this, storeFile, [this] { ConnectDB(); });
         m_cycle->chartState().PointCounter = CharMaxCount;
         sns::prepare(Sns);
         m_hours->writeHeader();
-        if (!logged(storeFile, [this] { Load24Hour(); }))
+        if (!startsteps::logged(*this, storeFile, [this] { Load24Hour(); }))
             LastHour = m_clock.now().time().hour();
         for (int i = 0; i < static_cast<int>(m_slots->DSItems.size()); ++i) {
             if (m_slots->DSItems[i].Enable)
@@ -435,28 +401,10 @@ void TForm1::FormDestroy()
     if (m_destroyed)
         return;
     m_destroyed = true;
-    // No box may stop a shutdown (a SIGTERM has nobody to answer it): failures go to stderr.
-    const auto step = [](const char *name, auto &&run) {
-        try {
-            run();
-        } catch (const std::exception &e) {
-            qWarning("Kalvex: %s failed at shutdown: %s", name, e.what());
-        }
-    };
-    step("TrayAllDelete", [this] { TrayAllDelete(); });
+    startsteps::atShutdown("TrayAllDelete", [this] { TrayAllDelete(); });
     if (!m_headless)
-        step("SetAutoStart", [this] { SetAutoStart(); });
-    step("SaveIni", [this] {
-        constexpr int calls = 4;
-        for (int call = 1; call <= calls; ++call) {
-            if (SaveIni())
-                return;
-        }
-        // The window says nothing; whoever started the program from a terminal or a service
-        // learns why the next start has the old settings.
-        qWarning("Kalvex: %s not written after %d attempts; the settings of this run are lost",
-                 qUtf8Printable(iniPath()), calls);
-    });
+        startsteps::atShutdown("SetAutoStart", [this] { SetAutoStart(); });
+    startsteps::atShutdown("SaveIni", [this] { m_config->saveAtExit(); });
 }
 
 void TForm1::closeEvent(QCloseEvent *event)
@@ -486,60 +434,27 @@ void TForm1::showEvent(QShowEvent *event)
 
 void TForm1::AddLog(const QString &message)
 {
-    writeLogLines(m_logFold.add(message, false));
+    m_log->add(message);
 }
 
 void TForm1::addRawLine(const QString &line)
 {
-    writeLogLines(m_logFold.add(line, true));
+    m_log->addRaw(line);
 }
 
 void TForm1::addLogFor(const QString &message, const QString &serviceText)
 {
-    m_serviceText = {message, serviceText};
-    writeLogLines(m_logFold.add(message, false));
-    m_serviceText = {};
-}
-
-void TForm1::writeLogLines(const std::vector<LogFold::Line> &lines)
-{
-    for (const LogFold::Line &line : lines) {
-        const QString stamp = datetime::text(line.at);
-        Memo1->appendPlainText(line.raw ? line.text : stamp + QStringLiteral(" : ") + line.text);
-        if (!m_headless)
-            continue;
-        const bool repeat = line.text.startsWith(LogFold::repeatText(0).section(QLatin1Char(' '), 0, 1));
-        // A count of repeats is as grave as what repeated.
-        if (!repeat)
-            m_echoPriority = servicelog::priority(line.text);
-        const QString text = line.text == m_serviceText.first && !m_serviceText.second.isEmpty() ? m_serviceText.second
-                                                                                                : line.text;
-        writeServiceLine(servicelog::line(stamp, text, m_echoPriority, servicelog::toJournal()));
-    }
+    m_log->addFor(message, serviceText);
 }
 
 void TForm1::echoLine(const QString &line)
 {
-    // Before the window's log exists: a line of its own, as the log box would stamp it.
-    if (servicelog::toJournal()) {
-        const QString text = line.section(QStringLiteral(" : "), 1);
-        writeServiceLine(servicelog::line(QString(), text.isEmpty() ? line : text, servicelog::priority(line), true));
-        return;
-    }
-    writeServiceLine(line);
-}
-
-void TForm1::writeServiceLine(const QString &line)
-{
-    const QByteArray bytes = line.toUtf8() + '\n';
-    std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stderr);
-    std::fflush(stderr);
+    LogBox::echoLine(line);
 }
 
 void TForm1::N15Click()
 {
-    Memo1->clear();
-    m_logFold.reset();
+    m_log->clear();
 }
 
 void TForm1::Timer2Timer()
@@ -590,11 +505,7 @@ void TForm1::drainBus()
 
 bool TForm1::anySensor() const
 {
-    for (int i = 0; i < static_cast<int>(m_slots->DSItems.size()); ++i) {
-        if (m_slots->inUse(i))
-            return true;
-    }
-    return false;
+    return m_slots->anyInUse();
 }
 
 void TForm1::BScanClick()
@@ -659,6 +570,24 @@ void TForm1::syncBuses() const
     const std::vector<BusConfig> wanted = busList();
     if (wanted != m_buses->configs())
         m_buses->setBuses(wanted);
+}
+
+WebSnapshotPublisher::BusesView TForm1::busesView() const
+{
+    WebSnapshotPublisher::BusesView view;
+    const bool observing = N3->isChecked();
+    const std::vector<std::shared_ptr<HouseBus>> buses = m_buses->all();
+    view.portOpen = buses.front()->portState();
+    for (const std::shared_ptr<HouseBus> &bus : buses) {
+        view.connected = view.connected && bus->portState() != 0;
+        if (buses.size() < 2)
+            continue;
+        view.names << bus->name();
+        view.buses.push_back({bus->name().toUtf8(),
+                              bus->cycle.lastPartMs < 0 ? -1.0 : static_cast<double>(bus->cycle.lastPartMs) / 1000.0,
+                              observing && bus->config().Active ? bus->portState() : -1});
+    }
+    return view;
 }
 
 BusSet &TForm1::buses() const
@@ -767,74 +696,15 @@ void TForm1::addDemoSensors()
     auto *bus = m_demo ? dynamic_cast<VirtualBus *>(m_port.get()) : nullptr;
     if (!bus)
         return;
-    const QStringList serials = bus->addDemoSensors(m_clock);
     // A demo must show a working thermometer: observation comes on whatever the configuration
     // says, and an empty configuration gets the bus's sensors.
     m_startObservation = true;
-    // The outside sensor stops answering now and then (a bad cable): for 12 s of every minute
-    // its scratchpad arrives with a wrong CRC, so the log, "err" and the chart gaps show too.
-    if (serials.size() > 1) {
-        auto *faults = new QTimer(this);
-        faults->setInterval(1000);
-        connect(faults, &QTimer::timeout, this, [this, bus, serial = serials.at(1)] {
-            if (VirtualSensor *sensor = bus->findSensor(serial))
-                sensor->setCorruptCrc((m_clock.tickCount() / 1000) % 60 >= 48);
-        });
-        faults->start();
-    }
-    for (int i = 0; i < static_cast<int>(m_slots->DSItems.size()); ++i) {
-        if (m_slots->inUse(i))
-            return;
-    }
-    struct Place
-    {
-        const char16_t *name;
-        int x;
-        int y;
-        TColor chart;
-    };
-    // Living room at about 21 degrees, outside at about -4, the boiler at about 55.
-    static constexpr Place places[] = {
-        {u"Гостиная", 120, 90, 255},
-        {u"Улица", 300, 60, 16711680},
-        {u"Котёл", 200, 230, 32768},
-    };
-    for (int k = 0; k < serials.size() && k < static_cast<int>(std::size(places)); ++k) {
-        const Place &p = places[k];
-        m_slots->AddItem(p.x, p.y, QString::fromUtf16(p.name), serials.at(k), true, 0, false, DefaultTrayBackground,
-                         DefaultTrayText, p.chart, CreateClearSign());
-    }
-    // The first picture a new user sees is a house under the sensors; a picture of the
-    // user's own is never replaced.
-    const QString plan = background::path(bkFileName, ProgramDir);
-    if (!QFileInfo::exists(plan) && !demoplan::draw().save(plan, "JPG", 90))
-        AddLog(QStringLiteral("Файл фона ") + plan + QStringLiteral(" не удалось записать."));
+    demosensors::add(*bus, m_clock, *m_slots, background::path(bkFileName, ProgramDir), *this, *this);
 }
 
 void TForm1::serveDemo()
 {
-    // A demo without a window shows itself on the web page; a configuration that says
-    // anything of the web server is followed as it stands.
-    const IniFile ini = IniFile::fromFile(iniPath());
-    if (!ini.hasKey(QStringLiteral("General"), QStringLiteral("HTTPPort"))
-        && !ini.hasKey(QStringLiteral("General"), QStringLiteral("HTTPActive"))) {
-        constexpr int firstPort = 8080;
-        constexpr int ports = 100;
-        HTTP_Active->setChecked(true);
-        HTTPBinding = QStringLiteral("0.0.0.0");
-        publishWebSnapshot();
-        for (int port = firstPort; port < firstPort + ports; ++port) {
-            HTTPPort = port;
-            if (IdHTTPServer1->start(HTTPBinding, HTTPPort) != HttpServer::StartResult::PortBusy)
-                break;
-        }
-    }
-    StartHTTP(false);
-    if (IdHTTPServer1->running()) {
-        const QString site = QStringLiteral("http://localhost:%1/").arg(HTTPPort);
-        AddLog(QStringLiteral("Страница датчиков: ") + site);
-        AddLog(QStringLiteral("Метрики: ") + site + QStringLiteral("metrics"));
-    }
+    m_http->serveDemo(iniPath());
 }
 
 void TForm1::N1Click()
@@ -897,55 +767,22 @@ void TForm1::MyMinimize()
 
 QString TForm1::iniPath() const
 {
-    return ProgramDir + QStringLiteral("Kalvex.ini");
+    return m_config->iniPath();
 }
 
-// Reads Kalvex.ini: the settings and the sensors. A missing file or key gives its default.
 void TForm1::LoadIni()
 {
-    // What a save cut short by a kill left behind (".Kalvex.ini.XXXXXX").
-    QDir dir(ProgramDir);
-    for (const QString &name : dir.entryList({QStringLiteral(".Kalvex.ini.??????")}, QDir::Files | QDir::Hidden))
-        dir.remove(name);
-    QStringList holds;
-    QString problem;
-    bool partial = false;
-    const KalvexConfig config = loadConfig(iniPath(), {}, &holds, &problem, &partial);
-    // A file only partly taken (sensors left out, values unreadable, texts cut) is kept whole
-    // as well.
-    m_iniUnreadable = !problem.isEmpty() || partial;
-    if (!problem.isEmpty())
-        AddLog(QStringLiteral("Файл настроек ") + iniPath() + QStringLiteral(" не прочитан (") + problem
-               + QStringLiteral("): работа с настройками по умолчанию, при выходе он будет сохранён под другим именем."));
-    else if (partial)
-        AddLog(QStringLiteral("Файл настроек ") + iniPath()
-               + QStringLiteral(" прочитан не полностью: при выходе он будет сохранён под другим именем."));
-    for (const QString &hold : std::as_const(holds))
-        AddLog(QStringLiteral("Kalvex.ini: ") + hold);
-    ConfigBinding::apply(*this, config);
+    m_config->LoadIni();
 }
 
-// Writes Kalvex.ini in one atomic replace; false on a write error, the old file then intact.
-// A file that could not be read at start-up is first kept under another name, never replaced.
 bool TForm1::SaveIni()
 {
-    if (m_iniUnreadable) {
-        QString kept = iniPath() + QStringLiteral(".unreadable");
-        for (int n = 1; QFileInfo::exists(kept) || QFileInfo(kept).isSymLink(); ++n)
-            kept = iniPath() + QStringLiteral(".unreadable.%1").arg(n);
-        if (QFileInfo::exists(iniPath()) && !QFile::rename(iniPath(), kept))
-            return false;
-        m_iniUnreadable = false;
-    }
-    return writeConfig(iniPath(), ConfigBinding::collect(*this));
+    return m_config->SaveIni();
 }
 
-// A failed start as StartHTTP reports it: both switches released, the log line.
 void TForm1::HTTPNotStarted(const QString &reason)
 {
-    HTTP_Active->setChecked(false);
-    bHTTP->setChecked(false);
-    AddLog(QStringLiteral("HTTP-сервер не запущен: ") + reason);
+    m_http->HTTPNotStarted(reason);
 }
 
 // Shows the background picture bkFileName on the sensor panel.
@@ -954,113 +791,24 @@ void TForm1::LoadBackground()
     m_panel->LoadBackground(bkFileName, ProgramDir);
 }
 
-// The server follows the check mark of HTTP_Active; a failure to start unticks it.
 void TForm1::StartHTTP(bool reportOff)
 {
-    bHTTP->setChecked(HTTP_Active->isChecked());
-    if (!HTTP_Active->isChecked()) {
-        IdHTTPServer1->stop();
-        if (reportOff)
-            AddLog(QStringLiteral("HTTP-сервер выключен."));
-        return;
-    }
-    if (!IdHTTPServer1->running()) {
-        publishWebSnapshot();
-        const HttpServer::StartResult result = IdHTTPServer1->start(HTTPBinding, HTTPPort);
-        if (result != HttpServer::StartResult::Started) {
-            reportHTTPFailure(result == HttpServer::StartResult::PortBusy);
-            return;
-        }
-    }
-    AddLog(QStringLiteral("HTTP-сервер включен."));
-}
-
-void TForm1::reportHTTPFailure(bool portBusy)
-{
-    HTTPNotStarted(portBusy ? QStringLiteral("HTTP Порт ") + QString::number(HTTPPort) + QStringLiteral(" занят.")
-                            : QString());
+    m_http->StartHTTP(reportOff);
 }
 
 void TForm1::ChangeHTTPPort(int port)
 {
-    if (port == HTTPPort)
-        return;
-    const bool wasRunning = IdHTTPServer1->running();
-    IdHTTPServer1->stop();
-    HTTPPort = port;
-    HTTPBinding = QStringLiteral("0.0.0.0");
-    if (!wasRunning)
-        return;
-    const HttpServer::StartResult result = IdHTTPServer1->start(HTTPBinding, HTTPPort);
-    // Left running-looking, the menu item and the button would lie about a dead server.
-    if (result != HttpServer::StartResult::Started)
-        reportHTTPFailure(result == HttpServer::StartResult::PortBusy);
+    m_http->ChangeHTTPPort(port);
 }
 
 void TForm1::publishWebSnapshot()
 {
-    std::vector<websnapshot::SlotValues> items;
-    items.reserve(m_slots->DSItems.size());
-    for (int i = 0; i < static_cast<int>(m_slots->DSItems.size()); ++i) {
-        const TDSItem &item = m_slots->DSItems[static_cast<std::size_t>(i)];
-        websnapshot::SlotValues values;
-        values.SN = item.SN;
-        values.inUse = m_slots->inUse(i);
-        if (values.inUse)
-            values.name = m_slots->name(i);
-        if (values.inUse && m_buses->count() > 1)
-            values.bus = m_buses->name(item.Bus);
-        values.lastReading = item.ReadingTally.reading;
-        values.lastReadingTime = item.ReadingTally.time;
-        values.failures = item.ReadingTally.failures;
-        if (const auto known = values.inUse ? m_verdicts->find(item.SN) : std::nullopt) {
-            values.family = SensorVerdicts::familyText(known->family);
-            // Scrapers' rules and the hub must not depend on the language: stable words.
-            values.power = SensorVerdicts::powerKey(known->parasite);
-            values.verdict = SensorDiagnosis::verdictKey(known->verdict);
-        }
-        values.Enable = item.Enable;
-        if (item.ImageCtl) {
-            values.left = item.ImageCtl->x();
-            values.top = item.ImageCtl->y();
-        }
-        if (item.TempLabel)
-            values.caption = item.TempLabel->text();
-        values.LastTime = item.LastTime;
-        items.push_back(std::move(values));
-    }
-    std::vector<FeedSensor> sensors;
-    for (const websnapshot::SlotValues &values : items) {
-        if (values.inUse)
-            sensors.push_back(FeedSensor{values.SN, values.name, values.Enable, static_cast<qint64>(values.failures), values.verdict,
-                                         values.bus});
-    }
-    const qint64 cycleMs = m_cycle->lastCycleMs();
-    const std::vector<std::shared_ptr<HouseBus>> buses = m_buses->all();
-    const int portOpen = !N3->isChecked() ? -1 : buses.front()->portState();
-    bool anyLost = false;
-    std::vector<WebSnapshot::Bus> busStates;
-    for (const std::shared_ptr<HouseBus> &bus : buses) {
-        anyLost = anyLost || bus->portState() == 0;
-        if (buses.size() > 1)
-            busStates.push_back({bus->name().toUtf8(),
-                                 bus->cycle.lastPartMs < 0 ? -1.0 : static_cast<double>(bus->cycle.lastPartMs) / 1000.0,
-                                 N3->isChecked() && bus->config().Active ? bus->portState() : -1});
-    }
-    m_mqtt->setProgramState({N3->isChecked(), Timer1->interval(), cycleMs < 0 ? -1.0 : static_cast<double>(cycleMs) / 1000.0,
-                             N3->isChecked() && !anyLost, IdHTTPServer1->running() ? HTTPPort : 0});
-    m_cycle->feed().handSensors(sensors);
-    const std::shared_ptr<const WebSnapshot> previous = IdHTTPServer1->snapshot();
-    const qint64 storeErrors = m_store ? static_cast<qint64>(m_store->errorCount()) : -1;
-    IdHTTPServer1->publish(websnapshot::make(items, SHour, bkFileName, ProgramDir, previous.get(),
-                                             cycleMs < 0 ? -1.0 : static_cast<double>(cycleMs) / 1000.0, portOpen,
-                                             storeErrors, m_mqtt->connectedState(), m_mqtt->messagesTotal(),
-                                             m_owserver->server().tally(), std::move(busStates)));
+    m_webSnapshot->publish();
 }
 
 void TForm1::scheduleWebSnapshot()
 {
-    m_webSnapshotTimer->start();
+    m_webSnapshot->schedule();
 }
 
 // Opens or creates Kalvex.st. A store that cannot be used is logged by the store, which
@@ -1093,22 +841,10 @@ void TForm1::TrayAllDelete()
     m_tray->TrayAllDelete();
 }
 
-// Column 2 of Sns := width of Panel3 - columns 0 and 1, so that the three columns span the
-// left column (less the view's frame, so no horizontal scroll bar appears).
+// The three columns of Sns span the left column.
 void TForm1::Splitter3Moved()
 {
-    const int first = m_snsView->columnWidth(0);
-    const int second = m_snsView->columnWidth(1);
-    const int frame = m_snsView->width() - m_snsView->viewport()->width();
-    m_snsView->setColWidths({first, second, std::max(Panel3->width() - first - second - frame, 20)});
-}
-
-void TForm1::N2Click()
-{
-    guarded(m_boxes, [this] {
-        m_form3->LoadSettings();
-        m_form3->exec();
-    });
+    m_snsView->fillWidth(Panel3->width());
 }
 
 // "Шина…": the list of buses; applied at once, the sensors of a removed bus go to bus 1.
@@ -1137,22 +873,14 @@ void TForm1::busSettingsClick()
     });
 }
 
-// "MQTT…": where readings go besides the program; applied at once.
-void TForm1::mqttSettingsClick()
+MqttPublisher &TForm1::mqttPublisher() const
 {
-    guarded(m_boxes, [this] {
-        MqttDialog dialog(m_boxes, this);
-        dialog.setSettings(MQTT);
-        if (dialog.exec() == QDialog::Accepted)
-            setMqttSettings(dialog.settings());
-    });
+    return m_mqtt->publisher();
 }
 
 void TForm1::setMqttSettings(const MqttSettings &settings)
 {
-    MQTT = settings;
-    m_mqtt->setSettings(MQTT);
-    scheduleWebSnapshot();
+    m_mqtt->setSettings(settings);
 }
 
 SensorDiscovery::Hooks TForm1::discoveryHooks()
@@ -1173,11 +901,6 @@ SensorDiscovery::Hooks TForm1::discoveryHooks()
         m_slots->AddItem(X, Y, Name, SN, Enable, Correct, Tray, CBFon, CBText, CBChart, Sign);
     };
     return hooks;
-}
-
-void TForm1::N4Click()
-{
-    guarded(m_boxes, [this] { openEditor(-1); });
 }
 
 // The sensor search: every code on the bus that no slot in use holds becomes a new sensor.
@@ -1255,23 +978,6 @@ void TForm1::N9Click()
     FormStats->show();
     FormStats->raise();
     FormStats->activateWindow();
-}
-
-// The menu item has toggled its check mark already.
-void TForm1::HTTP_ActiveClick()
-{
-    StartHTTP(true);
-}
-
-void TForm1::bHTTPClick()
-{
-    HTTP_Active->setChecked(bHTTP->isChecked());
-    StartHTTP(true);
-}
-
-void TForm1::SnsDblClick()
-{
-    guarded(m_boxes, [this] { m_slots->SnsDblClick(); });
 }
 
 void TForm1::Chart1DblClick()

@@ -1,11 +1,11 @@
 #pragma once
 
 #include "base/Log.h"
-#include "base/LogFold.h"
-#include "base/ServiceLog.h"
 #include "base/StringGrid.h"
 #include "app/ui/ProgramDirectory.h"
 #include "app/ui/TForm1Ui.h"
+#include "app/ui/WebSnapshotPublisher.h"
+#include "app/ui/WindowSettings.h"
 #include "monitor/SensorDiscovery.h"
 #include "onewire/BusTurn.h"
 #include "sensors/BusConfig.h"
@@ -22,12 +22,17 @@
 #include <utility>
 
 class AlarmActions;
+class AlarmOutputs;
 class BusSet;
+class ConfigBinding;
 class HouseBus;
+class HttpCommand;
 class SerialHouseBus;
 class HttpServer;
+class LogBox;
 class AppLauncher;
 class Clock;
+class DialogCommands;
 class DialogBoxes;
 class Ds2480bLink;
 class HourTable;
@@ -35,17 +40,18 @@ class DriverBus;
 class KernelBus;
 class LiveChart;
 class MonitorCycle;
+class MqttCommand;
 class MqttPublisher;
 class OwServerCommand;
 class OneWireLink;
 class OwServerBus;
 class ReadingStore;
 class RomSearch;
+class SensorMenus;
 class SensorPanel;
 class SensorSlots;
 class SensorVerdicts;
 class SerialPort;
-class SettingsBinding;
 class TForm2;
 class TForm3;
 class SoundPlayer;
@@ -56,6 +62,7 @@ class TForm4;
 class TFormAbout;
 class TFormLoading;
 class TFormStats;
+class WebSnapshotPublisher;
 
 // What the main window gets from the program entry (or from a test).
 struct TForm1Context
@@ -89,8 +96,9 @@ struct TForm1Context
 };
 
 // The main window: owns the settings and the serial port, runs the start-up and shutdown
-// sequences, the observation switch and the log. Subsystems keep their routines in their own
-// classes; the handlers here call them.
+// sequences and the observation switch. Subsystems (the log box, the configuration, the web
+// server's switch and snapshot, the dialogs, the menus) keep their routines in their own
+// classes and reach the window through references and callbacks; the handlers here call them.
 class TForm1 final : public QMainWindow, public TForm1Ui, public Log
 {
     Q_OBJECT
@@ -137,16 +145,12 @@ public:
     StringGrid Sns{3, 2};
     StringGrid SHour{26, 2};
 
-    // Log: date-time text, " : ", message. A line that repeats the one before is folded
-    // into a count (LogFold).
+    // Log: date-time text, " : ", message, in the log box (LogBox).
     void AddLog(const QString &message) override;
     void addRawLine(const QString &line) override;
     void addLogFor(const QString &message, const QString &serviceText) override;
-    // A log line ("stamp : text") to standard error as well (headless: the service manager's
-    // journal, which gets it with its priority and without the stamp).
+    // A log line ("stamp : text") to standard error as well (LogBox::echoLine).
     static void echoLine(const QString &line);
-    static void writeServiceLine(const QString &line);
-    void writeLogLines(const std::vector<LogFold::Line> &lines);
     // True while a slot holds a sensor.
     bool anySensor() const;
 
@@ -174,7 +178,7 @@ public:
     // failure is logged.
     void SetAutoStart();
 
-    // Web server. StartHTTP makes the server's running state follow the check mark of
+    // Web server (HttpCommand). StartHTTP makes the server's running state follow the check mark of
     // HTTP_Active and logs the outcome; reportOff logs the off state too.
     void StartHTTP(bool reportOff);
     // The settings dialog's port change: a running server moves to `port` ("0.0.0.0"),
@@ -217,7 +221,7 @@ public:
     MonitorCycle &monitorCycle() const { return *m_cycle; }
     // What each sensor's latest diagnosis or readings say it is (/metrics, "Сведения…").
     SensorVerdicts &sensorVerdicts() const { return *m_verdicts; }
-    MqttPublisher &mqttPublisher() const { return *m_mqtt; }
+    MqttPublisher &mqttPublisher() const;
     // The sensors served over the owserver protocol ([OwServer]).
     OwServerCommand &owServer() const { return *m_owserver; }
     // MQTT := settings, and the publisher reconnects with them at once.
@@ -252,12 +256,10 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
-    friend class SettingsBinding;
-
     void createSubsystems(TForm1Context &context);
+    // References to the settings members, for the configuration and the settings dialog.
+    WindowSettings windowSettings();
     void createDialogs();
-    // EditItem(index) and the editor shown modally; -1 for a new sensor.
-    void openEditor(int index);
     void connectCommands();
     void FormCreate();
     void FormDestroy();
@@ -274,6 +276,8 @@ private:
     void applyBuses(const std::vector<BusConfig> &buses);
     // The bus objects follow the settings members (a test or a dialog may have changed them).
     void syncBuses() const;
+    // The buses as the page, /metrics and MQTT show them.
+    WebSnapshotPublisher::BusesView busesView() const;
     QString portName() const;
     // Closing: every operation on the bus runs out (its waits end at once) before what it
     // works on is destroyed. Bounded, so a stuck one cannot keep the program from ending.
@@ -295,10 +299,7 @@ private:
     // --demo --headless: the web server comes on, on port 8080 or the next free one, unless
     // the configuration has a say; the log names the page and the metrics.
     void serveDemo();
-    void N2Click();
     void busSettingsClick();
-    void mqttSettingsClick();
-    void N4Click();
     void N5Click();
     QCoro::Task<> search();
     // "Сведения…": the window "Сведения о датчике" at once, then the diagnosis of the sensor
@@ -309,19 +310,12 @@ private:
     QString iniPath() const;
     void N7Click();
     void N9Click();
-    void HTTP_ActiveClick();
-    void bHTTPClick();
-    void reportHTTPFailure(bool portBusy);
     // Several changes in one go (a grid rewritten cell by cell) give one snapshot.
     void scheduleWebSnapshot();
-    void SnsDblClick();
     void Chart1DblClick();
 
     Clock &m_clock;
-    LogFold m_logFold{m_clock};
-    // The line being logged and its fuller service text; the priority of the last echoed line.
-    std::pair<QString, QString> m_serviceText;
-    servicelog::Priority m_echoPriority = servicelog::Info;
+    std::unique_ptr<LogBox> m_log;
     DialogBoxes &m_boxes;
     ProgramDirectory m_programDir;
     QStringList m_programCommand;
@@ -330,24 +324,27 @@ private:
     std::unique_ptr<BusSet> m_buses;
     bool m_searching = false;
     std::unique_ptr<SensorVerdicts> m_verdicts;
-    std::unique_ptr<SoundPlayer> m_ownSound;
-    std::unique_ptr<AppLauncher> m_ownLauncher;
+    std::unique_ptr<AlarmOutputs> m_alarmOutputs;
     std::unique_ptr<AlarmActions> m_alarms;
     std::unique_ptr<ReadingStore> m_store;
     std::unique_ptr<HourTable> m_hours;
     std::unique_ptr<MonitorCycle> m_cycle;
     // After the cycle: it consumes the cycle's readings and goes first.
-    std::unique_ptr<MqttPublisher> m_mqtt;
+    std::unique_ptr<MqttCommand> m_mqtt;
     std::unique_ptr<OwServerCommand> m_owserver;
     std::unique_ptr<HttpServer> IdHTTPServer1;
-    QTimer *m_webSnapshotTimer = nullptr;
+    std::unique_ptr<HttpCommand> m_http;
+    // After what it reads: it goes first.
+    std::unique_ptr<WebSnapshotPublisher> m_webSnapshot;
+    std::unique_ptr<ConfigBinding> m_config;
+    std::unique_ptr<SensorMenus> m_sensorMenus;
     LiveChart *m_chart = nullptr;
     StringGridView *m_snsView = nullptr;
     StringGridView *m_sHourView = nullptr;
     SensorSlots *m_slots = nullptr;
     TForm2 *m_form2 = nullptr;
     TForm3 *m_form3 = nullptr;
-    std::unique_ptr<SettingsBinding> m_settingsBinding;
+    std::unique_ptr<DialogCommands> m_dialogs;
     SensorPanel *m_panel = nullptr;
     TrayIndicators *m_tray = nullptr;
     bool m_demo;
@@ -358,7 +355,5 @@ private:
     // Set by the first close (window, menu or a stop signal): cycles and searches under way
     // end at their next step.
     bool m_closing = false;
-    // Kalvex.ini exists but could not be read: the save keeps it under another name first.
-    bool m_iniUnreadable = false;
     std::function<bool()> m_stopPending;
 };

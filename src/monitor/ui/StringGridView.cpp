@@ -2,6 +2,8 @@
 
 #include <QHeaderView>
 
+#include <algorithm>
+
 StringGridView::StringGridView(StringGrid &cells, QWidget *parent)
     : QTableView(parent)
     , m_model(new StringGridModel(cells, this))
@@ -38,6 +40,14 @@ void StringGridView::setColWidths(const QList<int> &widths)
     m_widths = widths;
     for (int c = 0; c < widths.size() && c < m_model->columnCount(); ++c)
         setColumnWidth(c, widths[c]);
+}
+
+void StringGridView::fillWidth(int width)
+{
+    const int first = columnWidth(0);
+    const int second = columnWidth(1);
+    const int frame = this->width() - viewport()->width();
+    setColWidths({first, second, std::max(width - first - second - frame, 20)});
 }
 
 void StringGridView::setCurrentGridRow(int row)

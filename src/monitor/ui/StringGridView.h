@@ -19,6 +19,9 @@ public:
     StringGridModel &gridModel() const { return *m_model; }
     // Column widths in pixels, from column 0.
     void setColWidths(const QList<int> &widths);
+    // Column 2 := what columns 0 and 1 leave of `width`, less the view's frame (so no
+    // horizontal scroll bar appears), at least 20 pixels.
+    void fillWidth(int width);
     // Makes grid row `row` the current one.
     void setCurrentGridRow(int row);
 

@@ -74,6 +74,15 @@ bool SensorSlots::validIndex(int index) const
     return index >= 0 && static_cast<std::size_t>(index) < DSItems.size();
 }
 
+bool SensorSlots::anyInUse() const
+{
+    for (int i = 0; i < static_cast<int>(DSItems.size()); ++i) {
+        if (inUse(i))
+            return true;
+    }
+    return false;
+}
+
 bool SensorSlots::inUse(int index) const
 {
     if (!validIndex(index))

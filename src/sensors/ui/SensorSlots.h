@@ -76,6 +76,8 @@ public:
 
     // A slot is in use while its picture exists and is not hidden.
     bool inUse(int index) const;
+    // True while a slot holds a sensor.
+    bool anyInUse() const;
     // The slot's name (its name label's caption); empty for a free slot.
     QString name(int index) const;
     // The picture of `index` as a SensorPicture, or null.
