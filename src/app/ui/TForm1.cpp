@@ -30,6 +30,7 @@
 #include "monitor/ui/LiveChart.h"
 #include "monitor/ui/MonitorCycle.h"
 #include "monitor/ui/SnsGridView.h"
+#include "app/ui/BusCommands.h"
 #include "buses/BusSet.h"
 #include "onewire/DriverHouseBus.h"
 #include "onewire/SerialHouseBus.h"
@@ -130,27 +131,6 @@ void TForm1::createSubsystems(TForm1Context &context)
 
     if (context.makeSerialPort)
         m_port = context.makeSerialPort();
-    m_buses = std::make_unique<BusSet>(BusSet::Context{
-        .log = *this,
-        .clock = m_clock,
-        .firstPort = m_port.get(),
-        .makePort = context.makeBusPort ? context.makeBusPort : context.makeSerialPort,
-        .stopPending = m_stopPending,
-        // Every reading's reserved bytes keep the running verdict up to date, for free.
-        .scratchpadObserver =
-            [this](const std::array<std::uint8_t, 8> &rom, const std::array<std::uint8_t, 9> &pad) {
-                if (m_verdicts->noteScratchpad(rom, pad))
-                    scheduleWebSnapshot();
-            },
-        .observationOn = [this] { return N3->isChecked(); },
-        .portStateChanged =
-            [this](int number, const QString &reason) {
-                if (number == 1)
-                    emit portStateChanged(reason);
-                scheduleWebSnapshot();
-            },
-    });
-    syncBuses();
 
     m_alarmOutputs = std::make_unique<AlarmOutputs>(
         context.sound, context.launcher, [this](const QString &name) { m_alarms->playbackFailed(name); },
@@ -178,6 +158,24 @@ void TForm1::createSubsystems(TForm1Context &context)
     };
     m_slots->TrayDelete = [this](int id) { m_tray->TrayDelete(id); };
 
+    m_busCommands = std::make_unique<BusCommands>(BusCommands::Parts{
+        .settings = windowSettings(),
+        .ui = *this,
+        .sensorSlots = *m_slots,
+        .verdicts = *m_verdicts,
+        .boxes = m_boxes,
+        .log = *this,
+        .clock = m_clock,
+        .port = m_port.get(),
+        .makePort = context.makeBusPort ? context.makeBusPort : context.makeSerialPort,
+        .stopPending = m_stopPending,
+        .closing = [this] { return m_closing; },
+        .N3Click = [this] { N3Click(); },
+        .scheduleSnapshot = [this] { scheduleWebSnapshot(); },
+        .portStateChanged = [this](const QString &reason) { emit portStateChanged(reason); },
+        .busChanged = [this] { m_cycle->busChanged(); },
+        .window = this,
+    });
     m_cycle = std::make_unique<MonitorCycle>(MonitorCycle::Parts{
         .sensorSlots = *m_slots,
         .chart = *m_chart,
@@ -188,13 +186,9 @@ void TForm1::createSubsystems(TForm1Context &context)
         .boxes = m_boxes,
         .clock = m_clock,
         .LastHour = LastHour,
-        .buses =
-            [this] {
-                syncBuses();
-                return m_buses->active();
-            },
-        .busAt = [this](int number) { return m_buses->bus(number); },
-        .busCount = [this] { return m_buses->count(); },
+        .buses = [this] { return m_busCommands->buses().active(); },
+        .busAt = [this](int number) { return m_busCommands->buses().bus(number); },
+        .busCount = [this] { return m_busCommands->buses().count(); },
         .store = [this] { return m_store.get(); },
         .observationOn = [this] { return N3->isChecked(); },
         .stopTimer = [this] { Timer1->stop(); },
@@ -228,7 +222,7 @@ void TForm1::createSubsystems(TForm1Context &context)
         .settings = windowSettings(),
         .ui = *this,
         .store = [this] { return m_store.get(); },
-        .buses = [this] { return busesView(); },
+        .buses = [this] { return m_busCommands->view(); },
     });
     m_config = std::make_unique<ConfigBinding>(ConfigBinding::Parts{
         .settings = windowSettings(),
@@ -273,14 +267,7 @@ void TForm1::createDialogs()
             },
             .programFolder = ProgramDir,
             .publishSnapshot = [this] { publishWebSnapshot(); },
-            .busNames =
-                [this] {
-                    QStringList names;
-                    syncBuses();
-                    for (int number = 1; number <= m_buses->count(); ++number)
-                        names << m_buses->name(number);
-                    return names;
-                },
+            .busNames = [this] { return m_busCommands->names(); },
         },
         this);
     m_form2 = &m_dialogs->form2();
@@ -301,7 +288,7 @@ void TForm1::connectCommands()
     connect(Splitter3, &QSplitter::splitterMoved, this, &TForm1::Splitter3Moved);
     connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
 
-    connect(NBus, &QAction::triggered, this, &TForm1::busSettingsClick);
+    connect(NBus, &QAction::triggered, this, [this] { m_busCommands->busSettingsClick(); });
     connect(N5, &QAction::triggered, this, &TForm1::N5Click);
     connect(BSearch, &QToolButton::clicked, this, &TForm1::N5Click);
     connect(N14, &QAction::triggered, this, &TForm1::N5Click);
@@ -318,45 +305,8 @@ void TForm1::connectCommands()
         .Sns = Sns,
         .boxes = m_boxes,
         .publishSnapshot = [this] { publishWebSnapshot(); },
-        .showSensorInfo = [this](const QString &serial) { static_cast<void>(showSensorInfo(serial)); },
+        .showSensorInfo = [this](const QString &serial) { static_cast<void>(m_busCommands->showSensorInfo(serial)); },
     });
-}
-
-QCoro::Task<> TForm1::showSensorInfo(QString serial)
-{
-    if (m_closing)
-        co_return;
-    // The sensor's own bus answers; a serial no slot holds is asked on bus 1.
-    int number = 1;
-    for (const TDSItem &item : m_slots->DSItems) {
-        if (item.SN.compare(serial.trimmed(), Qt::CaseInsensitive) == 0)
-            number = item.Bus;
-    }
-    syncBuses();
-    std::shared_ptr<HouseBus> bus = m_buses->bus(number);
-    if (!bus)
-        bus = m_buses->bus(1);
-    QPointer<SensorInfoWindow> window = new SensorInfoWindow(serial, m_slots->NameBySerial(serial), this);
-    window->show();
-    const ScreenCursor hourglass(Qt::WaitCursor);
-    co_await bus->turn().take();
-    BusTurn::Held held(bus->turn());
-    if (m_closing)
-        co_return;
-    const HouseBus::Description description = co_await bus->describe(serial);
-    if (m_closing)
-        co_return;
-    if (!description.report) {
-        if (window)
-            window->showFailure(description.failure);
-        co_return;
-    }
-    if (description.diagnosed) {
-        m_verdicts->noteReport(*description.report);
-        scheduleWebSnapshot();
-    }
-    if (window)
-        window->showReport(*description.report);
 }
 
 void TForm1::FormCreate()
@@ -412,7 +362,7 @@ void TForm1::closeEvent(QCloseEvent *event)
     // A cycle or a search waiting on the bus stops at once (its waits end); the shutdown
     // itself runs when the event loop has returned.
     m_closing = true;
-    m_buses->abortAll();
+    m_busCommands->buses().abortAll();
     Timer1->stop();
     event->accept();
     emit closed();
@@ -470,7 +420,7 @@ QCoro::Task<> TForm1::startUp()
     // A service started on an empty configuration has nobody to press "search": it looks for
     // itself, so the sensors on the bus are polled (and kept in the configuration) at once.
     if (m_headless && !anySensor())
-        co_await search();
+        co_await m_busCommands->search();
     if (m_closing)
         co_return;
     if (AutoNab || m_startObservation || m_headless) {
@@ -488,13 +438,13 @@ QString TForm1::portName() const
 
 bool TForm1::busIdle() const
 {
-    return !m_buses->anyBusy() && !m_searching && !m_cycle->running();
+    return !m_busCommands->buses().anyBusy() && !m_busCommands->searching() && !m_cycle->running();
 }
 
 void TForm1::drainBus()
 {
     m_closing = true;
-    m_buses->abortAll();
+    m_busCommands->buses().abortAll();
     Timer1->stop();
     // Every wait under way has been woken; what resumes finds the program closing and ends.
     QElapsedTimer waited;
@@ -518,22 +468,7 @@ void TForm1::N3Click()
 {
     SetScanButton();
     if (N3->isChecked()) {
-        syncBuses();
-        // Every active bus opens; with several, one that cannot is logged and tried again at
-        // each of its parts while the others go on. With one, observation stays off.
-        const std::vector<std::shared_ptr<HouseBus>> buses = m_buses->active();
-        int opened = 0;
-        QStringList failures;
-        for (const std::shared_ptr<HouseBus> &bus : buses) {
-            const QString failure = bus->openObservation();
-            if (failure.isEmpty())
-                ++opened;
-            else
-                failures << failure;
-        }
-        for (const QString &failure : std::as_const(failures))
-            AddLog(failure);
-        if (opened == 0 && m_buses->count() == 1) {
+        if (!m_busCommands->openObservation()) {
             N3->setChecked(false);
             SetScanButton();
             return;
@@ -542,8 +477,7 @@ void TForm1::N3Click()
         emit observationStarted();
         Nabl();
     } else {
-        for (const std::shared_ptr<HouseBus> &bus : m_buses->all())
-            bus->closeObservation();
+        m_busCommands->closeObservation();
         m_cycle->observationSwitchedOff();
         AddLog(QStringLiteral("Отслеживание датчиков выключено."));
         SetScanButton();
@@ -551,80 +485,37 @@ void TForm1::N3Click()
     }
 }
 
-std::vector<BusConfig> TForm1::busList() const
-{
-    BusConfig first;
-    first.Kind = BusKind;
-    first.COMPort = COMPort;
-    first.KernelPath = KernelPath;
-    first.BulkConvert = BulkConvert;
-    first.OwServer = OwBus;
-    first.Name = BusName;
-    std::vector<BusConfig> list{first};
-    list.insert(list.end(), MoreBuses.begin(), MoreBuses.end());
-    return list;
-}
-
-void TForm1::syncBuses() const
-{
-    const std::vector<BusConfig> wanted = busList();
-    if (wanted != m_buses->configs())
-        m_buses->setBuses(wanted);
-}
-
-WebSnapshotPublisher::BusesView TForm1::busesView() const
-{
-    WebSnapshotPublisher::BusesView view;
-    const bool observing = N3->isChecked();
-    const std::vector<std::shared_ptr<HouseBus>> buses = m_buses->all();
-    view.portOpen = buses.front()->portState();
-    for (const std::shared_ptr<HouseBus> &bus : buses) {
-        view.connected = view.connected && bus->portState() != 0;
-        if (buses.size() < 2)
-            continue;
-        view.names << bus->name();
-        view.buses.push_back({bus->name().toUtf8(),
-                              bus->cycle.lastPartMs < 0 ? -1.0 : static_cast<double>(bus->cycle.lastPartMs) / 1000.0,
-                              observing && bus->config().Active ? bus->portState() : -1});
-    }
-    return view;
-}
-
 BusSet &TForm1::buses() const
 {
-    syncBuses();
-    return *m_buses;
+    return m_busCommands->buses();
 }
 
-SerialHouseBus *TForm1::serialBus() const
+std::vector<BusConfig> TForm1::busList() const
 {
-    syncBuses();
-    return dynamic_cast<SerialHouseBus *>(m_buses->bus(1).get());
+    return m_busCommands->busList();
 }
 
 OneWireLink *TForm1::link() const
 {
-    SerialHouseBus *bus = m_port ? serialBus() : nullptr;
+    SerialHouseBus *bus = m_port ? m_busCommands->serialBus() : nullptr;
     return bus ? &bus->link() : nullptr;
 }
 
 RomSearch *TForm1::romSearch() const
 {
-    SerialHouseBus *bus = m_port ? serialBus() : nullptr;
+    SerialHouseBus *bus = m_port ? m_busCommands->serialBus() : nullptr;
     return bus ? &bus->romSearch() : nullptr;
 }
 
 TemperatureReader *TForm1::temperatureReader() const
 {
-    SerialHouseBus *bus = m_port ? serialBus() : nullptr;
+    SerialHouseBus *bus = m_port ? m_busCommands->serialBus() : nullptr;
     return bus ? &bus->temperatureReader() : nullptr;
 }
 
 DriverBus *TForm1::driverBus() const
 {
-    syncBuses();
-    auto *bus = dynamic_cast<DriverHouseBus *>(m_buses->bus(1).get());
-    return bus ? &bus->driver() : nullptr;
+    return m_busCommands->driverBus();
 }
 
 KernelBus *TForm1::kernelBus() const
@@ -635,33 +526,6 @@ KernelBus *TForm1::kernelBus() const
 OwServerBus *TForm1::owServerBus() const
 {
     return dynamic_cast<OwServerBus *>(driverBus());
-}
-
-void TForm1::applyBuses(const std::vector<BusConfig> &buses)
-{
-    const std::vector<BusConfig> before = busList();
-    const BusConfig &first = buses.front();
-    BusKind = first.Kind;
-    COMPort = first.COMPort;
-    KernelPath = first.KernelPath;
-    BulkConvert = first.BulkConvert;
-    OwBus = first.OwServer;
-    BusName = first.Name;
-    MoreBuses.assign(buses.begin() + 1, buses.end());
-    const bool remade = m_buses->setBuses(busList());
-    scheduleWebSnapshot();
-    if (!N3->isChecked())
-        return;
-    // A bus switched on, made anew or added is opened: observation restarts on the new list.
-    bool reopen = remade || buses.size() != before.size();
-    for (std::size_t i = 0; !reopen && i < buses.size(); ++i)
-        reopen = buses[i].Active != before[i].Active;
-    if (!reopen)
-        return;
-    N3->setChecked(false);
-    N3Click();
-    N3->setChecked(true);
-    N3Click();
 }
 
 void TForm1::SetScanButton()
@@ -735,27 +599,7 @@ void TForm1::SetAutoStart()
 
 void TForm1::Button1Click()
 {
-    static_cast<void>(readSingleSerial());
-}
-
-QCoro::Task<> TForm1::readSingleSerial()
-{
-    // While observation holds the port the open fails: the running cycle's port is neither
-    // taken over nor closed under it.
-    if (N3->isChecked() || m_buses->anyBusy() || m_closing)
-        co_return;
-    syncBuses();
-    for (const std::shared_ptr<HouseBus> &bus : m_buses->active()) {
-        co_await bus->turn().take();
-        BusTurn::Held held(bus->turn());
-        if (N3->isChecked() || m_closing)
-            co_return;
-        const std::optional<QString> serial = co_await bus->readSingle();
-        if (m_closing)
-            co_return;
-        if (serial)
-            addRawLine(bus->say(QStringLiteral("s/n : ") + *serial));
-    }
+    static_cast<void>(m_busCommands->readSingleSerial());
 }
 
 // Hides the window into the notification area once the minimising event is done.
@@ -847,32 +691,6 @@ void TForm1::Splitter3Moved()
     m_snsView->fillWidth(Panel3->width());
 }
 
-// "Шина…": the list of buses; applied at once, the sensors of a removed bus go to bus 1.
-void TForm1::busSettingsClick()
-{
-    guarded(m_boxes, [this] {
-        BusDialog dialog(m_boxes, this);
-        const std::vector<BusConfig> list = busList();
-        std::vector<int> perBus(list.size(), 0);
-        for (int i = 0; i < static_cast<int>(m_slots->DSItems.size()); ++i) {
-            const int bus = m_slots->DSItems[static_cast<std::size_t>(i)].Bus;
-            if (m_slots->inUse(i))
-                ++perBus[bus >= 1 && bus <= static_cast<int>(list.size()) ? static_cast<std::size_t>(bus - 1) : 0];
-        }
-        dialog.setBuses(list, perBus);
-        if (dialog.exec() != QDialog::Accepted)
-            return;
-        const std::vector<int> renumbering = dialog.busRenumbering();
-        for (TDSItem &item : m_slots->DSItems) {
-            if (item.Bus >= 1 && item.Bus < static_cast<int>(renumbering.size()))
-                item.Bus = renumbering[static_cast<std::size_t>(item.Bus)];
-            else
-                item.Bus = 1;
-        }
-        applyBuses(dialog.buses());
-    });
-}
-
 MqttPublisher &TForm1::mqttPublisher() const
 {
     return m_mqtt->publisher();
@@ -883,71 +701,13 @@ void TForm1::setMqttSettings(const MqttSettings &settings)
     m_mqtt->setSettings(settings);
 }
 
-SensorDiscovery::Hooks TForm1::discoveryHooks()
-{
-    SensorDiscovery::Hooks hooks;
-    hooks.observationOn = [this] { return N3->isChecked(); };
-    hooks.switchObservationOff = [this] {
-        N3->setChecked(false);
-        N3Click();
-    };
-    hooks.closing = [this] { return m_closing; };
-    // The search hands out elements of DSItems itself; their place is the slot index.
-    hooks.inUse = [this](const TDSItem &item) {
-        return m_slots->inUse(static_cast<int>(&item - m_slots->DSItems.data()));
-    };
-    hooks.addItem = [this](int X, int Y, const QString &Name, const QString &SN, bool Enable, double Correct,
-                           bool Tray, TColor CBFon, TColor CBText, TColor CBChart, const TSign &Sign) {
-        m_slots->AddItem(X, Y, Name, SN, Enable, Correct, Tray, CBFon, CBText, CBChart, Sign);
-    };
-    return hooks;
-}
-
 // The sensor search: every code on the bus that no slot in use holds becomes a new sensor.
 void TForm1::N5Click()
 {
     // One search at a time: a second click while one runs has nothing to add.
-    if (m_searching || m_closing)
+    if (m_busCommands->searching() || m_closing)
         return;
-    static_cast<void>(search());
-}
-
-QCoro::Task<> TForm1::search()
-{
-    m_searching = true;
-    struct Searching
-    {
-        TForm1 &form;
-        ~Searching()
-        {
-            form.m_searching = false;
-            form.publishWebSnapshot();
-        }
-    } searching{*this};
-    try {
-        syncBuses();
-        std::vector<SensorDiscovery::SearchBus> buses;
-        for (const std::shared_ptr<HouseBus> &bus : m_buses->active()) {
-            SensorDiscovery::SearchBus entry;
-            entry.number = bus->number();
-            entry.name = m_buses->count() > 1 ? bus->name() : QString();
-            // The bus object stays alive for the search, whatever the dialogs do meanwhile.
-            entry.open = [bus] { return bus->openForSearch(); };
-            entry.giveBack = [bus] { bus->endSearch(); };
-            entry.clearState = [bus] { bus->clearState(); };
-            entry.findNext = [bus] { return bus->FindDS(); };
-            entry.turn = &bus->turn();
-            buses.push_back(std::move(entry));
-        }
-        SensorDiscovery::BusTies ties;
-        ties.busOf = [this](int slot) { return m_slots->DSItems[static_cast<std::size_t>(slot)].Bus; };
-        ties.tie = [this](int slot, int bus) { m_slots->DSItems[static_cast<std::size_t>(slot)].Bus = bus; };
-        SensorDiscovery discovery(*this, m_boxes, m_slots->DSItems, discoveryHooks());
-        co_await discovery.N5Click(std::move(buses), ties);
-        m_cycle->busChanged();
-    } catch (const std::exception &e) {
-        showHandlerError(m_boxes, e);
-    }
+    static_cast<void>(m_busCommands->search());
 }
 
 void TForm1::createWindows()

@@ -23,6 +23,7 @@
 
 class AlarmActions;
 class AlarmOutputs;
+class BusCommands;
 class BusSet;
 class ConfigBinding;
 class HouseBus;
@@ -269,15 +270,6 @@ private:
     void Timer2Timer();
     QCoro::Task<> startUp();
     void Button1Click();
-    QCoro::Task<> readSingleSerial();
-    // Bus 1 as the serial bus it is; null for another kind.
-    SerialHouseBus *serialBus() const;
-    // The dialog "Шина" changed the buses: observation under way goes on with the new ones.
-    void applyBuses(const std::vector<BusConfig> &buses);
-    // The bus objects follow the settings members (a test or a dialog may have changed them).
-    void syncBuses() const;
-    // The buses as the page, /metrics and MQTT show them.
-    WebSnapshotPublisher::BusesView busesView() const;
     QString portName() const;
     // Closing: every operation on the bus runs out (its waits end at once) before what it
     // works on is destroyed. Bounded, so a stuck one cannot keep the program from ending.
@@ -299,14 +291,8 @@ private:
     // --demo --headless: the web server comes on, on port 8080 or the next free one, unless
     // the configuration has a say; the log names the page and the metrics.
     void serveDemo();
-    void busSettingsClick();
+    // The sensor search on every active bus (one at a time).
     void N5Click();
-    QCoro::Task<> search();
-    // "Сведения…": the window "Сведения о датчике" at once, then the diagnosis of the sensor
-    // with the hourglass, holding the bus as the search does (between cycles while
-    // observation is on: its port is used as it stands; otherwise opened for it alone).
-    QCoro::Task<> showSensorInfo(QString serial);
-    SensorDiscovery::Hooks discoveryHooks();
     QString iniPath() const;
     void N7Click();
     void N9Click();
@@ -321,8 +307,7 @@ private:
     QStringList m_programCommand;
     QString m_autostartFile;
     std::unique_ptr<SerialPort> m_port;
-    std::unique_ptr<BusSet> m_buses;
-    bool m_searching = false;
+    std::unique_ptr<BusCommands> m_busCommands;
     std::unique_ptr<SensorVerdicts> m_verdicts;
     std::unique_ptr<AlarmOutputs> m_alarmOutputs;
     std::unique_ptr<AlarmActions> m_alarms;
