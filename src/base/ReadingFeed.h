@@ -17,8 +17,10 @@ struct FeedSensor
     // The genuineness check's verdict in stable words ("genuine", "counterfeit", "unknown");
     // empty while the sensor was never checked.
     QString verdict{};
-    // The name of the bus the sensor is read on; empty while the program has one bus.
+    // The name of the bus the sensor is read on; empty while the program has one bus. Its
+    // number, from 1.
     QString bus{};
+    int busNumber = 1;
 
     bool operator==(const FeedSensor &) const = default;
 };

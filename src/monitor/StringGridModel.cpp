@@ -41,6 +41,10 @@ int StringGridModel::columnCount(const QModelIndex &parent) const
 
 QVariant StringGridModel::data(const QModelIndex &index, int role) const
 {
+    if (m_grid && index.isValid() && role == Qt::ToolTipRole && m_tips) {
+        const QString tip = m_tips(gridRow(index.row()));
+        return tip.isEmpty() ? QVariant() : QVariant(tip);
+    }
     if (!m_grid || !index.isValid() || role != Qt::DisplayRole)
         return QVariant();
     return m_grid->Cells(index.column(), gridRow(index.row()));

@@ -3,6 +3,8 @@
 #include <QAbstractTableModel>
 #include <QPointer>
 
+#include <functional>
+
 #include "base/StringGrid.h"
 
 // Shows a StringGrid: the fixed rows become the horizontal header (the last fixed row's
@@ -24,6 +26,8 @@ public:
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    // The tip of a grid row's cells (empty: none).
+    void setToolTips(std::function<QString(int gridRow)> tips) { m_tips = std::move(tips); }
 
 private:
     void gridChanged();
@@ -31,4 +35,5 @@ private:
     QPointer<StringGrid> m_grid;
     int m_rows = 0;
     int m_cols = 0;
+    std::function<QString(int gridRow)> m_tips;
 };

@@ -28,6 +28,9 @@ public:
     virtual QCoro::Task<QString> FindDS() = 0;
     // The Read ROM of a lone device: its 8 bytes as "XX " each; the empty text for none.
     virtual QCoro::Task<QString> GetSNForOne() = 0;
+    // What its own log lines start with ("Шина 1"); empty: nothing (the lines of one of
+    // several buses are named by the program).
+    virtual void setName(const QString &name) { static_cast<void>(name); }
     // Before a search: why the bus cannot be searched, empty when it can.
     virtual QCoro::Task<QString> openForSearch();
     // "Сведения…": what the driver tells of one sensor (its family, power and temperature);

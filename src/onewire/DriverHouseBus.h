@@ -29,6 +29,9 @@ public:
     QCoro::Task<Description> describe(QString serial) override;
     void abort() override { m_driver->abort(); }
 
+protected:
+    void namedChanged() override { m_driver->setName(named() ? QString() : name()); }
+
 private:
     std::unique_ptr<DriverBus> m_driver;
     bool m_open = false;

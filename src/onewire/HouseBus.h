@@ -32,7 +32,11 @@ public:
     QString name() const { return busName(m_config, m_number); }
     // Whether the program has several buses: then every line this bus logs starts with its
     // name ("Шина «Котельная»: порт COM3 потерян: …").
-    void setNamed(bool named) { m_named = named; }
+    void setNamed(bool named)
+    {
+        m_named = named;
+        namedChanged();
+    }
     bool named() const { return m_named; }
     // A sentence as this bus says it: as it stands with one bus, after the bus's name with
     // several (its first letter in lower case).
@@ -99,6 +103,10 @@ public:
         cycle.power = Power::Unknown;
         cycle.recallDue = true;
     }
+
+protected:
+    // The bus's lines are named or not from now on.
+    virtual void namedChanged() {}
 
 private:
     class NamedLog final : public Log

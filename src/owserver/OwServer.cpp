@@ -466,6 +466,8 @@ void OwServer::sensorsChanged(const std::vector<FeedSensor> &sensors)
         Known k;
         k.sensor.SN = s.SN;
         k.sensor.alias = s.name.toUtf8();
+        // Each bus of the program is one of the server's: bus 1 is /bus.0.
+        k.sensor.bus = std::max(s.busNumber, 1) - 1;
         k.Enable = s.Enable;
         // A reading stays valid while the sensor stays switched on: a switched-off one is
         // no longer read, and what it last gave says nothing of now.
@@ -507,7 +509,9 @@ void OwServer::publishKnown()
 {
     auto snapshot = std::make_shared<OwSnapshot>();
     snapshot->sensors.reserve(m_known.size());
-    for (const Known &k : m_known)
+    for (const Known &k : m_known) {
         snapshot->sensors.push_back(k.sensor);
+        snapshot->buses = std::max(snapshot->buses, k.sensor.bus + 1);
+    }
     publish(std::move(snapshot));
 }

@@ -131,7 +131,8 @@ void OwServerBus::failed(const QString &reason)
     if (m_down)
         return;
     m_down = true;
-    m_log.AddLog(QStringLiteral("%1: owserver %2 не отвечает: %3").arg(m_name, address(), reason));
+    m_log.AddLog(m_name.isEmpty() ? QStringLiteral("Owserver %1 не отвечает: %2").arg(address(), reason)
+                                  : QStringLiteral("%1: owserver %2 не отвечает: %3").arg(m_name, address(), reason));
 }
 
 void OwServerBus::answered()
@@ -140,7 +141,8 @@ void OwServerBus::answered()
     if (!m_down)
         return;
     m_down = false;
-    m_log.AddLog(QStringLiteral("%1: owserver %2 снова отвечает").arg(m_name, address()));
+    m_log.AddLog(m_name.isEmpty() ? QStringLiteral("Owserver %1 снова отвечает").arg(address())
+                                  : QStringLiteral("%1: owserver %2 снова отвечает").arg(m_name, address()));
 }
 
 QCoro::Task<bool> OwServerBus::waitSocket(int ms)

@@ -49,7 +49,7 @@ public:
     // "host:port" as the log names the server.
     QString address() const;
     // How the log names the bus ("Шина 1").
-    void setName(const QString &name) { m_name = name; }
+    void setName(const QString &name) override { m_name = name; }
 
     void open() override { m_open = true; }
     // Observation off: the connection is closed too.

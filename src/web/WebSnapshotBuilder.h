@@ -31,8 +31,9 @@ struct SlotValues
     QString family{};
     QString power{};
     QString verdict{};
-    // The sensor's bus name; empty while the program has one bus.
+    // The sensor's bus name (empty while the program has one bus) and number.
     QString bus{};
+    int busNumber = 1;
 };
 
 // The snapshot of `items` (slot index order), the hourly grid's rows and columns 0 to 24, and

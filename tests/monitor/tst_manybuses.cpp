@@ -9,6 +9,11 @@
 #include "sensors/ui/BusDialog.h"
 #include "sensors/ui/SensorSlots.h"
 #include "web/HttpServer.h"
+#include "app/ui/OwServerCommand.h"
+#include "monitor/StringGridModel.h"
+#include "monitor/ui/StringGridView.h"
+#include "owserver/OwServer.h"
+#include "owserver/OwSnapshot.h"
 #include "support/FakeAppLauncher.h"
 #include "support/FakeDialogBoxes.h"
 #include "support/FakeSoundPlayer.h"
@@ -21,6 +26,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTableWidget>
+#include <QTcpServer>
 #include <QFile>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -252,6 +258,15 @@ private slots:
         QCOMPARE(snapshot->buses[1].name, QByteArray("Котельная"));
         QCOMPARE(snapshot->buses[2].portOpen, 1);
         QCOMPARE(snapshot->items[6].bus, QByteArray("Малина"));
+        // The readings grid tells a row's bus on hover; the owserver side serves each bus.
+        const StringGridModel &model = form->snsView().gridModel();
+        for (int row = 0; row < model.rowCount(); ++row) {
+            if (model.data(model.index(row, 2)).toString() == Sensors[2].sn)
+                QCOMPARE(model.data(model.index(row, 0), Qt::ToolTipRole).toString(), QStringLiteral("Шина «Котельная»"));
+        }
+        const std::shared_ptr<const OwSnapshot> served = form->owServer().server().snapshot();
+        QCOMPARE(served->buses, 4);
+        QCOMPARE(served->sensors[7].bus, 3);
         switchObservation(*form, false);
         QTRY_VERIFY(form->busIdle());
     }
@@ -376,6 +391,39 @@ private slots:
         QVERIFY2(bus3.startsWith("[Bus3]") && bus3.contains("Kind=kernel"), bus3.constData());
         QVERIFY2(written.contains("ItemBus4=3"), written.mid(written.indexOf("ItemBus")).constData());
         QVERIFY(!written.contains("ItemBus0="));
+    }
+
+    // A server that is down is its bus's outage, said once with the bus's name; the serial bus
+    // beside it reads on.
+    void deadServerIsItsBusOnly()
+    {
+        QTcpServer gone;
+        QVERIFY(gone.listen(QHostAddress::LocalHost));
+        const quint16 port = gone.serverPort();
+        gone.close();
+        auto form = makeForm();
+        BusConfig server;
+        server.Kind = QStringLiteral("owserver");
+        server.OwServer = {QStringLiteral("127.0.0.1"), port, QString()};
+        server.Name = QStringLiteral("Сарай");
+        form->MoreBuses = {server};
+        const Sensor &live = Sensors[0];
+        for (int bus : {1, 2}) {
+            const int slot = form->sensorSlots().AddItem(10, 10 + bus * 40, QStringLiteral("Д%1").arg(bus),
+                                                         bus == 1 ? live.sn : Sensors[6].sn, true, 0, false,
+                                                         DefaultTrayBackground, DefaultTrayText, 255, CreateClearSign());
+            form->sensorSlots().DSItems[static_cast<std::size_t>(slot)].Bus = bus;
+        }
+        form->Timer1->setInterval(200);
+        switchObservation(*form, true);
+        QTRY_COMPARE_WITH_TIMEOUT(snsValue(*form, Sensors[6].sn), QStringLiteral("err"), 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(caption(*form, 0), live.caption, 10000);
+        m_lines[0]->bus.setTemperature(live.sn, 30.0);
+        QTRY_COMPARE_WITH_TIMEOUT(caption(*form, 0), QStringLiteral("30"), 10000);
+        const QString down = QStringLiteral("Шина «Сарай»: owserver 127.0.0.1:%1 не отвечает: ").arg(port);
+        QCOMPARE(logMessages(*form).filter(down).size(), 1);
+        switchObservation(*form, false);
+        QTRY_VERIFY_WITH_TIMEOUT(form->busIdle(), 20000);
     }
 };
 

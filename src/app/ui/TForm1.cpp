@@ -176,6 +176,16 @@ void TForm1::createSubsystems(TForm1Context &context)
         .busChanged = [this] { m_cycle->busChanged(); },
         .window = this,
     });
+    // With several buses each reading's row tells its bus on hover, as the page's tip does.
+    m_snsView->gridModel().setToolTips([this](int row) {
+        bool ok = false;
+        const int slot = Sns.Cells(sns::ColKey, row).toInt(&ok);
+        BusSet &set = m_busCommands->buses();
+        if (!ok || set.count() < 2 || slot < 0 || slot >= static_cast<int>(m_slots->DSItems.size()))
+            return QString();
+        const int bus = m_slots->DSItems[static_cast<std::size_t>(slot)].Bus;
+        return QStringLiteral("Шина «") + set.name(bus >= 1 && bus <= set.count() ? bus : 1) + QStringLiteral("»");
+    });
     m_cycle = std::make_unique<MonitorCycle>(MonitorCycle::Parts{
         .sensorSlots = *m_slots,
         .chart = *m_chart,

@@ -46,8 +46,11 @@ void WebSnapshotPublisher::publish()
         if (values.inUse)
             values.name = sensorSlots.name(i);
         // A sensor of a bus the list lacks is read on bus 1.
-        if (values.inUse && !buses.names.isEmpty())
-            values.bus = buses.names.value(item.Bus - 1, buses.names.front());
+        if (values.inUse && !buses.names.isEmpty()) {
+            const bool known = item.Bus >= 1 && item.Bus <= buses.names.size();
+            values.busNumber = known ? item.Bus : 1;
+            values.bus = buses.names.at(values.busNumber - 1);
+        }
         values.lastReading = item.ReadingTally.reading;
         values.lastReadingTime = item.ReadingTally.time;
         values.failures = item.ReadingTally.failures;
@@ -71,7 +74,7 @@ void WebSnapshotPublisher::publish()
     for (const websnapshot::SlotValues &values : items) {
         if (values.inUse)
             sensors.push_back(FeedSensor{values.SN, values.name, values.Enable, static_cast<qint64>(values.failures), values.verdict,
-                                         values.bus});
+                                         values.bus, values.busNumber});
     }
     const bool observing = m_parts.ui.N3->isChecked();
     const qint64 cycleMs = m_parts.cycle.lastCycleMs();
