@@ -10,6 +10,8 @@
 #include "sensors/ui/SensorSlots.h"
 #include "web/HttpServer.h"
 #include "app/ui/OwServerCommand.h"
+#include "app/ui/SensorInfoWindow.h"
+#include "monitor/ui/MonitorCycle.h"
 #include "monitor/StringGridModel.h"
 #include "monitor/ui/StringGridView.h"
 #include "owserver/OwServer.h"
@@ -115,7 +117,7 @@ private:
     std::unique_ptr<PtyLine> m_lines[3];
     std::unique_ptr<SysfsTree> m_tree;
 
-    std::unique_ptr<TForm1> makeForm()
+    std::unique_ptr<TForm1> makeForm(bool realConversion = false)
     {
         const QString dir = m_dir->path() + QLatin1Char('/');
         auto form = std::make_unique<TForm1>(TForm1Context{
@@ -143,7 +145,8 @@ private:
         kernel.Name = QStringLiteral("Малина");
         form->MoreBuses = {second, third, kernel};
         for (const std::shared_ptr<HouseBus> &bus : form->buses().all()) {
-            if (auto *serial = dynamic_cast<SerialHouseBus *>(bus.get()))
+            auto *serial = dynamic_cast<SerialHouseBus *>(bus.get());
+            if (serial && !realConversion)
                 serial->temperatureReader().setConversionDelayMs(0);
         }
         return form;
@@ -391,6 +394,51 @@ private slots:
         QVERIFY2(bus3.startsWith("[Bus3]") && bus3.contains("Kind=kernel"), bus3.constData());
         QVERIFY2(written.contains("ItemBus4=3"), written.mid(written.indexOf("ItemBus")).constData());
         QVERIFY(!written.contains("ItemBus0="));
+    }
+
+    // Every command at the conversion waits of the buses' parts (the real 750 ms): the search
+    // takes each bus once its part has run out, observation off and on again restarts the
+    // parts without two on one bus, "Сведения…" waits for its sensor's bus only.
+    void commandsAtEveryWait()
+    {
+        auto form = makeForm(true);
+        addSensors(*form);
+        form->Timer1->setInterval(100);
+        // The search, while the parts wait.
+        switchObservation(*form, true);
+        QTest::qWait(300);
+        QVERIFY(!form->busIdle());
+        m_boxes.messages.clear();
+        form->N5->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(m_boxes.messages.size(), 1, 20000);
+        QCOMPARE(m_boxes.messages.front(), QStringLiteral("Найдено датчиков: 6, из них новых: 0"));
+        QTRY_VERIFY_WITH_TIMEOUT(form->busIdle(), 20000);
+        QVERIFY(!form->N3->isChecked());
+        // (A part cut short by a switch-off reads the rest on the closed port, as one bus does:
+        // those failures are logged.)
+
+        // Off and on again while the parts wait: the old parts end, the new ones read.
+        switchObservation(*form, true);
+        QTest::qWait(300);
+        switchObservation(*form, false);
+        switchObservation(*form, true);
+        form->Memo1->clear();
+        m_lines[1]->bus.setTemperature(Sensors[2].sn, 41.0);
+        QTRY_COMPARE_WITH_TIMEOUT(caption(*form, 2), QStringLiteral("41"), 20000);
+        QCOMPARE(form->monitorCycle().depth() <= 2, true);
+
+        // "Сведения…" of a kernel sensor while the serial buses wait: its own bus answers.
+        form->sensorSlots().SelectedItem = 6;
+        form->NInfo->trigger();
+        SensorInfoWindow *window = nullptr;
+        QTRY_VERIFY_WITH_TIMEOUT((window = form->findChild<SensorInfoWindow *>()) != nullptr
+                                     && window->text().contains(QStringLiteral("драйвер не даёт слотов шины")),
+                                 20000);
+        // Only the silent line's sensors failed: no part read across a closed and reopened port.
+        for (const QString &line : logMessages(*form).filter(QStringLiteral("не отвечает")))
+            QVERIFY2(line.endsWith(QStringLiteral(": 4 : -999")) || line.endsWith(QStringLiteral(": 5 : -999")), qPrintable(line));
+        switchObservation(*form, false);
+        QTRY_VERIFY_WITH_TIMEOUT(form->busIdle(), 20000);
     }
 
     // A server that is down is its bus's outage, said once with the bus's name; the serial bus
