@@ -55,6 +55,11 @@ BusDialog::BusDialog(DialogBoxes &boxes, QWidget *parent)
     TBuses->setHorizontalHeaderLabels({QStringLiteral("№"), QStringLiteral("Имя"), QStringLiteral("Вид"), QStringLiteral("Где")});
     TBuses->verticalHeader()->hide();
     TBuses->horizontalHeader()->setStretchLastSection(true);
+    // The number narrow, the kind whole ("Последовательный порт" on one line).
+    TBuses->setColumnWidth(0, 32);
+    TBuses->setColumnWidth(1, 120);
+    TBuses->setColumnWidth(2, 230);
+    TBuses->setWordWrap(false);
     TBuses->setSelectionBehavior(QAbstractItemView::SelectRows);
     TBuses->setSelectionMode(QAbstractItemView::SingleSelection);
     TBuses->setEditTriggers(QAbstractItemView::NoEditTriggers);
