@@ -132,16 +132,8 @@ QCoro::Task<SensorDiscovery::Result> SensorDiscovery::enumerate(QString portName
         if (code.isEmpty() || (m_hooks.closing && m_hooks.closing()))
             break;
         ++result.found;
-        if (isKnown(code))
-            continue;
-        ++result.added;
-        const TColor chart = pickChartColor();
-        const TSign sign = CreateClearSign();
-        const int pos = newSensorPosition(result.added);
-        if (m_hooks.addItem)
-            m_hooks.addItem(pos, pos, QStringLiteral("Новый DS"), code, true, 0.0, false, DefaultTrayBackground,
-                            DefaultTrayText, chart, sign);
-        m_log.AddLog(QStringLiteral("Добавлен датчик: ") + code);
+        if (!isKnown(code))
+            addNew(code, 1, result, {});
     }
     co_return result;
 }

@@ -38,6 +38,9 @@ public:
     virtual QCoro::Task<SensorReport> describe(QString sn);
 
 protected:
+    // A report of what the serial itself tells (family, ROM CRC), no answer yet; nothing
+    // more to ask when the serial is malformed.
+    static SensorReport reportOf(const QString &sn, bool *wellFormed);
     // What a Read ROM gives with these devices on the line (several answer at once: the AND
     // of their codes), as GetSNForOne writes it.
     static QString readRomText(const QStringList &serials)

@@ -7,16 +7,26 @@ QCoro::Task<QString> DriverBus::openForSearch()
     co_return driverProblem();
 }
 
-QCoro::Task<SensorReport> DriverBus::describe(QString sn)
+SensorReport DriverBus::reportOf(const QString &sn, bool *wellFormed)
 {
     SensorReport report;
     report.serial = sn.trimmed().toUpper();
     report.verdict = SensorReport::Verdict::NoAnswer;
     const auto rom = TemperatureReader::romBytes(report.serial);
-    if (!rom)
+    *wellFormed = rom.has_value();
+    if (rom) {
+        report.family = (*rom)[0];
+        report.romCrcValid = OneWireCrc::of(rom->data(), 7) == (*rom)[7];
+    }
+    return report;
+}
+
+QCoro::Task<SensorReport> DriverBus::describe(QString sn)
+{
+    bool wellFormed = false;
+    SensorReport report = reportOf(sn, &wellFormed);
+    if (!wellFormed)
         co_return report;
-    report.family = (*rom)[0];
-    report.romCrcValid = OneWireCrc::of(rom->data(), 7) == (*rom)[7];
     report.temperature = co_await GetTempSn(report.serial);
     if (report.temperature != NoReading)
         report.verdict = SensorReport::Verdict::Undetermined;

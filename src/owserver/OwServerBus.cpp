@@ -430,14 +430,10 @@ QCoro::Task<double> OwServerBus::GetTempSnPolled(QString sn)
 
 QCoro::Task<SensorReport> OwServerBus::describe(QString sn)
 {
-    SensorReport report;
-    report.serial = sn.trimmed().toUpper();
-    report.verdict = SensorReport::Verdict::NoAnswer;
-    const auto rom = TemperatureReader::romBytes(report.serial);
-    if (!rom)
+    bool wellFormed = false;
+    SensorReport report = reportOf(sn, &wellFormed);
+    if (!wellFormed)
         co_return report;
-    report.family = (*rom)[0];
-    report.romCrcValid = OneWireCrc::of(rom->data(), 7) == (*rom)[7];
     const QByteArray device = deviceOf(report.serial);
     if (device.isEmpty())
         co_return report;

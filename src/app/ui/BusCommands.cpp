@@ -11,6 +11,7 @@
 #include "onewire/DriverHouseBus.h"
 #include "onewire/SensorVerdicts.h"
 #include "onewire/SerialHouseBus.h"
+#include "sensors/KalvexConfig.h"
 #include "sensors/ui/BusDialog.h"
 #include "sensors/ui/SensorSlots.h"
 
@@ -44,19 +45,27 @@ BusCommands::BusCommands(Parts parts)
 
 BusCommands::~BusCommands() = default;
 
+// The settings members as the configuration holds them, for its list of buses.
+namespace {
+
+KalvexConfig busesOf(const WindowSettings &s)
+{
+    KalvexConfig config;
+    config.BusKind = s.BusKind;
+    config.COMPort = s.COMPort;
+    config.KernelPath = s.KernelPath;
+    config.BulkConvert = s.BulkConvert;
+    config.OwServerBus = s.OwBus;
+    config.BusName = s.BusName;
+    config.MoreBuses = s.MoreBuses;
+    return config;
+}
+
+} // namespace
+
 std::vector<BusConfig> BusCommands::busList() const
 {
-    const WindowSettings &s = m_parts.settings;
-    BusConfig first;
-    first.Kind = s.BusKind;
-    first.COMPort = s.COMPort;
-    first.KernelPath = s.KernelPath;
-    first.BulkConvert = s.BulkConvert;
-    first.OwServer = s.OwBus;
-    first.Name = s.BusName;
-    std::vector<BusConfig> list{first};
-    list.insert(list.end(), s.MoreBuses.begin(), s.MoreBuses.end());
-    return list;
+    return ::busList(busesOf(m_parts.settings));
 }
 
 BusSet &BusCommands::buses() const
@@ -131,15 +140,16 @@ void BusCommands::closeObservation()
 void BusCommands::applyBuses(const std::vector<BusConfig> &list)
 {
     const std::vector<BusConfig> before = busList();
+    KalvexConfig config;
+    setBusList(config, list);
     WindowSettings &s = m_parts.settings;
-    const BusConfig &first = list.front();
-    s.BusKind = first.Kind;
-    s.COMPort = first.COMPort;
-    s.KernelPath = first.KernelPath;
-    s.BulkConvert = first.BulkConvert;
-    s.OwBus = first.OwServer;
-    s.BusName = first.Name;
-    s.MoreBuses.assign(list.begin() + 1, list.end());
+    s.BusKind = config.BusKind;
+    s.COMPort = config.COMPort;
+    s.KernelPath = config.KernelPath;
+    s.BulkConvert = config.BulkConvert;
+    s.OwBus = config.OwServerBus;
+    s.BusName = config.BusName;
+    s.MoreBuses = config.MoreBuses;
     const bool remade = m_buses->setBuses(busList());
     m_parts.scheduleSnapshot();
     QAction &N3 = *m_parts.ui.N3;

@@ -27,6 +27,7 @@
 #include <QGuiApplication>
 #include <QLabel>
 
+#include <algorithm>
 #include <exception>
 #include <optional>
 
@@ -87,6 +88,12 @@ void MonitorCycle::Nabl()
         m_again = true;
         m_parts.stopTimer();
         return;
+    }
+    if (m_parts.busCount() > 1) {
+        // Every bus still at its part: this tick is no cycle (the chart does not move on).
+        const std::vector<std::shared_ptr<HouseBus>> buses = m_parts.buses();
+        if (std::all_of(buses.begin(), buses.end(), [](const std::shared_ptr<HouseBus> &bus) { return bus->cycle.partRunning; }))
+            return;
     }
     // Runs until its first wait, then on from the event loop; the frame ends itself.
     static_cast<void>(cycle());
@@ -167,9 +174,8 @@ MonitorCycle::CycleTime MonitorCycle::beginCycle()
     }
     m_parts.LastHour = time.hour;
     m_lastCycleDate = now.date();
-    // Each point takes PointCounter as it is when the point is added: a ResetChart while this
-    // cycle waits sets it back, and points at the old x would never be the oldest again.
     ++m_state.PointCounter;
+    time.x = m_state.PointCounter;
     return time;
 }
 
@@ -211,8 +217,15 @@ QCoro::Task<> MonitorCycle::cycle()
         };
         auto join = std::make_shared<Join>();
         for (const std::shared_ptr<HouseBus> &bus : buses) {
-            if (bus->cycle.partRunning)
-                continue; // still at its previous part: left out of this cycle
+            if (bus->cycle.partRunning) {
+                // Still at its previous part: left out of this cycle, its sensors get a gap.
+                for (std::size_t i = 0; i < m_parts.sensorSlots.DSItems.size(); ++i) {
+                    const TDSItem &item = m_parts.sensorSlots.DSItems[i];
+                    if (m_parts.sensorSlots.inUse(static_cast<int>(i)) && item.Enable && onBus(item, bus->number()))
+                        m_parts.chart.addNullPoint(item.Series, time.x, time.label);
+                }
+                continue;
+            }
             ++join->pending;
             const auto run = [](MonitorCycle *self, std::shared_ptr<HouseBus> bus, CycleTime time,
                                 std::shared_ptr<Join> join, std::shared_ptr<bool> alive) -> QCoro::Task<> {
@@ -366,6 +379,7 @@ QCoro::Task<> MonitorCycle::readSlot(std::shared_ptr<HouseBus> bus, int index, C
     if (!sensorSlots.inUse(index))
         co_return; // a deleted slot
     if (!sensorSlots.DSItems[static_cast<std::size_t>(index)].Enable) {
+        m_pointX = pointX(time);
         switchedOff(index, label);
         co_return;
     }
@@ -374,6 +388,7 @@ QCoro::Task<> MonitorCycle::readSlot(std::shared_ptr<HouseBus> bus, int index, C
     bool converted = how == Reading::AfterBulk;
     for (int attempt = 1;; ++attempt) {
         if (bus->lost()) {
+            m_pointX = pointX(time);
             portGone(index, label);
             co_return;
         }
@@ -404,6 +419,7 @@ QCoro::Task<> MonitorCycle::readSlot(std::shared_ptr<HouseBus> bus, int index, C
         if (!stillSame(index, identity))
             co_return;
         if (validReading(t)) {
+            m_pointX = pointX(time);
             acceptReading(index, t, label, time.now, time.hour, identity);
             co_return;
         }
@@ -413,6 +429,7 @@ QCoro::Task<> MonitorCycle::readSlot(std::shared_ptr<HouseBus> bus, int index, C
             continue;
         }
         if (attempt == Attempts) {
+            m_pointX = pointX(time);
             rejectReading(index, t, label);
             co_return;
         }
@@ -436,7 +453,7 @@ void MonitorCycle::acceptReading(int index, double t, const QString &label, doub
         item.LastTime = now;
         item.ReadingTally.reading = t;
         item.ReadingTally.time = now;
-        m_parts.chart.addPoint(item.Series, m_state.PointCounter, t, label);
+        m_parts.chart.addPoint(item.Series, m_pointX, t, label);
         name = sensorSlots.name(index);
         sn = item.SN;
     }
@@ -478,7 +495,7 @@ void MonitorCycle::rejectReading(int index, double t, const QString &label)
                          + numbertext::general(t);
     // A slot number means nothing in a journal read weeks later.
     m_parts.log.addLogFor(line, line + QStringLiteral(" (") + name + QStringLiteral(", ") + item.SN + QLatin1Char(')'));
-    m_parts.chart.addNullPoint(item.Series, m_state.PointCounter, label);
+    m_parts.chart.addNullPoint(item.Series, m_pointX, label);
     AddToSns(m_parts.Sns, name, item.SN, sns::Err, QString::number(index));
     m_feed.handFailure(item.SN);
     if (item.Tray && TrayModify)
@@ -494,7 +511,7 @@ void MonitorCycle::portGone(int index, const QString &label)
         item.TempLabel->clear();
     item.LastTemp = 0;
     ++item.ReadingTally.failures;
-    m_parts.chart.addNullPoint(item.Series, m_state.PointCounter, label);
+    m_parts.chart.addNullPoint(item.Series, m_pointX, label);
     AddToSns(m_parts.Sns, sensorSlots.name(index), item.SN, sns::Err, QString::number(index));
     m_feed.handFailure(item.SN);
     if (item.Tray && TrayModify)
@@ -505,7 +522,7 @@ void MonitorCycle::switchedOff(int index, const QString &label)
 {
     SensorSlots &sensorSlots = m_parts.sensorSlots;
     const TDSItem &item = sensorSlots.DSItems[static_cast<std::size_t>(index)];
-    m_parts.chart.addNullPoint(item.Series, m_state.PointCounter, label);
+    m_parts.chart.addNullPoint(item.Series, m_pointX, label);
     AddToSns(m_parts.Sns, sensorSlots.name(index), item.SN, sns::Off, QString::number(index));
 }
 

@@ -10,6 +10,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -161,11 +162,23 @@ private:
         int hour = 0;
         // The observation switch's count when the cycle started.
         quint64 generation = 0;
+        // The chart's x of the cycle.
+        qint64 x = 0;
     };
+    // Where a reading of the cycle goes on the chart: its cycle's x, or PointCounter as it is
+    // now when a ResetChart set it back meanwhile (points at the old x would never be the
+    // oldest again). With several buses a slow part's readings stay at their cycle's x while
+    // later cycles move on.
+    qint64 pointX(const CycleTime &time) const { return std::min(time.x, m_state.PointCounter); }
+    // The x of the point being added (set just before the reading is handed over).
+    qint64 m_pointX = 0;
     // The hour and day checks and the chart's x of a new cycle (once per cycle).
     CycleTime beginCycle();
     // One bus's part of a cycle: its turn, its reopening, its whole-bus conversion and each of
     // its sensors. `time` empty: the part begins the cycle once it holds the bus (one bus).
+    // With several buses a bus still at its previous part when a cycle starts is left out of
+    // it, and its enabled sensors get a gap at that cycle's x (every line keeps one point a
+    // cycle, so all lines span the same x).
     QCoro::Task<> part(std::shared_ptr<HouseBus> bus, std::optional<CycleTime> time);
     // True when observation went off and on again since `generation`: what runs ends now.
     bool restartAsked(quint64 generation) const;
