@@ -464,6 +464,37 @@ private slots:
         QVERIFY2(fastValues > slowValues && slowValues >= 1, qPrintable(QStringLiteral("%1 %2").arg(fastValues).arg(slowValues)));
     }
 
+    // A bus whose port cannot be opened when observation starts is said once and tried at each
+    // of its parts without a word more (no recall, no adapter check on a port it does not have).
+    void busThatCannotOpenIsTriedQuietly()
+    {
+        QVERIFY(QFile::link(m_dir->filePath(QStringLiteral("gone")), m_dir->filePath(QStringLiteral("COM9"))));
+        auto form = makeForm();
+        BusConfig adapter;
+        adapter.Kind = QStringLiteral("ds2480b");
+        adapter.COMPort = 9;
+        adapter.Name = QStringLiteral("Гараж");
+        form->MoreBuses = {adapter};
+        for (int bus : {1, 2}) {
+            const int slot = form->sensorSlots().AddItem(10, 10 + bus * 40, QStringLiteral("Д%1").arg(bus), Sensors[bus - 1].sn,
+                                                         true, 0, false, DefaultTrayBackground, DefaultTrayText, 255,
+                                                         CreateClearSign());
+            form->sensorSlots().DSItems[static_cast<std::size_t>(slot)].Bus = bus;
+        }
+        form->Memo1->clear();
+        form->Timer1->setInterval(100);
+        switchObservation(*form, true);
+        QTRY_COMPARE_WITH_TIMEOUT(snsValue(*form, Sensors[1].sn), QStringLiteral("err"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(caption(*form, 0), Sensors[0].caption, 10000);
+        QTest::qWait(500);
+        const QStringList lines = logMessages(*form);
+        QCOMPARE(lines.size(), 2);
+        QVERIFY2(lines[0].startsWith(QStringLiteral("Шина «Гараж»: порт: COM9 занят: ")), qPrintable(lines[0]));
+        QCOMPARE(lines[1], QStringLiteral("Отслеживание датчиков включено."));
+        switchObservation(*form, false);
+        QTRY_VERIFY_WITH_TIMEOUT(form->busIdle(), 20000);
+    }
+
     // A server that is down is its bus's outage, said once with the bus's name; the serial bus
     // beside it reads on.
     void deadServerIsItsBusOnly()

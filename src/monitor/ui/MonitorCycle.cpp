@@ -283,7 +283,8 @@ QCoro::Task<> MonitorCycle::part(std::shared_ptr<HouseBus> bus, std::optional<Cy
 
     Reading how = Reading::Specified;
     try {
-        if (bus->cycle.recallDue) {
+        // A bus whose port is lost is recalled once it is back.
+        if (bus->cycle.recallDue && !bus->lost()) {
             bus->cycle.recallDue = false;
             if (SensorReader *reader = bus->reader())
                 co_await reader->recallEeprom();
