@@ -49,6 +49,7 @@ SensorMenus::SensorMenus(Parts parts, QObject *parent)
 
 void SensorMenus::pictureCommand(void (SensorSlots::*command)())
 {
-    guarded(m_parts.boxes, [this, command] { (m_parts.sensorSlots.*command)(); });
+    SensorSlots &sensors = m_parts.sensorSlots;
+    guarded(m_parts.boxes, [&sensors, command] { (sensors.*command)(); });
     m_parts.publishSnapshot();
 }
