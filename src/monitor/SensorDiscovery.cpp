@@ -5,7 +5,6 @@
 #include "onewire/BusTurn.h"
 #include "onewire/BusWait.h"
 #include "onewire/WakeSignal.h"
-#include "onewire/SerialPort.h"
 
 #include <QRandomGenerator>
 #include <QSet>
@@ -13,43 +12,7 @@
 #include <algorithm>
 #include <exception>
 
-#include <optional>
 
-namespace {
-
-// Gives the port back however the search ends, so that an error shown by the handler's guard
-// does not leave the port held and observation unable to start. Observation switched on
-// meanwhile keeps it: its cycles read on it next.
-class PortCloser
-{
-public:
-    PortCloser(SerialPort &port, const std::function<void()> &giveBack) : m_port(port), m_giveBack(giveBack) {}
-    ~PortCloser()
-    {
-        if (m_giveBack)
-            m_giveBack();
-        else
-            m_port.CloseCOM();
-    }
-    PortCloser(const PortCloser &) = delete;
-    PortCloser &operator=(const PortCloser &) = delete;
-
-private:
-    SerialPort &m_port;
-    const std::function<void()> &m_giveBack;
-};
-
-} // namespace
-
-SensorDiscovery::SensorDiscovery(Log &log, DialogBoxes &boxes, SerialPort &port,
-                                 const TDSItems &items, Hooks hooks)
-    : m_log(log)
-    , m_boxes(boxes)
-    , m_port(&port)
-    , m_items(items)
-    , m_hooks(std::move(hooks))
-{
-}
 
 SensorDiscovery::SensorDiscovery(Log &log, DialogBoxes &boxes, const TDSItems &items, Hooks hooks)
     : m_log(log)
@@ -82,60 +45,6 @@ TColor SensorDiscovery::pickChartColor() const
                                          : static_cast<int>(QRandomGenerator::global()->bounded(n));
     index = ((index % n) + n) % n;
     return StandardColors[static_cast<std::size_t>(index)];
-}
-
-QCoro::Task<SensorDiscovery::Result> SensorDiscovery::N5Click(QString portName, BusTurn &bus)
-{
-    if (m_hooks.observationOn && m_hooks.observationOn() && m_hooks.switchObservationOff)
-        m_hooks.switchObservationOff();
-    const Result result = co_await enumerate(portName, bus);
-    if (m_hooks.closing && m_hooks.closing())
-        co_return result;
-    // The port is closed and the bus free again before the summary waits for its click.
-    if (!result.portOpened)
-        m_boxes.message(result.refused.isEmpty() ? QStringLiteral("Порт занят!") : result.refused);
-    else
-        m_boxes.message(QStringLiteral("Найдено датчиков: %1, из них новых: %2").arg(result.found).arg(result.added));
-    co_return result;
-}
-
-QCoro::Task<SensorDiscovery::Result> SensorDiscovery::enumerate(QString portName, BusTurn &bus)
-{
-    Result result;
-    // A cycle suspended in a wait goes on after the switch-off on the closed port; its
-    // transactions and the search's must not interleave on the port opened here.
-    co_await bus.take();
-    BusTurn::Held held(bus);
-    if (m_hooks.closing && m_hooks.closing())
-        co_return result;
-    std::optional<PortCloser> closer;
-    if (m_hooks.openBus) {
-        result.refused = co_await m_hooks.openBus();
-        if (m_hooks.closing && m_hooks.closing())
-            co_return result;
-        if (!result.refused.isEmpty())
-            co_return result;
-    } else {
-        if (!m_port || !m_port->OpenCOM(portName))
-            co_return result;
-        closer.emplace(*m_port, m_hooks.givePortBack);
-        m_port->SetComPortTimeouts();
-    }
-    result.portOpened = true;
-
-    if (m_hooks.clearState)
-        m_hooks.clearState();
-    if (!m_hooks.findNext)
-        co_return result;
-    for (;;) {
-        const QString code = co_await m_hooks.findNext();
-        if (code.isEmpty() || (m_hooks.closing && m_hooks.closing()))
-            break;
-        ++result.found;
-        if (!isKnown(code))
-            addNew(code, 1, result, {});
-    }
-    co_return result;
 }
 
 // What one bus's part of the search of every bus found.

@@ -12,11 +12,11 @@
 class BusTurn;
 class Log;
 class DialogBoxes;
-class SerialPort;
 struct BusSearch;
 
-// The search command: enumerates the bus and adds a sensor with default settings for every
-// code no slot in use holds. The main window owns everything it touches; the hooks reach it.
+// The search command: enumerates every bus it is given and adds a sensor with default settings
+// for every code no slot in use holds. The main window owns everything it touches; the hooks
+// and each bus's SearchBus reach it.
 class SensorDiscovery
 {
 public:
@@ -29,9 +29,6 @@ public:
         // Observation switch (N3's check mark) and switching it off: clear the mark, N3Click.
         std::function<bool()> observationOn;
         std::function<void()> switchObservationOff;
-        // The search state and the next code of the enumeration (empty when it ends).
-        std::function<void()> clearState;
-        std::function<QCoro::Task<QString>()> findNext;
         // True once the program is closing: the search ends at its next step. Unset: never.
         std::function<bool()> closing;
         // Whether a slot is in use (its picture exists and is visible).
@@ -41,13 +38,6 @@ public:
         std::function<int()> randomColorIndex;
         // Opens the sensor editor for a new sensor and waits until it closes (N4Click).
         std::function<void()> editNewSensor;
-        // A bus that is no serial port (the kernel's driver, an owserver): why it cannot be
-        // searched, or empty when it can; the text is the box the search shows. Unset: the
-        // port is opened.
-        std::function<QCoro::Task<QString>()> openBus = {};
-        // Ends the search's use of the port: closed, unless observation was switched on
-        // meanwhile and reads on it. Unset: closed.
-        std::function<void()> givePortBack = {};
     };
 
     // One bus as the search of every bus sees it.
@@ -56,10 +46,12 @@ public:
         int number = 1;
         // Its name while the program has several buses; empty with one.
         QString name;
-        // Why it cannot be searched (the box's text), empty once it is open for the search.
+        // Why it cannot be searched (the box's text: "Порт занят!" for a port that will not
+        // open), empty once it is open for the search; giveBack ends the search's use of it,
+        // however the search ends.
         std::function<QCoro::Task<QString>()> open;
-        // Ends the search's use of it (however the search ends).
         std::function<void()> giveBack;
+        // The search state and the next code of the enumeration (empty when it ends).
         std::function<void()> clearState;
         std::function<QCoro::Task<QString>()> findNext;
         BusTurn *turn = nullptr;
@@ -74,23 +66,17 @@ public:
     struct Result
     {
         bool portOpened = false;
-        // Why openBus refused the bus (shown instead of "Порт занят!").
+        // Why the first bus that could not be searched refused.
         QString refused;
         int found = 0;
         int added = 0;
     };
 
     // items is the main window's slot array; it is re-read after every AddItem.
-    SensorDiscovery(Log &log, DialogBoxes &boxes, SerialPort &port, const TDSItems &items,
-                    Hooks hooks);
-    // For the search of every bus, which reaches each bus through its SearchBus.
     SensorDiscovery(Log &log, DialogBoxes &boxes, const TDSItems &items, Hooks hooks);
 
-    // The whole search on the port named portName ("COM" + COMPort). Observation is off after.
-    // The search waits for a cycle under way to run out on the closed port, then holds the
-    // bus until it has closed the port again.
-    QCoro::Task<Result> N5Click(QString portName, BusTurn &bus);
-    // The search of every bus at once: each new code becomes a sensor of the bus it was found
+    // The search of every bus at once (observation is off after; each bus is searched once a
+    // cycle's part under way on it has run out on the closed port, and held until given back): each new code becomes a sensor of the bus it was found
     // on; a sensor known on one bus and found on another moves there only when its own bus was
     // searched and no longer sees it (logged). One summary box for all; a bus that could not
     // be searched is named in it.
@@ -98,7 +84,7 @@ public:
     // The sensor editor for a new sensor, when the main window has given one.
     void N4Click();
 
-    // An openBus answer known at once.
+    // An open answer known at once.
     static QCoro::Task<QString> refusal(QString text) { co_return text; }
 
     // Whether a slot in use holds code (serial compared in upper case).
@@ -111,8 +97,6 @@ public:
 
 private:
     TColor pickChartColor() const;
-    // Opens the port, finds and adds, closes the port, all while holding the bus.
-    QCoro::Task<Result> enumerate(QString portName, BusTurn &bus);
     // One bus's part of the search of every bus: the codes it found, in order.
     QCoro::Task<> enumerateBus(SearchBus bus, BusTies ties, std::shared_ptr<BusSearch> state);
     // A new code found on bus `number`: a sensor with default settings.
@@ -120,7 +104,6 @@ private:
 
     Log &m_log;
     DialogBoxes &m_boxes;
-    SerialPort *m_port = nullptr;
     const TDSItems &m_items;
     Hooks m_hooks;
 };

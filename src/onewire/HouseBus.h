@@ -28,7 +28,11 @@ public:
     int number() const { return m_number; }
     const BusConfig &config() const { return m_config; }
     // Name, whole-bus conversion and the active flag change without reopening anything.
-    void setConfig(const BusConfig &config) { m_config = config; }
+    void setConfig(const BusConfig &config)
+    {
+        m_config = config;
+        configChanged();
+    }
     QString name() const { return busName(m_config, m_number); }
     // Whether the program has several buses: then every line this bus logs starts with its
     // name ("Шина «Котельная»: порт COM3 потерян: …").
@@ -105,8 +109,9 @@ public:
     }
 
 protected:
-    // The bus's lines are named or not from now on.
+    // The bus's lines are named or not from now on; its settings changed (not its kind).
     virtual void namedChanged() {}
+    virtual void configChanged() {}
 
 private:
     class NamedLog final : public Log

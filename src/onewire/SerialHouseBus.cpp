@@ -13,9 +13,8 @@ SerialHouseBus::SerialHouseBus(int number, BusConfig config, Log &log, const Clo
     , m_port(port)
 {
     if (this->config().Kind == QLatin1String("ds2480b")) {
-        auto link = std::make_unique<Ds2480bLink>(m_port, this->log(), clock);
-        link->setBusName(portName());
-        m_link = std::move(link);
+        m_link = std::make_unique<Ds2480bLink>(m_port, this->log(), clock);
+        configChanged();
     } else {
         m_link = std::make_unique<OneWireLink>(m_port, this->log(), clock);
     }
@@ -28,6 +27,12 @@ SerialHouseBus::~SerialHouseBus()
     // A port of its own goes with the bus; a borrowed one is left as its owner has it.
     if (m_ownPort)
         m_ownPort->CloseCOM();
+}
+
+void SerialHouseBus::configChanged()
+{
+    if (auto *adapter = dynamic_cast<Ds2480bLink *>(m_link.get()))
+        adapter->setBusName(portName());
 }
 
 QString SerialHouseBus::portName() const

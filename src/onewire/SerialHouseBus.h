@@ -45,6 +45,10 @@ public:
     QCoro::Task<Description> describe(QString serial) override;
     void abort() override;
 
+protected:
+    // The port's number may have changed: a line driver names its port in its log lines.
+    void configChanged() override;
+
 private:
     void setLost(const QString &reason);
 

@@ -67,11 +67,6 @@ struct Rig
             observing = false;
             journal << QStringLiteral("observation off");
         };
-        h.clearState = [this] {
-            busPos = 0;
-            journal << QStringLiteral("clear state");
-        };
-        h.findNext = [this]() -> QCoro::Task<QString> { co_return busPos < bus.size() ? bus[busPos++] : QString(); };
         h.inUse = [this](const TDSItem &item) {
             return inUseSlots.contains(static_cast<int>(&item - items.data()));
         };
@@ -94,6 +89,26 @@ struct Rig
         };
         h.randomColorIndex = [this] { return colorIndex; };
         return h;
+    }
+
+    // The scripted bus behind the port `portName`, as the window hands it to the search.
+    std::vector<SensorDiscovery::SearchBus> buses(const QString &portName)
+    {
+        SensorDiscovery::SearchBus b;
+        b.open = [this, portName] {
+            if (!port.OpenCOM(portName))
+                return SensorDiscovery::refusal(QStringLiteral("Порт занят!"));
+            port.SetComPortTimeouts();
+            return SensorDiscovery::refusal(QString());
+        };
+        b.giveBack = [this] { port.CloseCOM(); };
+        b.clearState = [this] {
+            busPos = 0;
+            journal << QStringLiteral("clear state");
+        };
+        b.findNext = [this]() -> QCoro::Task<QString> { co_return busPos < bus.size() ? bus[busPos++] : QString(); };
+        b.turn = &turn;
+        return {b};
     }
 };
 
@@ -157,9 +172,9 @@ void TestSensorDiscovery::search()
             rig.configure(entry, true);
     }
     rig.bus = bus;
-    SensorDiscovery discovery(rig.log, rig.boxes, rig.port, rig.items, rig.hooks());
+    SensorDiscovery discovery(rig.log, rig.boxes, rig.items, rig.hooks());
 
-    const SensorDiscovery::Result result = runTask(discovery.N5Click(QStringLiteral("COM3"), rig.turn));
+    const SensorDiscovery::Result result = runTask(discovery.N5Click(rig.buses(QStringLiteral("COM3")), {}));
 
     QStringList newCodes;
     QList<int> positions;
@@ -194,9 +209,9 @@ void TestSensorDiscovery::newSensorDefaults()
     Rig rig;
     rig.bus = {QStringLiteral("28FF4A1B02000011")};
     rig.colorIndex = 6;
-    SensorDiscovery discovery(rig.log, rig.boxes, rig.port, rig.items, rig.hooks());
+    SensorDiscovery discovery(rig.log, rig.boxes, rig.items, rig.hooks());
 
-    runTask(discovery.N5Click(QStringLiteral("COM1"), rig.turn));
+    runTask(discovery.N5Click(rig.buses(QStringLiteral("COM1")), {}));
 
     QCOMPARE(rig.added.size(), std::size_t{1});
     const Added &add = rig.added.front();
@@ -224,9 +239,9 @@ void TestSensorDiscovery::observationIsOffAfterSearch()
     Rig rig;
     rig.observing = true;
     rig.bus = {QStringLiteral("28FF4A1B02000011")};
-    SensorDiscovery discovery(rig.log, rig.boxes, rig.port, rig.items, rig.hooks());
+    SensorDiscovery discovery(rig.log, rig.boxes, rig.items, rig.hooks());
 
-    runTask(discovery.N5Click(QStringLiteral("COM2"), rig.turn));
+    runTask(discovery.N5Click(rig.buses(QStringLiteral("COM2")), {}));
 
     QCOMPARE(rig.journal.first(), QStringLiteral("observation off"));
     QCOMPARE(rig.journal.at(1), QStringLiteral("open COM2"));
@@ -236,7 +251,7 @@ void TestSensorDiscovery::observationIsOffAfterSearch()
     // Already off: nothing to switch.
     rig.journal.clear();
     rig.bus.clear();
-    runTask(discovery.N5Click(QStringLiteral("COM2"), rig.turn));
+    runTask(discovery.N5Click(rig.buses(QStringLiteral("COM2")), {}));
     QCOMPARE(rig.journal.count(QStringLiteral("observation off")), 0);
 }
 
@@ -246,9 +261,9 @@ void TestSensorDiscovery::busyPort()
     rig.observing = true;
     rig.port.openSucceeds = false;
     rig.bus = {QStringLiteral("28FF4A1B02000011")};
-    SensorDiscovery discovery(rig.log, rig.boxes, rig.port, rig.items, rig.hooks());
+    SensorDiscovery discovery(rig.log, rig.boxes, rig.items, rig.hooks());
 
-    const SensorDiscovery::Result result = runTask(discovery.N5Click(QStringLiteral("COM7"), rig.turn));
+    const SensorDiscovery::Result result = runTask(discovery.N5Click(rig.buses(QStringLiteral("COM7")), {}));
 
     QVERIFY(!result.portOpened);
     QCOMPARE(rig.boxes.messages, QStringList{QStringLiteral("Порт занят!")});
@@ -263,9 +278,9 @@ void TestSensorDiscovery::portClosedWhenAddingFails()
     Rig rig;
     rig.throwOnAdd = true;
     rig.bus = {QStringLiteral("28FF4A1B02000011")};
-    SensorDiscovery discovery(rig.log, rig.boxes, rig.port, rig.items, rig.hooks());
+    SensorDiscovery discovery(rig.log, rig.boxes, rig.items, rig.hooks());
 
-    QVERIFY_THROWS_EXCEPTION(std::runtime_error, runTask(discovery.N5Click(QStringLiteral("COM1"), rig.turn)));
+    QVERIFY_THROWS_EXCEPTION(std::runtime_error, runTask(discovery.N5Click(rig.buses(QStringLiteral("COM1")), {})));
 
     QCOMPARE(rig.journal.last(), QStringLiteral("close"));
     QVERIFY(!rig.port.isOpen());
@@ -288,9 +303,9 @@ void TestSensorDiscovery::chartColour()
     Rig rig;
     rig.colorIndex = index;
     rig.bus = {QStringLiteral("28FF4A1B02000011")};
-    SensorDiscovery discovery(rig.log, rig.boxes, rig.port, rig.items, rig.hooks());
+    SensorDiscovery discovery(rig.log, rig.boxes, rig.items, rig.hooks());
 
-    runTask(discovery.N5Click(QStringLiteral("COM1"), rig.turn));
+    runTask(discovery.N5Click(rig.buses(QStringLiteral("COM1")), {}));
 
     QCOMPARE(rig.added.size(), std::size_t{1});
     QCOMPARE(rig.added.front().CBChart, colour);

@@ -375,13 +375,11 @@ QCoro::Task<MonitorCycle::Reading> MonitorCycle::convertBus(std::shared_ptr<Hous
 
 QCoro::Task<> MonitorCycle::readSlot(std::shared_ptr<HouseBus> bus, int index, CycleTime time, Reading how)
 {
-    const QString &label = time.label;
     SensorSlots &sensorSlots = m_parts.sensorSlots;
     if (!sensorSlots.inUse(index))
         co_return; // a deleted slot
     if (!sensorSlots.DSItems[static_cast<std::size_t>(index)].Enable) {
-        m_pointX = pointX(time);
-        switchedOff(index, label);
+        switchedOff(index, time);
         co_return;
     }
     // A reading of the whole bus's conversion that fails its checks is no attempt yet: the
@@ -389,8 +387,7 @@ QCoro::Task<> MonitorCycle::readSlot(std::shared_ptr<HouseBus> bus, int index, C
     bool converted = how == Reading::AfterBulk;
     for (int attempt = 1;; ++attempt) {
         if (bus->lost()) {
-            m_pointX = pointX(time);
-            portGone(index, label);
+            portGone(index, time);
             co_return;
         }
         SlotIdentity identity;
@@ -420,8 +417,7 @@ QCoro::Task<> MonitorCycle::readSlot(std::shared_ptr<HouseBus> bus, int index, C
         if (!stillSame(index, identity))
             co_return;
         if (validReading(t)) {
-            m_pointX = pointX(time);
-            acceptReading(index, t, label, time.now, time.hour, identity);
+            acceptReading(index, t, time, identity);
             co_return;
         }
         if (converted) {
@@ -430,16 +426,16 @@ QCoro::Task<> MonitorCycle::readSlot(std::shared_ptr<HouseBus> bus, int index, C
             continue;
         }
         if (attempt == Attempts) {
-            m_pointX = pointX(time);
-            rejectReading(index, t, label);
+            rejectReading(index, t, time);
             co_return;
         }
     }
 }
 
-void MonitorCycle::acceptReading(int index, double t, const QString &label, double now, int hour,
-                                 const SlotIdentity &identity)
+void MonitorCycle::acceptReading(int index, double t, const CycleTime &time, const SlotIdentity &identity)
 {
+    const double now = time.now;
+    const int hour = time.hour;
     SensorSlots &sensorSlots = m_parts.sensorSlots;
     QString text;
     QString name;
@@ -454,7 +450,7 @@ void MonitorCycle::acceptReading(int index, double t, const QString &label, doub
         item.LastTime = now;
         item.ReadingTally.reading = t;
         item.ReadingTally.time = now;
-        m_parts.chart.addPoint(item.Series, m_pointX, t, label);
+        m_parts.chart.addPoint(item.Series, pointX(time), t, time.label);
         name = sensorSlots.name(index);
         sn = item.SN;
     }
@@ -486,7 +482,7 @@ void MonitorCycle::acceptReading(int index, double t, const QString &label, doub
     m_parts.alarms.Signal(item, name, t);
 }
 
-void MonitorCycle::rejectReading(int index, double t, const QString &label)
+void MonitorCycle::rejectReading(int index, double t, const CycleTime &time)
 {
     SensorSlots &sensorSlots = m_parts.sensorSlots;
     TDSItem &item = sensorSlots.DSItems[static_cast<std::size_t>(index)];
@@ -496,14 +492,14 @@ void MonitorCycle::rejectReading(int index, double t, const QString &label)
                          + numbertext::general(t);
     // A slot number means nothing in a journal read weeks later.
     m_parts.log.addLogFor(line, line + QStringLiteral(" (") + name + QStringLiteral(", ") + item.SN + QLatin1Char(')'));
-    m_parts.chart.addNullPoint(item.Series, m_pointX, label);
+    m_parts.chart.addNullPoint(item.Series, pointX(time), time.label);
     AddToSns(m_parts.Sns, name, item.SN, sns::Err, QString::number(index));
     m_feed.handFailure(item.SN);
     if (item.Tray && TrayModify)
         TrayModify(index + 1, QString(), name, item.CBFon, item.CBText);
 }
 
-void MonitorCycle::portGone(int index, const QString &label)
+void MonitorCycle::portGone(int index, const CycleTime &time)
 {
     SensorSlots &sensorSlots = m_parts.sensorSlots;
     TDSItem &item = sensorSlots.DSItems[static_cast<std::size_t>(index)];
@@ -512,18 +508,18 @@ void MonitorCycle::portGone(int index, const QString &label)
         item.TempLabel->clear();
     item.LastTemp = 0;
     ++item.ReadingTally.failures;
-    m_parts.chart.addNullPoint(item.Series, m_pointX, label);
+    m_parts.chart.addNullPoint(item.Series, pointX(time), time.label);
     AddToSns(m_parts.Sns, sensorSlots.name(index), item.SN, sns::Err, QString::number(index));
     m_feed.handFailure(item.SN);
     if (item.Tray && TrayModify)
         TrayModify(index + 1, QString(), sensorSlots.name(index), item.CBFon, item.CBText);
 }
 
-void MonitorCycle::switchedOff(int index, const QString &label)
+void MonitorCycle::switchedOff(int index, const CycleTime &time)
 {
     SensorSlots &sensorSlots = m_parts.sensorSlots;
     const TDSItem &item = sensorSlots.DSItems[static_cast<std::size_t>(index)];
-    m_parts.chart.addNullPoint(item.Series, m_pointX, label);
+    m_parts.chart.addNullPoint(item.Series, pointX(time), time.label);
     AddToSns(m_parts.Sns, sensorSlots.name(index), item.SN, sns::Off, QString::number(index));
 }
 

@@ -170,8 +170,6 @@ private:
     // oldest again). With several buses a slow part's readings stay at their cycle's x while
     // later cycles move on.
     qint64 pointX(const CycleTime &time) const { return std::min(time.x, m_state.PointCounter); }
-    // The x of the point being added (set just before the reading is handed over).
-    qint64 m_pointX = 0;
     // The hour and day checks and the chart's x of a new cycle (once per cycle).
     CycleTime beginCycle();
     // One bus's part of a cycle: its turn, its reopening, its whole-bus conversion and each of
@@ -197,13 +195,12 @@ private:
     // it and the bus allows it: how the slots are read afterwards.
     QCoro::Task<Reading> convertBus(std::shared_ptr<HouseBus> bus, quint64 generation);
     bool anyEnabledSensor(int bus) const;
-    void acceptReading(int index, double t, const QString &label, double now, int hour,
-                       const SlotIdentity &identity);
-    void rejectReading(int index, double t, const QString &label);
-    void switchedOff(int index, const QString &label);
+    void acceptReading(int index, double t, const CycleTime &time, const SlotIdentity &identity);
+    void rejectReading(int index, double t, const CycleTime &time);
+    void switchedOff(int index, const CycleTime &time);
     // No port to read on: a gap and "err" as for a sensor that does not answer, but no log
     // line (the loss itself was logged once).
-    void portGone(int index, const QString &label);
+    void portGone(int index, const CycleTime &time);
     // True when the reading went into the store.
     bool storeReading(const QString &sn, double value);
     void applyAutoBounds();
